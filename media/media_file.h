@@ -1,0 +1,92 @@
+// media_file.h - the fields of MediaFile and the entry points of every format's reader
+// and writer, as the dispatch in media.cpp calls them.  Each format keeps its state in
+// its own slot; the state types are defined privately by the format's source file.
+#pragma once
+#include "media/media.h"
+#include <cstdio>
+
+struct DicomImage;
+struct TiffReader;
+struct TiffWriter;
+struct BmpImage;
+struct AviFile;
+struct Mp4Reader;
+struct Mp4Writer;
+struct JpegState;
+struct PngState;
+
+struct MediaFile {
+  MediaInfo info;  // first: callers read it right after opening
+  uint64_t format;
+  uint64_t mode;
+  wchar_t* seqPattern;
+  wchar_t* seqNameBuffer;
+  uint64_t seqFirst;
+  uint64_t seqLast;
+  uint64_t seqNameLength;
+  // One slot per reader and writer; empty unless that format is open in that mode.
+  DicomImage* dicom;
+  TiffReader* tiffReader;
+  BmpImage* bmpRead;
+  AviFile* aviReader;
+  Mp4Reader* mp4Reader;
+  JpegState* jpeg;
+  PngState* png;
+  BmpImage* bmpWrite;
+  TiffWriter* tiffWriter;
+  AviFile* aviWriter;
+  Mp4Writer* mp4Writer;
+  wchar_t* widePath;
+  char* ansiPath;
+  uint64_t seqWriteCounter;
+  MediaWriteOptions options;
+  MediaProgressFn progress;   // MP4 indexing only, during MediaOpen
+  void* progressContext;
+};
+
+// PNG and JPEG (png.cpp, jpeg.cpp)
+int PngOpenRead(MediaFile* file, const char* ansiPath);
+int PngReadImage(MediaFile* file, uint64_t plane, uint64_t frame, uint64_t count, void* buffer);
+int PngOpenWrite(MediaFile* file, const char* ansiPath);
+int PngWriteImage(MediaFile* file, uint64_t plane, uint64_t count, const void* buffer);
+int PngClose(MediaFile* file);
+int JpegOpenRead(MediaFile* file, const char* ansiPath);
+int JpegReadImage(MediaFile* file, uint64_t plane, uint64_t frame, uint64_t count, void* buffer);
+int JpegOpenWrite(MediaFile* file, const char* ansiPath);
+int JpegWriteImage(MediaFile* file, uint64_t plane, uint64_t count, const void* buffer);
+int JpegClose(MediaFile* file);
+
+// TIFF (tiff_read.cpp, tiff_write.cpp)
+int TiffOpenRead(MediaFile* file, const char* ansiPath);
+int TiffReadFrames(MediaFile* file, uint64_t plane, uint64_t first, uint64_t count, void* buffer);
+TiffWriter* TiffWriterOpen(const char* ansiPath);
+int TiffWritePage(MediaFile* file, uint64_t plane, uint64_t count, const void* buffer);
+int TiffClose(MediaFile* file);
+
+// BMP (bmp.cpp)
+int BmpOpenRead(MediaFile* file, const char* ansiPath);
+int BmpReadImage(MediaFile* file, uint64_t plane, uint64_t frame, uint64_t count, void* buffer);
+int BmpOpenWrite(MediaFile* file);
+int BmpWriteImage(MediaFile* file, uint64_t plane, uint64_t count, const void* buffer);
+int BmpClose(MediaFile* file);
+
+// DICOM, read only (dicom.cpp)
+int DicomOpenRead(MediaFile* file, const char* ansiPath);
+int DicomReadFrames(MediaFile* file, uint64_t plane, uint64_t first, uint64_t count, void* buffer);
+void DicomFree(DicomImage* image);
+
+// AVI (avi_read.cpp, avi_write.cpp).  The media handle learns the reader's geometry through
+// AviReaderGetInfo, since AviFile is private to the AVI sources.
+AviFile* AviReaderOpen(const char* ansiPath);
+int AviReaderGetInfo(const AviFile* avi, MediaInfo* outInfo);
+int AviReadFrames(MediaFile* file, uint64_t plane, uint64_t first, uint64_t count, void* buffer);
+int AviOpenWrite(MediaFile* file, const char* ansiPath);
+int AviWriteFrames(MediaFile* file, uint64_t plane, uint64_t count, const void* buffer);
+int AviWriterClose(AviFile* avi);
+
+// MP4 (mp4_read.cpp, mp4_write.cpp, h264.cpp)
+int Mp4OpenRead(MediaFile* file, const char* ansiPath, MediaProgressFn progress, void* context);
+int Mp4ReadFrames(MediaFile* file, uint64_t plane, uint64_t first, uint64_t count, void* buffer);
+int Mp4OpenWrite(MediaFile* file, const char* ansiPath);
+int Mp4WriteFrames(MediaFile* file, uint64_t plane, uint64_t count, const void* buffer);
+int Mp4Close(MediaFile* file);
