@@ -14,6 +14,12 @@ struct Mp4Reader;
 struct Mp4Writer;
 struct JpegState;
 struct PngState;
+struct jpeg_common_struct;
+
+// The largest frame a reader accepts (width x height x bytes per pixel), checked at the
+// header before any pixel memory is taken: a few bytes of a hostile file must not make the
+// reader or its caller ask for gigabytes.
+constexpr uint64_t MediaMaxFrameBytes = uint64_t(1) << 30;
 
 struct MediaFile {
   MediaInfo info;  // first: callers read it right after opening
@@ -55,6 +61,14 @@ int JpegReadImage(MediaFile* file, uint64_t plane, uint64_t frame, uint64_t coun
 int JpegOpenWrite(MediaFile* file, const char* ansiPath);
 int JpegWriteImage(MediaFile* file, uint64_t plane, uint64_t count, const void* buffer);
 int JpegClose(MediaFile* file);
+// The same readers fed from an open stream (a file, or fmemopen for the fuzz targets); the
+// stream is theirs from the call on and is closed on failure or at close.
+int PngOpenReadStream(MediaFile* file, FILE* stream);
+int JpegOpenReadStream(MediaFile* file, FILE* stream);
+// The error exit of every libjpeg error manager (also the MJPG frame codec's): jumps to
+// the recovery point whose jmp_buf address is in the object's client_data; with none
+// there it prints "libjpeg error" to stderr and ends the process with a failure status.
+void JpegErrorExit(jpeg_common_struct* common);
 
 // TIFF (tiff_read.cpp, tiff_write.cpp)
 int TiffOpenRead(MediaFile* file, const char* ansiPath);
