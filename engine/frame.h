@@ -97,6 +97,15 @@ inline uint32_t Luma(uint64_t r, uint64_t g, uint64_t b) {
   return uint32_t((299u * r + 587u * g + 114u * b + 500u) / 1000u);
 }
 
+// A double bound for an unsigned 32-bit sample: NaN and values below 0 give 0, values above
+// 4294967295 give 4294967295, everything else is truncated toward zero.  No double reaches an
+// integer conversion outside its range.
+inline uint32_t ClampTruncU32(double d) {
+  if (!(d > 0.0)) return 0u;
+  if (d >= 4294967295.0) return 4294967295u;
+  return uint32_t(d);
+}
+
 // ---- typed kernels or the accessor path ----------------------------------------------------
 
 // 1 (the default): operations use their typed row kernels for formats 1 to 6.  0: every

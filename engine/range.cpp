@@ -1,0 +1,352 @@
+// range.cpp - range extraction: pixels inside a hue/saturation/value window (or a gray level
+// window) are selected, the others become background; in place inside the rectangle.
+// Typed kernels serve formats 1 to 6; formats 7 to 9 and the reference path use the accessors.
+// Inside: hue interval and 16-bit HSV - row kernels - row workers - entries - table - hue pick
+#include "engine/range.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/pixel.h"
+
+namespace {
+
+// ---- hue interval and 16-bit HSV -----------------------------------------------------------
+
+struct HueWindow {
+  uint32_t lo, hi;
+  int32_t all;  // halfWidth 32768: the whole circle (lo would equal hi)
+  int32_t Contains(uint32_t h) const {
+    if (all) return 1;
+    if (lo <= hi) return lo <= h && h <= hi;
+    return h >= lo || h <= hi;
+  }
+};
+
+HueWindow MakeHueWindow(uint16_t centre, uint16_t halfWidth) {
+  HueWindow w;
+  w.all = halfWidth >= 32768;
+  w.lo = (uint32_t(centre) - halfWidth) & 0xFFFFu;
+  w.hi = (uint32_t(centre) + halfWidth) & 0xFFFFu;
+  return w;
+}
+
+// The image core's 16-bit HSV (sixth of the circle 10922, full saturation 65534, the red
+// sector wrapping at 65535, R tested before G before B), inline for the row kernels.
+inline void Hsv16Of(int32_t r, int32_t g, int32_t b, uint32_t* h, uint32_t* s, uint32_t* v) {
+  const int32_t mx = r > g ? (r > b ? r : b) : (g > b ? g : b);
+  const int32_t mn = r < g ? (r < b ? r : b) : (g < b ? g : b);
+  const int32_t d = mx - mn;
+  if (d == 0) *h = 0;
+  else if (r == mx) *h = uint32_t((65535 + (g - b) * 10922 / d) % 65535);
+  else if (g == mx) *h = uint32_t((b - r) * 10922 / d + 21844);
+  else *h = uint32_t((r - g) * 10922 / d + 43688);
+  *s = mx ? uint32_t(d) * 65534u / uint32_t(mx) : 0u;
+  *v = uint32_t(mx);
+}
+
+struct Window {
+  HueWindow hue;
+  uint32_t satMin, satMax, valMin, valMax;
+  int32_t Inside(uint32_t h, uint32_t s, uint32_t v) const {
+    return hue.Contains(h) && satMin <= s && s <= satMax && valMin <= v && v <= valMax;
+  }
+};
+
+// What a row kernel writes: removed pixels the background, selected ones the object value
+// with fill, or nothing.
+struct Outcome {
+  int32_t reverse, fill;
+  uint32_t object, background;  // at the kernel's depth
+};
+
+Outcome MakeOutcome(uint32_t reverse, uint32_t fill, uint32_t valueFlag, uint32_t full) {
+  return Outcome{reverse != 0, fill != 0, valueFlag ? 0u : full, valueFlag ? full : 0u};
+}
+
+// ---- row kernels ---------------------------------------------------------------------------
+
+// D is the depth at which the kernel writes (SetGray8 or SetGray16); inside(p) tests a pixel.
+template <int NB, int CH, int D, class Inside>
+void RangeRowTyped(SampleType<NB>* p, int64_t n, const Outcome& o, Inside inside) {
+  for (int64_t i = 0; i < n; ++i, p += CH) {
+    const int32_t selected = inside(p) != o.reverse;
+    if (!selected) StoreGray<NB, CH, D>(p, o.background);
+    else if (o.fill) StoreGray<NB, CH, D>(p, o.object);
+  }
+}
+
+// Format 1 against a level window: branch-free so that it vectorises.
+void RangeRowGray8Fast(uint8_t* p, int64_t n, uint32_t lo, uint32_t hi, const Outcome& o) {
+  const uint8_t span = uint8_t(hi >= lo ? hi - lo : 0);
+  const int32_t empty = hi < lo;
+  const uint8_t lo8 = uint8_t(lo), obj = uint8_t(o.object), bg = uint8_t(o.background);
+  const uint8_t rev = o.reverse ? 1 : 0, fill = o.fill ? 1 : 0;
+  for (int64_t i = 0; i < n; ++i) {
+    const uint8_t v = p[i];
+    const uint8_t inside = uint8_t(!empty & (uint8_t(v - lo8) <= span));
+    const uint8_t selected = inside ^ rev;
+    const uint8_t kept = fill ? obj : v;
+    p[i] = selected ? kept : bg;
+  }
+}
+
+// Accessor path: read(x, y, &inside) -> 1 when the pixel could be read; write(x, y, value).
+template <class Read, class Write>
+void RangeRowAccessor(int32_t y, int32_t x0, int32_t x1, const Outcome& o, Read read,
+                      Write write) {
+  for (int32_t x = x0; x <= x1; ++x) {
+    int32_t inside = 0;
+    if (!read(x, y, &inside)) inside = 0;  // an unreadable pixel reads as 0 everywhere
+    const int32_t selected = inside != o.reverse;
+    if (!selected) write(x, y, o.background);
+    else if (o.fill) write(x, y, o.object);
+  }
+}
+
+// ---- row workers ---------------------------------------------------------------------------
+
+enum RangeKind { RangeGray8, RangeGray16, RangeHsv };
+
+void RangeRows(const HsvRangeJob& job, RangeKind kind, uint64_t first, uint64_t count) {
+  C_ImgBuff* rec = job.picture->record;
+  if (!rec->pixels) return;
+  const RoiRect r{job.x0, job.y0, job.x1, job.y1};
+  int32_t yb, ye;
+  PieceRows(r, first, count, &yb, &ye);
+  const uint32_t lo8 = job.valMin >> 8, hi8 = job.valMax >> 8;
+  const Window w{MakeHueWindow(job.hue, job.halfWidth), job.satMin, job.satMax, job.valMin,
+                 job.valMax};
+  const Outcome o = MakeOutcome(job.reverse, job.fill, job.valueFlag,
+                                kind == RangeGray8 ? 255u : 65535u);
+  const int64_t n = RoiWidth(r);
+  const int32_t typed = EngineTypedKernels();
+  for (int32_t y = yb; y < ye; ++y) {
+    if (typed && rec->format == 1 && kind == RangeGray8) {
+      RangeRowGray8Fast(RowPtr<uint8_t>(rec, r.x0, y), n, lo8, hi8, o);
+      continue;
+    }
+    const int32_t done = typed && DispatchTyped(rec->format, [&]<int NB, int CH>() {
+      SampleType<NB>* p = RowPtr<SampleType<NB>>(rec, r.x0, y);
+      if (kind == RangeGray8) {
+        RangeRowTyped<NB, CH, 8>(p, n, o, [&](const SampleType<NB>* q) {
+          const uint32_t v = GrayAt<NB, CH, 8>(q);
+          return int32_t(lo8 <= v && v <= hi8);
+        });
+      } else if (kind == RangeGray16) {
+        RangeRowTyped<NB, CH, 16>(p, n, o, [&](const SampleType<NB>* q) {
+          const uint32_t v = GrayAt<NB, CH, 16>(q);
+          return int32_t(job.valMin <= v && v <= job.valMax);
+        });
+      } else {
+        RangeRowTyped<NB, CH, 16>(p, n, o, [&](const SampleType<NB>* q) {
+          uint32_t h = 0, s = 0, v;
+          if constexpr (CH == 1) {
+            v = Depth<NB, 16>(q[0]);
+          } else {
+            uint32_t r16, g16, b16;
+            RgbAt<NB, CH, 16>(q, &r16, &g16, &b16);
+            Hsv16Of(int32_t(r16), int32_t(g16), int32_t(b16), &h, &s, &v);
+          }
+          return w.Inside(h, s, v);
+        });
+      }
+    });
+    if (done) continue;
+    if (kind == RangeGray8) {
+      RangeRowAccessor(
+          y, r.x0, r.x1, o,
+          [&](int32_t x, int32_t yy, int32_t* in) {
+            uint8_t v;
+            if (!rec->GetGray8(x, yy, &v)) return 0;
+            *in = lo8 <= v && v <= hi8;
+            return 1;
+          },
+          [&](int32_t x, int32_t yy, uint32_t v) { rec->SetGray8(x, yy, uint8_t(v)); });
+    } else if (kind == RangeGray16) {
+      RangeRowAccessor(
+          y, r.x0, r.x1, o,
+          [&](int32_t x, int32_t yy, int32_t* in) {
+            uint16_t v;
+            if (!rec->GetGray16(x, yy, &v)) return 0;
+            *in = job.valMin <= v && v <= job.valMax;
+            return 1;
+          },
+          [&](int32_t x, int32_t yy, uint32_t v) { rec->SetGray16(x, yy, uint16_t(v)); });
+    } else {
+      RangeRowAccessor(
+          y, r.x0, r.x1, o,
+          [&](int32_t x, int32_t yy, int32_t* in) {
+            uint16_t h, s, v;
+            if (!rec->GetHSV16(x, yy, &h, &s, &v)) return 0;
+            *in = w.Inside(h, s, v);
+            return 1;
+          },
+          [&](int32_t x, int32_t yy, uint32_t v) { rec->SetGray16(x, yy, uint16_t(v)); });
+    }
+  }
+}
+
+enum TableKind { TableGray, TableColour };
+
+inline uint32_t Index15(uint32_t r, uint32_t g, uint32_t b) {
+  return (r >> 3) * 1024u + (g >> 3) * 32u + (b >> 3);
+}
+
+void TableRows(const HsvTableJob& job, TableKind kind, uint64_t first, uint64_t count) {
+  C_ImgBuff* rec = job.picture->record;
+  if (!rec->pixels || !job.table) return;
+  const HsvRangeTable& t = *job.table;
+  const RoiRect r{job.x0, job.y0, job.x1, job.y1};
+  int32_t yb, ye;
+  PieceRows(r, first, count, &yb, &ye);
+  // The table already holds reverse: a 1 selects.
+  const Outcome o = MakeOutcome(0, job.fill, job.valueFlag, 255u);
+  const int64_t n = RoiWidth(r);
+  const int32_t typed = EngineTypedKernels();
+  for (int32_t y = yb; y < ye; ++y) {
+    const int32_t done = typed && DispatchTyped(rec->format, [&]<int NB, int CH>() {
+      SampleType<NB>* p = RowPtr<SampleType<NB>>(rec, r.x0, y);
+      if (kind == TableGray) {
+        RangeRowTyped<NB, CH, 8>(p, n, o, [&](const SampleType<NB>* q) {
+          return int32_t(t.gray[GrayAt<NB, CH, 8>(q)] != 0);
+        });
+      } else {
+        // Removed pixels are written as (v, v, v) with v 0 or 255, which every format stores
+        // exactly as the gray v: one store serves both cases.
+        RangeRowTyped<NB, CH, 8>(p, n, o, [&](const SampleType<NB>* q) {
+          uint32_t r8, g8, b8;
+          RgbAt<NB, CH, 8>(q, &r8, &g8, &b8);
+          return int32_t(t.colour[Index15(r8, g8, b8)] != 0);
+        });
+      }
+    });
+    if (done) continue;
+    if (kind == TableGray) {
+      RangeRowAccessor(
+          y, r.x0, r.x1, o,
+          [&](int32_t x, int32_t yy, int32_t* in) {
+            uint8_t v;
+            if (!rec->GetGray8(x, yy, &v)) return 0;
+            *in = t.gray[v] != 0;
+            return 1;
+          },
+          [&](int32_t x, int32_t yy, uint32_t v) { rec->SetGray8(x, yy, uint8_t(v)); });
+    } else {
+      RangeRowAccessor(
+          y, r.x0, r.x1, o,
+          [&](int32_t x, int32_t yy, int32_t* in) {
+            uint8_t r8, g8, b8;
+            if (!rec->GetRGB8(x, yy, &r8, &g8, &b8)) return 0;
+            *in = t.colour[Index15(r8, g8, b8)] != 0;
+            return 1;
+          },
+          [&](int32_t x, int32_t yy, uint32_t v) {
+            if (job.fill) rec->SetGray8(x, yy, uint8_t(v));
+            else rec->SetRGB8(x, yy, uint8_t(v), uint8_t(v), uint8_t(v));
+          });
+    }
+  }
+}
+
+}  // namespace
+
+void ExtractRangeRowsGray8(void* job, uint64_t first, uint64_t count) {
+  RangeRows(*static_cast<const HsvRangeJob*>(job), RangeGray8, first, count);
+}
+void ExtractRangeRowsGray16(void* job, uint64_t first, uint64_t count) {
+  RangeRows(*static_cast<const HsvRangeJob*>(job), RangeGray16, first, count);
+}
+void ExtractRangeRowsHsv(void* job, uint64_t first, uint64_t count) {
+  RangeRows(*static_cast<const HsvRangeJob*>(job), RangeHsv, first, count);
+}
+void ExtractRowsGray(void* job, uint64_t first, uint64_t count) {
+  TableRows(*static_cast<const HsvTableJob*>(job), TableGray, first, count);
+}
+void ExtractRowsColor(void* job, uint64_t first, uint64_t count) {
+  TableRows(*static_cast<const HsvTableJob*>(job), TableColour, first, count);
+}
+
+// ---- entries -------------------------------------------------------------------------------
+
+int32_t ExtractHsvRange(CImgBuff* img, uint16_t hue, uint16_t halfWidth, uint16_t satMin,
+                        uint16_t satMax, uint16_t valMin, uint16_t valMax, uint32_t reverse,
+                        uint32_t fill, uint32_t valueFlag, const RoiRect* roi) {
+  if (!img || !img->record) return 0;
+  if (halfWidth > 32768 || satMin > satMax || valMin > valMax) return 0;
+  RoiRect r;
+  if (!GetRoi(&r, img, roi)) return 0;
+  const int32_t f = img->record->format;
+  // An empty picture passes GetRoi with a rectangle: nothing to read, nothing to write.
+  if (!IsValidFormat(f) || !img->record->pixels) return 1;
+  HsvRangeJob job{img,     hue,  halfWidth, satMin, satMax, valMin, valMax,
+                  reverse, valueFlag, fill, r.x0, r.y0, r.x1, r.y1};
+  ParallelForFn worker = ExtractRangeRowsHsv;
+  if (IsGrayFormat(f) && satMin == 0) worker = f == 1 ? ExtractRangeRowsGray8 : ExtractRangeRowsGray16;
+  RunRows(worker, &job, r);
+  return 1;
+}
+
+int32_t ExtractLevelRange(CImgBuff* img, uint16_t valMin, uint16_t valMax, uint32_t reverse,
+                          uint32_t fill, uint32_t valueFlag, const RoiRect* roi) {
+  if (!img || !img->record) return 0;
+  RoiRect r;
+  if (!GetRoi(&r, img, roi)) return 0;
+  const int32_t f = img->record->format;
+  if (!IsValidFormat(f) || !img->record->pixels) return 1;
+  HsvRangeJob job{img,     0,         32768, 0,    65535, valMin, valMax,
+                  reverse, valueFlag, fill,  r.x0, r.y0,  r.x1,   r.y1};
+  RunRows(FormatClassBits(f) == 8 ? ExtractRangeRowsGray8 : ExtractRangeRowsGray16, &job, r);
+  return 1;
+}
+
+// ---- table ---------------------------------------------------------------------------------
+
+HsvRangeTable* BuildHsvRangeTable(uint16_t hue, uint16_t halfWidth, uint16_t satMin,
+                                  uint16_t satMax, uint16_t valMin, uint16_t valMax,
+                                  int32_t reverse) {
+  if (halfWidth > 32768 || satMin > satMax || valMin > valMax) return nullptr;
+  HsvRangeTable* t = static_cast<HsvRangeTable*>(std::malloc(sizeof(HsvRangeTable)));
+  if (!t) return nullptr;
+  const uint8_t start = reverse ? 1 : 0, inside = reverse ? 0 : 1;
+  std::memset(t->gray, start, sizeof t->gray);
+  std::memset(t->colour, start, sizeof t->colour);
+  const Window w{MakeHueWindow(hue, halfWidth), satMin, satMax, valMin, valMax};
+  for (uint32_t i = 0; i < 32768; ++i) {
+    // 5 bits widened to 16 by repeating them: 31 gives 65535, 1 gives 2114.
+    auto widen = [](uint32_t c) { return int32_t(c * 2048 + c * 64 + c * 2 + (c >> 4)); };
+    uint32_t h, s, v;
+    Hsv16Of(widen(i >> 10), widen((i >> 5) & 31), widen(i & 31), &h, &s, &v);
+    if (w.Inside(h, s, v)) t->colour[i] = inside;
+  }
+  if (satMin == 0) {
+    t->grayValid = 1;
+    for (uint32_t j = valMin >> 8; j <= uint32_t(valMax >> 8); ++j) t->gray[j] = inside;
+  } else {
+    t->grayValid = 0;
+  }
+  return t;
+}
+
+// ---- hue pick ------------------------------------------------------------------------------
+
+void AdjustHueInterval(uint16_t centre, uint16_t halfWidth, uint16_t hue, uint16_t* outCentre,
+                       uint16_t* outHalfWidth) {
+  uint32_t c = centre, w = halfWidth;
+  const HueWindow win = MakeHueWindow(centre, halfWidth);
+  if (!win.Contains(hue)) {
+    const uint32_t down = (win.lo - hue) & 0xFFFFu;  // from hue up to the low end
+    const uint32_t up = (uint32_t(hue) - win.hi) & 0xFFFFu;  // from the high end up to hue
+    uint32_t k;
+    if (down > up) {
+      k = (up + 1) / 2;
+      c = (c + k) & 0xFFFFu;
+    } else {
+      k = (down + 1) / 2;
+      c = (c - k) & 0xFFFFu;
+    }
+    w = w + k > 32768 ? 32768 : w + k;
+  }
+  if (outCentre) *outCentre = uint16_t(c);
+  if (outHalfWidth) *outHalfWidth = uint16_t(w);
+}
