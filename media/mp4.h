@@ -1,0 +1,130 @@
+// mp4.h - MP4 files with one H.264 video track: the reader's box tree, sample tables and
+// frame index, and the writer.
+//
+//   Mp4Source   bytes of a file or of a memory block, read at an offset
+//   Mp4Box      one box of the tree, kept in a flat list in file (pre-)order
+//   Mp4Sample   where one sample lies and whether decoding may start at it
+//   Mp4Reader   an open MP4 file: tree, tables, parameter sets, frame index, decoder state
+//   Mp4Writer   an MP4 file being written: stream, sample sizes, parameter sets, encoder
+#pragma once
+#include "media/media.h"
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+class ISVCDecoder;
+class ISVCEncoder;
+
+struct Mp4Source {
+  FILE* file;          // either a stream ...
+  const uint8_t* data; // ... or a memory block
+  uint64_t size;
+};
+int Mp4SourceRead(const Mp4Source* source, uint64_t offset, void* out, uint64_t count);
+
+struct Mp4Box {
+  uint64_t start;        // file offset of the box
+  uint64_t contentStart; // file offset after its header
+  uint64_t contentSize;  // box size minus its header
+  char type[4];
+  uint32_t subtreeEnd;   // index one past the last box inside this one
+  int32_t parent;        // index of the enclosing box, -1 at the top level
+};
+
+struct Mp4Sample {
+  uint64_t offset;
+  uint32_t size;
+  uint8_t sync;
+  uint8_t retried;
+};
+
+struct Mp4Reader {
+  Mp4Source source;
+  std::vector<Mp4Box> boxes;  // the whole tree in pre-order
+  int32_t track;              // the chosen "trak"
+  int32_t mdat;               // the first "mdat"
+  uint32_t trackWidth, trackHeight;
+  uint32_t codedWidth, codedHeight;
+  uint32_t sampleCount;
+  uint32_t frameCount;
+  uint32_t frameIntervalUs;
+  std::vector<Mp4Sample> samples;
+  // Frame index: frame f shows the picture coded by sample frameMap[f]; pictures come out
+  // of the decoder in display order, which may differ from the samples' order.
+  std::vector<uint32_t> frameMap;
+  std::vector<uint32_t> sampleFrame;  // the reverse, kNoFrame where unknown
+  uint32_t indexedFrames;             // entries of frameMap that are known
+  bool indexComplete;
+  std::vector<uint8_t> paramSets;     // SPS and PPS, each behind a 4-byte start code
+  uint32_t nalLengthSize;             // bytes of each NAL unit's length in a sample
+
+  // Indexing decoder, kept only while a cancelled index is still being completed on demand.
+  ISVCDecoder* indexDecoder;
+  uint32_t indexNextSample;
+  bool indexFlushing;
+
+  // Frame decoder: the samples fed so far and the last picture it gave.
+  ISVCDecoder* decoder;
+  uint32_t nextSample;        // next sample to feed
+  bool flushing;              // every sample fed, pictures are being drained
+  int64_t lastFrame;          // display number of the last picture out, -1 none
+  bool havePicture;
+  uint64_t pictureFrame;
+  const uint8_t* planeY;
+  const uint8_t* planeU;
+  const uint8_t* planeV;
+  int lumaStride, chromaStride, pictureWidth, pictureHeight;
+
+  std::vector<uint8_t> unit;  // access unit scratch
+};
+
+constexpr uint32_t kNoFrame = 0xFFFFFFFFu;
+
+// Reads the box tree and the sample tables (no decoding).  Null for a file that is not an
+// MP4 file with a readable H.264 track.  The source is taken over (its stream closed by
+// Mp4ReaderFree).
+Mp4Reader* Mp4ReaderParse(Mp4Source source);
+// Parses and indexes the frames with progress; null on failure.
+Mp4Reader* Mp4ReaderOpen(const char* path, MediaProgressFn progress, void* context);
+void Mp4ReaderFree(Mp4Reader* reader);
+// Display frame to sample number; -1 for a frame beyond the file.
+int64_t Mp4FrameToSample(Mp4Reader* reader, uint64_t frame);
+// Decodes display frame `frame` into an R,G,B block of trackWidth x trackHeight (or only
+// into the decoder's state when out is null).  A failure clears the block.
+int Mp4DecodeFrame(Mp4Reader* reader, uint64_t frame, uint8_t* out, uint64_t outSize);
+
+// Box tree helpers over the flat pre-order list.
+int32_t Mp4FindChild(const Mp4Reader* reader, int32_t within, const char* type);
+int32_t Mp4FindNext(const Mp4Reader* reader, int32_t after, const char* type);
+
+struct Mp4Writer {
+  uint32_t trackWidth, trackHeight;
+  uint32_t bitCount;
+  uint32_t frameIntervalUs;
+  uint64_t rgbFrameBytes, i420Bytes;
+  uint32_t rawBitRate;
+  uint32_t qualityPct, bitRate, keyInterval;
+  uint32_t baseBitRate, currentBitRate, peakBitRate;
+  FILE* stream;
+  uint64_t position;
+  uint64_t mdatSize;
+  std::vector<uint32_t> sampleSizes;
+  std::vector<uint32_t> sampleSync;
+  uint32_t sampleCount;
+  uint32_t syncCount;
+  std::vector<uint8_t> sps, pps;  // each behind a 16-bit big-endian length
+  ISVCEncoder* encoder;
+  std::vector<uint8_t> rgb, i420;  // per-frame scratch
+};
+
+struct Mp4WriterSettings {
+  uint32_t qualityPct, bitRate, keyInterval;
+};
+Mp4Writer* Mp4WriterOpen(const char* path, uint32_t width, uint32_t height, uint32_t bitCount, uint32_t intervalUs,
+                         const Mp4WriterSettings& settings);
+int Mp4WriterAddFrame(Mp4Writer* writer, const uint8_t* frame);
+// Finishes the file (moov at the end, mdat size patched) and frees the writer; 1 when the
+// file was finished.
+int Mp4WriterClose(Mp4Writer* writer);
+// Timescale and sample delta the writer uses for an interval.
+void Mp4TimeBase(uint32_t intervalUs, uint32_t* outTimescale, uint32_t* outDelta);
