@@ -1,0 +1,394 @@
+// component.cpp - component extraction: grey, R, G, B, H, S, V, inks, CIE X, Y, Z, L*, a*,
+// b*, C*, h of every pixel in a rectangle, written back in place.
+// Typed kernels serve formats 1 to 6 (depth class = sample depth, so "the class's accessors"
+// are plain loads and stores); formats 7 to 9, the colour forms of modes 15 to 22 and the
+// reference path go through the accessors one pixel at a time.
+// Inside: shared component math - typed kernels - accessor path - entry
+#include "engine/component.h"
+
+#include <cmath>
+
+#include "core/colour.h"
+#include "engine/pixel.h"
+
+namespace {
+
+// ---- shared component math -----------------------------------------------------------------
+
+constexpr double TwoPi = 6.283185307179586;
+
+// The image core's 16-bit HSV hue and saturation (R tested first, wrap at 65535).
+inline void HueSat16(int32_t r, int32_t g, int32_t b, uint32_t* h, uint32_t* s) {
+  const int32_t mx = r > g ? (r > b ? r : b) : (g > b ? g : b);
+  const int32_t mn = r < g ? (r < b ? r : b) : (g < b ? g : b);
+  const int32_t d = mx - mn;
+  if (d == 0) *h = 0;
+  else if (r == mx) *h = uint32_t((65535 + (g - b) * 10922 / d) % 65535);
+  else if (g == mx) *h = uint32_t((b - r) * 10922 / d + 21844);
+  else *h = uint32_t((r - g) * 10922 / d + 43688);
+  *s = mx ? uint32_t(d) * 65534u / uint32_t(mx) : 0u;
+}
+
+inline uint32_t Max3(uint32_t a, uint32_t b, uint32_t c) {
+  const uint32_t m = a > b ? a : b;
+  return m > c ? m : c;
+}
+
+// Modes 15..22 from X, Y, Z (white Y = 1): the packed 32-bit grey.
+uint32_t PackCie(int32_t mode, double X, double Y, double Z) {
+  switch (mode) {
+    case 15: return PackXyz32(X);
+    case 16: return PackXyz32(Y);
+    case 17: return PackXyz32(Z);
+    default: break;
+  }
+  double L = 0, a = 0, b = 0;
+  XyzToLab(X, Y, Z, &L, &a, &b);
+  switch (mode) {
+    case 18: return PackL32(L);
+    case 19: return PackAb32(a);
+    case 20: return PackAb32(b);
+    case 21: return PackC32(std::sqrt(a * a + b * b));
+    default: {
+      double h = std::atan2(b, a);  // -pi..pi, or NaN for a NaN colour (packs as 0)
+      while (h > TwoPi) h -= TwoPi;
+      while (h < 0) h += TwoPi;
+      return PackHue32(h);
+    }
+  }
+}
+
+// ---- typed kernels -------------------------------------------------------------------------
+
+// Modes 1..14 at any colorize, 15..22 without it; NB is also the depth class here.
+template <int NB, int CH>
+void ComponentRowTyped(SampleType<NB>* p, int64_t n, int32_t mode, int32_t colorize) {
+  typedef SampleType<NB> T;
+  constexpr uint32_t F = NB == 32 ? 0xFFFFFFFFu : (1u << NB) - 1u;
+  auto each = [&](auto fn) {
+    T* q = p;
+    for (int64_t i = 0; i < n; ++i, q += CH) fn(q);
+  };
+  switch (mode) {
+    case 1:
+      each([](T* q) { StoreGray<NB, CH, NB>(q, GrayAt<NB, CH, NB>(q)); });
+      return;
+    case 2:
+    case 3:
+    case 4: {
+      const int32_t c = mode - 2;
+      each([&](T* q) {
+        uint32_t v[3];
+        RgbAt<NB, CH, NB>(q, &v[0], &v[1], &v[2]);
+        if (!colorize) {
+          StoreGray<NB, CH, NB>(q, v[c]);
+        } else {
+          uint32_t o[3] = {0, 0, 0};
+          o[c] = v[c];
+          StoreRgb<NB, CH, NB>(q, o[0], o[1], o[2]);
+        }
+      });
+      return;
+    }
+    case 5:
+    case 6:
+      if constexpr (NB == 32) {
+        each([&](T* q) {
+          uint32_t r, g, b, h, s;
+          RgbAt<NB, CH, 32>(q, &r, &g, &b);
+          Rgb32ToHsv32(r, g, b, &h, &s, nullptr);
+          if (!colorize) {
+            StoreGray<NB, CH, 32>(q, mode == 5 ? h : s);
+          } else {
+            uint32_t o[3];
+            if (mode == 5) Hsv32ToRgb32(h, 4294967295u, 4294967295u, &o[0], &o[1], &o[2]);
+            else Hsv32ToRgb32(0, s, 4294967295u, &o[0], &o[1], &o[2]);
+            StoreRgb<NB, CH, 32>(q, o[0], o[1], o[2]);
+          }
+        });
+      } else {
+        each([&](T* q) {
+          uint32_t h = 0, s = 0;
+          if constexpr (CH == 3) {
+            uint32_t r, g, b;
+            RgbAt<NB, CH, 16>(q, &r, &g, &b);
+            HueSat16(int32_t(r), int32_t(g), int32_t(b), &h, &s);
+          }
+          if (!colorize) {
+            StoreGray<NB, CH, 16>(q, mode == 5 ? h : s);
+          } else {
+            uint16_t o[3];
+            if (mode == 5) Hsv16ToRgb16(uint16_t(h), 65535, 65535, &o[0], &o[1], &o[2]);
+            else Hsv16ToRgb16(0, uint16_t(s), 65535, &o[0], &o[1], &o[2]);
+            StoreRgb<NB, CH, 16>(q, o[0], o[1], o[2]);
+          }
+        });
+      }
+      return;
+    case 7: {
+      constexpr int VD = NB == 32 ? 32 : 16;
+      each([](T* q) {
+        uint32_t r, g, b;
+        RgbAt<NB, CH, VD>(q, &r, &g, &b);
+        StoreGray<NB, CH, VD>(q, Max3(r, g, b));
+      });
+      return;
+    }
+    case 8:
+    case 9:
+    case 10: {
+      const int32_t c = mode - 8;
+      each([&](T* q) {
+        uint32_t v[3];
+        RgbAt<NB, CH, NB>(q, &v[0], &v[1], &v[2]);
+        if (!colorize) {
+          StoreGray<NB, CH, NB>(q, F - v[c]);
+        } else {
+          uint32_t o[3] = {F, F, F};
+          o[c] = v[c];
+          StoreRgb<NB, CH, NB>(q, o[0], o[1], o[2]);
+        }
+      });
+      return;
+    }
+    case 11:
+    case 12:
+    case 13:
+    case 14: {
+      // C = max - R (= full - K - R), K = full - max; the 8-bit class reads the same values
+      // through GetCMYK8, and its ink-on-white colour (SetCMYK8 with one ink) is the R,G,B
+      // below.
+      const int32_t c = mode - 11;
+      each([&](T* q) {
+        uint32_t v[3];
+        RgbAt<NB, CH, NB>(q, &v[0], &v[1], &v[2]);
+        const uint32_t mx = Max3(v[0], v[1], v[2]);
+        const uint32_t ink = c == 3 ? F - mx : mx - v[c];
+        if (!colorize) {
+          StoreGray<NB, CH, NB>(q, ink);
+        } else if (c == 3) {
+          StoreRgb<NB, CH, NB>(q, F - ink, F - ink, F - ink);
+        } else {
+          uint32_t o[3] = {F, F, F};
+          o[c] = F - ink;
+          StoreRgb<NB, CH, NB>(q, o[0], o[1], o[2]);
+        }
+      });
+      return;
+    }
+    default:  // 15..22, colorize off
+      each([&](T* q) {
+        uint32_t r, g, b;
+        RgbAt<NB, CH, NB>(q, &r, &g, &b);
+        double X, Y, Z;
+        SrgbToXyz(double(r) / double(F), double(g) / double(F), double(b) / double(F), &X, &Y,
+                  &Z);
+        StoreGray<NB, CH, 32>(q, PackCie(mode, X, Y, Z));
+      });
+      return;
+  }
+}
+
+// ---- accessor path -------------------------------------------------------------------------
+
+struct ClassIo {
+  C_ImgBuff* rec;
+  int32_t bits;
+  int32_t GetRgb(int32_t x, int32_t y, uint32_t* r, uint32_t* g, uint32_t* b) const {
+    if (bits == 8) {
+      uint8_t a, c, d;
+      if (!rec->GetRGB8(x, y, &a, &c, &d)) return 0;
+      *r = a, *g = c, *b = d;
+    } else if (bits == 16) {
+      uint16_t a, c, d;
+      if (!rec->GetRGB16(x, y, &a, &c, &d)) return 0;
+      *r = a, *g = c, *b = d;
+    } else {
+      if (!rec->GetRGB32(x, y, r, g, b)) return 0;
+    }
+    return 1;
+  }
+  int32_t GetGray(int32_t x, int32_t y, uint32_t* v) const {
+    if (bits == 8) {
+      uint8_t a;
+      if (!rec->GetGray8(x, y, &a)) return 0;
+      *v = a;
+    } else if (bits == 16) {
+      uint16_t a;
+      if (!rec->GetGray16(x, y, &a)) return 0;
+      *v = a;
+    } else {
+      if (!rec->GetGray32(x, y, v)) return 0;
+    }
+    return 1;
+  }
+  void SetGray(int32_t x, int32_t y, uint32_t v) const {
+    if (bits == 8) rec->SetGray8(x, y, uint8_t(v));
+    else if (bits == 16) rec->SetGray16(x, y, uint16_t(v));
+    else rec->SetGray32(x, y, v);
+  }
+  void SetRgb(int32_t x, int32_t y, uint32_t r, uint32_t g, uint32_t b) const {
+    if (bits == 8) rec->SetRGB8(x, y, uint8_t(r), uint8_t(g), uint8_t(b));
+    else if (bits == 16) rec->SetRGB16(x, y, uint16_t(r), uint16_t(g), uint16_t(b));
+    else rec->SetRGB32(x, y, r, g, b);
+  }
+};
+
+void ComponentPixelAccessor(const ClassIo& io, int32_t x, int32_t y, int32_t mode,
+                            int32_t colorize) {
+  C_ImgBuff* rec = io.rec;
+  const uint32_t F = io.bits == 8 ? 255u : io.bits == 16 ? 65535u : 4294967295u;
+  if (mode == 1) {
+    uint32_t v;
+    if (io.GetGray(x, y, &v)) io.SetGray(x, y, v);
+    return;
+  }
+  if (mode >= 15) {
+    double X, Y, Z;
+    if (!rec->GetXYZ(x, y, &X, &Y, &Z)) return;
+    if (!colorize) {
+      rec->SetGray32(x, y, PackCie(mode, X, Y, Z));
+      return;
+    }
+    double L = 0, a = 0, b = 0;
+    if (mode >= 18) XyzToLab(X, Y, Z, &L, &a, &b);
+    switch (mode) {
+      case 15: rec->SetXYZ(x, y, X, 0, 0); break;
+      case 16: rec->SetXYZ(x, y, 0, Y, 0); break;
+      case 17: rec->SetXYZ(x, y, 0, 0, Z); break;
+      case 18: rec->SetLab(x, y, L, 0, 0); break;
+      case 19: rec->SetLab(x, y, 50, a, 0); break;
+      case 20: rec->SetLab(x, y, 50, 0, b); break;
+      case 21: rec->SetLCh(x, y, 100, std::sqrt(a * a + b * b), 0); break;
+      default: {
+        double h = std::atan2(b, a);
+        while (h > TwoPi) h -= TwoPi;
+        while (h < 0) h += TwoPi;
+        rec->SetLCh(x, y, 50, 135, h);
+        break;
+      }
+    }
+    return;
+  }
+  if ((mode == 5 || mode == 6) && io.bits != 32) {
+    uint16_t h, s;
+    if (!rec->GetHSV16(x, y, &h, &s, nullptr)) return;
+    if (!colorize) rec->SetGray16(x, y, mode == 5 ? h : s);
+    else if (mode == 5) rec->SetHSV16(x, y, h, 65535, 65535);
+    else rec->SetHSV16(x, y, 0, s, 65535);
+    return;
+  }
+  if ((mode >= 11 && mode <= 14) && io.bits == 8) {
+    uint8_t ink[4];
+    if (!rec->GetCMYK8(x, y, &ink[0], &ink[1], &ink[2], &ink[3])) return;
+    const uint8_t v = ink[mode - 11];
+    if (!colorize) rec->SetGray8(x, y, v);
+    else if (mode == 11) rec->SetCMYK8(x, y, v, 0, 0, 0);
+    else if (mode == 12) rec->SetCMYK8(x, y, 0, v, 0, 0);
+    else if (mode == 13) rec->SetCMYK8(x, y, 0, 0, v, 0);
+    else rec->SetCMYK8(x, y, 0, 0, 0, v);
+    return;
+  }
+  uint32_t c[3];
+  if (mode == 7) {  // V = max at 16 bits (8/16-bit class) or 32, always grey
+    if (io.bits == 32) {
+      if (!rec->GetRGB32(x, y, &c[0], &c[1], &c[2])) return;
+      rec->SetGray32(x, y, Max3(c[0], c[1], c[2]));
+    } else {
+      uint16_t a, b, d;
+      if (!rec->GetRGB16(x, y, &a, &b, &d)) return;
+      rec->SetGray16(x, y, uint16_t(Max3(a, b, d)));
+    }
+    return;
+  }
+  if (!io.GetRgb(x, y, &c[0], &c[1], &c[2])) return;
+  if (mode == 5 || mode == 6) {  // 32-bit class
+    uint32_t h, s, o[3];
+    Rgb32ToHsv32(c[0], c[1], c[2], &h, &s, nullptr);
+    if (!colorize) {
+      rec->SetGray32(x, y, mode == 5 ? h : s);
+      return;
+    }
+    if (mode == 5) Hsv32ToRgb32(h, 4294967295u, 4294967295u, &o[0], &o[1], &o[2]);
+    else Hsv32ToRgb32(0, s, 4294967295u, &o[0], &o[1], &o[2]);
+    rec->SetRGB32(x, y, o[0], o[1], o[2]);
+    return;
+  }
+  if (mode <= 4) {
+    const int32_t k = mode - 2;
+    if (!colorize) {
+      io.SetGray(x, y, c[k]);
+    } else {
+      uint32_t o[3] = {0, 0, 0};
+      o[k] = c[k];
+      io.SetRgb(x, y, o[0], o[1], o[2]);
+    }
+    return;
+  }
+  if (mode <= 10) {
+    const int32_t k = mode - 8;
+    if (!colorize) {
+      io.SetGray(x, y, F - c[k]);
+    } else {
+      uint32_t o[3] = {F, F, F};
+      o[k] = c[k];
+      io.SetRgb(x, y, o[0], o[1], o[2]);
+    }
+    return;
+  }
+  // 11..14 in the 16- and 32-bit classes
+  const uint32_t mx = Max3(c[0], c[1], c[2]);
+  const uint32_t K = F - mx;
+  if (mode == 14) {
+    if (!colorize) io.SetGray(x, y, K);
+    else io.SetRgb(x, y, F - K, F - K, F - K);
+    return;
+  }
+  const int32_t k = mode - 11;
+  const uint32_t ink = mx - c[k];
+  if (!colorize) {
+    io.SetGray(x, y, ink);
+  } else {
+    uint32_t o[3] = {F, F, F};
+    o[k] = F - ink;
+    io.SetRgb(x, y, o[0], o[1], o[2]);
+  }
+}
+
+void ComponentRows(void* ctx, uint64_t first, uint64_t count) {
+  const ComponentJob& job = *static_cast<const ComponentJob*>(ctx);
+  C_ImgBuff* rec = job.picture->record;
+  const RoiRect r{job.x0, job.y0, job.x1, job.y1};
+  int32_t yb, ye;
+  PieceRows(r, first, count, &yb, &ye);
+  const int32_t typed = EngineTypedKernels() && !(job.colorize && job.mode >= 15);
+  const ClassIo io{rec, FormatClassBits(rec->format)};
+  for (int32_t y = yb; y < ye; ++y) {
+    const int32_t done = typed && DispatchTyped(rec->format, [&]<int NB, int CH>() {
+      ComponentRowTyped<NB, CH>(RowPtr<SampleType<NB>>(rec, r.x0, y), RoiWidth(r), job.mode,
+                                job.colorize);
+    });
+    if (done) continue;
+    for (int32_t x = r.x0; x <= r.x1; ++x) ComponentPixelAccessor(io, x, y, job.mode, job.colorize);
+  }
+}
+
+}  // namespace
+
+// ---- entry ---------------------------------------------------------------------------------
+
+int32_t ExtractComponent(CImgBuff* img, int32_t mode, int32_t colorize, const RoiRect* roi) {
+  if (!img || !img->record) return 0;
+  if (mode > 22) return 0;
+  const int32_t f = img->record->format;
+  if (colorize && !(f >= 4 && f <= 9)) return 0;  // grey and empty pictures cannot take a colour
+  RoiRect r;
+  if (!GetRoi(&r, img, roi)) return 0;
+  if (!colorize && IsGrayFormat(f) && (mode <= 4 || mode == 7) && mode >= 1) return 1;
+  if (mode < 1) return 0;
+  // An empty picture reaches here only with a rectangle: every setter would refuse it.
+  if (!IsValidFormat(f) || !img->record->pixels) return 1;
+  ComponentJob job{img, colorize, mode, r.x0, r.y0, r.x1, r.y1};
+  RunRows(ComponentRows, &job, r);
+  return 1;
+}
