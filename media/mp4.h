@@ -38,6 +38,15 @@ struct Mp4Sample {
   uint8_t retried;
 };
 
+// A decoder walking the samples in order, with where it stands.
+struct Mp4Cursor {
+  ISVCDecoder* decoder;
+  uint32_t start;       // first sample fed (gets the parameter sets in front)
+  uint32_t next;        // next sample to feed
+  bool draining;        // handing out held pictures before the sync sample `next`
+  bool ended;           // every sample fed; held pictures are being handed out
+};
+
 struct Mp4Reader {
   Mp4Source source;
   std::vector<Mp4Box> boxes;  // the whole tree in pre-order
@@ -59,14 +68,10 @@ struct Mp4Reader {
   uint32_t nalLengthSize;             // bytes of each NAL unit's length in a sample
 
   // Indexing decoder, kept only while a cancelled index is still being completed on demand.
-  ISVCDecoder* indexDecoder;
-  uint32_t indexNextSample;
-  bool indexFlushing;
+  Mp4Cursor indexer;
 
   // Frame decoder: the samples fed so far and the last picture it gave.
-  ISVCDecoder* decoder;
-  uint32_t nextSample;        // next sample to feed
-  bool flushing;              // every sample fed, pictures are being drained
+  Mp4Cursor cursor;
   int64_t lastFrame;          // display number of the last picture out, -1 none
   bool havePicture;
   uint64_t pictureFrame;

@@ -442,8 +442,8 @@ Mp4Reader* Mp4ReaderParse(Mp4Source source) {
 
 void Mp4ReaderFree(Mp4Reader* r) {
   if (!r) return;
-  H264DecoderDestroy(r->decoder);
-  H264DecoderDestroy(r->indexDecoder);
+  H264DecoderDestroy(r->cursor.decoder);
+  H264DecoderDestroy(r->indexer.decoder);
   if (r->source.file) fclose(r->source.file);
   delete r;
 }
@@ -496,6 +496,49 @@ int FeedSample(Mp4Reader* r, ISVCDecoder* dec, uint32_t s, bool withParams, H264
   return H264Decode(dec, unit.data(), unit.size(), uint64_t(s) + 1, pic, ready);
 }
 
+// The decoder holds pictures back to hand them out in display order; openh264 may reuse
+// a held picture's memory once a new coded video sequence starts, so every held picture
+// is handed out before a sync sample is fed.  Returns 1 with a picture, 0 when none came
+// out of this step, -1 when the cursor has nothing more to give.
+int CursorStep(Mp4Reader* r, Mp4Cursor* c, H264Picture* pic) {
+  int ready = 0;
+  if (!c->decoder) return -1;
+  if (c->draining || c->ended) {
+    H264Decode(c->decoder, nullptr, 0, 0, pic, &ready);
+    if (ready) return 1;
+    if (c->ended) return -1;
+    c->draining = false;
+  }
+  if (c->next >= r->sampleCount) {
+    c->ended = true;
+    return 0;
+  }
+  const uint32_t s = c->next;
+  if (s != c->start && r->samples[s].sync && !c->draining) {
+    // Drain first; the flag clears when nothing more comes out.
+    c->draining = true;
+    H264Decode(c->decoder, nullptr, 0, 0, pic, &ready);
+    if (ready) return 1;
+    c->draining = false;
+  }
+  ++c->next;
+  FeedSample(r, c->decoder, s, s == c->start, pic, &ready);
+  return ready;
+}
+
+int CursorStart(Mp4Cursor* c, uint32_t start) {
+  H264DecoderDestroy(c->decoder);
+  *c = Mp4Cursor{};
+  c->decoder = H264DecoderCreate();
+  c->start = c->next = start;
+  return c->decoder ? 1 : 0;
+}
+
+void CursorEnd(Mp4Cursor* c) {
+  H264DecoderDestroy(c->decoder);
+  *c = Mp4Cursor{};
+}
+
 // The frame a decoded picture belongs to, kNoFrame when not (yet) known.
 uint32_t PictureFrame(const Mp4Reader* r, const H264Picture& pic) {
   if (pic.timestamp == 0 || pic.timestamp > r->sampleCount) return kNoFrame;
@@ -506,20 +549,10 @@ uint32_t PictureFrame(const Mp4Reader* r, const H264Picture& pic) {
 // the stream is exhausted (0).
 int IndexStep(Mp4Reader* r) {
   H264Picture pic;
-  int ready = 0;
-  while (r->indexDecoder) {
-    if (!r->indexFlushing) {
-      if (r->indexNextSample >= r->sampleCount) {
-        r->indexFlushing = true;
-        continue;
-      }
-      const uint32_t s = r->indexNextSample++;
-      FeedSample(r, r->indexDecoder, s, s == 0, &pic, &ready);
-    } else {
-      H264Decode(r->indexDecoder, nullptr, 0, 0, &pic, &ready);
-      if (!ready) break;
-    }
-    if (!ready || pic.timestamp == 0 || pic.timestamp > r->sampleCount) continue;
+  for (;;) {
+    const int got = CursorStep(r, &r->indexer, &pic);
+    if (got < 0) break;
+    if (got == 0 || pic.timestamp == 0 || pic.timestamp > r->sampleCount) continue;
     const uint32_t c = uint32_t(pic.timestamp - 1);
     if (r->sampleFrame[c] != kNoFrame) continue;
     r->frameMap[r->indexedFrames] = c;
@@ -528,44 +561,28 @@ int IndexStep(Mp4Reader* r) {
     return 1;
   }
   // Exhausted: the frames found are all there is.
-  H264DecoderDestroy(r->indexDecoder);
-  r->indexDecoder = nullptr;
+  CursorEnd(&r->indexer);
   r->indexComplete = true;
   r->frameCount = r->indexedFrames;
   return 0;
 }
 
 void ClearFrameDecoder(Mp4Reader* r) {
-  H264DecoderDestroy(r->decoder);
-  r->decoder = nullptr;
+  CursorEnd(&r->cursor);
   r->havePicture = false;
   r->lastFrame = -1;
-  r->nextSample = 0;
-  r->flushing = false;
 }
 
 // Feeds the frame decoder onwards until the picture of frame f comes out.  1 on success;
 // 0 when it passed by, could not be decoded, or the stream ended.
-int RunUntil(Mp4Reader* r, uint32_t f, uint32_t codedSample, bool paramsFirst) {
+int RunUntil(Mp4Reader* r, uint32_t f, uint32_t codedSample) {
   H264Picture pic;
-  int ready = 0;
-  bool first = paramsFirst;
   for (;;) {
-    if (!r->flushing) {
-      if (r->nextSample >= r->sampleCount) {
-        r->flushing = true;
-        continue;
-      }
-      // A picture shows up within the reorder depth after its sample, or never.
-      if (r->nextSample > codedSample + kMaxReorder) return 0;
-      const uint32_t s = r->nextSample++;
-      FeedSample(r, r->decoder, s, first, &pic, &ready);
-      first = false;
-    } else {
-      H264Decode(r->decoder, nullptr, 0, 0, &pic, &ready);
-      if (!ready) return 0;
-    }
-    if (!ready) continue;
+    // A picture shows up within the reorder depth after its sample, or never.
+    if (r->cursor.next > codedSample + kMaxReorder) return 0;
+    const int got = CursorStep(r, &r->cursor, &pic);
+    if (got < 0) return 0;
+    if (got == 0) continue;
     const uint32_t frame = PictureFrame(r, pic);
     r->havePicture = frame != kNoFrame;
     if (!r->havePicture) continue;
@@ -591,10 +608,8 @@ uint32_t SyncAtOrBefore(const Mp4Reader* r, uint32_t s) {
 
 int RestartAt(Mp4Reader* r, uint32_t k, uint32_t f, uint32_t c) {
   ClearFrameDecoder(r);
-  r->decoder = H264DecoderCreate();
-  if (!r->decoder) return 0;
-  r->nextSample = k;
-  return RunUntil(r, f, c, true);
+  if (!CursorStart(&r->cursor, k)) return 0;
+  return RunUntil(r, f, c);
 }
 
 void Output(Mp4Reader* r, uint8_t* out) {
@@ -629,8 +644,8 @@ int Mp4DecodeFrame(Mp4Reader* r, uint64_t frame, uint8_t* out, uint64_t outSize)
   const uint32_t k = SyncAtOrBefore(r, c);
   // Carry on with the decoder in hand when the frame is still ahead of it and no sync
   // sample lies between: cheaper than a restart.
-  if (r->decoder && int64_t(f) > r->lastFrame && k <= r->nextSample && !r->samples[c].retried) {
-    if (RunUntil(r, f, c, false)) {
+  if (r->cursor.decoder && int64_t(f) > r->lastFrame && k <= r->cursor.next && !r->samples[c].retried) {
+    if (RunUntil(r, f, c)) {
       Output(r, out);
       return 1;
     }
@@ -661,9 +676,7 @@ int Mp4DecodeFrame(Mp4Reader* r, uint64_t frame, uint8_t* out, uint64_t outSize)
 namespace {
 
 int BuildIndex(Mp4Reader* r, MediaProgressFn progress, void* context) {
-  r->indexDecoder = H264DecoderCreate();
-  if (!r->indexDecoder) return 0;
-  r->indexNextSample = 0;
+  if (!CursorStart(&r->indexer, 0)) return 0;
   // Frame 0 first: a file without a single decodable picture is no video.
   if (!IndexStep(r)) return 0;
   if (r->sampleCount == 1) {
