@@ -1,0 +1,157 @@
+// h264_test.cpp - colour conversions to and from I420, and loading the codec library.
+#include "media/h264.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct RgbCase {
+  const char* name;
+  uint8_t r, g, b;
+  uint8_t y, u, v;
+};
+
+TEST(RgbToI420, WorkedValues) {
+  const RgbCase cases[] = {
+      {"white", 255, 255, 255, 235, 127, 128},
+      {"black", 0, 0, 0, 16, 128, 128},
+      // (183*255 + 16000) / 1000 = 62; u = (-101*255 + 128000) / 1000 = 102; v = (439*255 + 128000) / 1000 = 239
+      {"red", 255, 0, 0, 62, 102, 239},
+  };
+  for (const RgbCase& c : cases) {
+    // A 2 x 2 block of one colour: U and V are the average of four equal values.
+    uint8_t rgb[12];
+    for (int i = 0; i < 4; ++i) {
+      rgb[3 * i] = c.r;
+      rgb[3 * i + 1] = c.g;
+      rgb[3 * i + 2] = c.b;
+    }
+    uint8_t y[4], u, v;
+    RgbToI420(2, 2, rgb, y, &u, &v);
+    for (uint8_t value : y) EXPECT_EQ(value, c.y) << c.name;
+    EXPECT_EQ(u, c.u) << c.name;
+    EXPECT_EQ(v, c.v) << c.name;
+  }
+}
+
+TEST(RgbToI420, ChromaIsTheBlockAverage) {
+  // Two white and two black pixels: u sums 127 + 127 + 128 + 128 = 510, / 4 = 127.
+  const uint8_t rgb[12] = {255, 255, 255, 0, 0, 0, 0, 0, 0, 255, 255, 255};
+  uint8_t y[4], u, v;
+  RgbToI420(2, 2, rgb, y, &u, &v);
+  EXPECT_EQ(y[0], 235);
+  EXPECT_EQ(y[1], 16);
+  EXPECT_EQ(u, 127);
+  EXPECT_EQ(v, 128);
+}
+
+struct YuvCase {
+  const char* name;
+  uint8_t y, u, v;
+  uint8_t r, g, b;
+};
+
+TEST(I420ToRgb, WorkedValues) {
+  const YuvCase cases[] = {
+      {"black", 16, 128, 128, 0, 0, 0},
+      {"near white", 235, 128, 128, 254, 254, 254},
+      {"below black clamps", 0, 128, 128, 0, 0, 0},
+      {"above white clamps", 255, 128, 128, 255, 255, 255},
+      // c = 64 * 1164 = 74496; R = (74496 + 1793 * 112) / 1000 = 275 -> 255;
+      // G = (74496 - 0 - 533 * 112) / 1000 = 14; B = 74
+      {"red-ish", 80, 128, 240, 255, 14, 74},
+  };
+  for (const YuvCase& c : cases) {
+    const uint8_t y[4] = {c.y, c.y, c.y, c.y};
+    uint8_t out[12];
+    I420ToRgb(2, 2, 2, y, &c.u, &c.v, out, 2, 1, 2, 2);
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(out[3 * i], c.r) << c.name;
+      EXPECT_EQ(out[3 * i + 1], c.g) << c.name;
+      EXPECT_EQ(out[3 * i + 2], c.b) << c.name;
+    }
+  }
+}
+
+// A picture smaller than the output: the rest is black and nothing is read past the
+// picture (the planes are exactly the picture's size, so the sanitizer would see it).
+TEST(I420ToRgb, SmallerPictureIsPaddedBlack) {
+  const int pw = 4, ph = 2, ow = 8, oh = 4;
+  std::vector<uint8_t> y(pw * ph, 235), u(pw / 2 * ph / 2, 128), v(pw / 2 * ph / 2, 128);
+  std::vector<uint8_t> out(ow * oh * 3, 7);
+  I420ToRgb(ow, oh, ow, y.data(), u.data(), v.data(), out.data(), pw, pw / 2, pw, ph);
+  for (int row = 0; row < oh; ++row)
+    for (int x = 0; x < ow; ++x) {
+      const uint8_t expect = (row < ph && x < pw) ? 254 : 0;
+      for (int k = 0; k < 3; ++k) ASSERT_EQ(out[(row * ow + x) * 3 + k], expect) << row << "," << x;
+    }
+}
+
+// Columns resampled from a wider coded picture: the last output pixel's right-hand
+// neighbour would be one past the row; it is clamped to the last pixel.
+TEST(I420ToRgb, ResamplingClampsAtTheRightEdge) {
+  const int cw = 6, h = 2, ow = 4;
+  std::vector<uint8_t> y = {16, 16, 16, 16, 16, 235, 16, 16, 16, 16, 16, 235};
+  std::vector<uint8_t> u(cw / 2, 128), v(cw / 2, 128);
+  std::vector<uint8_t> out(ow * h * 3);
+  I420ToRgb(ow, h, cw, y.data(), u.data(), v.data(), out.data(), cw, cw / 2, cw, h);
+  // x = 3 reads p = 4.5: Y = truncate(235 * 0.5 + 16 * 0.5) = 125 -> c = 109 * 1164 = 126876 -> 126
+  EXPECT_EQ(out[3 * 3], 126);
+  EXPECT_EQ(out[0], 0);
+  // Widening: x = 7 of 8 from 6 columns reads p = 5.25, i + 1 = 6 clamps to 5.
+  std::vector<uint8_t> wide(8 * h * 3);
+  I420ToRgb(8, h, cw, y.data(), u.data(), v.data(), wide.data(), cw, cw / 2, cw, h);
+  EXPECT_EQ(wide[7 * 3], 254);
+}
+
+TEST(OpenH264, LoadCountsReferences) {
+  ASSERT_EQ(OpenH264References(), 0u);
+  ASSERT_EQ(OpenH264Load(), 1) << "libopenh264.so.7 is installed by the set-up script";
+  EXPECT_EQ(OpenH264Load(), 1);
+  EXPECT_EQ(OpenH264References(), 2u);
+  OpenH264Release();
+  EXPECT_EQ(OpenH264References(), 1u);
+  OpenH264Release();
+  EXPECT_EQ(OpenH264References(), 0u);
+  OpenH264Release();  // one release too many does nothing
+  EXPECT_EQ(OpenH264References(), 0u);
+  // Loading again after the last release works (the library itself may stay mapped:
+  // it marks itself as not to be unloaded).
+  ASSERT_EQ(OpenH264Load(), 1);
+  OpenH264Release();
+}
+
+TEST(OpenH264, LibraryWithoutTheEntryPointsIsRefusedAndReleased) {
+  // Any shared library that lacks the codec's functions, not otherwise loaded here.
+  const char* candidates[] = {"libbz2.so.1.0", "libexpat.so.1", "liblzma.so.5", "libzstd.so.1"};
+  const char* chosen = nullptr;
+  for (const char* c : candidates) {
+    if (dlopen(c, RTLD_NOW | RTLD_NOLOAD)) continue;
+    void* probe = dlopen(c, RTLD_NOW);
+    if (!probe) continue;
+    dlclose(probe);
+    if (!dlopen(c, RTLD_NOW | RTLD_NOLOAD)) {
+      chosen = c;
+      break;
+    }
+  }
+  if (!chosen) GTEST_SKIP() << "no spare shared library to try";
+  EXPECT_EQ(H264OpenLibraryAt(chosen), nullptr);
+  EXPECT_EQ(dlopen(chosen, RTLD_NOW | RTLD_NOLOAD), nullptr) << "refused library stays loaded";
+  EXPECT_EQ(H264OpenLibraryAt("/nonexistent/libopenh264.so.7"), nullptr);
+  EXPECT_EQ(H264OpenLibraryAt(""), nullptr);
+}
+
+TEST(OpenH264, ProgramFolderIsThisTestsFolder) {
+  const char* folder = ProgramFolder();
+  ASSERT_NE(folder, nullptr);
+  ASSERT_GT(strlen(folder), 0u);
+  EXPECT_EQ(folder[0], '/');
+  EXPECT_NE(folder[strlen(folder) - 1], '/');
+}
+
+}  // namespace
