@@ -1,0 +1,190 @@
+// Range extraction: hue intervals, level windows, the colour table, the hue pick, and the
+// typed kernels against the accessor path.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "engine/range.h"
+#include "tests/engine/engine_test_util.h"
+
+namespace {
+
+using namespace enginetest;
+
+uint8_t Gray8At(CImgBuff& img, int32_t x, int32_t y) {
+  uint8_t v = 0;
+  img.GetGray8(x, y, &v);
+  return v;
+}
+
+TEST(ExtractHsvRange, HueIntervals) {
+  // One pixel per hue sample: pure colours of every sector and the wrap around red.
+  CImgBuff img;
+  ASSERT_EQ(1, img.Allocate(4, 1, 5));
+  img.SetRGB16(0, 0, 65535, 0, 0);      // hue 0
+  img.SetRGB16(1, 0, 65535, 0, 6000);   // hue just below 65535 (wraps)
+  img.SetRGB16(2, 0, 65535, 6000, 0);   // hue 999
+  img.SetRGB16(3, 0, 0, 65535, 0);      // hue 21844
+  CImgBuff all;
+  CopyPicture(all, img);
+  // Hue 0, halfWidth 1000: 64536..65535 and 0..1000; fill 1 marks the selected as 65535.
+  ASSERT_EQ(1, ExtractHsvRange(&img, 0, 1000, 0, 65535, 0, 65535, 0, 1, 0, nullptr));
+  EXPECT_EQ(255, Gray8At(img, 0, 0));
+  EXPECT_EQ(255, Gray8At(img, 1, 0));
+  EXPECT_EQ(255, Gray8At(img, 2, 0));
+  EXPECT_EQ(0, Gray8At(img, 3, 0));
+  ASSERT_EQ(1, ExtractHsvRange(&all, 12345, 32768, 0, 65535, 0, 65535, 0, 1, 0, nullptr));
+  for (int x = 0; x < 4; ++x) EXPECT_EQ(255, Gray8At(all, x, 0)) << x;
+  EXPECT_EQ(0, ExtractHsvRange(&all, 0, 32769, 0, 65535, 0, 65535, 0, 1, 0, nullptr));
+  EXPECT_EQ(0, ExtractHsvRange(&all, 0, 10, 5, 4, 0, 65535, 0, 1, 0, nullptr));
+  EXPECT_EQ(0, ExtractHsvRange(&all, 0, 10, 0, 65535, 9, 8, 0, 1, 0, nullptr));
+}
+
+TEST(ExtractHsvRange, GrayWindowsAndReverse) {
+  CImgBuff img;
+  ASSERT_EQ(1, img.Allocate(256, 1, 1));
+  for (int i = 0; i < 256; ++i) img.SetGray8(i, 0, uint8_t(i));
+  CImgBuff g2;
+  CopyPicture(g2, img);
+  // The low bytes of the range are ignored on 8-bit pictures: levels 16 to 32.
+  ASSERT_EQ(1, ExtractHsvRange(&img, 0, 0, 0, 65535, 0x1000, 0x20FF, 0, 0, 0, nullptr));
+  for (int i = 0; i < 256; ++i)
+    EXPECT_EQ(i >= 16 && i <= 32 ? i : 0, Gray8At(img, i, 0)) << i;
+  // satMin above 0: a gray pixel has saturation 0 and is removed.
+  ASSERT_EQ(1, ExtractHsvRange(&g2, 0, 32768, 1, 65535, 0, 65535, 0, 0, 0, nullptr));
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(0, Gray8At(g2, i, 0)) << i;
+
+  // reverse 1, fill 0 on colour: the inside becomes background, the rest keeps its colour.
+  CImgBuff rgb;
+  ASSERT_EQ(1, rgb.Allocate(2, 1, 4));
+  rgb.SetRGB8(0, 0, 250, 10, 10);  // red: inside
+  rgb.SetRGB8(1, 0, 10, 10, 250);  // blue: outside
+  ASSERT_EQ(1, ExtractHsvRange(&rgb, 0, 2000, 0, 65535, 0, 65535, 1, 0, 0, nullptr));
+  uint8_t r, g, b;
+  rgb.GetRGB8(0, 0, &r, &g, &b);
+  EXPECT_EQ(0, r + g + b);
+  rgb.GetRGB8(1, 0, &r, &g, &b);
+  EXPECT_EQ(10, r);
+  EXPECT_EQ(250, b);
+  // fill 1, valueFlag 1: selected become 0, removed 255.
+  rgb.SetRGB8(0, 0, 250, 10, 10);
+  ASSERT_EQ(1, ExtractHsvRange(&rgb, 0, 2000, 0, 65535, 0, 65535, 0, 1, 1, nullptr));
+  rgb.GetRGB8(0, 0, &r, &g, &b);
+  EXPECT_EQ(0, r + g + b);
+  rgb.GetRGB8(1, 0, &r, &g, &b);
+  EXPECT_EQ(255 * 3, r + g + b);
+}
+
+TEST(ExtractLevelRange, EightBitThreshold) {
+  CImgBuff img;
+  ASSERT_EQ(1, img.Allocate(256, 1, 1));
+  for (int i = 0; i < 256; ++i) img.SetGray8(i, 0, uint8_t(i));
+  ASSERT_EQ(1, ExtractLevelRange(&img, 257, 65535, 0, 1, 0, nullptr));
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(i >= 1 ? 255 : 0, Gray8At(img, i, 0)) << i;
+  CImgBuff empty;
+  const RoiRect any{0, 0, 4, 4};
+  EXPECT_EQ(1, ExtractLevelRange(&empty, 0, 100, 0, 1, 0, &any));
+  EXPECT_EQ(0, ExtractLevelRange(&empty, 0, 100, 0, 1, 0, nullptr));
+  const RoiRect outside{300, 0, 400, 0};
+  EXPECT_EQ(0, ExtractLevelRange(&img, 0, 100, 0, 1, 0, &outside));
+}
+
+TEST(HsvRangeTable, MatchesTheComputedWindow) {
+  HsvRangeTable* t = BuildHsvRangeTable(0, 3000, 20000, 65535, 10000, 65535, 0);
+  ASSERT_NE(nullptr, t);
+  EXPECT_EQ(0u, t->grayValid);
+  EXPECT_EQ(1, t->colour[31 * 1024]);          // pure red
+  EXPECT_EQ(0, t->colour[31 * 32]);            // pure green
+  EXPECT_EQ(0, t->colour[31 * 1024 + 31 * 32 + 31]);  // white: no saturation
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(0, t->gray[i]);
+  std::free(t);
+  HsvRangeTable* rev = BuildHsvRangeTable(0, 3000, 0, 65535, 0x4000, 0x80FF, 1);
+  ASSERT_NE(nullptr, rev);
+  EXPECT_EQ(1u, rev->grayValid);
+  EXPECT_EQ(1, rev->gray[0x3F]);
+  EXPECT_EQ(0, rev->gray[0x40]);
+  EXPECT_EQ(0, rev->gray[0x80]);
+  EXPECT_EQ(1, rev->gray[0x81]);
+  EXPECT_EQ(1, rev->colour[31 * 1024]);  // bright red: value above the window
+  EXPECT_EQ(0, rev->colour[15 * 1024]);  // darker red (value 31710): inside, so removed
+  EXPECT_EQ(1, rev->colour[15 * 32]);
+  std::free(rev);
+  EXPECT_EQ(nullptr, BuildHsvRangeTable(0, 32769, 0, 1, 0, 1, 0));
+  EXPECT_EQ(nullptr, BuildHsvRangeTable(0, 10, 2, 1, 0, 1, 0));
+}
+
+TEST(AdjustHueInterval, WidensTheShorterWay) {
+  struct Case {
+    uint16_t c, w, h, outC, outW;
+  };
+  const Case cases[] = {
+      {1000, 100, 1500, 1200, 300},   // up is shorter
+      {1000, 100, 950, 1000, 100},    // already inside
+      {1000, 100, 500, 800, 300},     // down is shorter
+      {0, 100, 65000, 65318, 318},    // down across the wrap
+      {5, 32768, 40000, 5, 32768},    // the whole circle
+      {0, 32000, 32768, 384, 32384},  // equal distances go down... check below
+  };
+  for (const Case& k : cases) {
+    uint16_t c = 0, w = 0;
+    AdjustHueInterval(k.c, k.w, k.h, &c, &w);
+    if (k.c == 0 && k.w == 32000) {
+      // lo = 33536, hi = 32000: down = 768, up = 768; a tie widens downward by 384.
+      EXPECT_EQ(65152, c);
+      EXPECT_EQ(32384, w);
+      continue;
+    }
+    EXPECT_EQ(k.outC, c) << k.c << " " << k.w << " " << k.h;
+    EXPECT_EQ(k.outW, w) << k.c << " " << k.w << " " << k.h;
+  }
+  AdjustHueInterval(1, 2, 3, nullptr, nullptr);
+}
+
+TEST(Range, TypedKernelsMatchAccessors) {
+  HsvRangeTable* table = BuildHsvRangeTable(40000, 9000, 3000, 65535, 2000, 60000, 0);
+  ASSERT_NE(nullptr, table);
+  struct Setting {
+    uint32_t reverse, fill, valueFlag;
+  };
+  const Setting settings[] = {{0, 0, 0}, {1, 1, 0}, {0, 1, 1}, {1, 0, 1}};
+  for (int32_t f = 1; f <= 9; ++f) {
+    for (const Setting& s : settings) {
+      ExpectTypedMatchesReference(f, "ExtractHsvRange", [&](CImgBuff* p, const RoiRect* r) {
+        return ExtractHsvRange(p, 60000, 12000, 2000, 60000, 3000, 62000, s.reverse, s.fill,
+                               s.valueFlag, r);
+      });
+      ExpectTypedMatchesReference(f, "ExtractHsvRange sat 0", [&](CImgBuff* p, const RoiRect* r) {
+        return ExtractHsvRange(p, 0, 32768, 0, 65535, 0x3000, 0xB0FF, s.reverse, s.fill,
+                               s.valueFlag, r);
+      });
+      ExpectTypedMatchesReference(f, "ExtractLevelRange", [&](CImgBuff* p, const RoiRect* r) {
+        return ExtractLevelRange(p, 0x2345, 0xC000, s.reverse, s.fill, s.valueFlag, r);
+      });
+      for (int kind = 0; kind < 3; ++kind) {
+        ExpectTypedMatchesReference(f, "range workers", [&](CImgBuff* p, const RoiRect* r) {
+          RoiRect rr;
+          if (!GetRoi(&rr, p, r)) return 0;
+          HsvRangeJob job{p, 50000, 20000, 1000, 65000, 4000, 61000, s.reverse, s.valueFlag,
+                          s.fill, rr.x0, rr.y0, rr.x1, rr.y1};
+          ParallelForFn fn = kind == 0   ? ExtractRangeRowsGray8
+                             : kind == 1 ? ExtractRangeRowsGray16
+                                         : ExtractRangeRowsHsv;
+          RunRows(fn, &job, rr);
+          return 1;
+        });
+      }
+      for (int kind = 0; kind < 2; ++kind) {
+        ExpectTypedMatchesReference(f, "table workers", [&](CImgBuff* p, const RoiRect* r) {
+          RoiRect rr;
+          if (!GetRoi(&rr, p, r)) return 0;
+          HsvTableJob job{p, table, s.valueFlag, s.fill, rr.x0, rr.y0, rr.x1, rr.y1};
+          RunRows(kind == 0 ? ExtractRowsGray : ExtractRowsColor, &job, rr);
+          return 1;
+        });
+      }
+    }
+  }
+  std::free(table);
+}
+
+}  // namespace
