@@ -1,0 +1,157 @@
+// Component extraction: the worked values of the modes, refusals, rectangles, and the typed
+// kernels against the accessor path.
+#include <gtest/gtest.h>
+
+#include "engine/component.h"
+#include "tests/engine/engine_test_util.h"
+
+namespace {
+
+using namespace enginetest;
+
+struct Rgb {
+  uint8_t r, g, b;
+};
+
+Rgb Extract8(Rgb in, int32_t mode, int32_t colorize) {
+  CImgBuff img;
+  EXPECT_EQ(1, img.Allocate(1, 1, 4));
+  img.SetRGB8(0, 0, in.r, in.g, in.b);
+  EXPECT_EQ(1, ExtractComponent(&img, mode, colorize, nullptr)) << mode;
+  Rgb out{};
+  img.GetRGB8(0, 0, &out.r, &out.g, &out.b);
+  return out;
+}
+
+TEST(ExtractComponent, EightBitGreyValues) {
+  struct Case {
+    Rgb in;
+    int32_t mode;
+    uint8_t grey;
+  };
+  const Case cases[] = {
+      {{0, 255, 0}, 5, 85},     {{0, 0, 255}, 5, 170},    {{255, 0, 0}, 5, 0},
+      {{0, 255, 0}, 6, 255},    {{90, 90, 90}, 5, 0},     {{90, 90, 90}, 6, 0},
+      {{200, 100, 50}, 8, 55},  {{200, 100, 50}, 9, 155}, {{200, 100, 50}, 10, 205},
+      {{200, 100, 50}, 11, 0},  {{200, 100, 50}, 12, 100}, {{200, 100, 50}, 13, 150},
+      {{200, 100, 50}, 14, 55}, {{200, 100, 50}, 7, 200}, {{200, 100, 50}, 1, 124},
+      {{200, 100, 50}, 3, 100},
+  };
+  for (const Case& c : cases) {
+    const Rgb out = Extract8(c.in, c.mode, 0);
+    EXPECT_EQ(c.grey, out.r) << "mode " << c.mode;
+    EXPECT_EQ(out.r, out.g) << "mode " << c.mode;
+    EXPECT_EQ(out.r, out.b) << "mode " << c.mode;
+  }
+}
+
+TEST(ExtractComponent, EightBitColourForms) {
+  struct Case {
+    int32_t mode;
+    Rgb out;
+  };
+  const Case cases[] = {
+      {2, {200, 0, 0}},     {8, {200, 255, 255}}, {11, {255, 255, 255}},
+      {12, {255, 155, 255}}, {14, {200, 200, 200}}, {7, {200, 200, 200}},
+      {1, {124, 124, 124}},
+  };
+  for (const Case& c : cases) {
+    const Rgb out = Extract8({200, 100, 50}, c.mode, 1);
+    EXPECT_EQ(c.out.r, out.r) << "mode " << c.mode;
+    EXPECT_EQ(c.out.g, out.g) << "mode " << c.mode;
+    EXPECT_EQ(c.out.b, out.b) << "mode " << c.mode;
+  }
+}
+
+TEST(ExtractComponent, CiePacking) {
+  CImgBuff img;
+  ASSERT_EQ(1, img.Allocate(1, 1, 6));
+  // White: L* = 100 packs to the maximum; a* and b* near 0 pack to about the middle.
+  img.SetRGB32(0, 0, 4294967295u, 4294967295u, 4294967295u);
+  ASSERT_EQ(1, ExtractComponent(&img, 18, 0, nullptr));
+  uint32_t v;
+  img.GetGray32(0, 0, &v);
+  EXPECT_GE(v, 4294967295u - 4096u);
+  img.SetRGB32(0, 0, 4294967295u, 4294967295u, 4294967295u);
+  ASSERT_EQ(1, ExtractComponent(&img, 19, 0, nullptr));
+  img.GetGray32(0, 0, &v);
+  EXPECT_NEAR(2155905152.0, double(v), 4294967295.0 * 0.01 / 255);  // a* of white within 0.01
+
+  CImgBuff x8;
+  ASSERT_EQ(1, x8.Allocate(1, 1, 7));
+  x8.SetXYZ(0, 0, 1.0, 0.5, 2.0);
+  ASSERT_EQ(1, ExtractComponent(&x8, 15, 0, nullptr));
+  double X, Y, Z;
+  ASSERT_EQ(1, x8.GetXYZ(0, 0, &X, &Y, &Z));
+  uint32_t packedX;
+  x8.GetGray32(0, 0, &packedX);
+  // 1.0 packs to 3904515722; read back through the picture's own XYZ setter that is a grey.
+  EXPECT_NEAR(3904515722.0, double(packedX), 4294967295.0 / 255);
+}
+
+TEST(ExtractComponent, GreyPicturesAndRefusals) {
+  CImgBuff g, orig;
+  FillRandom(g, 12, 9, 1, 4);
+  CopyPicture(orig, g);
+  for (int32_t mode : {1, 2, 3, 4, 7}) {
+    EXPECT_EQ(1, ExtractComponent(&g, mode, 0, nullptr));
+    EXPECT_TRUE(SamePixels(g, orig)) << mode;
+  }
+  EXPECT_EQ(0, ExtractComponent(&g, 2, 1, nullptr));  // no colour on a grey picture
+  EXPECT_EQ(0, ExtractComponent(&g, 0, 0, nullptr));
+  EXPECT_EQ(0, ExtractComponent(&g, 23, 0, nullptr));
+  const RoiRect outside{-9, -9, -1, 4};
+  EXPECT_EQ(0, ExtractComponent(&g, 8, 0, &outside));
+  EXPECT_TRUE(SamePixels(g, orig));
+  ASSERT_EQ(1, ExtractComponent(&g, 8, 0, nullptr));  // mode 8 inverts a grey picture
+  for (int32_t x = 0; x < 12; ++x) {
+    uint8_t a, b;
+    g.GetGray8(x, 3, &a);
+    orig.GetGray8(x, 3, &b);
+    EXPECT_EQ(255 - b, a);
+  }
+  ASSERT_EQ(1, ExtractComponent(&g, 5, 0, nullptr));  // hue of grey: black
+  uint8_t v;
+  g.GetGray8(5, 5, &v);
+  EXPECT_EQ(0, v);
+
+  CImgBuff empty;
+  const RoiRect any{0, 0, 3, 3};
+  EXPECT_EQ(1, ExtractComponent(&empty, 3, 0, &any));
+  EXPECT_EQ(0, ExtractComponent(&empty, 3, 0, nullptr));
+  EXPECT_EQ(0, ExtractComponent(&empty, 3, 1, &any));
+}
+
+TEST(ExtractComponent, OnlyInsideTheRectangle) {
+  CImgBuff img, orig;
+  FillRandom(img, 30, 20, 4, 8);
+  CopyPicture(orig, img);
+  const RoiRect r{4, 3, 12, 9};
+  ASSERT_EQ(1, ExtractComponent(&img, 2, 0, &r));
+  for (int32_t y = 0; y < 20; ++y)
+    for (int32_t x = 0; x < 30; ++x) {
+      uint8_t p[3], q[3];
+      img.GetRGB8(x, y, &p[0], &p[1], &p[2]);
+      orig.GetRGB8(x, y, &q[0], &q[1], &q[2]);
+      const bool inside = x >= 4 && x <= 12 && y >= 3 && y <= 9;
+      if (inside) {
+        EXPECT_EQ(q[0], p[1]);
+        EXPECT_EQ(q[0], p[2]);
+      } else {
+        EXPECT_EQ(0, std::memcmp(p, q, 3));
+      }
+    }
+}
+
+TEST(ExtractComponent, TypedKernelsMatchAccessors) {
+  for (int32_t f = 1; f <= 9; ++f)
+    for (int32_t mode = 1; mode <= 22; ++mode)
+      for (int32_t colorize = 0; colorize <= 1; ++colorize)
+        ExpectTypedMatchesReference(
+            f, "ExtractComponent mode " + std::to_string(mode) + " colorize " +
+                   std::to_string(colorize),
+            [&](CImgBuff* p, const RoiRect* r) { return ExtractComponent(p, mode, colorize, r); },
+            41, 23);
+}
+
+}  // namespace
