@@ -784,7 +784,7 @@ int PlatGetMessage(PlatMsg* out) {
     if (s.dpy) XFlush(s.dpy);
     // The wake-up fd covers posted messages and events read by other threads; the time
     // limit is only a safety net against a wake-up that never comes.
-    poll(fds, nfds_t(n), 500);
+    poll(fds, nfds_t(n), 5000);
     DrainWake(s);
   }
 }
@@ -822,5 +822,50 @@ int PlatSetImeSpot(PlatWindow* w, int32_t x, int32_t y) {
   XVaNestedList preedit = XVaCreateNestedList(0, XNSpotLocation, &spot, nullptr);
   XSetICValues(w->xic, XNPreeditAttributes, preedit, nullptr);
   XFree(preedit);
+  return 1;
+}
+
+// ---------------------------------------------------------------------------------------
+// Test hook: input through the server
+int PlatTestSendInput(PlatWindow* w, int kind, uint32_t detail, int32_t x, int32_t y) {
+  LayerState& s = State();
+  if (!w || !s.dpy || !w->xwin) return 0;
+  static std::mutex sendMutex;
+  static Display* other = nullptr;
+  std::lock_guard<std::mutex> hold(sendMutex);
+  if (!other) other = XOpenDisplay(DisplayString(s.dpy));
+  if (!other) return 0;
+  XEvent ev;
+  std::memset(&ev, 0, sizeof ev);
+  Window root = RootWindow(other, DefaultScreen(other));
+  if (kind == 0 || kind == 1) {
+    ev.type = kind == 0 ? ButtonPress : ButtonRelease;
+    XButtonEvent& b = ev.xbutton;
+    b.display = other;
+    b.window = w->xwin;
+    b.root = root;
+    b.time = CurrentTime;
+    b.x = x;
+    b.y = y;
+    b.x_root = w->originX + x;
+    b.y_root = w->originY + y;
+    b.button = detail;
+    b.same_screen = True;
+    XSendEvent(other, w->xwin, True, kind == 0 ? ButtonPressMask : ButtonReleaseMask, &ev);
+  } else if (kind == 2 || kind == 3) {
+    ev.type = kind == 2 ? KeyPress : KeyRelease;
+    XKeyEvent& k = ev.xkey;
+    k.display = other;
+    k.window = w->xwin;
+    k.root = root;
+    k.time = CurrentTime;
+    k.same_screen = True;
+    k.keycode = XKeysymToKeycode(other, KeySym(detail));
+    if (!k.keycode) return 0;
+    XSendEvent(other, w->xwin, True, kind == 2 ? KeyPressMask : KeyReleaseMask, &ev);
+  } else {
+    return 0;
+  }
+  XFlush(other);
   return 1;
 }
