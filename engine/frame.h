@@ -96,6 +96,10 @@ inline uint16_t Narrow32To16(uint32_t v) { return uint16_t(v >> 16); }
 inline uint32_t Luma(uint64_t r, uint64_t g, uint64_t b) {
   return uint32_t((299u * r + 587u * g + 114u * b + 500u) / 1000u);
 }
+// The same for channels of at most 16 bits, whose sum fits 32 bits (a cheaper division).
+inline uint32_t Luma16(uint32_t r, uint32_t g, uint32_t b) {
+  return (299u * r + 587u * g + 114u * b + 500u) / 1000u;
+}
 
 // A double bound for an unsigned 32-bit sample: NaN and values below 0 give 0, values above
 // 4294967295 give 4294967295, everything else is truncated toward zero.  No double reaches an

@@ -325,7 +325,11 @@ void CountBytes(const uint8_t* p, int64_t n, int32_t stride, PrivateBins& pb) {
 
 template <class T>
 void CountLuma(const T* p, int64_t n, int32_t shift, PrivateBins& pb) {
-  for (int64_t i = 0; i < n; ++i, p += 3) ++pb.h[i & 3][Luma(p[0], p[1], p[2]) >> shift];
+  if constexpr (sizeof(T) <= 2) {
+    for (int64_t i = 0; i < n; ++i, p += 3) ++pb.h[i & 3][Luma16(p[0], p[1], p[2]) >> shift];
+  } else {
+    for (int64_t i = 0; i < n; ++i, p += 3) ++pb.h[i & 3][Luma(p[0], p[1], p[2]) >> shift];
+  }
 }
 
 void CountRowTyped(const C_ImgBuff* rec, int32_t mode, int32_t y, int32_t x0, int64_t n,

@@ -38,7 +38,10 @@ inline uint32_t GrayAt(const SampleType<NB>* p) {
   if constexpr (CH == 1) {
     return Depth<NB, D>(p[0]);
   } else if constexpr (D > NB) {
-    return Luma(Depth<NB, D>(p[0]), Depth<NB, D>(p[1]), Depth<NB, D>(p[2]));
+    if constexpr (D <= 16) return Luma16(Depth<NB, D>(p[0]), Depth<NB, D>(p[1]), Depth<NB, D>(p[2]));
+    else return Luma(Depth<NB, D>(p[0]), Depth<NB, D>(p[1]), Depth<NB, D>(p[2]));
+  } else if constexpr (NB <= 16) {
+    return Depth<NB, D>(Luma16(p[0], p[1], p[2]));
   } else {
     return Depth<NB, D>(Luma(p[0], p[1], p[2]));
   }
