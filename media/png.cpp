@@ -260,6 +260,12 @@ int PngReadImage(MediaFile* file, uint64_t plane, uint64_t frame, uint64_t count
   // The rows were decoded at open, so conversion cannot fail and needs no recovery point.
   ConvertJob job{s, static_cast<uint8_t*>(buffer), file->info.width, file->info.width * file->info.bytesPerPixel};
   const uint64_t h = file->info.height;
+  // 8-bit gray and RGB rows already have the frame's layout, one block without gaps.
+  if (s->bitDepth == 8 && (s->colorType == PNG_COLOR_TYPE_GRAY || s->colorType == PNG_COLOR_TYPE_RGB) &&
+      s->rowBytes == job.frameRowBytes) {
+    ParallelMemcpy(buffer, s->pixels, s->rowBytes * h);
+    return 1;
+  }
   if (file->info.width * h >= uint64_t(ParallelPixelThreshold)) ParallelFor(ConvertRows, &job, h);
   else ConvertRows(&job, 0, h);
   return 1;
