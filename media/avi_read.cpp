@@ -480,7 +480,7 @@ int BuildOpenDmlIndex(AviFile* avi) {
   uint8_t head[24];
   if (!ReadChunkData(rf, sup, 0, head, 24)) return 0;
   uint32_t entries = Le32(head + 4);
-  if (entries == 0 || entries > (ChunkDataSize(sup) - 24) / 16) return 0;
+  if (entries == 0 || entries > (ChunkDataSize(sup) - 24) / 16 || 16ull * entries > rf.fileSize) return 0;
   std::vector<uint8_t> table(size_t(entries) * 16);
   if (!ReadChunkData(rf, sup, 24, table.data(), table.size())) return 0;
   uint32_t frame = 0;
@@ -493,6 +493,7 @@ int BuildOpenDmlIndex(AviFile* avi) {
     uint32_t size = Le32(ix + 4), used = Le32(ix + 12), chunkId = Le32(ix + 16);
     if (ix[0] != 'i' || ix[1] != 'x' || size > entrySize || used == 0 || uint64_t(size) < 24 + 8ull * used) return 0;
     if (chunkId != avi->streamIdDb && chunkId != avi->streamIdDc) return 0;
+    if (8ull * used > rf.fileSize) return 0;  // sizes come from the file: bound them before allocating
     uint64_t base = Le64(ix + 20);
     list.resize(size_t(used) * 8);
     if (!SourceRead(rf, offset + 32, list.data(), list.size())) return 0;
