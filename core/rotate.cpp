@@ -41,32 +41,46 @@ uint8_t* PixelAt(CImgBuff* p, int32_t x, int32_t y, int32_t bpp)
     return static_cast<uint8_t*>(p->record->pixels) + (uint64_t(y) * uint64_t(p->record->width) + uint64_t(x)) * uint64_t(bpp);
 }
 
-// Source rows handled together by a turn: the destination then receives runs of this many
-// neighbouring pixels per column instead of single ones.
-constexpr int32_t kTurnBlockRows = 16;
+// A turn moves one tile at a time through a scratch tile on the stack: the source tile's
+// rows are read whole, turned inside the scratch, and written whole as destination rows.
+// Walking down columns directly would stride by the row length, which for power-of-two
+// widths lands every access in one cache set and on a new page.
+// Tile of TurnRowsPerTile source rows by TurnColumnsPerTile columns, at most 32 KiB: tall
+// tiles write longer runs into each destination row, which lies on a page of its own.
+template <int N>
+constexpr int32_t TurnRowsPerTile = N == 1 ? 256 : N <= 6 ? 128 : 32;
+template <int N>
+constexpr int32_t TurnColumnsPerTile = N <= 2 ? 64 : 32;
 
 template <int N, bool Clockwise>
 void TurnRows(const RotateJob* job, int32_t firstRow, int32_t endRow)
 {
     using P = Pixel<N>;
+    constexpr int32_t T = TurnRowsPerTile<N>;
+    constexpr int32_t C = TurnColumnsPerTile<N>;
     const int32_t sw = job->sourceWidth;
     const int32_t sh = job->sourceHeight;
     const P* src = static_cast<const P*>(job->source->record->pixels);
     P* dst = static_cast<P*>(job->destination->record->pixels);
+    P tile[C * T];      // tile[column][row]: one destination row per source column
     // The destination is sh pixels wide.
-    for (int32_t y0 = firstRow; y0 < endRow; y0 += kTurnBlockRows) {
-        const int32_t y1 = std::min(endRow, y0 + kTurnBlockRows);
-        for (int32_t x = 0; x < sw; ++x) {
-            if constexpr (Clockwise) {
-                // (x, y) -> (sh - 1 - y, x)
-                P* out = dst + uint64_t(x) * uint64_t(sh) + uint64_t(sh - 1 - y0);
-                const P* in = src + uint64_t(y0) * uint64_t(sw) + uint64_t(x);
-                for (int32_t y = y0; y < y1; ++y, in += sw, --out) *out = *in;
-            } else {
-                // (x, y) -> (y, sw - 1 - x)
-                P* out = dst + uint64_t(sw - 1 - x) * uint64_t(sh) + uint64_t(y0);
-                const P* in = src + uint64_t(y0) * uint64_t(sw) + uint64_t(x);
-                for (int32_t y = y0; y < y1; ++y, in += sw, ++out) *out = *in;
+    for (int32_t y0 = firstRow; y0 < endRow; y0 += T) {
+        const int32_t y1 = std::min(endRow, y0 + T);
+        const int32_t rows = y1 - y0;
+        for (int32_t x0 = 0; x0 < sw; x0 += C) {
+            const int32_t x1 = std::min(sw, x0 + C);
+            for (int32_t y = y0; y < y1; ++y) {
+                const P* in = src + uint64_t(y) * uint64_t(sw);
+                // Clockwise, source row y becomes destination column sh - 1 - y, so the
+                // rows of the tile go in backwards.
+                const int32_t slot = Clockwise ? y1 - 1 - y : y - y0;
+                for (int32_t x = x0; x < x1; ++x) tile[(x - x0) * T + slot] = in[x];
+            }
+            for (int32_t x = x0; x < x1; ++x) {
+                // Clockwise (x, y) -> (sh - 1 - y, x); counter-clockwise (x, y) -> (y, sw - 1 - x).
+                P* out = Clockwise ? dst + uint64_t(x) * uint64_t(sh) + uint64_t(sh - y1)
+                                   : dst + uint64_t(sw - 1 - x) * uint64_t(sh) + uint64_t(y0);
+                memcpy(out, &tile[(x - x0) * T], size_t(rows) * sizeof(P));
             }
         }
     }
