@@ -84,7 +84,9 @@ TEST(RotateQuarterTurns, WorkedExample)
         EXPECT_EQ(p->Width(), c.w);
         EXPECT_EQ(p->Height(), c.h);
         EXPECT_EQ(Snapshot(*p), c.rows);
-        if (c.turns % 2 == 0) EXPECT_EQ(p->Pixels(), block);    // half turns work in place
+        if (c.turns % 2 == 0) {
+            EXPECT_EQ(p->Pixels(), block);    // half turns work in place
+        }
     }
 }
 
@@ -179,6 +181,28 @@ TEST(MirrorWorkers, RectangleInsidePicture)
     FlipJob thin{&p, 3, 0, 3, 4};
     MirrorRows(&thin, 0, 5);
     EXPECT_EQ(Snapshot(p), before);
+}
+
+// With one worker a piece holds every row, so the turn walks several tiles down the
+// picture, the last one partly filled.
+TEST(RotateQuarterTurns, TallPieceOnOneWorker)
+{
+    const uint64_t all = ActiveWorkerCount();
+    SetWorkerCount(1);
+    for (int32_t format = 1; format <= 9; ++format) {
+        SCOPED_TRACE(format);
+        CImgBuff p;
+        p.Allocate(97, 530, format);
+        FillRandom(p, uint32_t(format));
+        const std::vector<uint8_t> original = Snapshot(p);
+        for (int32_t turns : {1, -1}) {
+            CImgBuff q;
+            q.CopyFrom(p);
+            ASSERT_EQ(RotateImageQuarterTurns(&q, turns), 1);
+            EXPECT_EQ(Snapshot(q), ReferenceTurn(original, 97, 530, ImgBytesPerPixel[format], turns == 1 ? 1 : 3));
+        }
+    }
+    if (all > 0) SetWorkerCount(all);
 }
 
 // The same turn with one worker and with all of them gives the same bytes.
