@@ -165,6 +165,8 @@ ISVCEncoder* H264EncoderCreate(Mp4Writer* writer, uint32_t* rate) {
   if (!g_lib.createEncoder || !writer || !rate) return nullptr;
   ISVCEncoder* enc = nullptr;
   if (g_lib.createEncoder(&enc) != 0 || !enc) return nullptr;
+  int trace = 0;  // quiet: the library would print its warnings to the terminal
+  enc->SetOption(ENCODER_OPTION_TRACE_LEVEL, &trace);
   SEncParamBase p = BaseParams(writer, *rate);
   if (enc->Initialize(&p) != 0) {
     // Too high a rate for the picture: step down by a tenth of the raw rate until the
@@ -189,7 +191,6 @@ ISVCEncoder* H264EncoderCreate(Mp4Writer* writer, uint32_t* rate) {
       return nullptr;
     }
   }
-  int trace = 0;  // WELS_LOG_QUIET
   enc->SetOption(ENCODER_OPTION_TRACE_LEVEL, &trace);
   int format = videoFormatI420;
   enc->SetOption(ENCODER_OPTION_DATAFORMAT, &format);

@@ -1,0 +1,753 @@
+// mp4_test.cpp - MP4 reader and writer: box tree and sample tables on files built here,
+// round trips through the media handle, files checked and made by ffmpeg, progress and
+// cancel of the frame index, and a deterministic mutation run over damaged files.
+#include "media/h264.h"
+#include "media/media_file.h"
+#include "media/mp4.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Helpers
+
+std::string OutPath(const std::string& name) { return std::string(QV_TEST_OUT_DIR) + "/mp4_" + name; }
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+bool HaveFfmpeg() { return system("ffmpeg -version >/dev/null 2>&1 && ffprobe -version >/dev/null 2>&1") == 0; }
+
+std::string RunCapture(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const std::vector<uint8_t>& data) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+}
+
+// A smooth moving pattern: compresses well, so high PSNR is reachable at small sizes.
+std::vector<uint8_t> MakeFrame(int w, int h, int n, int bpp) {
+  std::vector<uint8_t> f(size_t(w) * h * bpp);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = &f[(size_t(y) * w + x) * bpp];
+      const int r = (x * 4 + n * 3) & 255, g = (y * 5 + n * 2) & 255, b = ((x + y) * 2 + n) & 255;
+      if (bpp == 1) {
+        p[0] = uint8_t((r + g) / 2);
+      } else {
+        p[0] = uint8_t(64 + r / 2);
+        p[1] = uint8_t(64 + g / 2);
+        p[2] = uint8_t(64 + b / 2);
+      }
+    }
+  return f;
+}
+
+double Psnr(const uint8_t* a, const uint8_t* b, size_t n) {
+  double se = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const double d = double(a[i]) - double(b[i]);
+    se += d * d;
+  }
+  if (se == 0) return 99.0;
+  return 10 * std::log10(255.0 * 255.0 / (se / double(n)));
+}
+
+// ffmpeg's decode of a file as I420, turned into R,G,B with our own conversion, so that
+// only the decoders are compared.
+std::vector<uint8_t> FfmpegFramesRgb(const std::string& path, int w, int h, size_t* outFrames) {
+  const std::string yuvPath = path + ".ff.yuv";
+  const std::string cmd = "ffmpeg -v error -y -i '" + path + "' -f rawvideo -pix_fmt yuv420p '" + yuvPath + "'";
+  if (system(cmd.c_str()) != 0) return {};
+  std::vector<uint8_t> yuv = ReadAll(yuvPath);
+  unlink(yuvPath.c_str());
+  const size_t frameBytes = size_t(w) * h * 3 / 2;
+  const size_t frames = yuv.size() / frameBytes;
+  std::vector<uint8_t> rgb(frames * size_t(w) * h * 3);
+  for (size_t f = 0; f < frames; ++f) {
+    const uint8_t* y = &yuv[f * frameBytes];
+    const uint8_t* u = y + size_t(w) * h;
+    const uint8_t* v = u + size_t(w) * h / 4;
+    I420ToRgb(w, h, w, y, u, v, &rgb[f * size_t(w) * h * 3], w, w / 2, w, h);
+  }
+  *outFrames = frames;
+  return rgb;
+}
+
+MediaFile* OpenMp4(const std::string& path, MediaProgressFn progress = nullptr, void* ctx = nullptr) {
+  return MediaOpen(Wide(path).c_str(), progress, ctx);
+}
+
+// Writes frames through the media handle; returns MediaClose's result.
+int WriteMp4(const std::string& path, int w, int h, int frames, uint64_t bpp, uint64_t intervalUs,
+             MediaWriteOptions opts, std::vector<std::vector<uint8_t>>* outFrames = nullptr) {
+  MediaInfo info{};
+  info.kind = MediaKindVideo;
+  info.planes = 1;
+  info.frameCount = uint64_t(frames);
+  info.bytesPerPixel = bpp;
+  info.width = uint64_t(w);
+  info.height = uint64_t(h);
+  info.frameIntervalUs = intervalUs;
+  MediaFile* file = MediaCreate(Wide(path).c_str(), &info, &opts);
+  if (!file) return -1;
+  for (int n = 0; n < frames; ++n) {
+    std::vector<uint8_t> frame = MakeFrame(w, h, n, int(bpp));
+    EXPECT_EQ(MediaWriteFrame(file, 0, 0, frame.data()), 1) << n;
+    if (outFrames) outFrames->push_back(frame);
+  }
+  return MediaClose(file);
+}
+
+MediaWriteOptions Options(uint32_t bitRate, uint32_t keyInterval, uint32_t quality = 0) {
+  MediaWriteOptions o{};
+  o.h264BitRate = bitRate;
+  o.h264KeyInterval = keyInterval;
+  o.h264QualityPct = quality;
+  return o;
+}
+
+class LibraryHold : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(OpenH264Load(), 1) << "libopenh264.so.7 is installed by the set-up script"; }
+  void TearDown() override { OpenH264Release(); }
+};
+
+// ---------------------------------------------------------------------------------------
+// MP4 files built byte by byte
+
+std::string U32(uint32_t v) {
+  return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+std::string U16(uint32_t v) { return std::string{char(v >> 8), char(v)}; }
+std::string Box(const char* type, const std::string& payload) { return U32(uint32_t(8 + payload.size())) + type + payload; }
+std::string Zeros(size_t n) { return std::string(n, '\0'); }
+
+struct Synth {
+  uint16_t width = 64, height = 48;
+  uint32_t timescale = 25;
+  std::vector<std::pair<uint32_t, uint32_t>> stts = {{9, 1}};
+  std::vector<uint32_t> sizes = {10, 10, 10, 10, 10, 10, 10, 10, 10};
+  uint32_t stszCount = 0;                    // 0: the number of sizes
+  bool stz2Nibbles = false;                  // sizes as a 4-bit "stz2" instead of "stsz"
+  std::vector<uint32_t> stsc = {1, 2, 1};    // triples
+  int64_t chunkOffsetBias = 0;               // added to every chunk offset
+  bool haveStss = true;
+  std::vector<uint32_t> stss = {1, 5};
+  uint32_t stssCount = 0;                    // 0: the number of entries
+  bool silentFirstTrack = false;             // a track with volume 256 before the video
+  bool emptyUdta = false;
+  bool haveMdat = true;
+  uint16_t spsLength = 4;
+  uint64_t mdatGap = 0;                      // zero bytes after the samples (sparse on disk)
+  size_t dropChunks = 0;                     // chunk offsets left out at the end of "stco"
+};
+
+std::string Track(const Synth& s, uint16_t volume, uint16_t w, uint16_t h, const std::vector<uint32_t>& chunkOffsets) {
+  std::string tkhd = U32(3) + Zeros(8) + U32(1) + Zeros(4) + U32(9) + Zeros(8) + U16(0) + U16(0) + U16(volume) + U16(0) +
+                     Zeros(36) + U32(uint32_t(w) << 16) + U32(uint32_t(h) << 16);
+  std::string mdhd = U32(0) + Zeros(8) + U32(s.timescale) + U32(9) + U16(0x55C4) + U16(0);
+  std::string hdlr = U32(0) + U32(0) + "vide" + Zeros(12) + Zeros(1);
+  std::string sps = std::string(1, char(0x67)) + Zeros(s.spsLength - 1);
+  std::string avcC = std::string{1, 66, 0, 30, char(0xFF), char(0xE1)} + U16(s.spsLength) + sps + std::string(1, 1) +
+                     U16(2) + std::string{char(0x68), 0};
+  std::string avc1 = Zeros(6) + U16(1) + Zeros(16) + U16(w) + U16(h) + U32(0x480000) + U32(0x480000) + U32(0) + U16(1) +
+                     Zeros(32) + U16(24) + U16(0xFFFF) + Box("avcC", avcC);
+  std::string stsd = U32(0) + U32(1) + Box("avc1", avc1);
+  std::string stts = U32(0) + U32(uint32_t(s.stts.size()));
+  for (auto& e : s.stts) stts += U32(e.first) + U32(e.second);
+  const uint32_t count = s.stszCount ? s.stszCount : uint32_t(s.sizes.size());
+  std::string sizes;
+  if (s.stz2Nibbles) {
+    std::string table = Zeros(3) + std::string(1, 4) + U32(count);
+    for (size_t i = 0; i < s.sizes.size(); i += 2)
+      table += char((s.sizes[i] << 4) | (i + 1 < s.sizes.size() ? s.sizes[i + 1] : 0));
+    sizes = Box("stz2", U32(0) + table.substr(4));
+    sizes = Box("stz2", U32(0) + Zeros(3) + std::string(1, 4) + U32(count) + table.substr(8));
+  } else {
+    std::string table = U32(0) + U32(0) + U32(count);
+    for (uint32_t v : s.sizes) table += U32(v);
+    sizes = Box("stsz", table);
+  }
+  std::string stsc = U32(0) + U32(uint32_t(s.stsc.size() / 3));
+  for (uint32_t v : s.stsc) stsc += U32(v);
+  const size_t chunks = chunkOffsets.size() - std::min(s.dropChunks, chunkOffsets.size());
+  std::string stco = U32(0) + U32(uint32_t(chunks));
+  for (size_t i = 0; i < chunks; ++i) stco += U32(uint32_t(int64_t(chunkOffsets[i]) + s.chunkOffsetBias));
+  std::string stss = U32(0) + U32(s.stssCount ? s.stssCount : uint32_t(s.stss.size()));
+  for (uint32_t v : s.stss) stss += U32(v);
+  std::string stbl = Box("stsd", stsd) + Box("stts", stts) + sizes + Box("stsc", stsc) + Box("stco", stco);
+  if (s.haveStss) stbl += Box("stss", stss);
+  std::string minf = Box("vmhd", U32(1) + Zeros(8)) + Box("stbl", stbl);
+  std::string mdia = Box("mdhd", mdhd) + Box("hdlr", hdlr) + Box("minf", minf);
+  return Box("trak", Box("tkhd", tkhd) + Box("mdia", mdia));
+}
+
+// ftyp, mdat with the samples (then mdatGap zero bytes), moov.  Chunk offsets follow the
+// "stsc" runs over the samples as laid out one after another.
+std::vector<uint8_t> BuildFile(const Synth& s, std::string* outMoov = nullptr) {
+  std::string ftyp = Box("ftyp", std::string("isom") + U32(512) + "isomavc1");
+  const uint64_t dataStart = ftyp.size() + 16;
+  std::vector<uint32_t> offsets;
+  {
+    uint64_t at = dataStart;
+    size_t sample = 0;
+    for (size_t e = 0; e < s.stsc.size() / 3 && sample < s.sizes.size(); ++e) {
+      const uint32_t first = s.stsc[e * 3], per = s.stsc[e * 3 + 1];
+      const uint32_t next = e + 1 < s.stsc.size() / 3 ? s.stsc[(e + 1) * 3] : 0xFFFFFFFF;
+      for (uint32_t c = first; c < next && sample < s.sizes.size() && per > 0; ++c) {
+        offsets.push_back(uint32_t(at));
+        for (uint32_t k = 0; k < per && sample < s.sizes.size(); ++k) at += s.sizes[sample++];
+      }
+    }
+  }
+  std::string data;
+  for (size_t i = 0; i < s.sizes.size(); ++i) {
+    const uint32_t body = s.sizes[i] >= 4 ? s.sizes[i] - 4 : 0;
+    data += U32(body).substr(0, s.sizes[i] >= 4 ? 4 : s.sizes[i]) + std::string(body, char(0x65));
+  }
+  std::string moovBody = Box("mvhd", U32(0) + Zeros(8) + U32(s.timescale) + U32(9) + U32(0x10000) + U16(0x100) +
+                                         Zeros(10) + Zeros(36) + Zeros(24) + U32(2));
+  if (s.silentFirstTrack) moovBody += Track(s, 0x100, 32, 32, offsets);
+  moovBody += Track(s, 0, s.width, s.height, offsets);
+  if (s.emptyUdta) moovBody += Box("udta", "");
+  std::string moov = Box("moov", moovBody);
+  if (outMoov) *outMoov = moov;
+  std::string file = ftyp;
+  if (s.haveMdat) {
+    const uint64_t mdatSize = 16 + data.size() + s.mdatGap;
+    file += U32(1) + "mdat" + U32(uint32_t(mdatSize >> 32)) + U32(uint32_t(mdatSize));
+  } else {
+    file += U32(16) + "free" + Zeros(8);
+  }
+  file += data;
+  if (s.mdatGap == 0) file += moov;
+  return std::vector<uint8_t>(file.begin(), file.end());
+}
+
+Mp4Reader* ParseMemory(const std::vector<uint8_t>& bytes) {
+  return Mp4ReaderParse(Mp4Source{nullptr, bytes.data(), bytes.size()});
+}
+
+TEST(Mp4Parse, SampleTablesOfABuiltFile) {
+  Synth s;
+  std::vector<uint8_t> bytes = BuildFile(s);
+  Mp4Reader* r = ParseMemory(bytes);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->trackWidth, 64u);
+  EXPECT_EQ(r->trackHeight, 48u);
+  EXPECT_EQ(r->sampleCount, 9u);
+  EXPECT_EQ(r->frameIntervalUs, 40000u);
+  // One "stsc" run (1, 2, 1) over 9 samples: chunks 1 to 5, the last holding one sample.
+  const uint64_t dataStart = 24 + 16;  // ftyp of 24 bytes, 64-bit mdat header
+  for (uint32_t i = 0; i < 9; ++i) {
+    EXPECT_EQ(r->samples[i].offset, dataStart + 10 * i) << i;
+    EXPECT_EQ(r->samples[i].size, 10u);
+    EXPECT_EQ(r->samples[i].sync, (i == 0 || i == 4) ? 1 : 0) << i;
+  }
+  Mp4ReaderFree(r);
+}
+
+struct IntervalCase {
+  const char* name;
+  uint32_t timescale;
+  std::vector<std::pair<uint32_t, uint32_t>> stts;
+  uint32_t interval;
+};
+
+TEST(Mp4Parse, FrameIntervalFromTheTimeToSampleTable) {
+  const IntervalCase cases[] = {
+      // (30000 + 285285) * 1000000 / (90000 * 105); the third entry is not read.
+      {"two entries reach 100 samples", 90000, {{10, 3000}, {95, 3003}, {5, 1}}, 33363},
+      {"NTSC rate", 30000, {{9, 1001}}, 33366},
+      {"one tick a frame", 30, {{9, 1}}, 33333},
+      {"slower than a second", 1000000, {{9, 2000000}}, 2000000},
+  };
+  for (const IntervalCase& c : cases) {
+    Synth s;
+    s.timescale = c.timescale;
+    s.stts = c.stts;
+    std::vector<uint8_t> bytes = BuildFile(s);
+    Mp4Reader* r = ParseMemory(bytes);
+    ASSERT_NE(r, nullptr) << c.name;
+    EXPECT_EQ(r->frameIntervalUs, c.interval) << c.name;
+    Mp4ReaderFree(r);
+  }
+}
+
+TEST(Mp4Parse, TrackChoiceSizesAndSyncTable) {
+  {
+    Synth s;
+    s.silentFirstTrack = true;  // volume 256 is passed over
+    std::vector<uint8_t> bytes = BuildFile(s);
+    Mp4Reader* r = ParseMemory(bytes);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->trackWidth, 64u);
+    Mp4ReaderFree(r);
+  }
+  {
+    Synth s;
+    s.haveStss = false;  // no table: every sample is a sync sample
+    std::vector<uint8_t> bytes = BuildFile(s);
+    Mp4Reader* r = ParseMemory(bytes);
+    ASSERT_NE(r, nullptr);
+    for (const Mp4Sample& m : r->samples) EXPECT_EQ(m.sync, 1);
+    Mp4ReaderFree(r);
+  }
+  {
+    Synth s;
+    s.stz2Nibbles = true;  // 4-bit sizes: sample 0 the high nibble, sample 1 the low one
+    s.sizes = {9, 6, 8, 7, 9, 6, 8, 7, 9};
+    std::vector<uint8_t> bytes = BuildFile(s);
+    Mp4Reader* r = ParseMemory(bytes);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->samples[0].size, 9u);
+    EXPECT_EQ(r->samples[1].size, 6u);
+    EXPECT_EQ(r->samples[8].size, 9u);
+    EXPECT_EQ(r->samples[8].offset, 40u + 9 + 6 + 8 + 7 + 9 + 6 + 8 + 7);
+    Mp4ReaderFree(r);
+  }
+}
+
+struct BadCase {
+  const char* name;
+  void (*change)(Synth&);
+};
+
+TEST(Mp4Parse, DamagedFilesAreRefused) {
+  const BadCase cases[] = {
+      {"empty udta container", [](Synth& s) { s.emptyUdta = true; }},
+      {"timescale 0", [](Synth& s) { s.timescale = 0; }},
+      {"no durations", [](Synth& s) { s.stts.clear(); }},
+      {"sample count beyond its table", [](Synth& s) { s.stszCount = 1000; }},
+      {"chunk offset past the file", [](Synth& s) { s.chunkOffsetBias = 100000; }},
+      {"sample size 0", [](Synth& s) { s.sizes[3] = 0; }},
+      {"run starting at chunk 0", [](Synth& s) { s.stsc = {0, 2, 1}; }},
+      {"runs going backwards", [](Synth& s) { s.stsc = {2, 2, 1, 1, 2, 1}; }},
+      {"more chunks than offsets", [](Synth& s) { s.dropChunks = 1; }},
+      {"no mdat", [](Synth& s) { s.haveMdat = false; }},
+      {"sync count 0", [](Synth& s) { s.stss.clear(); }},
+      {"sync count beyond the samples", [](Synth& s) { s.stssCount = 10; }},
+      {"sync count beyond its table", [](Synth& s) { s.stssCount = 5; }},
+      {"parameter set past avcC", [](Synth& s) { s.spsLength = 0x4000; }},
+      {"zero track size", [](Synth& s) { s.width = 0; }},
+      {"huge track size", [](Synth& s) { s.width = 40000; }},
+  };
+  for (const BadCase& c : cases) {
+    Synth s;
+    c.change(s);
+    std::vector<uint8_t> bytes = BuildFile(s);
+    if (std::string(c.name) == "parameter set past avcC") {
+      // The length field says 0x4000 but only 4 bytes follow: shorten the written set.
+      Synth ok;
+      std::vector<uint8_t> good = BuildFile(ok);
+      bytes = good;
+      for (size_t i = 0; i + 8 < bytes.size(); ++i)
+        if (memcmp(&bytes[i], "avcC", 4) == 0) {
+          bytes[i + 4 + 6] = 0x40;
+          break;
+        }
+    }
+    Mp4Reader* r = ParseMemory(bytes);
+    EXPECT_EQ(r, nullptr) << c.name;
+    Mp4ReaderFree(r);
+  }
+  // A top-level box that claims more than the file holds.
+  Synth s;
+  std::vector<uint8_t> bytes = BuildFile(s);
+  bytes.resize(bytes.size() - 1);
+  EXPECT_EQ(ParseMemory(bytes), nullptr);
+}
+
+// Files over 2 GiB: the top level is bounded by the file, not by a 31-bit length.  The
+// mdat is a sparse hole of 3 GiB, so nothing big is written.
+TEST(Mp4Parse, FileLargerThanTwoGigabytesOpens) {
+  Synth s;
+  s.mdatGap = 3ull << 30;
+  std::string moov;
+  std::vector<uint8_t> head = BuildFile(s, &moov);
+  const std::string path = OutPath("sparse.mp4");
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fwrite(head.data(), 1, head.size(), f);
+  ASSERT_EQ(fseeko(f, off_t(head.size() + s.mdatGap), SEEK_SET), 0);
+  fwrite(moov.data(), 1, moov.size(), f);
+  fclose(f);
+  FILE* in = fopen(path.c_str(), "rb");
+  ASSERT_NE(in, nullptr);
+  fseeko(in, 0, SEEK_END);
+  const uint64_t size = uint64_t(ftello(in));
+  Mp4Reader* r = Mp4ReaderParse(Mp4Source{in, nullptr, size});
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->sampleCount, 9u);
+  Mp4ReaderFree(r);
+  unlink(path.c_str());
+}
+
+// ---------------------------------------------------------------------------------------
+// Writer
+
+TEST(Mp4Writer, TimeBaseForIntervals) {
+  const struct {
+    uint32_t interval, timescale, delta;
+  } cases[] = {{33333, 30, 1}, {40000, 25, 1}, {33367, 29, 1}, {1000000, 1, 1}, {2000000, 1000000, 2000000}};
+  for (const auto& c : cases) {
+    uint32_t ts = 0, delta = 0;
+    Mp4TimeBase(c.interval, &ts, &delta);
+    EXPECT_EQ(ts, c.timescale) << c.interval;
+    EXPECT_EQ(delta, c.delta) << c.interval;
+  }
+}
+
+TEST_F(LibraryHold, WriterRefusesOddSizesAndComputesTheRawRate) {
+  const Mp4WriterSettings settings{0, 0, 0};
+  const std::string path = OutPath("size.mp4");
+  EXPECT_EQ(Mp4WriterOpen(path.c_str(), 641, 480, 24, 33333, settings), nullptr);
+  EXPECT_EQ(Mp4WriterOpen(path.c_str(), 640, 481, 24, 33333, settings), nullptr);
+  EXPECT_EQ(Mp4WriterOpen(path.c_str(), 640, 480, 16, 33333, settings), nullptr);
+  EXPECT_EQ(Mp4WriterOpen(path.c_str(), 640, 480, 24, 0, settings), nullptr);
+  EXPECT_EQ(Mp4WriterOpen("", 640, 480, 24, 33333, settings), nullptr);
+  Mp4Writer* w = Mp4WriterOpen(path.c_str(), 640, 480, 24, 33333, settings);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->bitRate, 5000000u);  // quality 0 and rate 0
+  EXPECT_EQ(Mp4WriterClose(w), 0) << "a file without frames is not finished";
+  w = Mp4WriterOpen(path.c_str(), 1920, 1080, 24, 33333, Mp4WriterSettings{101, 0, 0});
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->rawBitRate, 746496000u);
+  Mp4WriterClose(w);
+  unlink(path.c_str());
+}
+
+TEST(Mp4Writer, CloseWithoutFramesReportsFailure) {
+  MediaInfo info{MediaKindVideo, 1, 1, 3, 64, 48, 40000};
+  const std::string path = OutPath("empty.mp4");
+  MediaFile* file = MediaCreate(Wide(path).c_str(), &info, nullptr);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(MediaClose(file), 0);
+  EXPECT_EQ(OpenMp4(path), nullptr);
+  unlink(path.c_str());
+}
+
+struct FileLayout {
+  uint64_t mdatSize;
+  uint64_t moovAt;
+};
+
+FileLayout ReadLayout(const std::vector<uint8_t>& b) {
+  FileLayout l{};
+  if (b.size() < 48) return l;
+  for (int i = 0; i < 8; ++i) l.mdatSize = l.mdatSize << 8 | b[40 + i];
+  l.moovAt = 32 + l.mdatSize;
+  return l;
+}
+
+TEST(Mp4Writer, RoundTripThroughTheMediaHandle) {
+  const int w = 64, h = 48, frames = 30;
+  const std::string path = OutPath("roundtrip.mp4");
+  std::vector<std::vector<uint8_t>> source;
+  ASSERT_EQ(WriteMp4(path, w, h, frames, 3, 33333, Options(2000000, 10), &source), 1);
+
+  MediaFile* file = OpenMp4(path);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->info.kind, uint64_t(MediaKindVideo));
+  EXPECT_EQ(file->info.frameCount, uint64_t(frames));
+  EXPECT_EQ(file->info.width, uint64_t(w));
+  EXPECT_EQ(file->info.height, uint64_t(h));
+  EXPECT_EQ(file->info.bytesPerPixel, 3u);
+  EXPECT_EQ(file->info.frameIntervalUs, 33333u);  // timescale 30, one tick a frame
+  Mp4Reader* r = file->mp4Reader;
+  ASSERT_NE(r, nullptr);
+  for (uint32_t i = 0; i < r->sampleCount; ++i) EXPECT_EQ(r->samples[i].sync, i % 10 == 0 ? 1 : 0) << i;
+
+  // The mdat is padded to a multiple of 8 and its size covers the samples and the pad.
+  std::vector<uint8_t> bytes = ReadAll(path);
+  uint64_t data = 0;
+  for (const Mp4Sample& s : r->samples) data += s.size;
+  const uint64_t pad = (8 - (48 + data) % 8) % 8;
+  FileLayout layout = ReadLayout(bytes);
+  EXPECT_EQ(layout.mdatSize, 16 + data + pad);
+  ASSERT_LT(layout.moovAt + 8, bytes.size());
+  EXPECT_EQ(memcmp(&bytes[layout.moovAt + 4], "moov", 4), 0);
+  for (uint64_t i = 0; i < pad; ++i) EXPECT_EQ(bytes[48 + data + i], 0);
+
+  std::vector<uint8_t> out(size_t(w) * h * 3);
+  double worst = 99;
+  for (int n = frames - 1; n >= 0; --n) {  // backwards: every read restarts at a sync sample
+    ASSERT_EQ(MediaReadFrame(file, 0, uint64_t(n), 0, out.data()), 1) << n;
+    worst = std::min(worst, Psnr(out.data(), source[size_t(n)].data(), out.size()));
+  }
+  // R,G,B through 4:2:0 and back loses fine colour detail; the codec adds little.
+  EXPECT_GT(worst, 25.0);
+  EXPECT_EQ(MediaReadFrame(file, 0, uint64_t(frames), 0, out.data()), 0);
+  EXPECT_EQ(MediaClose(file), 1);
+  unlink(path.c_str());
+}
+
+TEST(Mp4Writer, GrayFramesAndLongIntervals) {
+  const int w = 32, h = 16;
+  const std::string path = OutPath("gray.mp4");
+  std::vector<std::vector<uint8_t>> source;
+  ASSERT_EQ(WriteMp4(path, w, h, 4, 1, 2000000, Options(1000000, 0), &source), 1);
+  MediaFile* file = OpenMp4(path);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->info.frameCount, 4u);
+  EXPECT_EQ(file->info.frameIntervalUs, 2000000u);
+  std::vector<uint8_t> out(size_t(w) * h * 3);
+  ASSERT_EQ(MediaReadFrame(file, 0, 2, 0, out.data()), 1);
+  double se = 0;
+  for (size_t i = 0; i < size_t(w) * h; ++i) {
+    EXPECT_NEAR(out[3 * i], out[3 * i + 1], 3) << i;
+    const double d = double(out[3 * i + 1]) - source[2][i];
+    se += d * d;
+  }
+  EXPECT_LT(se / (w * h), 30.0);
+  MediaClose(file);
+  unlink(path.c_str());
+}
+
+// Our files as an independent tool sees them: size, rate, frame count, key frames, and
+// pictures close to ours.
+TEST(Mp4Writer, FfprobeAndFfmpegAcceptOurFiles) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  const int w = 64, h = 48, frames = 24;
+  const std::string path = OutPath("probe.mp4");
+  ASSERT_EQ(WriteMp4(path, w, h, frames, 3, 40000, Options(3000000, 8)), 1);
+  const std::string stream =
+      RunCapture("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+                 "stream=codec_name,width,height,r_frame_rate,nb_read_frames -of csv=p=0 '" + path + "'");
+  EXPECT_EQ(stream, "h264,64,48,25/1,24\n");
+  const std::string keys = RunCapture("ffprobe -v error -select_streams v:0 -show_entries frame=key_frame -of csv=p=0 '" +
+                                      path + "' | tr -d '\\n'");
+  EXPECT_EQ(keys, "100000001000000010000000");
+
+  size_t ffFrames = 0;
+  std::vector<uint8_t> ff = FfmpegFramesRgb(path, w, h, &ffFrames);
+  ASSERT_EQ(ffFrames, size_t(frames));
+  MediaFile* file = OpenMp4(path);
+  ASSERT_NE(file, nullptr);
+  std::vector<uint8_t> out(size_t(w) * h * 3);
+  for (int n = 0; n < frames; ++n) {
+    ASSERT_EQ(MediaReadFrame(file, 0, uint64_t(n), 0, out.data()), 1);
+    EXPECT_GT(Psnr(out.data(), &ff[size_t(n) * out.size()], out.size()), 40.0) << n;
+  }
+  MediaClose(file);
+  unlink(path.c_str());
+}
+
+// ---------------------------------------------------------------------------------------
+// Files made by ffmpeg/libx264
+
+struct FfmpegCase {
+  const char* name;
+  const char* args;     // encoder options
+  const char* rate;     // input frame rate
+  int frames;
+  uint64_t interval;
+};
+
+TEST(Mp4Reader, FilesMadeByFfmpegDecodeLikeFfmpeg) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  const FfmpegCase cases[] = {
+      {"baseline", "-profile:v baseline -g 12", "25", 30, 40000},
+      {"main with B-frames", "-profile:v main -bf 2 -g 12", "25", 30, 40000},
+      {"high with B-pyramid", "-profile:v high -bf 3 -g 15", "25", 36, 40000},
+      {"all intra, no stss", "-profile:v high -g 1", "25", 8, 40000},
+      {"29.97 frames a second", "-profile:v main -g 10", "30000/1001", 20, 33366},
+  };
+  const int w = 64, h = 48;
+  for (const FfmpegCase& c : cases) {
+    const std::string path = OutPath(std::string("ff_") + std::to_string(&c - cases) + ".mp4");
+    const std::string cmd = std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:rate=") + c.rate +
+                            " -frames:v " + std::to_string(c.frames) + " -c:v libx264 -pix_fmt yuv420p " + c.args +
+                            " '" + path + "'";
+    ASSERT_EQ(system(cmd.c_str()), 0) << c.name;
+    size_t ffFrames = 0;
+    std::vector<uint8_t> ff = FfmpegFramesRgb(path, w, h, &ffFrames);
+    ASSERT_EQ(ffFrames, size_t(c.frames)) << c.name;
+    MediaFile* file = OpenMp4(path);
+    ASSERT_NE(file, nullptr) << c.name;
+    EXPECT_EQ(file->info.frameCount, uint64_t(c.frames)) << c.name;
+    EXPECT_EQ(file->info.frameIntervalUs, c.interval) << c.name;
+    std::vector<uint8_t> out(size_t(w) * h * 3);
+    double worst = 99;
+    for (int n = 0; n < c.frames; ++n) {
+      ASSERT_EQ(MediaReadFrame(file, 0, uint64_t(n), 0, out.data()), 1) << c.name << " frame " << n;
+      worst = std::min(worst, Psnr(out.data(), &ff[size_t(n) * out.size()], out.size()));
+    }
+    // Also out of order: the middle, back to the start, the end.
+    for (int n : {c.frames / 2, 0, c.frames - 1, c.frames / 3}) {
+      ASSERT_EQ(MediaReadFrame(file, 0, uint64_t(n), 0, out.data()), 1) << c.name << " frame " << n;
+      worst = std::min(worst, Psnr(out.data(), &ff[size_t(n) * out.size()], out.size()));
+    }
+    printf("[ psnr     ] %-24s worst frame %.2f dB against ffmpeg\n", c.name, worst);
+    EXPECT_GT(worst, 40.0) << c.name;
+    MediaClose(file);
+    unlink(path.c_str());
+  }
+}
+
+TEST(Mp4Reader, SeekIntoTheMiddleOfALongGop) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  const int w = 64, h = 48, frames = 60;
+  const std::string path = OutPath("longgop.mp4");
+  const std::string cmd = "ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 60 -c:v libx264 "
+                          "-pix_fmt yuv420p -profile:v high -bf 3 -g 60 -sc_threshold 0 '" + path + "'";
+  ASSERT_EQ(system(cmd.c_str()), 0);
+  size_t ffFrames = 0;
+  std::vector<uint8_t> ff = FfmpegFramesRgb(path, w, h, &ffFrames);
+  ASSERT_EQ(ffFrames, size_t(frames));
+  MediaFile* file = OpenMp4(path);
+  ASSERT_NE(file, nullptr);
+  std::vector<uint8_t> out(size_t(w) * h * 3);
+  for (int n : {37, 38, 36, 59, 1}) {
+    ASSERT_EQ(MediaReadFrame(file, 0, uint64_t(n), 0, out.data()), 1) << n;
+    EXPECT_GT(Psnr(out.data(), &ff[size_t(n) * out.size()], out.size()), 40.0) << n;
+  }
+  MediaClose(file);
+  unlink(path.c_str());
+}
+
+// ---------------------------------------------------------------------------------------
+// Progress and cancel
+
+struct ProgressLog {
+  std::vector<uint64_t> phases, positions;
+  uint64_t total = 0;
+  int cancelAfter = -1;  // phase-0 calls to allow; -1 never cancels
+};
+
+int Progress(uint64_t position, uint64_t total, uint64_t phase, void* context) {
+  ProgressLog* log = static_cast<ProgressLog*>(context);
+  log->phases.push_back(phase);
+  log->positions.push_back(position);
+  log->total = total;
+  if (phase == 0 && log->cancelAfter >= 0) {
+    if (log->cancelAfter == 0) return 0;
+    --log->cancelAfter;
+  }
+  return 1;
+}
+
+TEST(Mp4Reader, IndexReportsProgressAndCanBeCancelled) {
+  const int w = 32, h = 32, frames = 20;
+  const std::string path = OutPath("progress.mp4");
+  ASSERT_EQ(WriteMp4(path, w, h, frames, 3, 40000, Options(1000000, 5)), 1);
+
+  ProgressLog full;
+  MediaFile* file = OpenMp4(path, Progress, &full);
+  ASSERT_NE(file, nullptr);
+  ASSERT_GE(full.phases.size(), 2u);
+  EXPECT_EQ(full.phases.front(), 1u);
+  EXPECT_EQ(full.phases.back(), 2u);
+  EXPECT_EQ(full.positions.back(), uint64_t(frames));
+  EXPECT_EQ(full.total, uint64_t(frames));
+  std::vector<uint8_t> expect(size_t(w) * h * 3), got(expect.size());
+  ASSERT_EQ(MediaReadFrame(file, 0, 10, 0, expect.data()), 1);
+  MediaClose(file);
+
+  ProgressLog cancel;
+  cancel.cancelAfter = 0;
+  file = OpenMp4(path, Progress, &cancel);
+  ASSERT_NE(file, nullptr) << "a cancelled index still opens";
+  EXPECT_EQ(cancel.phases.back(), 2u);
+  EXPECT_EQ(file->info.frameCount, uint64_t(frames));
+  EXPECT_LT(file->mp4Reader->indexedFrames, 10u);
+  ASSERT_EQ(MediaReadFrame(file, 0, 10, 0, got.data()), 1);
+  EXPECT_EQ(got, expect);
+  EXPECT_GT(file->mp4Reader->indexedFrames, 10u);
+  ASSERT_EQ(MediaReadFrame(file, 0, frames - 1, 0, got.data()), 1);
+  EXPECT_EQ(file->info.frameCount, uint64_t(frames));
+  MediaClose(file);
+
+  // One frame: no progress at all.
+  ProgressLog single;
+  ASSERT_EQ(WriteMp4(path, w, h, 1, 3, 40000, Options(1000000, 0)), 1);
+  file = OpenMp4(path, Progress, &single);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->info.frameCount, 1u);
+  EXPECT_TRUE(single.phases.empty());
+  MediaClose(file);
+  unlink(path.c_str());
+}
+
+// ---------------------------------------------------------------------------------------
+// Damaged files: a deterministic run of byte changes and cuts; every open fails or
+// succeeds cleanly, every frame read returns (the sanitizers watch the rest).
+
+uint32_t Next(uint32_t* state) {
+  *state = *state * 1664525u + 1013904223u;
+  return *state >> 8;
+}
+
+TEST(Mp4Reader, MutatedFilesNeverCrash) {
+  const std::string path = OutPath("mutate_src.mp4");
+  ASSERT_EQ(WriteMp4(path, 32, 16, 6, 3, 40000, Options(500000, 3)), 1);
+  const std::vector<uint8_t> original = ReadAll(path);
+  ASSERT_GT(original.size(), 100u);
+  const FileLayout layout = ReadLayout(original);
+  uint32_t state = 12345;
+  const std::string damaged = OutPath("mutate.mp4");
+  std::vector<uint8_t> frame(32 * 16 * 3);
+  int opened = 0;
+  for (int round = 0; round < 1500; ++round) {
+    std::vector<uint8_t> bytes = original;
+    const uint32_t kind = Next(&state) % 8;
+    if (kind == 0) {
+      bytes.resize(Next(&state) % bytes.size());
+    } else {
+      // Mostly in the moov, where the tables are.
+      const int changes = 1 + int(Next(&state) % 4);
+      for (int k = 0; k < changes; ++k) {
+        const uint64_t span = bytes.size() - layout.moovAt;
+        const size_t at = (kind < 6 && span > 0) ? size_t(layout.moovAt + Next(&state) % span)
+                                                 : size_t(Next(&state) % bytes.size());
+        const uint32_t how = Next(&state) % 4;
+        bytes[at] = how == 0 ? 0 : how == 1 ? 0xFF : how == 2 ? uint8_t(bytes[at] ^ (1u << (Next(&state) % 8)))
+                                                                : uint8_t(Next(&state));
+      }
+    }
+    Mp4Reader* r = ParseMemory(bytes);
+    if (r) ++opened;
+    Mp4ReaderFree(r);
+    // Every tenth damaged file goes the whole way: open, index, decode every frame.
+    if (round % 10 == 0) {
+      WriteAll(damaged, bytes);
+      MediaFile* file = OpenMp4(damaged);
+      if (file) {
+        for (uint64_t f = 0; f < file->info.frameCount && f < 8; ++f) {
+          if (file->info.width * file->info.height * 3 > frame.size()) frame.resize(file->info.width * file->info.height * 3);
+          MediaReadFrame(file, 0, f, 0, frame.data());
+        }
+        MediaClose(file);
+      }
+    }
+  }
+  EXPECT_GT(opened, 0);
+  unlink(path.c_str());
+  unlink(damaged.c_str());
+}
+
+}  // namespace
