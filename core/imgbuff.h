@@ -174,8 +174,8 @@ struct FlipJob {
 };
 
 struct RotateJob {
-  CImgBuff* source;       // copy of the picture before the turn
-  CImgBuff* destination;  // the picture, already allocated with width and height exchanged
+  CImgBuff* source;       // the pixels before the turn, read only
+  CImgBuff* destination;  // already allocated with width and height exchanged
   int32_t sourceWidth;
   int32_t sourceHeight;
   int32_t bytesPerPixel;
