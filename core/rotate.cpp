@@ -44,9 +44,8 @@ uint8_t* PixelAt(CImgBuff* p, int32_t x, int32_t y, int32_t bpp)
 // A turn moves one tile at a time through a scratch tile on the stack: the source tile's
 // rows are read whole, turned inside the scratch, and written whole as destination rows.
 // Walking down columns directly would stride by the row length, which for power-of-two
-// widths lands every access in one cache set and on a new page.
-// Tile of TurnRowsPerTile source rows by TurnColumnsPerTile columns, at most 32 KiB: tall
-// tiles write longer runs into each destination row, which lies on a page of its own.
+// widths lands every access in one cache set and on a new page.  A tile is at most 32 KiB;
+// tall tiles write longer runs into each destination row, which lies on a page of its own.
 template <int N>
 constexpr int32_t TurnRowsPerTile = N == 1 ? 256 : N <= 6 ? 128 : 32;
 template <int N>
