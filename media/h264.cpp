@@ -5,6 +5,7 @@
 // Inside: library loading - encoder - decoder - colour conversions
 #include "media/h264.h"
 #include "media/mp4.h"
+#include "core/parallel.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -358,57 +359,76 @@ void RgbToI420(int width, int height, const uint8_t* rgb, uint8_t* y, uint8_t* u
 
 namespace {
 
-inline uint8_t Clamp8(int value) {
-  return value < 1 ? 0 : value >= 255 ? 255 : uint8_t(value);
+// The divisions truncate toward zero; every negative sum ends at 0 whatever the rounding,
+// so the division can run unsigned on sums from 1000 up (a multiply, no sign fix).
+inline uint8_t Channel(int sum) {
+  if (sum < 1000) return 0;
+  const unsigned q = unsigned(sum) / 1000u;
+  return q >= 255 ? 255 : uint8_t(q);
 }
 
 inline void YuvToRgb(int y, int u, int v, uint8_t* out) {
   const int c = (y - 16) * 1164;
-  out[0] = Clamp8((c + 1793 * (v - 128)) / 1000);
-  out[1] = Clamp8((c - 213 * (u - 128) - 533 * (v - 128)) / 1000);
-  out[2] = Clamp8((c + 2112 * (u - 128)) / 1000);
+  out[0] = Channel(c + 1793 * (v - 128));
+  out[1] = Channel(c - 213 * (u - 128) - 533 * (v - 128));
+  out[2] = Channel(c + 2112 * (u - 128));
 }
 
-}  // namespace
-
-void I420ToRgb(int outWidth, int outHeight, int codedWidth, const uint8_t* y, const uint8_t* u, const uint8_t* v,
-               uint8_t* out, int lumaStride, int chromaStride, int pictureWidth, int pictureHeight) {
-  if (outWidth <= 0 || outHeight <= 0) return;
-  const size_t outStride = size_t(outWidth) * 3;
-  // The decoder's picture bounds every read; the stride limits it too.
-  int srcWidth = pictureWidth < lumaStride ? pictureWidth : lumaStride;
-  if (srcWidth > 2 * chromaStride) srcWidth = 2 * chromaStride;
-  if (!y || !u || !v || srcWidth <= 0 || pictureHeight <= 0) {
-    memset(out, 0, outStride * size_t(outHeight));
-    return;
+// One row at the coded width: chroma terms once per pixel pair.
+void ConvertRowDirect(const uint8_t* ys, const uint8_t* us, const uint8_t* vs, uint8_t* d, int n) {
+  int x = 0;
+  for (; x + 1 < n; x += 2) {
+    const int u = us[x / 2] - 128, v = vs[x / 2] - 128;
+    const int rv = 1793 * v, guv = -213 * u - 533 * v, bu = 2112 * u;
+    const int c0 = (ys[x] - 16) * 1164, c1 = (ys[x + 1] - 16) * 1164;
+    d[3 * x] = Channel(c0 + rv);
+    d[3 * x + 1] = Channel(c0 + guv);
+    d[3 * x + 2] = Channel(c0 + bu);
+    d[3 * x + 3] = Channel(c1 + rv);
+    d[3 * x + 4] = Channel(c1 + guv);
+    d[3 * x + 5] = Channel(c1 + bu);
   }
-  const int chromaWidth = (srcWidth + 1) / 2;
-  const bool direct = codedWidth <= 0 || codedWidth == outWidth;
-  for (int row = 0; row < outHeight; ++row) {
-    uint8_t* d = out + size_t(row) * outStride;
-    if (row >= pictureHeight) {
+  for (; x < n; ++x) YuvToRgb(ys[x], us[x / 2], vs[x / 2], d + 3 * x);
+}
+
+struct RgbJob {
+  int outWidth, outHeight, codedWidth;
+  const uint8_t *y, *u, *v;
+  uint8_t* out;
+  int lumaStride, chromaStride, srcWidth, pictureHeight;
+};
+
+void ConvertRows(void* ctx, uint64_t first, uint64_t count) {
+  const RgbJob& j = *static_cast<const RgbJob*>(ctx);
+  const size_t outStride = size_t(j.outWidth) * 3;
+  const int chromaWidth = (j.srcWidth + 1) / 2;
+  const bool direct = j.codedWidth <= 0 || j.codedWidth == j.outWidth;
+  const double scale = double(j.codedWidth) / double(j.outWidth);
+  for (uint64_t row = first; row < first + count; ++row) {
+    uint8_t* d = j.out + row * outStride;
+    if (int64_t(row) >= j.pictureHeight) {
       memset(d, 0, outStride);
       continue;
     }
-    const uint8_t* ys = y + size_t(row) * lumaStride;
-    const uint8_t* us = u + size_t(row / 2) * chromaStride;
-    const uint8_t* vs = v + size_t(row / 2) * chromaStride;
+    const uint8_t* ys = j.y + row * size_t(j.lumaStride);
+    const uint8_t* us = j.u + (row / 2) * size_t(j.chromaStride);
+    const uint8_t* vs = j.v + (row / 2) * size_t(j.chromaStride);
     if (direct) {
-      const int n = outWidth < srcWidth ? outWidth : srcWidth;
-      for (int x = 0; x < n; ++x) YuvToRgb(ys[x], us[x / 2], vs[x / 2], d + 3 * x);
-      if (n < outWidth) memset(d + 3 * size_t(n), 0, 3 * size_t(outWidth - n));
+      const int n = j.outWidth < j.srcWidth ? j.outWidth : j.srcWidth;
+      ConvertRowDirect(ys, us, vs, d, n);
+      if (n < j.outWidth) memset(d + 3 * size_t(n), 0, 3 * size_t(j.outWidth - n));
       continue;
     }
-    const double scale = double(codedWidth) / double(outWidth);
-    for (int x = 0; x < outWidth; ++x) {
+    for (int x = 0; x < j.outWidth; ++x) {
       const double p = x * scale;
       const int i = int(p);
-      if (i >= srcWidth) {
+      if (i >= j.srcWidth) {
         d[3 * x] = d[3 * x + 1] = d[3 * x + 2] = 0;
         continue;
       }
       const double f = p - i;
-      const int i1 = i + 1 < srcWidth ? i + 1 : srcWidth - 1;
+      // The right-hand neighbour of the last pixel is the last pixel itself.
+      const int i1 = i + 1 < j.srcWidth ? i + 1 : j.srcWidth - 1;
       const int c0 = i / 2;
       const int c1 = c0 + 1 < chromaWidth ? c0 + 1 : chromaWidth - 1;
       const int yy = int(ys[i1] * f + ys[i] * (1 - f));
@@ -417,4 +437,22 @@ void I420ToRgb(int outWidth, int outHeight, int codedWidth, const uint8_t* y, co
       YuvToRgb(yy, uu, vv, d + 3 * x);
     }
   }
+}
+
+}  // namespace
+
+void I420ToRgb(int outWidth, int outHeight, int codedWidth, const uint8_t* y, const uint8_t* u, const uint8_t* v,
+               uint8_t* out, int lumaStride, int chromaStride, int pictureWidth, int pictureHeight) {
+  if (outWidth <= 0 || outHeight <= 0) return;
+  const size_t outStride = size_t(outWidth) * 3;
+  // The decoder's picture bounds every read; the strides limit it too.
+  int srcWidth = pictureWidth < lumaStride ? pictureWidth : lumaStride;
+  if (srcWidth > 2 * chromaStride) srcWidth = 2 * chromaStride;
+  if (!y || !u || !v || srcWidth <= 0 || pictureHeight <= 0) {
+    memset(out, 0, outStride * size_t(outHeight));
+    return;
+  }
+  RgbJob job{outWidth, outHeight, codedWidth, y, u, v, out, lumaStride, chromaStride, srcWidth, pictureHeight};
+  if (int64_t(outWidth) * outHeight >= ParallelPixelThreshold) ParallelFor(ConvertRows, &job, uint64_t(outHeight));
+  else ConvertRows(&job, 0, uint64_t(outHeight));
 }

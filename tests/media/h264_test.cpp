@@ -108,6 +108,38 @@ TEST(I420ToRgb, ResamplingClampsAtTheRightEdge) {
   EXPECT_EQ(wide[7 * 3], 254);
 }
 
+// The plain per-pixel formula, signed divisions truncating toward zero.
+void ReferencePixel(int y, int u, int v, uint8_t* out) {
+  const int c = (y - 16) * 1164;
+  const int values[3] = {(c + 1793 * (v - 128)) / 1000, (c - 213 * (u - 128) - 533 * (v - 128)) / 1000,
+                         (c + 2112 * (u - 128)) / 1000};
+  for (int k = 0; k < 3; ++k) out[k] = values[k] < 1 ? 0 : values[k] >= 255 ? 255 : uint8_t(values[k]);
+}
+
+TEST(I420ToRgb, MatchesThePerPixelFormulaOnRandomPictures) {
+  uint32_t state = 99;
+  auto next = [&state] {
+    state = state * 1103515245u + 12345u;
+    return uint8_t(state >> 16);
+  };
+  // Odd widths and heights, strides wider than the picture, small and pool-sized.
+  const int sizes[][2] = {{7, 5}, {64, 3}, {130, 67}};
+  for (const auto& size : sizes) {
+    const int w = size[0], h = size[1], ls = w + 5, cs = (w + 1) / 2 + 3;
+    std::vector<uint8_t> y(size_t(ls) * h), u(size_t(cs) * ((h + 1) / 2)), v(u.size());
+    for (auto& b : y) b = next();
+    for (auto& b : u) b = next();
+    for (auto& b : v) b = next();
+    std::vector<uint8_t> out(size_t(w) * h * 3), expect(out.size());
+    I420ToRgb(w, h, w, y.data(), u.data(), v.data(), out.data(), ls, cs, w, h);
+    for (int row = 0; row < h; ++row)
+      for (int x = 0; x < w; ++x)
+        ReferencePixel(y[size_t(row) * ls + x], u[size_t(row / 2) * cs + x / 2], v[size_t(row / 2) * cs + x / 2],
+                       &expect[(size_t(row) * w + x) * 3]);
+    EXPECT_EQ(out, expect) << w << "x" << h;
+  }
+}
+
 TEST(OpenH264, LoadCountsReferences) {
   ASSERT_EQ(OpenH264References(), 0u);
   ASSERT_EQ(OpenH264Load(), 1) << "libopenh264.so.7 is installed by the set-up script";
