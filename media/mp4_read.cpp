@@ -360,8 +360,6 @@ Mp4Reader* Mp4ReaderParse(Mp4Source source) {
     Mp4ReaderFree(r);
     return nullptr;
   }
-  const Mp4Box& trak = r->boxes[size_t(r->track)];
-  (void)trak;
   r->mdat = Mp4FindChild(r, -1, "mdat");
   int32_t tkhd = Mp4FindChild(r, r->track, "tkhd");
   int32_t avc1 = Mp4FindChild(r, r->track, "avc1");

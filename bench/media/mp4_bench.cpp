@@ -128,3 +128,18 @@ void BM_FfmpegDecodeToRgb1080pOneThread(benchmark::State& state) {
 BENCHMARK(BM_FfmpegDecodeToRgb1080pOneThread)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 }  // namespace
+
+namespace {
+
+void BM_I420ToRgb1080p(benchmark::State& state) {
+  std::vector<uint8_t> y(size_t(kWidth) * kHeight, 120), u(y.size() / 4, 100), v(y.size() / 4, 150);
+  std::vector<uint8_t> out(y.size() * 3);
+  for (auto _ : state) {
+    I420ToRgb(kWidth, kHeight, kWidth, y.data(), u.data(), v.data(), out.data(), kWidth, kWidth / 2, kWidth, kHeight);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_I420ToRgb1080p)->Unit(benchmark::kMillisecond);
+
+}  // namespace
