@@ -154,6 +154,10 @@ int DecodeWhole(PngState* s) {
   if (setjmp(png_jmpbuf(s->png))) return 0;
   png_init_io(s->png, s->fp);
   png_set_sig_bytes(s->png, 8);
+  // The frame needs IHDR, PLTE and IDAT only.  Skipping every other chunk also keeps libpng
+  // from allocating whatever length a text chunk after the image data claims (gigabytes
+  // for a few hundred bytes of file).
+  png_set_keep_unknown_chunks(s->png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
   png_read_info(s->png, s->info);
   png_uint_32 w = 0, h = 0;
   int depth = 0, colorType = 0, interlace = 0;
