@@ -15,7 +15,7 @@ namespace {
 
 // Frames bigger than this are not read here; the readers' own caps keep them rare.
 constexpr uint64_t kMaxFrameBytes = uint64_t(64) << 20;
-constexpr int kCasesPerSeed = 1000;
+constexpr int kCasesPerSeed = 2000;
 
 Bytes Mutate(const Bytes& seed, Rng& rng) {
   Bytes b = seed;
