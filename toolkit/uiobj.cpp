@@ -5,9 +5,19 @@
 
 #include <GL/gl.h>
 
+#include "toolkit/font.h"
+
 namespace {
 
-FgContainerFontHooks g_fontHooks;
+// Every dialog gets the toolkit's glyph font unless a test installs hooks of its own.
+FgContainerFontHooks DefaultFontHooks() {
+  FgContainerFontHooks h;
+  h.create = FgCreateContainerFont;
+  h.destroy = FgDestroyContainerFont;
+  h.share = ShareDefaultFont;
+  return h;
+}
+FgContainerFontHooks g_fontHooks = DefaultFontHooks();
 
 int Eligible(const CFgUIObj* c) { return c->m_visible && c->m_enabled && c->m_tabStop; }
 

@@ -125,7 +125,8 @@ class CFgUICtrl {
 };
 
 // Hooks through which the font code gives every dialog its container font, and keeps
-// rendered glyph pages shared across windows. Unset hooks leave the font null.
+// rendered glyph pages shared across windows. By default they are the glyph font's own
+// (font.h); hooks set to null leave the font null.
 struct FgContainerFontHooks {
   CFgFont* (*create)(CFgScreen* screen) = nullptr;  // size 14, default face, bound to screen
   void (*destroy)(CFgFont* font) = nullptr;         // called with the draw lock held
