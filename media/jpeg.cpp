@@ -308,8 +308,7 @@ int JpegClose(MediaFile* file) {
   // writer's finish writes the end of the file and flushes it: if that fails, or the
   // stream cannot be closed, the file on disk is truncated and the close says so.
   // After an error the object is only fit to be destroyed.
-  const int ok0 = s->failed ? 0 : Finish(s);
-  int ok = ok0;
+  int ok = s->failed ? 0 : Finish(s);
   const int writing = s->writing;
   FILE* fp = s->fp;
   FreeState(s);

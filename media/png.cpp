@@ -325,12 +325,14 @@ int PngWriteImage(MediaFile* file, uint64_t, uint64_t, const void* buffer) {
   if (!s || !s->writing || s->written) return 0;
   const uint64_t h = file->info.height;
   const uint64_t rowBytes = file->info.width * file->info.bytesPerPixel;
-  png_bytep* rows = static_cast<png_bytep*>(png_malloc_warn(s->png, sizeof(png_bytep) * h));
+  // Row pointers into the caller's frame; taken from malloc so that no libpng call runs
+  // outside the recovery point.
+  png_bytep* rows = static_cast<png_bytep*>(malloc(sizeof(png_bytep) * h));
   if (!rows) return 0;
   const uint8_t* base = static_cast<const uint8_t*>(buffer);
   for (uint64_t y = 0; y < h; ++y) rows[y] = const_cast<png_bytep>(base + y * rowBytes);
   const int ok = EncodeWhole(s, rows, file->info.bytesPerPixel == 2 || file->info.bytesPerPixel == 6);
-  png_free(s->png, rows);
+  free(rows);
   if (ok) s->written = 1;
   return ok;
 }
