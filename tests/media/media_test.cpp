@@ -272,6 +272,22 @@ TEST(MediaSequence, PatternsAndFailures) {
   EXPECT_EQ(nullptr, MediaOpenSequence(nullptr, L"a1.png"));
 }
 
+TEST(MediaSequence, FirstFileMustBeASingleFrame) {
+  const std::string dir = OutDir("seqmulti");
+  MediaInfo info{MediaKindStill, 1, 2, 1, 4, 4, 0};
+  MediaFile* tiff = MediaCreate(Wide(dir + "/m1.tif").c_str(), &info, nullptr);
+  ASSERT_NE(nullptr, tiff);
+  std::vector<uint8_t> px(16, 5);
+  EXPECT_EQ(1, MediaWriteFrame(tiff, 0, 0, px.data()));
+  EXPECT_EQ(1, MediaWriteFrame(tiff, 0, 0, px.data()));
+  ASSERT_EQ(1, MediaClose(tiff));
+  MediaFile* one = MediaOpen(Wide(dir + "/m1.tif").c_str(), nullptr, nullptr);
+  ASSERT_NE(nullptr, one);
+  EXPECT_EQ(2u, one->info.frameCount);
+  MediaClose(one);
+  EXPECT_EQ(nullptr, MediaOpenSequence(Wide(dir + "/m1.tif").c_str(), Wide(dir + "/m2.tif").c_str()));
+}
+
 TEST(MediaSequence, LaterFileOfAnotherSizeFailsOnlyWhenRead) {
   const std::string dir = OutDir("seqsize");
   ASSERT_TRUE(WriteGrayPng(dir + "/f1.png", 4, 4, 1));
