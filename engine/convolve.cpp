@@ -1,0 +1,398 @@
+// convolve.cpp - ConvolveInt and ConvolveDouble, and the copy-and-stage frame of the window
+// filters (the median lives in median.cpp).
+// Each output row is split into an interior, where the window's columns are all inside and
+// the row's weight sum is the same for every pixel, and the border columns, computed pixel by
+// pixel with their own shrunken window.  The interior accumulates one kernel entry at a time
+// over the whole span of samples (gray or interleaved R, G, B alike: a neighbour column is
+// `channels` samples away), which the compiler turns into vector code.
+// Inside: filter source - integer convolution - double convolution
+#include "engine/convolve.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "engine/neighbourhood.h"
+
+// ---- filter source -------------------------------------------------------------------------
+
+namespace {
+
+int32_t RgbFormatOfClass(int32_t format) {
+  switch (FormatClassBits(format)) {
+    case 8: return 4;
+    case 16: return 5;
+    case 32: return 6;
+    default: return 0;
+  }
+}
+
+struct StageJob {
+  const C_ImgBuff* from;
+  C_ImgBuff* to;
+  int32_t width;
+  int32_t bits;
+  int32_t toX0, toY0;  // StoreStaged: where staged (0, 0) lands in the caller's picture
+  const uint8_t* rowDone;
+};
+
+// Crop of a format 7..9 picture -> R, G, B picture of the class, through the getters.
+void StageRows(void* ctx, uint64_t first, uint64_t count) {
+  const StageJob& j = *static_cast<const StageJob*>(ctx);
+  for (int32_t y = int32_t(first); y < int32_t(first + count); ++y) {
+    for (int32_t x = 0; x < j.width; ++x) {
+      if (j.bits == 8) {
+        uint8_t* p = RowPtr<uint8_t>(j.to, x, y);
+        j.from->GetRGB8(x, y, p, p + 1, p + 2);
+      } else if (j.bits == 16) {
+        uint16_t* p = RowPtr<uint16_t>(j.to, x, y);
+        j.from->GetRGB16(x, y, p, p + 1, p + 2);
+      } else {
+        uint32_t* p = RowPtr<uint32_t>(j.to, x, y);
+        j.from->GetRGB32(x, y, p, p + 1, p + 2);
+      }
+    }
+  }
+}
+
+void UnstageRows(void* ctx, uint64_t first, uint64_t count) {
+  const StageJob& j = *static_cast<const StageJob*>(ctx);
+  for (int32_t y = int32_t(first); y < int32_t(first + count); ++y) {
+    if (j.rowDone && !j.rowDone[y]) continue;
+    for (int32_t x = 0; x < j.width; ++x) {
+      if (j.bits == 8) {
+        const uint8_t* p = RowPtr<const uint8_t>(j.from, x, y);
+        j.to->SetRGB8(j.toX0 + x, j.toY0 + y, p[0], p[1], p[2]);
+      } else if (j.bits == 16) {
+        const uint16_t* p = RowPtr<const uint16_t>(j.from, x, y);
+        j.to->SetRGB16(j.toX0 + x, j.toY0 + y, p[0], p[1], p[2]);
+      } else {
+        const uint32_t* p = RowPtr<const uint32_t>(j.from, x, y);
+        j.to->SetRGB32(j.toX0 + x, j.toY0 + y, p[0], p[1], p[2]);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+int32_t PrepareFilterSource(CImgBuff* img, const RoiRect& r, FilterSource* fs) {
+  if (!img->Crop(fs->copy, r.x0, r.y0, r.x1, r.y1)) return 0;
+  const int32_t format = img->Format();
+  fs->isStaged = !IsTypedFormat(format);
+  if (!fs->isStaged) {
+    fs->format = format;
+    fs->channels = IsGrayFormat(format) ? 1 : 3;
+    fs->dest = img->record;
+    fs->destX0 = r.x0;
+    fs->destY0 = r.y0;
+    return 1;
+  }
+  // Formats 7..9 are filtered as their R, G, B: raw XYZ doubles or HSV / CMYK samples are
+  // not intensities, and filtering them would store nonsense (or broken doubles).
+  const int32_t w = fs->copy.Width(), h = fs->copy.Height();
+  CImgBuff rgb;
+  if (!rgb.Allocate(w, h, RgbFormatOfClass(format))) return 0;
+  if (!fs->staged.Allocate(w, h, rgb.Format())) return 0;
+  StageJob job{fs->copy.record, rgb.record, w, FormatClassBits(format), 0, 0, nullptr};
+  RunRows(StageRows, &job, RoiRect{0, 0, w - 1, h - 1});
+  fs->copy.CopyFrom(rgb);
+  if (!fs->copy.Pixels()) return 0;
+  fs->format = rgb.Format();
+  fs->channels = 3;
+  fs->dest = fs->staged.record;
+  fs->destX0 = 0;
+  fs->destY0 = 0;
+  return 1;
+}
+
+void StoreStagedResults(CImgBuff* img, const RoiRect& r, const FilterSource& fs,
+                        const uint8_t* rowDone) {
+  if (!fs.isStaged) return;
+  const int32_t w = fs.staged.Width(), h = fs.staged.Height();
+  StageJob job{fs.staged.record, img->record, w, FormatClassBits(img->Format()), r.x0, r.y0,
+               rowDone};
+  RunRows(UnstageRows, &job, RoiRect{0, 0, w - 1, h - 1});
+}
+
+// ---- integer convolution -------------------------------------------------------------------
+
+namespace {
+
+struct KernelEntry {
+  int32_t j, i;  // kernel row and column
+  int32_t w;
+};
+
+struct ConvIntJob {
+  const FilterSource* fs;
+  const KernelEntry* entries;
+  const int32_t* rowStart;  // [size + 1]: first entry of kernel row j
+  const int64_t* rowWeightPrefix;  // [size + 1]: sum of the weights of kernel rows < j
+  int32_t size, r;
+  int32_t autoDiv;
+  int64_t divisor;
+  int32_t wc, hc;  // copy size
+};
+
+// Sum types: Acc holds a window's sum, Prod one product.  Chosen per call from the sum of the
+// absolute weights times the format maximum, so no sum can overflow.
+template <class Acc> struct ProdOf { typedef int64_t type; };
+template <> struct ProdOf<int32_t> { typedef int32_t type; };
+
+// 0 for a sum <= 0 (a positive divisor keeps the sign), else min(maximum, sum / d).
+template <class Acc>
+inline uint32_t FinishSum(Acc s, int64_t d, uint32_t maxv) {
+  if (s <= 0) return 0;
+  const Acc q = s / Acc(d);
+  return q > Acc(maxv) ? maxv : uint32_t(q);
+}
+
+// The interior's finish for 32-bit sums: sums are first capped at (max + 1) x d, so the
+// quotient is at most 65536 and a float reciprocal is off by at most one, which the
+// remainder test corrects.  Exact, and free of scalar divisions.
+template <class T>
+void FinishRowI32(const int32_t* acc, T* out, int64_t n, int64_t d, uint32_t maxv) {
+  if (d == 1) {
+    for (int64_t k = 0; k < n; ++k) {
+      const int32_t s = acc[k];
+      out[k] = T(s <= 0 ? 0u : (uint32_t(s) > maxv ? maxv : uint32_t(s)));
+    }
+    return;
+  }
+  const int64_t capWide = (int64_t(maxv) + 1) * d;
+  const int32_t cap = int32_t(capWide > 2147483647 ? 2147483647 : capWide);
+  const float inv = 1.0f / float(d);
+  const int32_t di = int32_t(d);
+  const int32_t mx = int32_t(maxv);
+  for (int64_t k = 0; k < n; ++k) {
+    int32_t s = acc[k];
+    s = s < 0 ? 0 : s;
+    s = s > cap ? cap : s;
+    int32_t q = int32_t(float(s) * inv);
+    // q may be one too high, so q x d can pass 2^31: the remainder is formed modulo 2^32,
+    // where it is exact because its true value lies within (-d, 2d).
+    const int32_t rem = int32_t(uint32_t(s) - uint32_t(q) * uint32_t(di));
+    q += rem >= di ? 1 : 0;
+    q -= rem < 0 ? 1 : 0;
+    out[k] = T(q > mx ? mx : q);
+  }
+}
+
+template <class T, class Acc>
+void FinishRow(const Acc* acc, T* out, int64_t n, int64_t d, uint32_t maxv) {
+  if constexpr (sizeof(Acc) == 4 && sizeof(T) <= 2) {
+    FinishRowI32(acc, out, n, d, maxv);
+  } else {
+    for (int64_t k = 0; k < n; ++k) out[k] = T(FinishSum<Acc>(acc[k], d, maxv));
+  }
+}
+
+template <class T, class Acc>
+void ConvIntRowsT(const ConvIntJob& job, int32_t yb, int32_t ye) {
+  typedef typename ProdOf<Acc>::type Prod;
+  const FilterSource& fs = *job.fs;
+  const int32_t ch = fs.channels, r = job.r, wc = job.wc, hc = job.hc;
+  const uint32_t maxv = T(~T(0));
+  // The interior: columns whose window lies inside horizontally.
+  const int32_t xa = r, xb = wc - 1 - r;
+  const int64_t span = xa <= xb ? int64_t(xb - xa + 1) * ch : 0;
+  Acc* acc = span ? static_cast<Acc*>(std::malloc(size_t(span) * sizeof(Acc))) : nullptr;
+  const int32_t xEnd = acc ? xa : wc;  // without a buffer every column goes the slow way
+  for (int32_t y = yb; y < ye; ++y) {
+    const int32_t jlo = r - y > 0 ? r - y : 0;
+    const int32_t jhi = (hc - 1 - y + r) < job.size - 1 ? (hc - 1 - y + r) : job.size - 1;
+    const int32_t e0 = job.rowStart[jlo], e1 = job.rowStart[jhi + 1];
+    T* out = FilterDestRow<T>(fs, y);
+    if (acc) {
+      std::memset(acc, 0, size_t(span) * sizeof(Acc));
+      for (int32_t e = e0; e < e1; ++e) {
+        const KernelEntry& ke = job.entries[e];
+        const T* s = FilterSrcRow<T>(fs, y + ke.j - r) + int64_t(ke.i) * ch;
+        const Prod w = Prod(ke.w);
+        for (int64_t k = 0; k < span; ++k) acc[k] += Acc(w * Prod(s[k]));
+      }
+      const int64_t wsum = job.rowWeightPrefix[jhi + 1] - job.rowWeightPrefix[jlo];
+      const int64_t d = job.autoDiv ? (wsum > 1 ? wsum : 1) : job.divisor;
+      FinishRow<T, Acc>(acc, out + int64_t(xa) * ch, span, d, maxv);
+    }
+    // Border columns (all columns when the window is wider than the rectangle).
+    for (int32_t x = 0; x < wc; ++x) {
+      if (x == xEnd && acc) x = xb + 1;
+      if (x >= wc) break;
+      Acc sum[3] = {0, 0, 0};
+      int64_t wsum = 0;
+      for (int32_t e = e0; e < e1; ++e) {
+        const KernelEntry& ke = job.entries[e];
+        const int32_t u = x + ke.i - r;
+        if (u < 0 || u >= wc) continue;
+        const T* s = FilterSrcRow<T>(fs, y + ke.j - r) + int64_t(u) * ch;
+        for (int32_t c = 0; c < ch; ++c) sum[c] += Acc(Prod(ke.w) * Prod(s[c]));
+        wsum += ke.w;
+      }
+      const int64_t d = job.autoDiv ? (wsum > 1 ? wsum : 1) : job.divisor;
+      for (int32_t c = 0; c < ch; ++c) out[int64_t(x) * ch + c] = T(FinishSum<Acc>(sum[c], d, maxv));
+    }
+  }
+  std::free(acc);
+}
+
+template <class Acc>
+void ConvIntRowsAcc(void* ctx, uint64_t first, uint64_t count) {
+  const ConvIntJob& job = *static_cast<const ConvIntJob*>(ctx);
+  const int32_t yb = int32_t(first), ye = int32_t(first + count);
+  switch (FormatClassBits(job.fs->format)) {
+    case 8: ConvIntRowsT<uint8_t, Acc>(job, yb, ye); break;
+    case 16: ConvIntRowsT<uint16_t, Acc>(job, yb, ye); break;
+    default: ConvIntRowsT<uint32_t, Acc>(job, yb, ye); break;
+  }
+}
+
+}  // namespace
+
+int32_t ConvolveInt(CImgBuff* img, uint64_t size, const int32_t* kernel, int32_t autoDiv,
+                    int32_t divisor, const RoiRect* roi) {
+  if (!img || !img->record || !kernel) return 0;
+  // A kernel of 2^31 rows could not be held in memory; refusing keeps offsets in 32 bits.
+  if (size == 0 || (size & 1) == 0 || size >= 0x80000000ull) return 0;
+  if (!autoDiv && divisor <= 0) return 0;
+  RoiRect r;
+  if (!GetRoi(&r, img, roi)) return 0;
+  if (GetFormatSlot(img->Format()) == SlotNone || !img->Pixels()) return 0;
+
+  // Only the entries that can meet a pixel of the rectangle matter: rows and columns further
+  // than the rectangle's size from the centre never do.
+  const int32_t n = int32_t(size), half = n / 2;
+  const int64_t reachX = RoiWidth(r) - 1, reachY = RoiHeight(r) - 1;
+  std::vector<KernelEntry> entries;
+  std::vector<int32_t> rowStart(size_t(n) + 1, 0);
+  std::vector<int64_t> rowPrefix(size_t(n) + 1, 0);
+  int64_t absSum = 0;  // sum of |w| over the entries kept, saturated far below overflow
+  for (int32_t j = 0; j < n; ++j) {
+    rowStart[j] = int32_t(entries.size());
+    rowPrefix[j + 1] = rowPrefix[j];
+    if (std::llabs(int64_t(j) - half) > reachY) continue;
+    for (int32_t i = 0; i < n; ++i) {
+      if (std::llabs(int64_t(i) - half) > reachX) continue;
+      const int32_t w = kernel[uint64_t(j) * size + uint64_t(i)];
+      if (w == 0) continue;
+      entries.push_back(KernelEntry{j, i, w});
+      rowPrefix[j + 1] += w;
+      absSum += std::llabs(int64_t(w));
+      if (absSum > (int64_t(1) << 62)) absSum = int64_t(1) << 62;
+    }
+  }
+  rowStart[n] = int32_t(entries.size());
+
+  FilterSource fs;
+  if (!PrepareFilterSource(img, r, &fs)) return 0;
+  ConvIntJob job{&fs, entries.data(), rowStart.data(), rowPrefix.data(), n, half,
+                 autoDiv, autoDiv ? 1 : int64_t(divisor), fs.copy.Width(), fs.copy.Height()};
+  const uint64_t maxv = FormatClassMax(fs.format);
+  ParallelForFn fn;
+  if (absSum <= int64_t(2147483647 / maxv)) fn = ConvIntRowsAcc<int32_t>;
+  else if (absSum <= int64_t(9223372036854775807ull / maxv)) fn = ConvIntRowsAcc<int64_t>;
+  else fn = ConvIntRowsAcc<__int128>;  // 32-bit samples under huge weights
+  RunRows(fn, &job, RoiRect{0, 0, job.wc - 1, job.hc - 1});
+  StoreStagedResults(img, r, fs);
+  return 1;
+}
+
+// ---- double convolution --------------------------------------------------------------------
+
+namespace {
+
+struct ConvDoubleJob {
+  const FilterSource* fs;
+  double k[9];
+  int32_t wc, hc;
+};
+
+// The stored value: the maximum at or above it, 0 at or below 0 (NaN too), else truncated.
+inline uint32_t StoreDouble(double v, uint32_t maxv) {
+  if (v >= double(maxv)) return maxv;
+  if (!(v > 0.0)) return 0;
+  return uint32_t(v);
+}
+
+// Sums in kernel row-major order, the window's order, so every pixel rounds like the
+// pixel-by-pixel definition; zero weights are skipped (adding 0.0 changes nothing).
+template <class T>
+void ConvDoubleRowsT(const ConvDoubleJob& job, int32_t yb, int32_t ye) {
+  const FilterSource& fs = *job.fs;
+  const int32_t ch = fs.channels, wc = job.wc, hc = job.hc;
+  const uint32_t maxv = T(~T(0));
+  const int64_t span = wc > 2 ? int64_t(wc - 2) * ch : 0;
+  double* acc = span ? static_cast<double*>(std::malloc(size_t(span) * sizeof(double))) : nullptr;
+  for (int32_t y = yb; y < ye; ++y) {
+    const int32_t jlo = y == 0 ? 1 : 0, jhi = y == hc - 1 ? 1 : 2;
+    T* out = FilterDestRow<T>(fs, y);
+    if (acc) {
+      std::memset(acc, 0, size_t(span) * sizeof(double));
+      double wsum = 0.0;
+      for (int32_t j = jlo; j <= jhi; ++j) {
+        const T* s = FilterSrcRow<T>(fs, y + j - 1);
+        for (int32_t i = 0; i < 3; ++i) {
+          const double w = job.k[j * 3 + i];
+          wsum += w;
+          if (w == 0.0) continue;
+          const T* si = s + int64_t(i) * ch;
+          for (int64_t k = 0; k < span; ++k) acc[k] += double(si[k]) * w;
+        }
+      }
+      const double div = wsum < 1.0 ? 1.0 : wsum;
+      T* o = out + ch;
+      for (int64_t k = 0; k < span; ++k) o[k] = T(StoreDouble(acc[k] / div, maxv));
+    }
+    for (int32_t x = 0; x < wc; ++x) {
+      if (acc && x == 1) x = wc - 1;
+      double sum[3] = {0.0, 0.0, 0.0};
+      double wsum = 0.0;
+      for (int32_t j = jlo; j <= jhi; ++j) {
+        for (int32_t i = 0; i < 3; ++i) {
+          const int32_t u = x + i - 1;
+          if (u < 0 || u >= wc) continue;
+          const double w = job.k[j * 3 + i];
+          wsum += w;
+          if (w == 0.0) continue;
+          const T* s = FilterSrcRow<T>(fs, y + j - 1) + int64_t(u) * ch;
+          for (int32_t c = 0; c < ch; ++c) sum[c] += double(s[c]) * w;
+        }
+      }
+      const double div = wsum < 1.0 ? 1.0 : wsum;
+      for (int32_t c = 0; c < ch; ++c) out[int64_t(x) * ch + c] = T(StoreDouble(sum[c] / div, maxv));
+    }
+  }
+  std::free(acc);
+}
+
+void ConvDoubleRows(void* ctx, uint64_t first, uint64_t count) {
+  const ConvDoubleJob& job = *static_cast<const ConvDoubleJob*>(ctx);
+  const int32_t yb = int32_t(first), ye = int32_t(first + count);
+  switch (FormatClassBits(job.fs->format)) {
+    case 8: ConvDoubleRowsT<uint8_t>(job, yb, ye); break;
+    case 16: ConvDoubleRowsT<uint16_t>(job, yb, ye); break;
+    default: ConvDoubleRowsT<uint32_t>(job, yb, ye); break;
+  }
+}
+
+}  // namespace
+
+int32_t ConvolveDouble(CImgBuff* img, const void* reserved, const double* kernel) {
+  (void)reserved;  // the whole picture is always filtered
+  if (!img || !img->record || !kernel) return 0;
+  RoiRect r;
+  if (!GetRoi(&r, img, nullptr)) return 0;
+  if (!img->Pixels()) return 0;
+  FilterSource fs;
+  if (!PrepareFilterSource(img, r, &fs)) return 0;
+  ConvDoubleJob job;
+  job.fs = &fs;
+  std::memcpy(job.k, kernel, sizeof(job.k));
+  job.wc = fs.copy.Width();
+  job.hc = fs.copy.Height();
+  RunRows(ConvDoubleRows, &job, RoiRect{0, 0, job.wc - 1, job.hc - 1});
+  StoreStagedResults(img, r, fs);
+  return 1;
+}
