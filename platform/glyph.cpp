@@ -187,7 +187,12 @@ PlatGlyphFace* PlatGlyphOpen(const wchar_t* face, int32_t pixelSize) {
     PlatGlyphClose(g);
     return nullptr;
   }
-  g->ascent = int32_t((g->face->size->metrics.ascender + 32) >> 6);
+  // From the unrounded scale: the size metrics round the ascender up and the descender
+  // down, which would push descenders one row out of the cell.
+  FT_Pos asc = FT_IS_SCALABLE(g->face)
+                   ? FT_MulFix(g->face->ascender, g->face->size->metrics.y_scale)
+                   : g->face->size->metrics.ascender;
+  g->ascent = int32_t((asc + 32) >> 6);
   if (g->ascent > pixelSize) g->ascent = pixelSize;
   return g;
 }
