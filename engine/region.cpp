@@ -1,0 +1,157 @@
+// region.cpp - RegionDissimilarity, RegionDissimilarityAt and RegionStatistics.
+// The score converts the region and the template once into comparison planes (gray, R, G, B
+// or L*a*b*), stretches them when asked, and sums the differences in scan order on the
+// calling thread: integer sums for gray and R, G, B, one running double for L*a*b*, so the
+// score is the same whatever the number of workers that converted the planes.
+// Inside: dissimilarity - fractional position - statistics
+#include "engine/region.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "core/colour.h"
+#include "engine/regionplane.h"
+#include "engine/shift.h"
+
+namespace {
+
+int32_t Usable(const CImgBuff* img) {
+  return img && img->record && IsValidFormat(img->record->format) && img->record->pixels &&
+         img->record->width >= 1 && img->record->height >= 1;
+}
+
+}  // namespace
+
+// ---- dissimilarity -------------------------------------------------------------------------
+
+double RegionDissimilarity(CImgBuff* image, CImgBuff* templ, int32_t x, int32_t y, int32_t normalise,
+                           int32_t colourMode) {
+  if (!Usable(image) || !Usable(templ)) return -1.0;
+  const int32_t tw = templ->Width(), th = templ->Height();
+  // Negative corners would put the region outside the image: refused like a region that
+  // reaches past the right or bottom edge.
+  if (x < 0 || y < 0) return -1.0;
+  if (int64_t(x) + tw > image->Width() || int64_t(y) + th > image->Height()) return -1.0;
+  const CompareMode mode = CompareModeFor(templ->Format(), colourMode);
+  // Small templates, the matcher's common case, stay on the calling thread.
+  const int32_t parallel = int64_t(tw) * th >= ParallelPixelThreshold;
+  const int32_t labFifty = normalise && mode == CompareLab;
+  ComparePlane region, tmpl;
+  if (!BuildPlane(image->record, x, y, tw, th, mode, labFifty, parallel, &region)) return -1.0;
+  if (!BuildPlane(templ->record, 0, 0, tw, th, mode, labFifty, parallel, &tmpl)) return -1.0;
+  if (normalise && mode != CompareLab) {
+    if (!NormalisePlaneU8(&region) || !NormalisePlaneU8(&tmpl)) return -1.0;
+  }
+  return ScorePlanes(region, 0, 0, tmpl, 0, nullptr);
+}
+
+// ---- fractional position -------------------------------------------------------------------
+
+double RegionDissimilarityAt(CImgBuff* image, CImgBuff* templ, double x, double y, int32_t normalise,
+                             int32_t colourMode) {
+  if (!Usable(image) || !Usable(templ)) return -1.0;
+  // Positions between -1 and 0 would truncate to 0 and be read as if inside; refuse every
+  // negative (and every non-finite) position instead.
+  if (!(x >= 0.0) || !(y >= 0.0) || !(x < 2147483647.0) || !(y < 2147483647.0)) return -1.0;
+  const int32_t ix = int32_t(x), iy = int32_t(y);
+  const int64_t x1 = int64_t(ix) + templ->Width(), y1 = int64_t(iy) + templ->Height();
+  if (x1 >= image->Width() || y1 >= image->Height()) return -1.0;
+  CImgBuff moved;
+  if (!image->Crop(moved, ix, iy, int32_t(x1), int32_t(y1))) return -1.0;
+  const double fx = x - ix, fy = y - iy;
+  if ((fx != 0 || fy != 0) && !ShiftImage(&moved, -fx, -fy, 0)) return -1.0;
+  return RegionDissimilarity(&moved, templ, 0, 0, normalise, colourMode);
+}
+
+// ---- statistics ----------------------------------------------------------------------------
+
+namespace {
+
+// Spread and roughness of a run of channel means: the sums of squared deviations from the
+// overall mean and the sums of absolute second differences (counted from the fourth mean).
+struct MeanRun {
+  double dev[3] = {0, 0, 0};
+  double rough[3] = {0, 0, 0};
+  double hist[2][3] = {{0, 0, 0}, {0, 0, 0}};  // previous and the one before
+  int64_t k = 0;
+
+  void Add(const double m[3], const double mean[3]) {
+    for (int c = 0; c < 3; ++c) {
+      const double d = m[c] - mean[c];
+      dev[c] += d * d;
+      if (k >= 3) rough[c] += std::fabs((m[c] - hist[0][c]) - (hist[0][c] - hist[1][c]));
+      hist[1][c] = hist[0][c];
+      hist[0][c] = m[c];
+    }
+    ++k;
+  }
+};
+
+}  // namespace
+
+int32_t RegionStatistics(CImgBuff* image, int32_t x0, int32_t y0, int32_t x1, int32_t y1, RegionStats* out) {
+  if (!out || !Usable(image)) return 0;
+  if (x0 < 0 || y0 < 0 || x0 > x1 || y0 > y1 || x1 >= image->Width() || y1 >= image->Height()) return 0;
+  const int32_t w = x1 - x0 + 1, h = y1 - y0 + 1;
+  // Row means come from the row being scanned; column sums are kept for the whole width so
+  // that one pass over the pixels serves both.  Each sum is taken in the same order as a
+  // separate pass over rows or columns would take it.
+  PlaneBuffer<double> rowSums, colSums;
+  if (!rowSums.Reserve(3 * int64_t(h)) || !colSums.Reserve(3 * int64_t(w))) return 0;
+  std::memset(colSums.Data(), 0, sizeof(double) * 3 * size_t(w));
+  const C_ImgBuff* rec = image->record;
+  double mn[3] = {0, 0, 0}, mx[3] = {0, 0, 0}, sum[3] = {0, 0, 0};
+  for (int32_t y = y0; y <= y1; ++y) {
+    double rs[3] = {0, 0, 0};
+    for (int32_t x = x0; x <= x1; ++x) {
+      double X, Y, Z, lab[3];
+      rec->GetXYZ(x, y, &X, &Y, &Z);
+      XyzToLab(X, Y, Z, &lab[0], &lab[1], &lab[2]);
+      double* cs = colSums.Data() + 3 * int64_t(x - x0);
+      for (int c = 0; c < 3; ++c) {
+        if (x == x0 && y == y0) {
+          mn[c] = mx[c] = lab[c];
+        } else {
+          mn[c] = lab[c] < mn[c] ? lab[c] : mn[c];
+          mx[c] = lab[c] > mx[c] ? lab[c] : mx[c];
+        }
+        sum[c] += lab[c];
+        rs[c] += lab[c];
+        cs[c] += lab[c];
+      }
+    }
+    std::memcpy(rowSums.Data() + 3 * int64_t(y - y0), rs, sizeof rs);
+  }
+  RegionStats st;
+  std::memset(&st, 0, sizeof st);
+  const double area = double(w) * double(h);
+  double mean[3];
+  for (int c = 0; c < 3; ++c) {
+    mean[c] = sum[c] / area;
+    st.v[3 * c] = mn[c];
+    st.v[3 * c + 1] = mx[c];
+    st.v[3 * c + 2] = mean[c];
+  }
+  MeanRun rows, cols;
+  for (int32_t j = 0; j < h; ++j) {
+    const double* s = rowSums.Data() + 3 * int64_t(j);
+    const double m[3] = {s[0] / w, s[1] / w, s[2] / w};
+    rows.Add(m, mean);
+  }
+  for (int32_t i = 0; i < w; ++i) {
+    const double* s = colSums.Data() + 3 * int64_t(i);
+    const double m[3] = {s[0] / h, s[1] / h, s[2] / h};
+    cols.Add(m, mean);
+  }
+  auto larger = [](double a, double b) { return a > b ? a : b; };
+  st.v[9] = std::sqrt(rows.dev[0] / h);
+  st.v[10] = std::sqrt(cols.dev[0] / w);
+  st.v[11] = std::sqrt(larger(rows.dev[1] / h, rows.dev[2] / h));
+  st.v[12] = std::sqrt(larger(cols.dev[1] / w, cols.dev[2] / w));
+  st.v[13] = rows.rough[0];
+  st.v[14] = cols.rough[0];
+  st.v[15] = larger(rows.rough[1], rows.rough[2]);
+  st.v[16] = larger(cols.rough[1], cols.rough[2]);
+  *out = st;
+  return 1;
+}

@@ -1,0 +1,266 @@
+// regionplane.cpp - comparison planes: conversion of a rectangle into 8-bit gray, 8-bit
+// R, G, B or L*a*b* values, the contrast stretch, and the per-position score kernels.
+// The stretch rewrites values exactly as storing them in the picture's format and reading
+// them back would, so a plane scores what a stretched copy of the picture would score.
+// Inside: conversion - stretch - kernels - score
+#include "engine/regionplane.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/colour.h"
+#include "engine/pixel.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// ---- conversion ----------------------------------------------------------------------------
+
+struct BuildJob {
+  const C_ImgBuff* rec;
+  int32_t x0, y0, w;
+  CompareMode mode;
+  int32_t normaliseLab;
+  int32_t typed;
+  ComparePlane* out;
+};
+
+template <int NB, int CH>
+void GrayRowTyped(const C_ImgBuff* rec, int32_t x0, int32_t y, int32_t w, uint8_t* dst) {
+  const SampleType<NB>* p = RowPtr<const SampleType<NB>>(rec, x0, y);
+  for (int32_t i = 0; i < w; ++i, p += CH) dst[i] = uint8_t(GrayAt<NB, CH, 8>(p));
+}
+
+template <int NB, int CH>
+void RgbRowTyped(const C_ImgBuff* rec, int32_t x0, int32_t y, int32_t w, uint8_t* dst) {
+  const SampleType<NB>* p = RowPtr<const SampleType<NB>>(rec, x0, y);
+  if constexpr (NB == 8 && CH == 3) {
+    std::memcpy(dst, p, size_t(w) * 3);
+  } else {
+    for (int32_t i = 0; i < w; ++i, p += CH) {
+      uint32_t r, g, b;
+      RgbAt<NB, CH, 8>(p, &r, &g, &b);
+      dst[3 * i] = uint8_t(r);
+      dst[3 * i + 1] = uint8_t(g);
+      dst[3 * i + 2] = uint8_t(b);
+    }
+  }
+}
+
+// L* = 50 with the pixel's own a* and b*, as a picture of this format stores it and gives it
+// back.
+void LabAtFifty(C_ImgBuff& one, double* lab) {
+  double X, Y, Z;
+  one.SetLab(0, 0, 50.0, lab[1], lab[2]);
+  one.GetXYZ(0, 0, &X, &Y, &Z);
+  XyzToLab(X, Y, Z, &lab[0], &lab[1], &lab[2]);
+}
+
+void BuildRows(void* ctx, uint64_t first, uint64_t count) {
+  const BuildJob& job = *static_cast<const BuildJob*>(ctx);
+  ComparePlane& out = *job.out;
+  const C_ImgBuff* rec = job.rec;
+  C_ImgBuff one;  // for the L*a*b* round trip, one per piece
+  if (job.mode == CompareLab && job.normaliseLab && !one.Allocate(1, 1, rec->format)) return;
+  for (uint64_t j = first; j < first + count; ++j) {
+    const int32_t y = job.y0 + int32_t(j);
+    if (job.mode == CompareLab) {
+      double* dst = out.lab.Data() + int64_t(j) * out.stride;
+      for (int32_t i = 0; i < job.w; ++i, dst += 3) {
+        double X, Y, Z;
+        rec->GetXYZ(job.x0 + i, y, &X, &Y, &Z);
+        XyzToLab(X, Y, Z, &dst[0], &dst[1], &dst[2]);
+        if (job.normaliseLab) LabAtFifty(one, dst);
+      }
+      continue;
+    }
+    uint8_t* dst = out.u8.Data() + int64_t(j) * out.stride;
+    if (job.typed) {
+      DispatchTyped(rec->format, [&]<int NB, int CH>() {
+        if (job.mode == CompareGray) GrayRowTyped<NB, CH>(rec, job.x0, y, job.w, dst);
+        else RgbRowTyped<NB, CH>(rec, job.x0, y, job.w, dst);
+      });
+      continue;
+    }
+    for (int32_t i = 0; i < job.w; ++i) {
+      if (job.mode == CompareGray) rec->GetGray8(job.x0 + i, y, &dst[i]);
+      else rec->GetRGB8(job.x0 + i, y, &dst[3 * i], &dst[3 * i + 1], &dst[3 * i + 2]);
+    }
+  }
+}
+
+// ---- stretch -------------------------------------------------------------------------------
+
+// v' = trunc((v - min) * s), at most 255, s = 255 / (max - min) or 0 for a uniform set.
+void StretchTable(uint8_t lo, uint8_t hi, const uint8_t* back, uint8_t* table) {
+  const double s = hi > lo ? 255.0 / double(hi - lo) : 0.0;
+  for (int32_t v = lo; v <= hi; ++v) {
+    const double t = double(v - lo) * s;
+    const uint8_t nv = t >= 255.0 ? 255 : uint8_t(int32_t(t));
+    table[v] = back ? back[nv] : nv;
+  }
+}
+
+void Extremes(const uint8_t* p, int64_t stride, int32_t rowElems, int32_t rows, uint8_t* lo, uint8_t* hi) {
+  uint8_t mn = 255, mx = 0;
+  for (int32_t j = 0; j < rows; ++j) {
+    const uint8_t* r = p + j * stride;
+    for (int32_t i = 0; i < rowElems; ++i) {
+      mn = r[i] < mn ? r[i] : mn;
+      mx = r[i] > mx ? r[i] : mx;
+    }
+  }
+  *lo = mn;
+  *hi = mx;
+}
+
+// Gray levels and R, G, B triples that a picture of the format gives back after SetGray8 or
+// SetRGB8.  Formats 1 to 6 store them exactly; the others are asked.
+int32_t GrayBackExact(int32_t format) { return format >= 1 && format <= 6; }
+int32_t RgbBackExact(int32_t format) { return format >= 4 && format <= 6; }
+
+void RgbBack(C_ImgBuff& one, uint8_t* px) {
+  one.SetRGB8(0, 0, px[0], px[1], px[2]);
+  one.GetRGB8(0, 0, &px[0], &px[1], &px[2]);
+}
+
+// Stretches rows of src into dst (stride dstStride) with the set's own extremes.
+void StretchU8(const uint8_t* src, int64_t srcStride, int32_t w, int32_t rows, CompareMode mode,
+               NormaliseScratch& s, uint8_t* dst, int64_t dstStride) {
+  const int32_t rowElems = mode == CompareGray ? w : 3 * w;
+  uint8_t lo, hi, table[256];
+  Extremes(src, srcStride, rowElems, rows, &lo, &hi);
+  StretchTable(lo, hi, mode == CompareGray ? s.grayBack : nullptr, table);
+  for (int32_t j = 0; j < rows; ++j) {
+    const uint8_t* a = src + j * srcStride;
+    uint8_t* b = dst + j * dstStride;
+    for (int32_t i = 0; i < rowElems; ++i) b[i] = table[a[i]];
+    if (mode == CompareRgb && !s.rgbExact)
+      for (int32_t i = 0; i < w; ++i) RgbBack(s.one, b + 3 * i);
+  }
+}
+
+}  // namespace
+
+int32_t NormaliseScratch::Prepare(int32_t fmt, int64_t n) {
+  if (!buf.Reserve(n)) return 0;
+  if (format == fmt) return 1;
+  format = 0;
+  if (!one.Allocate(1, 1, fmt)) return 0;
+  for (int32_t v = 0; v < 256; ++v) {
+    grayBack[v] = uint8_t(v);
+    if (!GrayBackExact(fmt)) {
+      one.SetGray8(0, 0, uint8_t(v));
+      one.GetGray8(0, 0, &grayBack[v]);
+    }
+  }
+  rgbExact = RgbBackExact(fmt);
+  format = fmt;
+  return 1;
+}
+
+// ---- entries -------------------------------------------------------------------------------
+
+int32_t BuildPlane(const C_ImgBuff* rec, int32_t x0, int32_t y0, int32_t w, int32_t h, CompareMode mode,
+                   int32_t normaliseLab, int32_t parallel, ComparePlane* out) {
+  out->mode = mode;
+  out->format = rec->format;
+  out->w = w;
+  out->h = h;
+  out->stride = mode == CompareGray ? w : 3 * int64_t(w);
+  const int64_t n = out->stride * h;
+  if (mode == CompareLab ? !out->lab.Reserve(n) : !out->u8.Reserve(n)) return 0;
+  BuildJob job{rec, x0, y0, w, mode, normaliseLab, IsTypedFormat(rec->format) && EngineTypedKernels(), out};
+  if (mode == CompareLab && normaliseLab) {
+    C_ImgBuff probe;  // the pieces make their own; fail here rather than leave rows unset
+    if (!probe.Allocate(1, 1, rec->format)) return 0;
+  }
+  if (parallel && int64_t(w) * h >= ParallelPixelThreshold) ParallelFor(BuildRows, &job, uint64_t(h));
+  else BuildRows(&job, 0, uint64_t(h));
+  return 1;
+}
+
+int32_t NormalisePlaneU8(ComparePlane* plane) {
+  NormaliseScratch s;
+  if (!s.Prepare(plane->format, 0)) return 0;
+  StretchU8(plane->u8.Data(), plane->stride, plane->w, plane->h, plane->mode, s, plane->u8.Data(),
+            plane->stride);
+  return 1;
+}
+
+// ---- kernels -------------------------------------------------------------------------------
+
+int64_t SumAbsDiffU8(const uint8_t* a, int64_t aStride, const uint8_t* b, int64_t bStride,
+                     int32_t rowBytes, int32_t rows) {
+  int64_t total = 0;
+#if defined(__SSE2__)
+  __m128i acc = _mm_setzero_si128();
+#endif
+  for (int32_t j = 0; j < rows; ++j) {
+    const uint8_t* p = a + j * aStride;
+    const uint8_t* q = b + j * bStride;
+    int32_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 32 <= rowBytes; i += 32) {
+      const __m128i s0 = _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)),
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + i)));
+      const __m128i s1 = _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16)),
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + i + 16)));
+      acc = _mm_add_epi64(acc, _mm_add_epi64(s0, s1));
+    }
+    for (; i + 16 <= rowBytes; i += 16)
+      acc = _mm_add_epi64(acc, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)),
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + i))));
+    for (; i + 8 <= rowBytes; i += 8)
+      acc = _mm_add_epi64(acc, _mm_sad_epu8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i)),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q + i))));
+#endif
+    for (; i < rowBytes; ++i) total += std::abs(int32_t(p[i]) - int32_t(q[i]));
+  }
+#if defined(__SSE2__)
+  int64_t lanes[2];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), acc);
+  total += lanes[0] + lanes[1];
+#endif
+  return total;
+}
+
+// Summed in scan order, pixel by pixel, so the result never depends on how work was split.
+double SumLabDiff(const double* a, int64_t aStride, const double* b, int64_t bStride, int32_t w,
+                  int32_t rows) {
+  double sum = 0.0;
+  for (int32_t j = 0; j < rows; ++j) {
+    const double* p = a + j * aStride;
+    const double* q = b + j * bStride;
+    for (int32_t i = 0; i < w; ++i, p += 3, q += 3) {
+      sum += std::fabs(p[0] - q[0]) + std::fabs(p[1] - q[1]) * 100.0 / 255.0 * 0.25 +
+             std::fabs(p[2] - q[2]) * 100.0 / 255.0 * 0.25;
+    }
+  }
+  return sum;
+}
+
+// ---- score ---------------------------------------------------------------------------------
+
+double ScorePlanes(const ComparePlane& img, int32_t px, int32_t py, const ComparePlane& tmpl,
+                   int32_t normalise, NormaliseScratch* scratch) {
+  const double n = double(tmpl.w) * double(tmpl.h);
+  if (tmpl.mode == CompareLab) {
+    const double sum = SumLabDiff(img.Lab(px, py), img.stride, tmpl.lab.Data(), tmpl.stride, tmpl.w, tmpl.h);
+    return sum / 3.0 * 255.0 / n / 255.0 * 100.0;
+  }
+  const int32_t rowBytes = tmpl.w * tmpl.Channels();
+  int64_t sad;
+  if (normalise) {
+    StretchU8(img.U8(px, py), img.stride, tmpl.w, tmpl.h, tmpl.mode, *scratch, scratch->buf.Data(), rowBytes);
+    sad = SumAbsDiffU8(scratch->buf.Data(), rowBytes, tmpl.u8.Data(), tmpl.stride, rowBytes, tmpl.h);
+  } else {
+    sad = SumAbsDiffU8(img.U8(px, py), img.stride, tmpl.u8.Data(), tmpl.stride, rowBytes, tmpl.h);
+  }
+  const double sum = tmpl.mode == CompareRgb ? double(sad) / 3.0 : double(sad);
+  return sum / n / 255.0 * 100.0;
+}

@@ -1,0 +1,101 @@
+// regionplane.h - the prepared planes behind the region score and the template search: a
+// rectangle of a picture converted once into the values the comparison reads (8-bit gray,
+// 8-bit R, G, B, or L*a*b* doubles), and the kernels that score a template plane against a
+// position of an image plane.  Converting once per call instead of once per candidate
+// position is what makes the search affordable; the per-position kernels allocate nothing.
+//
+//   CompareMode       gray, RGB or L*a*b*, chosen by the template's format and colour mode
+//   PlaneBuffer       an owned array that reports a failed allocation instead of throwing
+//   ComparePlane      one converted rectangle
+//   BuildPlane        fills a ComparePlane from a picture
+//   NormaliseScratch  per-caller scratch for the contrast stretch of one candidate region
+//   ScorePlanes       the score of a template plane at a position of an image plane
+#pragma once
+#include <cstdint>
+#include <new>
+
+#include "engine/frame.h"
+
+enum CompareMode : int32_t { CompareGray = 0, CompareRgb = 1, CompareLab = 2 };
+
+inline CompareMode CompareModeFor(int32_t templateFormat, int32_t colourMode) {
+  if (templateFormat >= 4 && templateFormat <= 9) return colourMode == 0 ? CompareRgb : CompareLab;
+  return CompareGray;
+}
+
+template <class T>
+class PlaneBuffer {
+ public:
+  PlaneBuffer() = default;
+  ~PlaneBuffer() { delete[] p_; }
+  PlaneBuffer(const PlaneBuffer&) = delete;
+  PlaneBuffer& operator=(const PlaneBuffer&) = delete;
+  // 1 with room for n elements (contents undefined), 0 when memory is short.
+  int32_t Reserve(int64_t n) {
+    if (n <= size_) return 1;
+    delete[] p_;
+    p_ = nullptr;
+    size_ = 0;
+    if (n < 0 || uint64_t(n) > (uint64_t(1) << 40) / sizeof(T)) return 0;
+    p_ = new (std::nothrow) T[size_t(n)];
+    if (!p_) return 0;
+    size_ = n;
+    return 1;
+  }
+  T* Data() const { return p_; }
+
+ private:
+  T* p_ = nullptr;
+  int64_t size_ = 0;
+};
+
+// Values of a rectangle of a picture: gray 1 byte per pixel, RGB 3 bytes, L*a*b* 3 doubles.
+struct ComparePlane {
+  CompareMode mode = CompareGray;
+  int32_t format = 0;    // format of the picture it came from (for the contrast round trip)
+  int32_t w = 0, h = 0;
+  int64_t stride = 0;    // elements per row: w or 3 w
+  PlaneBuffer<uint8_t> u8;
+  PlaneBuffer<double> lab;
+
+  const uint8_t* U8(int32_t x, int32_t y) const { return u8.Data() + y * stride + int64_t(x) * Channels(); }
+  const double* Lab(int32_t x, int32_t y) const { return lab.Data() + y * stride + int64_t(x) * 3; }
+  int32_t Channels() const { return mode == CompareGray ? 1 : 3; }
+};
+
+// Converts the rectangle (x0, y0) .. (x0 + w - 1, y0 + h - 1), which the caller keeps inside
+// the picture.  normaliseLab: each L*a*b* value becomes the pixel's colour with L* = 50 as the
+// picture's format stores and reads it back (the L*a*b* contrast step, which does not depend on
+// the neighbours).  Rows go to the worker pool when parallel is set and the rectangle is large.
+// 1, or 0 when memory is short.
+int32_t BuildPlane(const C_ImgBuff* rec, int32_t x0, int32_t y0, int32_t w, int32_t h, CompareMode mode,
+                   int32_t normaliseLab, int32_t parallel, ComparePlane* out);
+
+// Stretches a whole gray or RGB plane in place to its own 0..255 range, the values then made
+// what the plane's format stores and reads back (templates are stretched once per call).
+int32_t NormalisePlaneU8(ComparePlane* plane);
+
+// Scratch of one caller for stretching candidate regions: a template-sized buffer, and the
+// image format's read-back of every stretched gray level (formats that do not store an 8-bit
+// gray exactly) with a one-pixel picture for the R, G, B read-back.
+struct NormaliseScratch {
+  PlaneBuffer<uint8_t> buf;
+  int32_t format = 0;        // format the tables below were made for; 0 = not yet
+  uint8_t grayBack[256];
+  int32_t rgbExact = 1;      // R, G, B come back as stored
+  C_ImgBuff one;
+  // Makes the tables for a format and room for n bytes; 1, or 0 when memory is short.
+  int32_t Prepare(int32_t format, int64_t n);
+};
+
+// Score of tmpl (already stretched when normalise is set) against the region of img with its
+// top-left at plane position (px, py); the region is inside img.  Gray and RGB with normalise
+// stretch a copy of the region in scratch (which must have room for tmpl's bytes).
+double ScorePlanes(const ComparePlane& img, int32_t px, int32_t py, const ComparePlane& tmpl,
+                   int32_t normalise, NormaliseScratch* scratch);
+
+// The kernels, exposed for their tests.
+int64_t SumAbsDiffU8(const uint8_t* a, int64_t aStride, const uint8_t* b, int64_t bStride,
+                     int32_t rowBytes, int32_t rows);
+double SumLabDiff(const double* a, int64_t aStride, const double* b, int64_t bStride, int32_t w,
+                  int32_t rows);
