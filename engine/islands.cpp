@@ -633,7 +633,12 @@ int32_t MeasureIsland(Work& w, IslandSummary* s, IslandRecord* rec) {
     const double h = double(RoiHeight(w.r));
     for (int32_t i = 0; i < n; ++i) w.contour[i].y = (h - 1) - w.contour[i].y;
   }
-  MinAreaRectAngle(pts, n, &rec->shortDiameter, &rec->longDiameter, &rec->inclination);
+  // Packed record: its doubles may sit off their alignment, so no pointers into it.
+  double shortSide, longSide, inclination;
+  MinAreaRectAngle(pts, n, &shortSide, &longSide, &inclination);
+  rec->shortDiameter = shortSide;
+  rec->longDiameter = longSide;
+  rec->inclination = inclination;
 
   s->islands = 1;
   s->holes = uint64_t(holes);
