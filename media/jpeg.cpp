@@ -312,6 +312,7 @@ int JpegClose(MediaFile* file) {
   const int writing = s->writing;
   FILE* fp = s->fp;
   FreeState(s);
+  if (writing && (fflush(fp) != 0 || ferror(fp))) ok = 0;  // a failed flush leaves only the flag
   if (fclose(fp) != 0) ok = 0;
   return writing ? ok : 1;
 }

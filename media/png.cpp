@@ -350,6 +350,8 @@ int PngClose(MediaFile* file) {
   const int writing = s->writing;
   int ok = writing ? s->written : 1;
   DestroyState(s);
+  // An earlier failed flush leaves only the stream's error flag behind.
+  if (fp && writing && (fflush(fp) != 0 || ferror(fp))) ok = 0;
   if (fp && fclose(fp) != 0 && writing) ok = 0;
   return ok;
 }

@@ -184,16 +184,23 @@ TEST(MediaWriters, CloseReportsAFileThatDidNotReachTheDisk) {
     // /dev/full takes the open but refuses every byte, like a full disk.
     const std::string link = dir + "/full." + ext;
     ASSERT_EQ(0, symlink("/dev/full", link.c_str()));
+    // A small file fails only when its buffered bytes are flushed at close; a large one
+    // already while libpng or libjpeg writes.
+    for (uint64_t side : {16u, 400u}) {
+      MediaInfo info{1, 1, 1, 3, side, side, 0};
+      MediaFile* f = MediaCreate(Wide(link).c_str(), &info, nullptr);
+      ASSERT_NE(nullptr, f);
+      std::vector<uint8_t> px(side * side * 3);
+      for (size_t i = 0; i < px.size(); ++i) px[i] = uint8_t((i * 2654435761u) >> 13);
+      const int wrote = MediaWriteFrame(f, 0, 0, px.data());
+      if (side == 400) EXPECT_EQ(0, wrote);
+      EXPECT_EQ(0, MediaClose(f));
+    }
     MediaInfo info{1, 1, 1, 3, 16, 16, 0};
-    MediaFile* f = MediaCreate(Wide(link).c_str(), &info, nullptr);
-    ASSERT_NE(nullptr, f);
-    std::vector<uint8_t> px(16 * 16 * 3, 100);
-    MediaWriteFrame(f, 0, 0, px.data());  // may fail already or only at the flush
-    EXPECT_EQ(0, MediaClose(f));
 
     // A writer closed without its frame leaves a truncated file behind.
     const std::string path = dir + "/never." + ext;
-    f = MediaCreate(Wide(path).c_str(), &info, nullptr);
+    MediaFile* f = MediaCreate(Wide(path).c_str(), &info, nullptr);
     ASSERT_NE(nullptr, f);
     EXPECT_EQ(0, MediaClose(f));
   }
