@@ -167,7 +167,7 @@ TEST(DicomReader, Refusals) {
       {"second rows differ", file(kExplicit, [](DicomWriter& w) { w.Geometry(2, 2, 8); w.U16(0x28, 0x10, 3); w.Pixels(Ramp(6)); })},
       {"pixels before the size", file(kExplicit, [](DicomWriter& w) { w.Pixels(Ramp(4)); w.Geometry(2, 2, 8); })},
       {"less than one frame", file(kExplicit, [](DicomWriter& w) { w.Geometry(2, 2, 8); w.Pixels(Ramp(3)); })},
-      {"pixels cut short", [&] { Bytes b = file(kExplicit, plain); b.resize(b.size() - 1); return b; }()},
+      {"pixels cut short", [&] { Bytes b = file(kExplicit, plain); b.erase(b.end() - 1); return b; }()},
       {"only the preamble", Bytes(132, 0)},
   };
   for (const Case& c : cases) EXPECT_FALSE(Opened(c.file).ok) << c.name;
