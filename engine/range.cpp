@@ -9,25 +9,31 @@
 
 #include "engine/pixel.h"
 
+// The block kernels for R,G,B 8 pictures vectorise; wider vectors where the processor has
+// them, chosen once at load time.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define QV_RANGE_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QV_RANGE_CLONES
+#endif
+
 namespace {
 
 // ---- hue interval and 16-bit HSV -----------------------------------------------------------
 
 struct HueWindow {
   uint32_t lo, hi;
-  int32_t all;  // halfWidth 32768: the whole circle (lo would equal hi)
-  int32_t Contains(uint32_t h) const {
-    if (all) return 1;
-    if (lo <= hi) return lo <= h && h <= hi;
-    return h >= lo || h <= hi;
-  }
+  uint32_t span;  // (hi - lo) mod 65536; 65535 for the whole circle (where lo equals hi)
+  // Inside when h lies at most span above lo going round the circle, which covers the
+  // plain (lo <= h <= hi) and the wrapped (h >= lo or h <= hi) interval without a branch.
+  int32_t Contains(uint32_t h) const { return int32_t(((h - lo) & 0xFFFFu) <= span); }
 };
 
 HueWindow MakeHueWindow(uint16_t centre, uint16_t halfWidth) {
   HueWindow w;
-  w.all = halfWidth >= 32768;
   w.lo = (uint32_t(centre) - halfWidth) & 0xFFFFu;
   w.hi = (uint32_t(centre) + halfWidth) & 0xFFFFu;
+  w.span = halfWidth >= 32768 ? 0xFFFFu : (w.hi - w.lo) & 0xFFFFu;
   return w;
 }
 
@@ -49,7 +55,8 @@ struct Window {
   HueWindow hue;
   uint32_t satMin, satMax, valMin, valMax;
   int32_t Inside(uint32_t h, uint32_t s, uint32_t v) const {
-    return hue.Contains(h) && satMin <= s && s <= satMax && valMin <= v && v <= valMax;
+    return hue.Contains(h) & int32_t(satMin <= s) & int32_t(s <= satMax) &
+           int32_t(valMin <= v) & int32_t(v <= valMax);
   }
 };
 
@@ -66,14 +73,97 @@ Outcome MakeOutcome(uint32_t reverse, uint32_t fill, uint32_t valueFlag, uint32_
 
 // ---- row kernels ---------------------------------------------------------------------------
 
-// D is the depth at which the kernel writes (SetGray8 or SetGray16); inside(p) tests a pixel.
-template <int NB, int CH, int D, class Inside>
-void RangeRowTyped(SampleType<NB>* p, int64_t n, const Outcome& o, Inside inside) {
-  for (int64_t i = 0; i < n; ++i, p += CH) {
-    const int32_t selected = inside(p) != o.reverse;
-    if (!selected) StoreGray<NB, CH, D>(p, o.background);
-    else if (o.fill) StoreGray<NB, CH, D>(p, o.object);
+// Typed kernels work in blocks: a test fills one byte per pixel (1 = inside the window),
+// then the block is written.  Every pixel is written, kept ones with their own value: on real
+// pictures the choice is as good as random, and a branch on it cost more than the colour
+// test itself.
+constexpr int32_t Block = 256;
+
+template <class T, int CH>
+inline void ApplyBlock(T* __restrict p, int32_t n, const uint8_t* __restrict inside,
+                       uint32_t reverse, uint32_t fill, T object, T background) {
+  for (int32_t i = 0; i < n; ++i) {
+    const uint32_t selected = uint32_t(inside[i]) ^ reverse;
+    const T put = selected ? object : background;
+    const uint32_t keep = selected & (fill ^ 1u);
+    for (int c = 0; c < CH; ++c) p[i * CH + c] = keep ? p[i * CH + c] : put;
   }
+}
+QV_RANGE_CLONES void ApplyBlockRgb8(uint8_t* p, int32_t n, const uint8_t* inside,
+                                    uint32_t reverse, uint32_t fill, uint8_t object,
+                                    uint8_t background) {
+  ApplyBlock<uint8_t, 3>(p, n, inside, reverse, fill, object, background);
+}
+
+// The hue window, saturation and value ranges of a block test.
+struct HsvTest {
+  uint32_t lo, span, satMin, satMax, valMin, valMax;
+};
+
+// Inside-the-window bytes of R,G,B 8 pixels with the 16-bit HSV of the accessors.  Widening
+// by 257 scales the difference, the range and the maximum alike, so the 16-bit quotients are
+// (g - b) x 10922 / d and d x 65534 / max of the 8-bit values.  Single-precision division
+// gives them exactly: the numerators are whole numbers below 2^24, and a quotient that is
+// not whole lies at least 1/255 from the next whole number, more than half a unit in the
+// last place of any value below 65536 (checked for every d and max up to 255).
+QV_RANGE_CLONES void HsvInsideRgb8(const uint8_t* __restrict p, int32_t n, const HsvTest& w,
+                                   uint8_t* __restrict out) {
+  const uint32_t lo = w.lo, span = w.span, satMin = w.satMin, satMax = w.satMax;
+  const uint32_t valMin = w.valMin, valMax = w.valMax;
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t r = p[3 * i], g = p[3 * i + 1], b = p[3 * i + 2];
+    const int32_t mx = r > g ? (r > b ? r : b) : (g > b ? g : b);
+    const int32_t mn = r < g ? (r < b ? r : b) : (g < b ? g : b);
+    const int32_t d = mx - mn;
+    // Sector by the first channel equal to the maximum, R before G before B; red's negative
+    // quotients wrap at 65535.
+    const int32_t isR = r == mx, isG = (g == mx) & !isR;
+    const int32_t a = isR ? g - b : isG ? b - r : r - g;
+    const int32_t base = isR ? (a < 0 ? 65535 : 0) : isG ? 21844 : 43688;
+    // d = 0 means a = 0; max = 0 means d = 0: dividing by 1 there gives the 0 required.
+    const int32_t q = int32_t(float(a * 10922) / float(d | int32_t(d == 0)));
+    const uint32_t h = uint32_t(base + q);
+    const uint32_t s = uint32_t(int32_t(float(d * 65534) / float(mx | int32_t(mx == 0))));
+    const uint32_t v = uint32_t(mx) * 257u;
+    out[i] = uint8_t((((h - lo) & 0xFFFFu) <= span) & (s >= satMin) & (s <= satMax) &
+                     (v >= valMin) & (v <= valMax));
+  }
+}
+
+// The accessors' 8-bit gray of R,G,B 8 pixels, (299 R + 587 G + 114 B + 500) / 1000, with
+// 32-bit products only: the sum is below 2^18, and dividing its eighth by 125 as
+// x 33555 / 2^22 is exact below 2^15.
+QV_RANGE_CLONES void GrayOfRgb8(const uint8_t* __restrict p, int32_t n,
+                                uint8_t* __restrict out) {
+  for (int32_t i = 0; i < n; ++i) {
+    const uint32_t sum = 299u * p[3 * i] + 587u * p[3 * i + 1] + 114u * p[3 * i + 2] + 500u;
+    out[i] = uint8_t(((sum >> 3) * 33555u) >> 22);
+  }
+}
+
+// D is the depth at which the kernel writes (SetGray8 or SetGray16); test(q, m, inside)
+// fills inside[0 .. m-1] for the m pixels from q.
+template <int NB, int CH, int D, class Test>
+void RangeRowTyped(SampleType<NB>* p, int64_t n, const Outcome& o, Test test) {
+  typedef SampleType<NB> T;
+  const T object = T(Depth<D, NB>(o.object)), background = T(Depth<D, NB>(o.background));
+  const uint32_t reverse = o.reverse ? 1u : 0u, fill = o.fill ? 1u : 0u;
+  uint8_t inside[Block];
+  for (int64_t i = 0; i < n; i += Block) {
+    const int32_t m = int32_t(n - i < Block ? n - i : Block);
+    T* q = p + i * CH;
+    test(q, m, inside);
+    if constexpr (NB == 8 && CH == 3) ApplyBlockRgb8(q, m, inside, reverse, fill, object, background);
+    else ApplyBlock<T, CH>(q, m, inside, reverse, fill, object, background);
+  }
+}
+
+// A block test from a per-pixel one.
+template <int NB, int CH, class Pixel>
+inline auto PerPixel(Pixel pixel) {
+  return [pixel](const SampleType<NB>* q, int32_t m, uint8_t* inside) {
+    for (int32_t j = 0; j < m; ++j) inside[j] = uint8_t(pixel(q + j * CH) != 0);
+  };
 }
 
 // Format 1 against a level window: branch-free so that it vectorises.
@@ -129,17 +219,30 @@ void RangeRows(const HsvRangeJob& job, RangeKind kind, uint64_t first, uint64_t 
     const int32_t done = typed && DispatchTyped(rec->format, [&]<int NB, int CH>() {
       SampleType<NB>* p = RowPtr<SampleType<NB>>(rec, r.x0, y);
       if (kind == RangeGray8) {
-        RangeRowTyped<NB, CH, 8>(p, n, o, [&](const SampleType<NB>* q) {
-          const uint32_t v = GrayAt<NB, CH, 8>(q);
-          return int32_t(lo8 <= v && v <= hi8);
-        });
+        if constexpr (NB == 8 && CH == 3) {
+          RangeRowTyped<NB, CH, 8>(p, n, o, [&](const uint8_t* q, int32_t m, uint8_t* inside) {
+            GrayOfRgb8(q, m, inside);
+            for (int32_t j = 0; j < m; ++j)
+              inside[j] = uint8_t((lo8 <= inside[j]) & (inside[j] <= hi8));
+          });
+        } else {
+          RangeRowTyped<NB, CH, 8>(p, n, o, PerPixel<NB, CH>([&](const SampleType<NB>* q) {
+            const uint32_t v = GrayAt<NB, CH, 8>(q);
+            return int32_t(lo8 <= v) & int32_t(v <= hi8);
+          }));
+        }
       } else if (kind == RangeGray16) {
-        RangeRowTyped<NB, CH, 16>(p, n, o, [&](const SampleType<NB>* q) {
+        RangeRowTyped<NB, CH, 16>(p, n, o, PerPixel<NB, CH>([&](const SampleType<NB>* q) {
           const uint32_t v = GrayAt<NB, CH, 16>(q);
-          return int32_t(job.valMin <= v && v <= job.valMax);
+          return int32_t(job.valMin <= v) & int32_t(v <= job.valMax);
+        }));
+      } else if constexpr (NB == 8 && CH == 3) {
+        const HsvTest test{w.hue.lo, w.hue.span, w.satMin, w.satMax, w.valMin, w.valMax};
+        RangeRowTyped<NB, CH, 16>(p, n, o, [&](const uint8_t* q, int32_t m, uint8_t* inside) {
+          HsvInsideRgb8(q, m, test, inside);
         });
       } else {
-        RangeRowTyped<NB, CH, 16>(p, n, o, [&](const SampleType<NB>* q) {
+        RangeRowTyped<NB, CH, 16>(p, n, o, PerPixel<NB, CH>([&](const SampleType<NB>* q) {
           uint32_t h = 0, s = 0, v;
           if constexpr (CH == 1) {
             v = Depth<NB, 16>(q[0]);
@@ -149,7 +252,7 @@ void RangeRows(const HsvRangeJob& job, RangeKind kind, uint64_t first, uint64_t 
             Hsv16Of(int32_t(r16), int32_t(g16), int32_t(b16), &h, &s, &v);
           }
           return w.Inside(h, s, v);
-        });
+        }));
       }
     });
     if (done) continue;
@@ -208,17 +311,24 @@ void TableRows(const HsvTableJob& job, TableKind kind, uint64_t first, uint64_t 
     const int32_t done = typed && DispatchTyped(rec->format, [&]<int NB, int CH>() {
       SampleType<NB>* p = RowPtr<SampleType<NB>>(rec, r.x0, y);
       if (kind == TableGray) {
-        RangeRowTyped<NB, CH, 8>(p, n, o, [&](const SampleType<NB>* q) {
-          return int32_t(t.gray[GrayAt<NB, CH, 8>(q)] != 0);
-        });
+        if constexpr (NB == 8 && CH == 3) {
+          RangeRowTyped<NB, CH, 8>(p, n, o, [&](const uint8_t* q, int32_t m, uint8_t* inside) {
+            GrayOfRgb8(q, m, inside);
+            for (int32_t j = 0; j < m; ++j) inside[j] = uint8_t(t.gray[inside[j]] != 0);
+          });
+        } else {
+          RangeRowTyped<NB, CH, 8>(p, n, o, PerPixel<NB, CH>([&](const SampleType<NB>* q) {
+            return int32_t(t.gray[GrayAt<NB, CH, 8>(q)] != 0);
+          }));
+        }
       } else {
         // Removed pixels are written as (v, v, v) with v 0 or 255, which every format stores
         // exactly as the gray v: one store serves both cases.
-        RangeRowTyped<NB, CH, 8>(p, n, o, [&](const SampleType<NB>* q) {
+        RangeRowTyped<NB, CH, 8>(p, n, o, PerPixel<NB, CH>([&](const SampleType<NB>* q) {
           uint32_t r8, g8, b8;
           RgbAt<NB, CH, 8>(q, &r8, &g8, &b8);
           return int32_t(t.colour[Index15(r8, g8, b8)] != 0);
-        });
+        }));
       }
     });
     if (done) continue;
@@ -247,6 +357,46 @@ void TableRows(const HsvTableJob& job, TableKind kind, uint64_t first, uint64_t 
           });
     }
   }
+}
+
+// ---- bands ---------------------------------------------------------------------------------
+
+// Waking a worker costs from a few to some tens of microseconds, so rows go to the pool in
+// bands of at least minPixels pixels, at most one band per worker; a rectangle with less
+// than two bands' work runs on the calling thread.
+struct BandJob {
+  ParallelForFn rows;
+  void* ctx;
+  int64_t count, bands;
+};
+
+void RunBand(void* ctx, uint64_t first, uint64_t count) {
+  const BandJob& b = *static_cast<const BandJob*>(ctx);
+  const int64_t r0 = int64_t(first) * b.count / b.bands;
+  const int64_t r1 = int64_t(first + count) * b.count / b.bands;
+  if (r1 > r0) b.rows(b.ctx, uint64_t(r0), uint64_t(r1 - r0));
+}
+
+void RunBands(ParallelForFn fn, void* ctx, const RoiRect& r, int64_t minPixels) {
+  const int64_t rows = RoiHeight(r);
+  int64_t bands = RoiWidth(r) * rows / minPixels;
+  if (bands > rows) bands = rows;
+  if (bands > int64_t(ActiveWorkerCount())) bands = int64_t(ActiveWorkerCount());
+  if (bands < 2) {
+    fn(ctx, 0, uint64_t(rows));
+    return;
+  }
+  BandJob b{fn, ctx, rows, bands};
+  ParallelFor(RunBand, &b, uint64_t(bands));
+}
+
+// Pixels a band needs, by what a pixel costs: the 8-bit gray level test streams memory like
+// a copy; the typed colour kernels spend a few nanoseconds a pixel, the accessors tens.
+int64_t MinBandPixels(int32_t format, ParallelForFn worker) {
+  if (!IsTypedFormat(format) || !EngineTypedKernels()) return 16 * 1024;
+  if (format == 1 && worker == ExtractRangeRowsGray8) return 4 * 1024 * 1024;
+  if (worker == ExtractRangeRowsHsv && !IsGrayFormat(format)) return 32 * 1024;
+  return 256 * 1024;
 }
 
 }  // namespace
@@ -283,7 +433,7 @@ int32_t ExtractHsvRange(CImgBuff* img, uint16_t hue, uint16_t halfWidth, uint16_
                   reverse, valueFlag, fill, r.x0, r.y0, r.x1, r.y1};
   ParallelForFn worker = ExtractRangeRowsHsv;
   if (IsGrayFormat(f) && satMin == 0) worker = f == 1 ? ExtractRangeRowsGray8 : ExtractRangeRowsGray16;
-  RunRows(worker, &job, r);
+  RunBands(worker, &job, r, MinBandPixels(f, worker));
   return 1;
 }
 
@@ -296,7 +446,8 @@ int32_t ExtractLevelRange(CImgBuff* img, uint16_t valMin, uint16_t valMax, uint3
   if (!IsValidFormat(f) || !img->record->pixels) return 1;
   HsvRangeJob job{img,     0,         32768, 0,    65535, valMin, valMax,
                   reverse, valueFlag, fill,  r.x0, r.y0,  r.x1,   r.y1};
-  RunRows(FormatClassBits(f) == 8 ? ExtractRangeRowsGray8 : ExtractRangeRowsGray16, &job, r);
+  ParallelForFn worker = FormatClassBits(f) == 8 ? ExtractRangeRowsGray8 : ExtractRangeRowsGray16;
+  RunBands(worker, &job, r, MinBandPixels(f, worker));
   return 1;
 }
 
