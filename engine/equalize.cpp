@@ -1,0 +1,384 @@
+// equalize.cpp - EqualizeHistogram: rank every pixel of a plane, hand out the levels from the
+// brightest down in equal shares.
+// The ranking is a sort on one composite key per pixel: (maximum - value) above (key range
+// top - key), ascending, stable on the row-major index - exactly the order of the records'
+// merge sort.  8-bit planes need 17 key bits and sort in a single counting pass; deeper
+// planes in 11-bit radix passes, skipping digits that every pixel shares.
+// Inside: tie keys - ranking - level hand-out - planes - merge sort
+#include "engine/equalize.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/pixel.h"
+
+namespace {
+
+// ---- tie keys ------------------------------------------------------------------------------
+
+inline int32_t LimitKey(int64_t k) {
+  if (k < -2147483647ll - 1) return -2147483647 - 1;
+  if (k > 2147483647ll) return 2147483647;
+  return int32_t(k);
+}
+
+// (sum of the neighbours - count x value) / count, truncated toward zero: the exact mean
+// minus the value.
+inline int32_t TieKey(uint64_t sum, int32_t count, uint32_t value) {
+  if (count == 0) return LimitKey(-int64_t(value));
+  return LimitKey((int64_t(sum) - int64_t(count) * int64_t(value)) / count);
+}
+
+}  // namespace
+
+int32_t NeighbourMean(const CImgBuff* plane, int32_t w, int32_t h, uint32_t value, int32_t x,
+                      int32_t y) {
+  uint64_t sum = 0;
+  int32_t count = 0;
+  if (plane && plane->record && plane->Pixels()) {
+    const int32_t bits = FormatClassBits(plane->Format());
+    for (int32_t dy = -1; dy <= 1; ++dy) {
+      for (int32_t dx = -1; dx <= 1; ++dx) {
+        const int32_t u = x + dx, v = y + dy;
+        if ((dx == 0 && dy == 0) || u < 0 || v < 0 || u >= w || v >= h) continue;
+        if (u >= plane->Width() || v >= plane->Height()) continue;
+        if (bits == 8) { uint8_t s; plane->GetGray8(u, v, &s); sum += s; }
+        else if (bits == 16) { uint16_t s; plane->GetGray16(u, v, &s); sum += s; }
+        else { uint32_t s; plane->GetGray32(u, v, &s); sum += s; }
+        ++count;
+      }
+    }
+  }
+  return TieKey(sum, count, value);
+}
+
+namespace {
+
+// ---- ranking -------------------------------------------------------------------------------
+
+struct KeyJob {
+  const C_ImgBuff* plane;
+  int32_t w, h;
+  int32_t bits, keyBits;
+  uint64_t* keys;
+};
+
+// Composite keys of rows: value descending above tie key descending, both as ascending
+// unsigned fields.
+template <class T>
+void KeyRowsT(const KeyJob& job, int32_t yb, int32_t ye) {
+  const int32_t w = job.w, h = job.h;
+  const uint64_t maxv = FormatClassMax(job.plane->format);
+  const int64_t keyTop = job.bits == 32 ? 2147483647ll : int64_t(maxv);
+  for (int32_t y = yb; y < ye; ++y) {
+    const T* up = y > 0 ? RowPtr<const T>(job.plane, 0, y - 1) : nullptr;
+    const T* mid = RowPtr<const T>(job.plane, 0, y);
+    const T* dn = y + 1 < h ? RowPtr<const T>(job.plane, 0, y + 1) : nullptr;
+    const int32_t rowsAround = (up ? 1 : 0) + (dn ? 1 : 0);
+    uint64_t* out = job.keys + int64_t(y) * w;
+    for (int32_t x = 0; x < w; ++x) {
+      uint64_t sum = 0;
+      int32_t count = 0;
+      const int32_t u0 = x > 0 ? x - 1 : 0, u1 = x + 1 < w ? x + 1 : w - 1;
+      for (int32_t u = u0; u <= u1; ++u) {
+        if (up) sum += up[u];
+        if (dn) sum += dn[u];
+        if (u != x) sum += mid[u];
+      }
+      count = (u1 - u0 + 1) * (rowsAround + 1) - 1;
+      const uint32_t v = mid[x];
+      const int64_t key = TieKey(sum, count, v);
+      out[x] = ((maxv - v) << job.keyBits) | uint64_t(keyTop - key);
+    }
+  }
+}
+
+void KeyRows(void* ctx, uint64_t first, uint64_t count) {
+  const KeyJob& job = *static_cast<const KeyJob*>(ctx);
+  const int32_t yb = int32_t(first), ye = int32_t(first + count);
+  if (job.bits == 8) KeyRowsT<uint8_t>(job, yb, ye);
+  else if (job.bits == 16) KeyRowsT<uint16_t>(job, yb, ye);
+  else KeyRowsT<uint32_t>(job, yb, ye);
+}
+
+// Stable ascending order of keys[0..n) as indices into order[]: one counting pass for keys
+// of up to 17 bits, 11-bit radix passes otherwise.  0 when memory is short.
+int32_t RankKeys(const uint64_t* keys, uint32_t n, int32_t totalBits, uint32_t* order) {
+  if (totalBits <= 17) {
+    const uint32_t buckets = 1u << totalBits;
+    uint32_t* count = static_cast<uint32_t*>(std::calloc(buckets, sizeof(uint32_t)));
+    if (!count) return 0;
+    for (uint32_t i = 0; i < n; ++i) ++count[keys[i]];
+    uint32_t run = 0;
+    for (uint32_t b = 0; b < buckets; ++b) {
+      const uint32_t c = count[b];
+      count[b] = run;
+      run += c;
+    }
+    for (uint32_t i = 0; i < n; ++i) order[count[keys[i]]++] = i;
+    std::free(count);
+    return 1;
+  }
+  constexpr int32_t D = 11;
+  constexpr uint32_t B = 1u << D;
+  uint64_t* k2 = static_cast<uint64_t*>(std::malloc(size_t(n) * 2 * sizeof(uint64_t)));
+  uint32_t* o2 = static_cast<uint32_t*>(std::malloc(size_t(n) * sizeof(uint32_t)));
+  uint32_t* count = static_cast<uint32_t*>(std::malloc(B * sizeof(uint32_t)));
+  if (!k2 || !o2 || !count) {
+    std::free(k2);
+    std::free(o2);
+    std::free(count);
+    return 0;
+  }
+  uint64_t* ka = k2;
+  uint64_t* kb = k2 + n;
+  std::memcpy(ka, keys, size_t(n) * sizeof(uint64_t));
+  uint32_t* oa = order;
+  uint32_t* ob = o2;
+  for (uint32_t i = 0; i < n; ++i) oa[i] = i;
+  for (int32_t shift = 0; shift < totalBits; shift += D) {
+    std::memset(count, 0, B * sizeof(uint32_t));
+    for (uint32_t i = 0; i < n; ++i) ++count[(ka[i] >> shift) & (B - 1)];
+    if (count[(ka[0] >> shift) & (B - 1)] == n) continue;  // every key shares this digit
+    uint32_t run = 0;
+    for (uint32_t b = 0; b < B; ++b) {
+      const uint32_t c = count[b];
+      count[b] = run;
+      run += c;
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint32_t p = count[(ka[i] >> shift) & (B - 1)]++;
+      kb[p] = ka[i];
+      ob[p] = oa[i];
+    }
+    uint64_t* kt = ka; ka = kb; kb = kt;
+    uint32_t* ot = oa; oa = ob; ob = ot;
+  }
+  if (oa != order) std::memcpy(order, oa, size_t(n) * sizeof(uint32_t));
+  std::free(k2);
+  std::free(o2);
+  std::free(count);
+  return 1;
+}
+
+// ---- level hand-out ------------------------------------------------------------------------
+
+template <class T>
+void HandOut(C_ImgBuff* plane, const uint32_t* order, uint32_t n, int32_t bits) {
+  T* px = static_cast<T*>(plane->pixels);
+  const uint64_t levels = uint64_t(1) << bits;
+  if (bits < 32 && n >= levels) {
+    // Equal shares: n / levels per level with the fraction carried; the fractions are
+    // multiples of 1 / levels, so counting in those units is exact.
+    uint64_t acc = 0, i = 0;
+    for (int64_t level = int64_t(levels) - 1; level >= 0; --level) {
+      acc += n;
+      const uint64_t give = acc / levels;
+      acc %= levels;
+      for (uint64_t g = 0; g < give; ++g) px[order[i++]] = T(level);
+    }
+    return;
+  }
+  // Spread: the step and its carried fraction are doubles, as the rule has them.
+  const double step = double(levels) / double(n);
+  int64_t level = int64_t(levels) - 1;
+  double frac = 0.0;
+  uint32_t i = 0;
+  for (; i < n; ++i) {
+    px[order[i]] = T(level);
+    frac += step;
+    const int64_t whole = int64_t(frac);
+    frac -= double(whole);
+    if (level - whole < 0) {
+      ++i;
+      break;
+    }
+    level -= whole;
+  }
+  for (; i < n; ++i) px[order[i]] = 0;  // left without a level by rounding
+}
+
+}  // namespace
+
+// ---- planes --------------------------------------------------------------------------------
+
+int32_t EqualizeGrayPlane(CImgBuff* plane, int32_t w, int32_t h) {
+  if (!plane || !plane->record || !plane->Pixels() || !IsGrayFormat(plane->Format())) return 0;
+  if (w < 1 || h < 1 || w > 65536 || h > 65536 || w != plane->Width() || h != plane->Height())
+    return 0;
+  const uint32_t n = uint32_t(w) * uint32_t(h);
+  const int32_t bits = FormatClassBits(plane->Format());
+  const int32_t keyBits = bits == 32 ? 32 : bits + 1;
+  uint64_t* keys = static_cast<uint64_t*>(std::malloc(size_t(n) * sizeof(uint64_t)));
+  uint32_t* order = static_cast<uint32_t*>(std::malloc(size_t(n) * sizeof(uint32_t)));
+  if (!keys || !order) {
+    std::free(keys);
+    std::free(order);
+    return 0;
+  }
+  KeyJob job{plane->record, w, h, bits, keyBits, keys};
+  RunRows(KeyRows, &job, RoiRect{0, 0, w - 1, h - 1});
+  const int32_t ok = RankKeys(keys, n, bits + keyBits, order);
+  std::free(keys);
+  if (ok) {
+    if (bits == 8) HandOut<uint8_t>(plane->record, order, n, 8);
+    else if (bits == 16) HandOut<uint16_t>(plane->record, order, n, 16);
+    else HandOut<uint32_t>(plane->record, order, n, 32);
+  }
+  std::free(order);
+  return ok;
+}
+
+namespace {
+
+struct ChannelJob {
+  C_ImgBuff* crop;
+  C_ImgBuff* plane;
+  int32_t w, channel, bits;
+  int32_t typed;  // formats 4..6: the channel is the stored sample
+};
+
+template <class T>
+inline uint32_t GetChannel(const C_ImgBuff* c, int32_t x, int32_t y, int32_t ch, int32_t bits) {
+  uint32_t v[3];
+  if (bits == 8) { uint8_t r, g, b; c->GetRGB8(x, y, &r, &g, &b); v[0] = r; v[1] = g; v[2] = b; }
+  else if (bits == 16) { uint16_t r, g, b; c->GetRGB16(x, y, &r, &g, &b); v[0] = r; v[1] = g; v[2] = b; }
+  else c->GetRGB32(x, y, &v[0], &v[1], &v[2]);
+  return v[ch];
+}
+
+void ExtractChannelRows(void* ctx, uint64_t first, uint64_t count) {
+  const ChannelJob& j = *static_cast<const ChannelJob*>(ctx);
+  for (int32_t y = int32_t(first); y < int32_t(first + count); ++y) {
+    for (int32_t x = 0; x < j.w; ++x) {
+      const int64_t i = int64_t(y) * j.w + x;
+      if (j.bits == 8) {
+        static_cast<uint8_t*>(j.plane->pixels)[i] =
+            j.typed ? RowPtr<uint8_t>(j.crop, x, y)[j.channel] : uint8_t(GetChannel<uint8_t>(j.crop, x, y, j.channel, 8));
+      } else if (j.bits == 16) {
+        static_cast<uint16_t*>(j.plane->pixels)[i] =
+            j.typed ? RowPtr<uint16_t>(j.crop, x, y)[j.channel] : uint16_t(GetChannel<uint16_t>(j.crop, x, y, j.channel, 16));
+      } else {
+        static_cast<uint32_t*>(j.plane->pixels)[i] =
+            j.typed ? RowPtr<uint32_t>(j.crop, x, y)[j.channel] : GetChannel<uint32_t>(j.crop, x, y, j.channel, 32);
+      }
+    }
+  }
+}
+
+// The channel replaced and the pixel stored back with the R, G, B setter of the class depth.
+void StoreChannelRows(void* ctx, uint64_t first, uint64_t count) {
+  const ChannelJob& j = *static_cast<const ChannelJob*>(ctx);
+  for (int32_t y = int32_t(first); y < int32_t(first + count); ++y) {
+    for (int32_t x = 0; x < j.w; ++x) {
+      const int64_t i = int64_t(y) * j.w + x;
+      if (j.typed) {
+        if (j.bits == 8) RowPtr<uint8_t>(j.crop, x, y)[j.channel] = static_cast<uint8_t*>(j.plane->pixels)[i];
+        else if (j.bits == 16) RowPtr<uint16_t>(j.crop, x, y)[j.channel] = static_cast<uint16_t*>(j.plane->pixels)[i];
+        else RowPtr<uint32_t>(j.crop, x, y)[j.channel] = static_cast<uint32_t*>(j.plane->pixels)[i];
+        continue;
+      }
+      if (j.bits == 8) {
+        uint8_t c[3];
+        j.crop->GetRGB8(x, y, &c[0], &c[1], &c[2]);
+        c[j.channel] = static_cast<uint8_t*>(j.plane->pixels)[i];
+        j.crop->SetRGB8(x, y, c[0], c[1], c[2]);
+      } else if (j.bits == 16) {
+        uint16_t c[3];
+        j.crop->GetRGB16(x, y, &c[0], &c[1], &c[2]);
+        c[j.channel] = static_cast<uint16_t*>(j.plane->pixels)[i];
+        j.crop->SetRGB16(x, y, c[0], c[1], c[2]);
+      } else {
+        uint32_t c[3];
+        j.crop->GetRGB32(x, y, &c[0], &c[1], &c[2]);
+        c[j.channel] = static_cast<uint32_t*>(j.plane->pixels)[i];
+        j.crop->SetRGB32(x, y, c[0], c[1], c[2]);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+int32_t EqualizeHistogram(CImgBuff* img, const RoiRect* roi) {
+  if (!img || !img->record) return 0;
+  RoiRect r;
+  if (!GetRoi(&r, img, roi)) return 0;
+  const int32_t format = img->Format();
+  if (!IsValidFormat(format) || !img->Pixels()) return 0;
+  // Positions are 16-bit in the records: wider rectangles would wrap.
+  if (RoiWidth(r) > 65536 || RoiHeight(r) > 65536) return 0;
+  CImgBuff crop;
+  if (!img->Crop(crop, r.x0, r.y0, r.x1, r.y1)) return 0;
+  const int32_t w = crop.Width(), h = crop.Height();
+  if (IsGrayFormat(format)) {
+    if (!EqualizeGrayPlane(&crop, w, h)) return 0;
+    return img->Paste(crop, r.x0, r.y0);
+  }
+  const int32_t bits = FormatClassBits(format);
+  CImgBuff plane;
+  if (!plane.Allocate(w, h, bits == 8 ? 1 : (bits == 16 ? 2 : 3))) return 0;
+  for (int32_t c = 0; c < 3; ++c) {
+    ChannelJob job{crop.record, plane.record, w, c, bits, IsTypedFormat(format)};
+    const RoiRect all{0, 0, w - 1, h - 1};
+    RunRows(ExtractChannelRows, &job, all);
+    if (!EqualizeGrayPlane(&plane, w, h)) return 0;  // the crop is dropped: picture unchanged
+    RunRows(StoreChannelRows, &job, all);
+  }
+  return img->Paste(crop, r.x0, r.y0);
+}
+
+// ---- merge sort ----------------------------------------------------------------------------
+
+namespace {
+
+inline bool Before(const EqualizeRecord& a, const EqualizeRecord& b) {
+  return a.value != b.value ? a.value > b.value : a.key > b.key;
+}
+
+struct MergeJob {
+  const EqualizeRecord* from;
+  EqualizeRecord* to;
+  uint64_t n, width;
+};
+
+void MergeRange(const EqualizeRecord* from, EqualizeRecord* to, uint64_t lo, uint64_t mid,
+                uint64_t hi) {
+  uint64_t i = lo, j = mid, o = lo;
+  while (i < mid && j < hi) to[o++] = Before(from[j], from[i]) ? from[j++] : from[i++];
+  while (i < mid) to[o++] = from[i++];
+  while (j < hi) to[o++] = from[j++];
+}
+
+void MergePairs(void* ctx, uint64_t first, uint64_t count) {
+  const MergeJob& j = *static_cast<const MergeJob*>(ctx);
+  for (uint64_t p = first; p < first + count; ++p) {
+    const uint64_t lo = p * 2 * j.width;
+    MergeRange(j.from, j.to, lo, lo + j.width, lo + 2 * j.width);
+  }
+}
+
+}  // namespace
+
+int32_t ParallelMergeSort(EqualizeRecord* records, uint64_t n) {
+  if (!records || n == 0) return 0;
+  if (n == 1) return 1;
+  EqualizeRecord* other = static_cast<EqualizeRecord*>(std::malloc(size_t(n) * sizeof(EqualizeRecord)));
+  if (!other) return 0;
+  EqualizeRecord* a = records;
+  EqualizeRecord* b = other;
+  for (uint64_t width = 1; width < n; width *= 2) {
+    const uint64_t pairs = n / (2 * width);  // complete pairs
+    MergeJob job{a, b, n, width};
+    if (pairs > 0) ParallelFor(MergePairs, &job, pairs);
+    const uint64_t lo = pairs * 2 * width;
+    if (lo < n) {
+      const uint64_t mid = lo + width < n ? lo + width : n;
+      MergeRange(a, b, lo, mid, n);  // the last incomplete pair, or a lone run copied
+    }
+    EqualizeRecord* t = a; a = b; b = t;
+  }
+  if (a != records) std::memcpy(records, a, size_t(n) * sizeof(EqualizeRecord));
+  std::free(other);
+  return 1;
+}
