@@ -167,7 +167,7 @@ FgScrollGeometry CFgUIScrollBar::Geometry() const {
 //   press, bar too short   -> LineDown
 //   move while dragging    -> position follows the pointer, clamped to the range
 //   release                -> drag ends, capture released
-void CFgUIScrollBar::Apply(int32_t position) {
+void CFgUIScrollBar::MoveTo(int32_t position) {
   m_position = position;
   if (m_inCallback) return;
   m_inCallback = 1;
@@ -178,13 +178,13 @@ void CFgUIScrollBar::Apply(int32_t position) {
 
 int32_t CFgUIScrollBar::LineDown() {
   if (int64_t(m_position) + m_page - 1 >= m_maximum) return 0;
-  Apply(m_position + 1);
+  MoveTo(m_position + 1);
   return 1;
 }
 
 int32_t CFgUIScrollBar::LineUp() {
   if (m_position <= m_minimum) return 0;
-  Apply(m_position - 1);
+  MoveTo(m_position - 1);
   return 1;
 }
 
@@ -193,7 +193,7 @@ int32_t CFgUIScrollBar::PageDown() {
   int64_t next = int64_t(m_position) + m_page;
   int64_t last = std::max<int64_t>(int64_t(m_maximum) - m_page + 1, m_minimum);
   if (next > last) next = last;  // fewer than a page of positions remain
-  Apply(Clamp32(next));
+  MoveTo(Clamp32(next));
   return 1;
 }
 
@@ -201,7 +201,7 @@ int32_t CFgUIScrollBar::PageUp() {
   if (m_position <= m_minimum) return 0;
   int64_t next = int64_t(m_position) - m_page;
   if (next < m_minimum) next = m_minimum;
-  Apply(Clamp32(next));
+  MoveTo(Clamp32(next));
   return 1;
 }
 
@@ -244,7 +244,7 @@ void CFgUIScrollBar::OnMouseMove(int32_t x, int32_t y) {
   if (next > int64_t(m_maximum) - m_page + 1) next = int64_t(m_maximum) - m_page + 1;
   if (next < m_minimum) next = m_minimum;
   if (next == m_position || !IsValidPosition(next)) return;
-  Apply(int32_t(next));
+  MoveTo(int32_t(next));
 }
 
 void CFgUIScrollBar::OnLButtonUp(int32_t, int32_t) {
@@ -263,7 +263,7 @@ void CFgUIScrollBar::OnMouseWheel(int32_t, int32_t, int32_t notches) {
     if (next + m_page - 1 > m_maximum) next = int64_t(m_maximum) - m_page + 1;
   }
   if (next == m_position || !IsValidPosition(next)) return;
-  Apply(int32_t(next));
+  MoveTo(int32_t(next));
 }
 
 void CFgUIScrollBar::OnKeyStateChanged() {

@@ -67,6 +67,9 @@ class CFgUIScrollBar : public CFgUIObj {
   void SetRange(int32_t minimum, int32_t maximum, int32_t page, int32_t position);
   int32_t IsValidPosition(int64_t position) const;
   FgScrollGeometry Geometry() const;
+  // Stores position and, unless a callback is running, reports it and redraws the
+  // container (how every move made by the bar or its owner ends).
+  void MoveTo(int32_t position);
 
   FgScrollBarCallback m_callback = nullptr;
   void* m_user = nullptr;
@@ -77,8 +80,6 @@ class CFgUIScrollBar : public CFgUIObj {
   double m_barColor[3] = {0.7, 0.7, 0.7};
 
  private:
-  // Stores position and, unless a callback is running, reports it and redraws.
-  void Apply(int32_t position);
   int64_t AxisStart() const;
   int64_t AxisSize() const;
 };
