@@ -226,6 +226,10 @@ int PlatGlyphRender(PlatGlyphFace* face, uint32_t codePoint, uint8_t* dst, int32
   const FT_Bitmap& bm = slot->bitmap;
   if (bm.pixel_mode != FT_PIXEL_MODE_GRAY && bm.pixel_mode != FT_PIXEL_MODE_MONO) return 0;
   int64_t left = slot->bitmap_left;
+  // A glyph drawn wider than its cell (the yen sign is full width in the IPA faces, half
+  // width on the desktop) is centred in the cell rather than cut on one side.
+  int64_t advance = (int64_t(slot->advance.x) + 32) >> 6;
+  if (advance > cellWidth) left -= (advance - cellWidth) / 2;
   int64_t top = int64_t(face->ascent) - slot->bitmap_top;
   int mono = bm.pixel_mode == FT_PIXEL_MODE_MONO;
   int grays = bm.num_grays > 1 ? bm.num_grays - 1 : 255;

@@ -31,7 +31,8 @@ void PlatGlyphClose(PlatGlyphFace* face);
 
 // Renders code point into the cell at dst (cellWidth x cellHeight bytes, rows stride bytes
 // apart, top row first). The cell is cleared first; the glyph's pen starts at the cell's
-// left edge with the baseline ascent pixels below its top; what falls outside is cut.
+// left edge with the baseline ascent pixels below its top (a glyph wider than the cell is
+// centred in it); what falls outside is cut.
 // A code point the face has no glyph for leaves the cell blank. 1 on success (blank
 // included), 0 for bad arguments or a glyph the rasteriser refuses.
 int PlatGlyphRender(PlatGlyphFace* face, uint32_t codePoint, uint8_t* dst, int32_t cellWidth,

@@ -5,6 +5,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <cwchar>
@@ -175,7 +176,11 @@ int32_t CFgFont::RenderPage(uint64_t page) {
   for (uint64_t r = 0; r < 8; ++r) {
     for (uint64_t c = 0; c < 16; ++c) {
       uint32_t code = uint32_t(page * 128 + r * 16 + c);
-      if (!PlatGlyphRender(m_face, code, cell.data(), int32_t(cw), int32_t(ch), int32_t(cw)))
+      // Half-width characters of the other pages take the left half of their cell, as
+      // their advance says.
+      int32_t glyphWidth = int32_t(FgIsHalfWidth(code) ? m_size / 2 : cw);
+      std::fill(cell.begin(), cell.end(), uint8_t(0));
+      if (!PlatGlyphRender(m_face, code, cell.data(), glyphWidth, int32_t(ch), int32_t(cw)))
         continue;  // a glyph the rasteriser refuses stays blank
       for (uint64_t y = 0; y < ch; ++y) {
         uint8_t* d = pg.m_store + (r * ch + y) * stride + c * cw * 4;
