@@ -1,0 +1,577 @@
+// morphology.cpp - erosion, dilation, hole filling, whisker shaving, outline, thinning and
+// exclusive dilation on binary pictures.
+// Works on bit masks, 32 pixels a word: a neighbourhood is the mask row and the rows above
+// and below shifted by one bit, so one word operation decides 32 pixels.  Results are
+// written back only where a pixel changes.
+// Inside: thinning flags - word neighbourhoods - writing pixels - erosion and dilation -
+//         hole filling - outline - thinning - exclusive dilation - whisker shaving
+#include "engine/morphology.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/pixel.h"
+#include "engine/scratch.h"
+
+// ---- thinning flags ------------------------------------------------------------------------
+
+const uint8_t ThinningFlags[256] = {
+    0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x10, 0x11, 0x00, 0x40, 0x50, 0x55, 0x00, 0x00, 0x50, 0x55,  // 0-15
+    0x00, 0x00, 0x90, 0x90, 0x80, 0x00, 0x99, 0x99, 0x00, 0x00, 0x10, 0x10, 0x00, 0x00, 0x10, 0x11,  // 16-31
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x40, 0x44, 0x50, 0x55, 0x00, 0x04, 0x50, 0x55,  // 32-47
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x09, 0x09, 0x00, 0x00, 0x10, 0x10, 0x00, 0x00, 0x10, 0x11,  // 48-63
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x60, 0x60, 0x40, 0x40, 0x00, 0x00, 0x40, 0x40,  // 64-79
+    0xA0, 0x00, 0x80, 0x80, 0xA0, 0x00, 0x80, 0x80, 0x20, 0x20, 0x00, 0x00, 0x20, 0x20, 0x00, 0x00,  // 80-95
+    0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x66, 0x66, 0x40, 0x44, 0x06, 0x06, 0x40, 0x44,  // 96-111
+    0xA0, 0x00, 0x80, 0x80, 0xA0, 0x00, 0x80, 0x80, 0x20, 0x20, 0x00, 0x00, 0x20, 0x20, 0x00, 0x00,  // 112-127
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0x05,  // 128-143
+    0x80, 0x00, 0x90, 0x90, 0x88, 0x08, 0x99, 0x99, 0x00, 0x00, 0x10, 0x10, 0x00, 0x00, 0x10, 0x11,  // 144-159
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x04, 0x00, 0x05, 0x00, 0x04, 0x00, 0x05,  // 160-175
+    0x00, 0x00, 0x00, 0x00, 0x08, 0x08, 0x09, 0x09, 0x00, 0x00, 0x10, 0x10, 0x00, 0x00, 0x10, 0x11,  // 176-191
+    0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x60, 0x60, 0x40, 0x40, 0x00, 0x00, 0x40, 0x40,  // 192-207
+    0xAA, 0x0A, 0x80, 0x80, 0xAA, 0x0A, 0x88, 0x88, 0x20, 0x20, 0x00, 0x00, 0x20, 0x20, 0x00, 0x00,  // 208-223
+    0x22, 0x02, 0x00, 0x00, 0x02, 0x02, 0x00, 0x00, 0x66, 0x66, 0x40, 0x44, 0x06, 0x06, 0x40, 0x44,  // 224-239
+    0xAA, 0x0A, 0x80, 0x80, 0xAA, 0x0A, 0x88, 0x88, 0x22, 0x22, 0x00, 0x00, 0x22, 0x22, 0x00, 0x00,  // 240-255
+};
+
+namespace {
+
+// ---- word neighbourhoods -------------------------------------------------------------------
+
+// A mask row seen from one pixel to the right: each bit holds its left neighbour.
+inline uint32_t FromLeft(const uint32_t* row, int32_t i) {
+  return (row[i] >> 1) | (i > 0 ? row[i - 1] << 31 : 0u);
+}
+// Each bit holds its right neighbour.
+inline uint32_t FromRight(const uint32_t* row, int32_t i, int32_t words) {
+  return (row[i] << 1) | (i + 1 < words ? row[i + 1] >> 31 : 0u);
+}
+
+// Rows outside the mask read as background.
+struct RowTriple {
+  const uint32_t* up;
+  const uint32_t* mid;
+  const uint32_t* down;
+};
+RowTriple Rows(const BitMask* m, int32_t y, const uint32_t* zero) {
+  return RowTriple{y > 0 ? BitMaskRow(m, y - 1) : zero, BitMaskRow(m, y),
+                   y + 1 < m->height ? BitMaskRow(m, y + 1) : zero};
+}
+
+// Pixels of word i with every neighbour of the connectivity set (and themselves set).
+inline uint32_t AllSet(const RowTriple& r, int32_t i, int32_t words, int32_t conn8) {
+  uint32_t k = r.mid[i] & FromLeft(r.mid, i) & FromRight(r.mid, i, words) & r.up[i] & r.down[i];
+  if (conn8)
+    k &= FromLeft(r.up, i) & FromRight(r.up, i, words) & FromLeft(r.down, i) &
+         FromRight(r.down, i, words);
+  return k;
+}
+// Pixels of word i with any neighbour of the connectivity set.
+inline uint32_t AnySet(const RowTriple& r, int32_t i, int32_t words, int32_t conn8) {
+  uint32_t a = FromLeft(r.mid, i) | FromRight(r.mid, i, words) | r.up[i] | r.down[i];
+  if (conn8)
+    a |= FromLeft(r.up, i) | FromRight(r.up, i, words) | FromLeft(r.down, i) |
+         FromRight(r.down, i, words);
+  return a;
+}
+
+// ---- writing pixels ------------------------------------------------------------------------
+
+// Writes the 8-bit value v as SetGray8 does at every set bit of `bits` (a mask row, bit i =
+// picture x0 + i, row y).
+typedef void (*WriteBitsFn)(C_ImgBuff* rec, int32_t x0, int32_t y, const uint32_t* bits,
+                            int32_t words, uint8_t v);
+
+template <int NB, int CH>
+void WriteBitsTyped(C_ImgBuff* rec, int32_t x0, int32_t y, const uint32_t* bits, int32_t words,
+                    uint8_t v) {
+  SampleType<NB>* row = RowPtr<SampleType<NB>>(rec, x0, y);
+  for (int32_t i = 0; i < words; ++i) {
+    for (uint32_t w = bits[i]; w; w &= w - 1) {
+      const int32_t x = (i << 5) + 31 - __builtin_ctz(w);
+      StoreGray<NB, CH, 8>(row + int64_t(x) * CH, v);
+    }
+  }
+}
+
+void WriteBitsAccessor(C_ImgBuff* rec, int32_t x0, int32_t y, const uint32_t* bits,
+                       int32_t words, uint8_t v) {
+  for (int32_t i = 0; i < words; ++i)
+    for (uint32_t w = bits[i]; w; w &= w - 1) rec->SetGray8(x0 + (i << 5) + 31 - __builtin_ctz(w), y, v);
+}
+
+WriteBitsFn PickWriteBits(int32_t format) {
+  if (!EngineTypedKernels()) return WriteBitsAccessor;
+  switch (format) {
+    case 1: return WriteBitsTyped<8, 1>;
+    case 2: return WriteBitsTyped<16, 1>;
+    case 3: return WriteBitsTyped<32, 1>;
+    case 4: return WriteBitsTyped<8, 3>;
+    case 5: return WriteBitsTyped<16, 3>;
+    case 6: return WriteBitsTyped<32, 3>;
+    default: return WriteBitsAccessor;
+  }
+}
+
+// Words per mask row, at most 1024 on the stack (32768 pixels), more from the heap.
+struct RowBuffer {
+  uint32_t local[1024];
+  uint32_t* p;
+  explicit RowBuffer(int32_t words) {
+    p = words <= 1024 ? local : static_cast<uint32_t*>(std::calloc(size_t(words), 4));
+    if (p == local) std::memset(local, 0, sizeof(local));
+  }
+  ~RowBuffer() {
+    if (p != local) std::free(p);
+  }
+  RowBuffer(const RowBuffer&) = delete;
+  RowBuffer& operator=(const RowBuffer&) = delete;
+};
+
+// ---- erosion and dilation ------------------------------------------------------------------
+
+enum MorphKind { KindErode, KindDilate, KindOutline };
+
+struct MorphJob {
+  const BitMask* mask;
+  C_ImgBuff* rec;
+  RoiRect r;
+  int32_t conn8;
+  MorphKind kind;
+  uint8_t object, erase;
+  WriteBitsFn write;
+  const uint32_t* zero;
+};
+
+void MorphRows(void* ctx, uint64_t first, uint64_t count) {
+  const MorphJob& job = *static_cast<const MorphJob*>(ctx);
+  const int32_t words = BitMaskStrideWords(job.mask);
+  const uint32_t last = LastWordMask(job.mask->width);
+  RowBuffer a(words), b(words);
+  if (!a.p || !b.p) return;  // cannot happen below 32768 columns; the picture stays as it was
+  for (uint64_t k = first; k < first + count; ++k) {
+    const int32_t my = int32_t(k);
+    const RowTriple r = Rows(job.mask, my, job.zero);
+    uint32_t anyA = 0, anyB = 0;
+    for (int32_t i = 0; i < words; ++i) {
+      const uint32_t c = r.mid[i];
+      switch (job.kind) {
+        case KindErode: a.p[i] = c & ~AllSet(r, i, words, job.conn8); break;
+        case KindDilate: a.p[i] = ~c & AnySet(r, i, words, job.conn8); break;
+        case KindOutline: {
+          // Interior by the opposite neighbourhood: the 4-neighbours for conn 8.
+          const uint32_t interior = AllSet(r, i, words, !job.conn8);
+          a.p[i] = interior;
+          b.p[i] = c & ~interior;
+          anyB |= b.p[i];
+          break;
+        }
+      }
+      if (i + 1 == words) a.p[i] &= last;
+      anyA |= a.p[i];
+    }
+    const int32_t y = job.r.y0 + my;
+    if (anyA) job.write(job.rec, job.r.x0, y, a.p, words, job.kind == KindDilate ? job.object : job.erase);
+    if (anyB) job.write(job.rec, job.r.x0, y, b.p, words, job.object);
+  }
+}
+
+void RunMorph(const BitMask* mask, C_ImgBuff* rec, const RoiRect& r, int32_t conn8,
+              MorphKind kind, int32_t valueFlag) {
+  RowBuffer zero(BitMaskStrideWords(mask));
+  if (!zero.p) return;
+  MorphJob job{mask, rec, r, conn8, kind, BinaryObjectValue8(valueFlag),
+               BinaryEraseValue8(valueFlag), PickWriteBits(rec->format), zero.p};
+  // Rows of the mask are the unit: each writes only its own picture row.
+  const RoiRect rows{0, 0, mask->width - 1, mask->height - 1};
+  RunRows(MorphRows, &job, rows);
+}
+
+// Checks a picture and a caller's rectangle already normalised.
+int32_t RectInside(const CImgBuff* img, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+  if (!img || !img->record || !IsValidFormat(img->record->format) || !img->record->pixels) return 0;
+  return x0 >= 0 && y0 >= 0 && x0 <= x1 && y0 <= y1 && x1 < img->record->width &&
+         y1 < img->record->height;
+}
+
+// GetRoi, a picture with pixels, and the object mask of the rectangle.
+BitMask* PrepareMask(CImgBuff* img, int32_t valueFlag, const RoiRect* roi, RoiRect* r) {
+  if (!img || !img->record) return nullptr;
+  if (!GetRoi(r, img, roi)) return nullptr;
+  if (!RectInside(img, r->x0, r->y0, r->x1, r->y1)) return nullptr;
+  return ImageRegionToBitMask(img, valueFlag, r->x0, r->y0, r->x1, r->y1);
+}
+
+}  // namespace
+
+void ErodeStep(const BitMask* mask, CImgBuff* img, int32_t conn, int32_t valueFlag, int32_t x0,
+               int32_t y0, int32_t x1, int32_t y1) {
+  if (!mask || !RectInside(img, x0, y0, x1, y1)) return;
+  if (mask->width != x1 - x0 + 1 || mask->height != y1 - y0 + 1) return;
+  RunMorph(mask, img->record, RoiRect{x0, y0, x1, y1}, conn == 8, KindErode, valueFlag);
+}
+
+int32_t DilateStep(CImgBuff* img, int32_t conn, int32_t valueFlag, const RoiRect* roi) {
+  if (conn != 4 && conn != 8) return 0;
+  RoiRect r;
+  BitMask* m = PrepareMask(img, valueFlag, roi, &r);
+  if (!m) return 0;
+  RunMorph(m, img->record, r, conn == 8, KindDilate, valueFlag);
+  BitMaskDestroy(m);
+  return 1;
+}
+
+int32_t ExtractOutline(CImgBuff* img, int32_t conn, int32_t valueFlag, const RoiRect* roi) {
+  if (conn != 4 && conn != 8) return 0;
+  RoiRect r;
+  BitMask* m = PrepareMask(img, valueFlag, roi, &r);
+  if (!m) return 0;
+  RunMorph(m, img->record, r, conn == 8, KindOutline, valueFlag);
+  BitMaskDestroy(m);
+  return 1;
+}
+
+// ---- hole filling --------------------------------------------------------------------------
+
+int32_t FillHoles(CImgBuff* img, int32_t conn, int32_t valueFlag, const RoiRect* roi) {
+  if (conn != 4 && conn != 8) return 0;
+  RoiRect r;
+  BitMask* m = PrepareMask(img, valueFlag, roi, &r);
+  if (!m) return 0;
+  // Background becomes the set bits; fills from the border take what they reach out of it.
+  const int32_t words = BitMaskStrideWords(m);
+  const uint32_t last = LastWordMask(m->width);
+  for (int32_t y = 0; y < m->height; ++y) {
+    uint32_t* row = BitMaskRow(m, y);
+    for (int32_t i = 0; i < words; ++i) row[i] = ~row[i];
+    row[words - 1] &= last;
+  }
+  const int32_t bgConn8 = conn == 4;  // the background's connectivity is the other one
+  ScratchArray<MaskRun> runs;
+  MaskBox box;
+  int32_t ok = 1;
+  auto seed = [&](int32_t x, int32_t y) {
+    if (!RowTest(BitMaskRow(m, y), x)) return;
+    runs.Clear();
+    // Without memory this border region stays unreached: it is left as it was rather than
+    // filled, and the result reports the failure.
+    if (!BitMaskTakeIsland(m, x, y, bgConn8, &runs, &box)) {
+      ok = 0;
+      for (size_t i = 0; i < runs.Size(); ++i) RowClearRange(BitMaskRow(m, runs[i].y), runs[i].x0, runs[i].x1);
+    }
+  };
+  for (int32_t y = 0; y < m->height; ++y) {
+    seed(0, y);
+    seed(m->width - 1, y);
+  }
+  for (int32_t x = 0; x < m->width; ++x) {
+    seed(x, 0);
+    seed(x, m->height - 1);
+  }
+  if (ok) {
+    const WriteBitsFn write = PickWriteBits(img->record->format);
+    const uint8_t v = BinaryObjectValue8(valueFlag);
+    for (int32_t y = 0; y < m->height; ++y) write(img->record, r.x0, r.y0 + y, BitMaskRow(m, y), words, v);
+  }
+  BitMaskDestroy(m);
+  return ok;
+}
+
+// ---- thinning ------------------------------------------------------------------------------
+
+namespace {
+
+struct ThinJob {
+  BitMask* m;
+  BitMask* d;
+  C_ImgBuff* rec;
+  RoiRect r;
+  int32_t bit;  // flag bit of this sub-iteration
+  uint8_t erase;
+  WriteBitsFn write;
+  const uint32_t* zero;
+  std::atomic<int32_t>* changed;
+};
+
+// Three neighbours (x-1, x, x+1) of a row as bits 2, 1, 0; outside the mask reads 0.
+inline uint32_t Three(const uint32_t* row, int32_t x, int32_t width) {
+  return (x > 0 ? uint32_t(RowTest(row, x - 1)) << 2 : 0u) | (uint32_t(RowTest(row, x)) << 1) |
+         (x + 1 < width ? uint32_t(RowTest(row, x + 1)) : 0u);
+}
+
+void ThinSelectRows(void* ctx, uint64_t first, uint64_t count) {
+  const ThinJob& job = *static_cast<const ThinJob*>(ctx);
+  const int32_t words = BitMaskStrideWords(job.m), width = job.m->width;
+  for (uint64_t k = first; k < first + count; ++k) {
+    const int32_t y = int32_t(k);
+    const RowTriple r = Rows(job.m, y, job.zero);
+    uint32_t* drow = BitMaskRow(job.d, y);
+    for (int32_t i = 0; i < words; ++i) {
+      uint32_t out = 0;
+      for (uint32_t w = r.mid[i]; w; w &= w - 1) {
+        const int32_t b = __builtin_ctz(w);
+        const int32_t x = (i << 5) + 31 - b;
+        const uint32_t up = Three(r.up, x, width), down = Three(r.down, x, width);
+        const uint32_t left = x > 0 ? uint32_t(RowTest(r.mid, x - 1)) : 0u;
+        const uint32_t right = x + 1 < width ? uint32_t(RowTest(r.mid, x + 1)) : 0u;
+        const uint32_t code = (up << 5) | (left << 4) | (right << 3) | down;
+        if (ThinningFlags[code] & job.bit) out |= 1u << b;
+      }
+      drow[i] = out;
+    }
+  }
+}
+
+void ThinApplyRows(void* ctx, uint64_t first, uint64_t count) {
+  const ThinJob& job = *static_cast<const ThinJob*>(ctx);
+  const int32_t words = BitMaskStrideWords(job.m);
+  for (uint64_t k = first; k < first + count; ++k) {
+    const int32_t y = int32_t(k);
+    uint32_t* mrow = BitMaskRow(job.m, y);
+    const uint32_t* drow = BitMaskRow(job.d, y);
+    uint32_t any = 0;
+    for (int32_t i = 0; i < words; ++i) {
+      mrow[i] &= ~drow[i];
+      any |= drow[i];
+    }
+    if (any) {
+      job.write(job.rec, job.r.x0, job.r.y0 + y, drow, words, job.erase);
+      job.changed->store(1, std::memory_order_relaxed);
+    }
+  }
+}
+
+}  // namespace
+
+int32_t Thin(CImgBuff* img, int32_t conn, int32_t valueFlag, const RoiRect* roi) {
+  if (conn != 4 && conn != 8) return 0;
+  RoiRect r;
+  BitMask* m = PrepareMask(img, valueFlag, roi, &r);
+  if (!m) return 0;
+  BitMask* d = BitMaskCreate(m->width, m->height);
+  RowBuffer zero(BitMaskStrideWords(m));
+  if (!d || !zero.p) {
+    BitMaskDestroy(m);
+    BitMaskDestroy(d);
+    return 0;
+  }
+  std::atomic<int32_t> changed{1};
+  ThinJob job{m, d, img->record, r, 0, BinaryEraseValue8(valueFlag),
+              PickWriteBits(img->record->format), zero.p, &changed};
+  const RoiRect rows{0, 0, m->width - 1, m->height - 1};
+  while (changed.load()) {
+    changed.store(0);
+    for (int32_t s = 0; s < 4; ++s) {
+      job.bit = 1 << (conn == 8 ? 4 + s : s);
+      RunRows(ThinSelectRows, &job, rows);  // D is rewritten row by row: no separate clear
+      RunRows(ThinApplyRows, &job, rows);
+    }
+  }
+  BitMaskDestroy(m);
+  BitMaskDestroy(d);
+  return 1;
+}
+
+// ---- exclusive dilation --------------------------------------------------------------------
+
+int32_t DilateExclusive(CImgBuff* img, int32_t conn, int32_t valueFlag, int32_t x0, int32_t y0,
+                        int32_t x1, int32_t y1) {
+  if (!RectInside(img, x0, y0, x1, y1)) return 0;
+  BitMask* m = ImageRegionToBitMask(img, valueFlag, x0, y0, x1, y1);
+  if (!m) return 0;
+  if (conn != 4 && conn != 8) {  // refused at the first island, as the fill would be
+    int32_t any = 0;
+    for (int32_t y = 0; y < m->height && !any; ++y) any = RowNextSet(BitMaskRow(m, y), 0, m->width - 1) >= 0;
+    BitMaskDestroy(m);
+    return any ? 0 : 1;
+  }
+  const int32_t conn8 = conn == 8;
+  BitMask* u = BitMaskClone(m);          // objects and growth so far
+  BitMask* is = BitMaskCreate(m->width, m->height);  // the island being grown
+  const int32_t words = BitMaskStrideWords(m);
+  RowBuffer zero(words);
+  ScratchArray<MaskRun> runs;
+  ScratchArray<uint32_t> grow;  // growth of the island's box, rows of the box's words
+  const WriteBitsFn write = PickWriteBits(img->record->format);
+  const uint8_t objectValue = BinaryObjectValue8(valueFlag);
+  int32_t ok = u && is && zero.p;
+  for (int32_t y = 0; ok && y < m->height; ++y) {
+    for (int32_t x = RowNextSet(BitMaskRow(m, y), 0, m->width - 1); x >= 0;
+         x = RowNextSet(BitMaskRow(m, y), x, m->width - 1)) {
+      runs.Clear();
+      MaskBox box;
+      if (!BitMaskTakeIsland(m, x, y, conn8, &runs, &box)) {
+        ok = 0;
+        break;
+      }
+      for (size_t k = 0; k < runs.Size(); ++k) RowSetRange(BitMaskRow(is, runs[k].y), runs[k].x0, runs[k].x1);
+      // The box widened by one pixel where the mask allows; whole words of it.
+      const int32_t bx0 = box.x0 > 0 ? box.x0 - 1 : 0, by0 = box.y0 > 0 ? box.y0 - 1 : 0;
+      const int32_t bx1 = box.x1 + 1 < m->width ? box.x1 + 1 : box.x1;
+      const int32_t by1 = box.y1 + 1 < m->height ? box.y1 + 1 : box.y1;
+      const int32_t w0 = bx0 >> 5, w1 = bx1 >> 5, span = w1 - w0 + 1;
+      if (!grow.Reserve(size_t(span) * size_t(by1 - by0 + 1))) {
+        ok = 0;
+        break;
+      }
+      // Growth candidates: clear in the island with a neighbour in it; kept only without a
+      // neighbour among the other objects and their growth (U without this island).  All
+      // are decided before any is added, as from copies of the masks.
+      for (int32_t yy = by0; yy <= by1; ++yy) {
+        const RowTriple ri = Rows(is, yy, zero.p);
+        const RowTriple ru = Rows(u, yy, zero.p);
+        uint32_t* g = grow.Data() + size_t(yy - by0) * span;
+        for (int32_t i = w0; i <= w1; ++i) {
+          uint32_t cand = ~ri.mid[i] & AnySet(ri, i, words, conn8);
+          // V = U & ~I on this row and its neighbours; neighbourhood of V.
+          const uint32_t vUp[3] = {i > 0 ? ru.up[i - 1] & ~ri.up[i - 1] : 0u, ru.up[i] & ~ri.up[i],
+                                   i + 1 < words ? ru.up[i + 1] & ~ri.up[i + 1] : 0u};
+          const uint32_t vMid[3] = {i > 0 ? ru.mid[i - 1] & ~ri.mid[i - 1] : 0u, ru.mid[i] & ~ri.mid[i],
+                                    i + 1 < words ? ru.mid[i + 1] & ~ri.mid[i + 1] : 0u};
+          const uint32_t vDn[3] = {i > 0 ? ru.down[i - 1] & ~ri.down[i - 1] : 0u,
+                                   ru.down[i] & ~ri.down[i],
+                                   i + 1 < words ? ru.down[i + 1] & ~ri.down[i + 1] : 0u};
+          auto left = [](const uint32_t* v) { return (v[1] >> 1) | (v[0] << 31); };
+          auto right = [](const uint32_t* v) { return (v[1] << 1) | (v[2] >> 31); };
+          uint32_t near = left(vMid) | right(vMid) | vUp[1] | vDn[1];
+          if (conn8) near |= left(vUp) | right(vUp) | left(vDn) | right(vDn);
+          cand &= ~near;
+          // Only the widened box.
+          if (i == w0) cand &= 0xFFFFFFFFu >> (bx0 & 31);
+          if (i == w1) cand &= ~(0x7FFFFFFFu >> (bx1 & 31));
+          g[i - w0] = cand;
+        }
+      }
+      for (int32_t yy = by0; yy <= by1; ++yy) {
+        const uint32_t* g = grow.Data() + size_t(yy - by0) * span;
+        uint32_t* urow = BitMaskRow(u, yy);
+        uint32_t any = 0;
+        for (int32_t i = 0; i < span; ++i) {
+          urow[w0 + i] |= g[i];
+          any |= g[i];
+        }
+        if (any) write(img->record, x0 + (w0 << 5), y0 + yy, g, span, objectValue);
+        // Clear the island from I again: only its box was touched.
+        RowClearRange(BitMaskRow(is, yy), bx0, bx1);
+      }
+    }
+  }
+  BitMaskDestroy(m);
+  BitMaskDestroy(u);
+  BitMaskDestroy(is);
+  return ok;
+}
+
+// ---- whisker shaving -----------------------------------------------------------------------
+
+namespace {
+
+struct WhiskerEntry {
+  uint32_t x, y, r, g, b;
+};
+
+struct Shaver {
+  C_ImgBuff* w;  // the working picture
+  uint32_t bg;
+  int32_t conn8;
+  int32_t Object(int32_t x, int32_t y) const {
+    if (x < 0 || y < 0 || x >= w->width || y >= w->height) return 0;
+    uint32_t v;
+    w->GetGray32(x, y, &v);
+    return v != bg;
+  }
+  // Object neighbours by connectivity; 0 for a background pixel.
+  int32_t Count(int32_t x, int32_t y) const {
+    if (!Object(x, y)) return 0;
+    static constexpr int32_t Dx[8] = {0, 1, 1, 1, 0, -1, -1, -1};
+    static constexpr int32_t Dy[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
+    int32_t c = 0;
+    for (int32_t d = 0; d < 8; d += conn8 ? 1 : 2) c += Object(x + Dx[d], y + Dy[d]);
+    return c;
+  }
+};
+
+void TraceWhisker(const Shaver& s, int32_t x, int32_t y, int32_t maxLength, WhiskerEntry* rec) {
+  static constexpr int32_t Dx[8] = {0, 1, 1, 1, 0, -1, -1, -1};
+  static constexpr int32_t Dy[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
+  int32_t d = -1;
+  for (int32_t k = 0; k < 8 && d < 0; ++k)
+    if (s.Object(x + Dx[k], y + Dy[k])) d = k;
+  int32_t n = 0;
+  for (int32_t step = 0; step < maxLength; ++step) {
+    const int32_t c = s.Count(x, y);
+    if (c > 1) return;  // reached a junction: the whisker stays shaved
+    if (c == 0) break;
+    WhiskerEntry& e = rec[n++];
+    e.x = uint32_t(x);
+    e.y = uint32_t(y);
+    s.w->GetRGB32(x, y, &e.r, &e.g, &e.b);
+    s.w->SetGray32(x, y, s.bg);
+    if (d >= 0 && s.Object(x + Dx[d], y + Dy[d])) {
+      x += Dx[d];
+      y += Dy[d];
+      continue;
+    }
+    for (int32_t t = -3; t <= 3; ++t) {
+      const int32_t nd = (d + t + 8) & 7;
+      if (s.Object(x + Dx[nd], y + Dy[nd])) {
+        d = nd;
+        x += Dx[nd];
+        y += Dy[nd];
+        break;
+      }
+    }
+  }
+  for (int32_t i = 0; i < n; ++i) s.w->SetRGB32(int32_t(rec[i].x), int32_t(rec[i].y), rec[i].r, rec[i].g, rec[i].b);
+}
+
+}  // namespace
+
+int32_t ShaveWhiskers(CImgBuff* img, int32_t maxLength, int32_t conn, int32_t valueFlag,
+                      const RoiRect* roi) {
+  if (conn != 4 && conn != 8) return 0;
+  if (!img || !img->record || !IsValidFormat(img->record->format) || !img->record->pixels) return 0;
+  RoiRect r;
+  if (!GetRoi(&r, img, roi)) return 0;
+  CImgBuff work;
+  if (!img->Crop(work, r.x0, r.y0, r.x1, r.y1)) return 0;
+  // A whisker never has more pixels than the rectangle.
+  const int64_t area = RoiWidth(r) * RoiHeight(r);
+  const int32_t steps = maxLength < 0 ? 0 : int32_t(maxLength > area ? area : maxLength);
+  WhiskerEntry local[256];
+  WhiskerEntry* rec = local;
+  if (steps + 1 > 256) {
+    rec = static_cast<WhiskerEntry*>(std::malloc(size_t(steps + 1) * sizeof(WhiskerEntry)));
+    if (!rec) return 0;
+  }
+  const Shaver s{work.record, valueFlag ? 4294967295u : 0u, conn == 8};
+  const int32_t w = work.Width(), h = work.Height();
+  int32_t px = 0, py = 0;
+  for (;;) {
+    // Next end point in raster order from the position: the rest of its row, then the rows
+    // below.  One sweep: end points that shaving uncovers behind the position are not
+    // revisited.
+    int32_t fx = -1, fy = -1;
+    for (int32_t y = py, x = px; y < h && fx < 0; ++y, x = 0) {
+      for (; x < w; ++x) {
+        if (s.Count(x, y) == 1) {
+          fx = x;
+          fy = y;
+          break;
+        }
+      }
+    }
+    if (fx < 0) break;
+    TraceWhisker(s, fx, fy, steps, rec);
+    px = fx + 1;
+    py = fy;
+    if (px >= w) {
+      px = 0;
+      ++py;
+    }
+  }
+  if (rec != local) std::free(rec);
+  img->Paste(work, r.x0, r.y0);
+  return 1;
+}

@@ -1,0 +1,262 @@
+// Binary morphology: erosion and dilation against a direct per-pixel reference for the cross
+// and the square, the worked shapes of every operation, the background setting and formats.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/morphology.h"
+#include "tests/engine/engine_test_util.h"
+
+namespace {
+
+using namespace enginetest;
+
+void Picture(CImgBuff& img, const std::vector<std::string>& rows, int32_t format = 1,
+             int32_t white = 0) {
+  ASSERT_EQ(1, img.Allocate(int32_t(rows[0].size()), int32_t(rows.size()), format));
+  for (size_t y = 0; y < rows.size(); ++y)
+    for (size_t x = 0; x < rows[y].size(); ++x) {
+      const bool obj = rows[y][x] == '#';
+      img.SetGray8(int32_t(x), int32_t(y), uint8_t(obj != (white != 0) ? 255 : 0));
+    }
+}
+
+std::vector<std::string> Rows(const CImgBuff& img, int32_t white = 0) {
+  std::vector<std::string> out;
+  for (int32_t y = 0; y < img.Height(); ++y) {
+    std::string s;
+    for (int32_t x = 0; x < img.Width(); ++x) {
+      uint8_t v;
+      img.GetGray8(x, y, &v);
+      s += (v == (white ? 0 : 255)) ? '#' : (v == (white ? 255 : 0)) ? '.' : '?';
+    }
+    out.push_back(s);
+  }
+  return out;
+}
+
+// Direct reference: inside the rectangle, object when the pixel (erode: and every neighbour;
+// dilate: or any neighbour) is an object; outside the rectangle counts as background.
+std::vector<uint8_t> ReferenceMorph(const std::vector<uint8_t>& on, int w, int h, RoiRect r,
+                                    int conn, bool erode) {
+  std::vector<uint8_t> out = on;
+  auto at = [&](int x, int y) -> int {
+    if (x < r.x0 || x > r.x1 || y < r.y0 || y > r.y1) return 0;
+    return on[y * w + x];
+  };
+  for (int y = r.y0; y <= r.y1; ++y)
+    for (int x = r.x0; x <= r.x1; ++x) {
+      int all = at(x, y), any = at(x, y);
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+          if ((!dx && !dy) || (conn == 4 && dx && dy)) continue;
+          all &= at(x + dx, y + dy);
+          any |= at(x + dx, y + dy);
+        }
+      out[y * w + x] = uint8_t(erode ? all : any);
+    }
+  (void)h;
+  return out;
+}
+
+TEST(Morphology, ErodeAndDilateMatchTheDirectReference) {
+  for (int k = 0; k < 24; ++k) {
+    const int w = 37 + k * 11, h = 23 + k * 3;  // widths across word boundaries
+    const int conn = k % 2 ? 8 : 4;
+    const int32_t white = (k / 2) % 2;
+    std::mt19937 rng(300 + k);
+    std::vector<uint8_t> on(size_t(w) * h);
+    for (auto& b : on) b = int(rng() % 100) < 35 + (k % 4) * 12;
+    const RoiRect rects[3] = {{0, 0, w - 1, h - 1}, {3, 2, w - 5, h - 2}, {w - 33, 1, w - 1, h / 2}};
+    for (const RoiRect& r : rects) {
+      for (bool erode : {true, false}) {
+        CImgBuff img;
+        ASSERT_EQ(1, img.Allocate(w, h, 1));
+        for (int i = 0; i < w * h; ++i)
+          static_cast<uint8_t*>(img.Pixels())[i] = uint8_t(on[i] != white ? 255 : 0);
+        if (erode) {
+          BitMask* m = ImageRegionToBitMask(&img, white, r.x0, r.y0, r.x1, r.y1);
+          ASSERT_NE(nullptr, m);
+          ErodeStep(m, &img, conn, white, r.x0, r.y0, r.x1, r.y1);
+          BitMaskDestroy(m);
+        } else {
+          ASSERT_EQ(1, DilateStep(&img, conn, white, &r));
+        }
+        const std::vector<uint8_t> ref = ReferenceMorph(on, w, h, r, conn, erode);
+        for (int i = 0; i < w * h; ++i) {
+          const uint8_t v = static_cast<uint8_t*>(img.Pixels())[i];
+          ASSERT_EQ(ref[i] != white ? 255 : 0, v)
+              << "case " << k << (erode ? " erode" : " dilate") << " at " << i % w << "," << i / w;
+        }
+      }
+    }
+  }
+}
+
+struct ShapeCase {
+  const char* name;
+  int op;  // 0 erode, 1 dilate, 2 fill holes, 3 outline, 4 thin, 5 exclusive dilation
+  int conn;
+  std::vector<std::string> in, out;
+};
+
+int32_t RunOp(int op, CImgBuff* img, int conn, int32_t white) {
+  const int32_t w = img->Width(), h = img->Height();
+  switch (op) {
+    case 0: {
+      BitMask* m = ImageRegionToBitMask(img, white, 0, 0, w - 1, h - 1);
+      ErodeStep(m, img, conn, white, 0, 0, w - 1, h - 1);
+      BitMaskDestroy(m);
+      return 1;
+    }
+    case 1: return DilateStep(img, conn, white, nullptr);
+    case 2: return FillHoles(img, conn, white, nullptr);
+    case 3: return ExtractOutline(img, conn, white, nullptr);
+    case 4: return Thin(img, conn, white, nullptr);
+    default: return DilateExclusive(img, conn, white, 0, 0, w - 1, h - 1);
+  }
+}
+
+TEST(Morphology, WorkedShapes) {
+  const ShapeCase cases[] = {
+      {"erode square conn 8", 0, 8, {".....", ".###.", ".###.", ".###.", "....."},
+       {".....", ".....", "..#..", ".....", "....."}},
+      {"erode square conn 4", 0, 4, {".....", ".###.", ".###.", ".###.", "....."},
+       {".....", ".....", "..#..", ".....", "....."}},
+      {"erode at the edge", 0, 8, {"###..", "###..", "###.."}, {".....", ".#...", "....."}},
+      {"dilate pixel conn 8", 1, 8, {".....", ".....", "..#..", ".....", "....."},
+       {".....", ".###.", ".###.", ".###.", "....."}},
+      {"dilate pixel conn 4", 1, 4, {".....", ".....", "..#..", ".....", "....."},
+       {".....", "..#..", ".###.", "..#..", "....."}},
+      {"diagonal ring conn 8 is filled", 2, 8, {"..#..", ".#.#.", "#...#", ".#.#.", "..#.."},
+       {"..#..", ".###.", "#####", ".###.", "..#.."}},
+      {"diagonal ring conn 4 leaks", 2, 4, {"..#..", ".#.#.", "#...#", ".#.#.", "..#.."},
+       {"..#..", ".#.#.", "#...#", ".#.#.", "..#.."}},
+      {"outline of a square", 3, 8,
+       {".......", ".#####.", ".#####.", ".#####.", ".#####.", ".#####.", "......."},
+       {".......", ".#####.", ".#...#.", ".#...#.", ".#...#.", ".#####.", "......."}},
+      {"thin a bar conn 8", 4, 8, {"............", ".##########.", ".##########.", ".##########.", "............"},
+       {"............", "............", ".##########.", "............", "............"}},
+      {"thin a bar conn 4", 4, 4, {"............", ".##########.", ".##########.", ".##########.", "............"},
+       {"............", "............", ".##########.", "............", "............"}},
+      {"thin a square", 4, 8, {".......", ".#####.", ".#####.", ".#####.", ".#####.", ".#####.", "......."},
+       {".......", ".......", ".......", "..###..", ".......", ".......", "......."}},
+      {"exclusive dilation keeps the gap", 5, 8, {".......", ".......", "..#.#..", ".......", "......."},
+       {".......", ".##.##.", ".##.##.", ".##.##.", "......."}},
+      {"exclusive dilation conn 4", 5, 4, {".......", ".......", ".#...#.", ".......", "......."},
+       {".......", ".#...#.", "###.###", ".#...#.", "......."}},
+  };
+  for (const ShapeCase& c : cases) {
+    for (int32_t white : {0, 1}) {
+      SCOPED_TRACE(std::string(c.name) + (white ? " white" : " black"));
+      CImgBuff img;
+      Picture(img, c.in, 1, white);
+      ASSERT_EQ(1, RunOp(c.op, &img, c.conn, white));
+      EXPECT_EQ(c.out, Rows(img, white));
+    }
+  }
+}
+
+TEST(Morphology, WhiskersFiveAgainstSix) {
+  // A line with a spur of 6 pixels (column 7) and one of 5 (column 14), and a free segment
+  // of 3 pixels.  The line's own ends run 7 and 9 pixels to the junctions: kept.
+  std::vector<std::string> in(14, std::string(24, '.'));
+  for (int y = 1; y <= 6; ++y) in[y][7] = '#';
+  for (int y = 2; y <= 6; ++y) in[y][14] = '#';
+  in[7] = std::string(24, '#');
+  in[11] = ".....###................";
+  std::vector<std::string> out = in;
+  for (int y = 2; y <= 5; ++y) out[y][14] = '.';  // the 5-pixel spur loses its outer 4
+  for (int32_t white : {0, 1}) {
+    CImgBuff img;
+    Picture(img, in, 1, white);
+    ASSERT_EQ(1, ShaveWhiskers(&img, 5, 8, white, nullptr));
+    EXPECT_EQ(out, Rows(img, white)) << white;
+  }
+  // maxLength 0 and negative shave nothing.
+  for (int32_t len : {0, -3}) {
+    CImgBuff img;
+    Picture(img, in, 1, 0);
+    ASSERT_EQ(1, ShaveWhiskers(&img, len, 8, 0, nullptr));
+    EXPECT_EQ(in, Rows(img, 0));
+  }
+}
+
+TEST(Morphology, ColourAndSixteenBitPictures) {
+  // 16-bit gray with a white background: 65535 is background, objects are written as 0.
+  CImgBuff g16;
+  ASSERT_EQ(1, g16.Allocate(5, 5, 2));
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 5; ++x) g16.SetGray16(x, y, 65535);
+  g16.SetGray16(2, 2, 1234);
+  ASSERT_EQ(1, DilateStep(&g16, 4, 1, nullptr));
+  uint16_t v;
+  g16.GetGray16(2, 1, &v);
+  EXPECT_EQ(0, v);
+  g16.GetGray16(2, 2, &v);
+  EXPECT_EQ(1234, v);  // unchanged pixels keep their value
+  g16.GetGray16(1, 1, &v);
+  EXPECT_EQ(65535, v);
+  // Colour with a black background: (0, 0, 1) is an object; its outline keeps it as white.
+  CImgBuff rgb;
+  ASSERT_EQ(1, rgb.Allocate(3, 3, 4));
+  rgb.SetRGB8(1, 1, 0, 0, 1);
+  ASSERT_EQ(1, ExtractOutline(&rgb, 8, 0, nullptr));
+  uint8_t r, g, b;
+  rgb.GetRGB8(1, 1, &r, &g, &b);
+  EXPECT_EQ(255, r + 0);
+  EXPECT_EQ(255, b + 0);
+}
+
+// Every operation, typed rows against the accessor path on random pictures of every format.
+TEST(Morphology, TypedRowsMatchTheAccessorPath) {
+  for (int32_t f = 1; f <= 9; ++f) {
+    for (int op = 0; op <= 5; ++op) {
+      ExpectTypedMatchesReference(f, "op " + std::to_string(op), [op](CImgBuff* img, const RoiRect* roi) {
+        RoiRect r;
+        if (!GetRoi(&r, img, roi)) return int32_t(0);
+        switch (op) {
+          case 0: {
+            BitMask* m = ImageRegionToBitMask(img, 0, r.x0, r.y0, r.x1, r.y1);
+            ErodeStep(m, img, 8, 0, r.x0, r.y0, r.x1, r.y1);
+            BitMaskDestroy(m);
+            return int32_t(1);
+          }
+          case 1: return DilateStep(img, 8, 1, roi);
+          case 2: return FillHoles(img, 4, 0, roi);
+          case 3: return ExtractOutline(img, 4, 1, roi);
+          case 4: return Thin(img, 8, 0, roi);
+          default: return DilateExclusive(img, 8, 0, r.x0, r.y0, r.x1, r.y1);
+        }
+      });
+    }
+  }
+}
+
+TEST(Morphology, Refusals) {
+  CImgBuff img, orig;
+  FillRandom(img, 20, 10, 1, 4);
+  CopyPicture(orig, img);
+  const RoiRect outside{25, 0, 30, 5};
+  EXPECT_EQ(0, DilateStep(&img, 6, 0, nullptr));
+  EXPECT_EQ(0, FillHoles(&img, 0, 0, nullptr));
+  EXPECT_EQ(0, ExtractOutline(&img, 4, 0, &outside));
+  EXPECT_EQ(0, Thin(&img, 5, 0, nullptr));
+  EXPECT_EQ(0, ShaveWhiskers(&img, 5, 3, 0, nullptr));
+  EXPECT_EQ(0, DilateExclusive(&img, 8, 0, 0, 0, 20, 9));
+  EXPECT_EQ(0, DilateExclusive(&img, 5, 0, 0, 0, 19, 9));  // objects there: the first fill refuses
+  ErodeStep(nullptr, &img, 8, 0, 0, 0, 19, 9);
+  BitMask* small = BitMaskCreate(3, 3);
+  ErodeStep(small, &img, 8, 0, 0, 0, 19, 9);  // a mask of another size is ignored
+  BitMaskDestroy(small);
+  EXPECT_TRUE(SamePixels(img, orig));
+  CImgBuff empty;
+  const RoiRect any{0, 0, 3, 3};
+  EXPECT_EQ(0, FillHoles(&empty, 8, 0, &any));
+  EXPECT_EQ(0, ShaveWhiskers(&empty, 5, 8, 0, nullptr));
+  EXPECT_EQ(0, DilateStep(&empty, 8, 0, &any));
+}
+
+}  // namespace
