@@ -815,6 +815,16 @@ void PlatReleaseMouse() {
   XFlush(s.dpy);
 }
 
+int PlatFocusWindow(PlatWindow* w) {
+  if (!w) return 0;
+  LayerState& s = State();
+  if (!s.dpy || !w->xwin) return 1;
+  if (!w->mapped) return 0;
+  XSetInputFocus(s.dpy, w->xwin, RevertToParent, CurrentTime);
+  XFlush(s.dpy);
+  return 1;
+}
+
 int PlatSetImeSpot(PlatWindow* w, int32_t x, int32_t y) {
   if (!w || x < 0 || y < 0) return 0;
   if (!w->xic || !w->imePosition) return 1;

@@ -116,6 +116,8 @@ int PlatIsWindowMapped(PlatWindow* window);
 // released. When the grab is refused the window goes on without it (returns 0).
 int PlatCaptureMouse(PlatWindow* window);
 void PlatReleaseMouse();
+// Gives the keyboard focus to a shown window (popup menus hand it back to their owner).
+int PlatFocusWindow(PlatWindow* window);
 
 // OpenGL contexts: a legacy context on the window's double-buffered RGBA visual with
 // depth and stencil. MakeCurrent with a null context releases the calling thread's one.
