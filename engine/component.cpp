@@ -11,6 +11,14 @@
 #include "core/colour.h"
 #include "engine/pixel.h"
 
+// The R,G,B 8 kernels vectorise; wider vectors where the processor has them, chosen once at
+// load time.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define QV_COMPONENT_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QV_COMPONENT_CLONES
+#endif
+
 namespace {
 
 // ---- shared component math -----------------------------------------------------------------
@@ -32,6 +40,37 @@ inline void HueSat16(int32_t r, int32_t g, int32_t b, uint32_t* h, uint32_t* s) 
 inline uint32_t Max3(uint32_t a, uint32_t b, uint32_t c) {
   const uint32_t m = a > b ? a : b;
   return m > c ? m : c;
+}
+
+// The same of 8-bit channels without an integer division.  Widening by 257 scales the
+// difference, the range and the maximum alike, so the 16-bit quotients are (g - b) x 10922 / d
+// and d x 65534 / max of the 8-bit values.  Single-precision division gives them exactly: the
+// numerators are whole numbers below 2^24, and a quotient that is not whole lies at least
+// 1/255 from the next whole number, more than half a unit in the last place of any value
+// below 65536 (checked for every d and max up to 255).
+inline uint32_t Hue16OfRgb8(int32_t r, int32_t g, int32_t b) {
+  const int32_t mx = r > g ? (r > b ? r : b) : (g > b ? g : b);
+  const int32_t mn = r < g ? (r < b ? r : b) : (g < b ? g : b);
+  const int32_t d = mx - mn;
+  // Sector by the first channel equal to the maximum, R before G before B; red's negative
+  // quotients wrap at 65535.  d = 0 means a = 0, and dividing by 1 there gives the 0 required.
+  const int32_t isR = r == mx, isG = (g == mx) & !isR;
+  const int32_t a = isR ? g - b : isG ? b - r : r - g;
+  const int32_t base = isR ? (a < 0 ? 65535 : 0) : isG ? 21844 : 43688;
+  return uint32_t(base + int32_t(float(a * 10922) / float(d | int32_t(d == 0))));
+}
+inline uint32_t Sat16OfRgb8(int32_t r, int32_t g, int32_t b) {
+  const int32_t mx = r > g ? (r > b ? r : b) : (g > b ? g : b);
+  const int32_t mn = r < g ? (r < b ? r : b) : (g < b ? g : b);
+  const int32_t d = mx - mn;
+  return uint32_t(int32_t(float(d * 65534) / float(mx | int32_t(mx == 0))));  // max 0: d 0
+}
+
+// The accessors' luma (299 R + 587 G + 114 B + 500) / 1000 of 8-bit channels with 32-bit
+// products only: the sum is below 2^18, and dividing its eighth by 125 as x 33555 / 2^22 is
+// exact below 2^15.
+inline uint32_t LumaOfRgb8(uint32_t r, uint32_t g, uint32_t b) {
+  return (((299u * r + 587u * g + 114u * b + 500u) >> 3) * 33555u) >> 22;
 }
 
 // Modes 15..22 from X, Y, Z (white Y = 1): the packed 32-bit grey.
@@ -60,15 +99,67 @@ uint32_t PackCie(int32_t mode, double X, double Y, double Z) {
 
 // ---- typed kernels -------------------------------------------------------------------------
 
-// Modes 1..14 at any colorize, 15..22 without it; NB is also the depth class here.
+// Grey, hue and saturation of R,G,B 8 pixels as plain index loops over 32-bit indices, so
+// that they vectorise, the stores of all three channels included (the byte shuffles of
+// three-channel pixels need more than the baseline vector set: built for AVX2 as well).
+// The luma in 16-bit lanes: the eighth of 299 R + 587 G + 114 B + 500 is
+// 37 R + 73 G + 14 B + 62 plus the eighth of the remainder 3 R + 3 G + 2 B + 4 (below 2^15),
+// and its division by 125 is the high half of x 33555, shifted by 6 (checked for every
+// colour).
+QV_COMPONENT_CLONES void GreyRgb8(uint8_t* __restrict p, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    const uint16_t r = p[3 * i], g = p[3 * i + 1], b = p[3 * i + 2];
+    const uint16_t eighth = uint16_t(37 * r + 73 * g + 14 * b + 62 +
+                                     (uint16_t(3 * r + 3 * g + 2 * b + 4) >> 3));
+    const uint8_t v = uint8_t(uint16_t((uint32_t(eighth) * 33555u) >> 16) >> 6);
+    p[3 * i] = p[3 * i + 1] = p[3 * i + 2] = v;
+  }
+}
+// SetGray16 of an 8-bit picture keeps the high byte.
+QV_COMPONENT_CLONES void HueGreyRgb8(uint8_t* __restrict p, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    const uint8_t v = uint8_t(Hue16OfRgb8(p[3 * i], p[3 * i + 1], p[3 * i + 2]) >> 8);
+    p[3 * i] = p[3 * i + 1] = p[3 * i + 2] = v;
+  }
+}
+QV_COMPONENT_CLONES void SatGreyRgb8(uint8_t* __restrict p, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    const uint8_t v = uint8_t(Sat16OfRgb8(p[3 * i], p[3 * i + 1], p[3 * i + 2]) >> 8);
+    p[3 * i] = p[3 * i + 1] = p[3 * i + 2] = v;
+  }
+}
+
+// 0 for a mode and colour option these loops don't serve.
+inline int32_t ComponentRowRgb8Loops(uint8_t* p, int64_t n, int32_t mode, int32_t colorize) {
+  void (*loop)(uint8_t*, int32_t) = nullptr;
+  if (mode == 1) loop = GreyRgb8;
+  else if (mode == 5 && !colorize) loop = HueGreyRgb8;
+  else if (mode == 6 && !colorize) loop = SatGreyRgb8;
+  if (!loop) return 0;
+  constexpr int64_t Block = 4096;  // keeps 3 x index inside 32 bits on any row
+  for (int64_t i = 0; i < n; i += Block) loop(p + 3 * i, int32_t(n - i < Block ? n - i : Block));
+  return 1;
+}
+
+#if defined(__GNUC__)
+#define QV_COMPONENT_INLINE inline __attribute__((always_inline))
+#else
+#define QV_COMPONENT_INLINE inline
+#endif
+
+// Modes 1..14 at any colorize, 15..22 without it; NB is also the depth class here.  Inlined
+// into its callers so that the R,G,B 8 wrapper compiles it for wider vectors too.
 template <int NB, int CH>
-void ComponentRowTyped(SampleType<NB>* p, int64_t n, int32_t mode, int32_t colorize) {
+QV_COMPONENT_INLINE void ComponentRowTyped(SampleType<NB>* p, int64_t n, int32_t mode, int32_t colorize) {
   typedef SampleType<NB> T;
   constexpr uint32_t F = NB == 32 ? 0xFFFFFFFFu : (1u << NB) - 1u;
   auto each = [&](auto fn) {
     T* q = p;
     for (int64_t i = 0; i < n; ++i, q += CH) fn(q);
   };
+  if constexpr (NB == 8 && CH == 3) {
+    if (ComponentRowRgb8Loops(p, n, mode, colorize)) return;
+  }
   switch (mode) {
     case 1:
       each([](T* q) { StoreGray<NB, CH, NB>(q, GrayAt<NB, CH, NB>(q)); });
@@ -109,7 +200,10 @@ void ComponentRowTyped(SampleType<NB>* p, int64_t n, int32_t mode, int32_t color
       } else {
         each([&](T* q) {
           uint32_t h = 0, s = 0;
-          if constexpr (CH == 3) {
+          if constexpr (NB == 8 && CH == 3) {
+            h = Hue16OfRgb8(q[0], q[1], q[2]);
+            s = Sat16OfRgb8(q[0], q[1], q[2]);
+          } else if constexpr (CH == 3) {
             uint32_t r, g, b;
             RgbAt<NB, CH, 16>(q, &r, &g, &b);
             HueSat16(int32_t(r), int32_t(g), int32_t(b), &h, &s);
@@ -187,6 +281,12 @@ void ComponentRowTyped(SampleType<NB>* p, int64_t n, int32_t mode, int32_t color
       });
       return;
   }
+}
+
+// R,G,B 8 is the common picture: its kernel is also built for wider vectors.
+QV_COMPONENT_CLONES void ComponentRowRgb8(uint8_t* p, int64_t n, int32_t mode,
+                                          int32_t colorize) {
+  ComponentRowTyped<8, 3>(p, n, mode, colorize);
 }
 
 // ---- accessor path -------------------------------------------------------------------------
@@ -365,12 +465,55 @@ void ComponentRows(void* ctx, uint64_t first, uint64_t count) {
   const ClassIo io{rec, FormatClassBits(rec->format)};
   for (int32_t y = yb; y < ye; ++y) {
     const int32_t done = typed && DispatchTyped(rec->format, [&]<int NB, int CH>() {
-      ComponentRowTyped<NB, CH>(RowPtr<SampleType<NB>>(rec, r.x0, y), RoiWidth(r), job.mode,
-                                job.colorize);
+      if constexpr (NB == 8 && CH == 3)
+        ComponentRowRgb8(RowPtr<uint8_t>(rec, r.x0, y), RoiWidth(r), job.mode, job.colorize);
+      else
+        ComponentRowTyped<NB, CH>(RowPtr<SampleType<NB>>(rec, r.x0, y), RoiWidth(r), job.mode,
+                                  job.colorize);
     });
     if (done) continue;
     for (int32_t x = r.x0; x <= r.x1; ++x) ComponentPixelAccessor(io, x, y, job.mode, job.colorize);
   }
+}
+
+// ---- bands ---------------------------------------------------------------------------------
+
+// Waking a worker costs from a few to some tens of microseconds, so rows go to the pool in
+// bands of at least minPixels pixels, at most one band per worker; a rectangle with less
+// than two bands' work runs on the calling thread.
+struct BandJob {
+  const ComponentJob* job;
+  int64_t rows, bands;
+};
+
+void ComponentBand(void* ctx, uint64_t first, uint64_t count) {
+  const BandJob& b = *static_cast<const BandJob*>(ctx);
+  const int64_t r0 = int64_t(first) * b.rows / b.bands;
+  const int64_t r1 = int64_t(first + count) * b.rows / b.bands;
+  if (r1 > r0) ComponentRows(const_cast<ComponentJob*>(b.job), uint64_t(r0), uint64_t(r1 - r0));
+}
+
+// Pixels a band needs, by what a pixel costs: the typed channel and ink modes stream memory
+// at well under a nanosecond a pixel, 8-bit hue and saturation take a few, the CIE modes,
+// the other hue kernels and the accessors tens to hundreds.
+int64_t MinBandPixels(int32_t format, int32_t mode, int32_t colorize) {
+  if (!IsTypedFormat(format) || !EngineTypedKernels() || mode >= 15) return 4 * 1024;
+  if (mode == 5 || mode == 6) return format == 4 && !colorize ? 64 * 1024 : 4 * 1024;
+  return 256 * 1024;
+}
+
+void RunComponentBands(const ComponentJob& job, const RoiRect& r) {
+  const int64_t rows = RoiHeight(r);
+  int64_t bands = RoiWidth(r) * rows /
+                  MinBandPixels(job.picture->record->format, job.mode, job.colorize);
+  if (bands > rows) bands = rows;
+  if (bands > int64_t(ActiveWorkerCount())) bands = int64_t(ActiveWorkerCount());
+  if (bands < 2) {
+    ComponentRows(const_cast<ComponentJob*>(&job), 0, uint64_t(rows));
+    return;
+  }
+  BandJob b{&job, rows, bands};
+  ParallelFor(ComponentBand, &b, uint64_t(bands));
 }
 
 }  // namespace
@@ -389,6 +532,6 @@ int32_t ExtractComponent(CImgBuff* img, int32_t mode, int32_t colorize, const Ro
   // An empty picture reaches here only with a rectangle: every setter would refuse it.
   if (!IsValidFormat(f) || !img->record->pixels) return 1;
   ComponentJob job{img, colorize, mode, r.x0, r.y0, r.x1, r.y1};
-  RunRows(ComponentRows, &job, r);
+  RunComponentBands(job, r);
   return 1;
 }
