@@ -12,7 +12,9 @@
 #include "engine/match.h"
 
 #include <atomic>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 #include "engine/pixel.h"
@@ -196,8 +198,13 @@ void SearchRows(void* ctx, uint64_t first, uint64_t count) {
     return;
   }
   const int32_t stretch = job.normalise && job.tpl->mode != CompareLab;
+  const CompareMode mode = job.tpl->mode;
   Best mine{0, 0, 0, 0};
   int32_t have = 0;
+  // Unstretched sums only grow pixel by pixel: a position whose running sum passes the
+  // piece's best sum can neither win nor tie, so it is left early.  Exact, not a heuristic.
+  int64_t bestU8 = INT64_MAX;
+  double bestLab = HUGE_VAL;
   for (uint64_t r = first; r < first + count; ++r) {
     const int32_t y = job.y0 + int32_t(r);
     const double dy = double(y) - double(job.cy);
@@ -208,13 +215,26 @@ void SearchRows(void* ctx, uint64_t first, uint64_t count) {
         stop = 1;
         break;
       }
-      const double s = ScorePlanes(*job.img, x - job.px0, y - job.py0, *job.tpl, stretch, &scratch);
+      double s;
+      int64_t sumU8 = 0;
+      double sumLab = 0;
+      if (stretch) {
+        s = ScorePlanes(*job.img, x - job.px0, y - job.py0, *job.tpl, 1, &scratch);
+      } else if (mode == CompareLab) {
+        if (!BoundedSumLab(*job.img, x - job.px0, y - job.py0, *job.tpl, bestLab, &sumLab)) continue;
+        s = ScoreFromSum(mode, sumLab, job.tpl->w, job.tpl->h);
+      } else {
+        if (!BoundedSumU8(*job.img, x - job.px0, y - job.py0, *job.tpl, bestU8, &sumU8)) continue;
+        s = ScoreFromSum(mode, double(sumU8), job.tpl->w, job.tpl->h);
+      }
       if (s < 0) continue;
       const double dx = double(x) - double(job.cx);
       const Best b{s, dx * dx + dy * dy, x, y};
       if (!have || Better(b, mine)) {
         mine = b;
         have = 1;
+        bestU8 = sumU8;
+        bestLab = sumLab;
       }
     }
     if (stop) break;

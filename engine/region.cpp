@@ -56,8 +56,14 @@ double RegionDissimilarityAt(CImgBuff* image, CImgBuff* templ, double x, double 
   const int32_t ix = int32_t(x), iy = int32_t(y);
   const int64_t x1 = int64_t(ix) + templ->Width(), y1 = int64_t(iy) + templ->Height();
   if (x1 >= image->Width() || y1 >= image->Height()) return -1.0;
+  // The enlarged region is copied row by row here rather than cropped: it is small, and the
+  // refinement asks for dozens of them, each not worth a hand-over to the worker pool.
   CImgBuff moved;
-  if (!image->Crop(moved, ix, iy, int32_t(x1), int32_t(y1))) return -1.0;
+  const int32_t cw = int32_t(x1) - ix + 1, ch = int32_t(y1) - iy + 1;
+  if (!moved.Allocate(cw, ch, image->Format())) return -1.0;
+  const size_t rowBytes = size_t(cw) * size_t(ImgBytesPerPixel[image->Format()]);
+  for (int32_t j = 0; j < ch; ++j)
+    std::memcpy(RowPtr<uint8_t>(moved.record, 0, j), RowPtr<uint8_t>(image->record, ix, iy + j), rowBytes);
   const double fx = x - ix, fy = y - iy;
   if ((fx != 0 || fy != 0) && !ShiftImage(&moved, -fx, -fy, 0)) return -1.0;
   return RegionDissimilarity(&moved, templ, 0, 0, normalise, colourMode);

@@ -244,6 +244,47 @@ double SumLabDiff(const double* a, int64_t aStride, const double* b, int64_t bSt
   return sum;
 }
 
+// ---- bounded sums --------------------------------------------------------------------------
+
+int32_t BoundedSumU8(const ComparePlane& img, int32_t px, int32_t py, const ComparePlane& tmpl, int64_t limit,
+                     int64_t* out) {
+  const int32_t rowBytes = tmpl.w * tmpl.Channels();
+  const uint8_t* a = img.U8(px, py);
+  const uint8_t* b = tmpl.u8.Data();
+  int64_t sum = 0;
+  // Four rows at a time between the tests keeps the test off the critical path.
+  for (int32_t j = 0; j < tmpl.h; j += 4) {
+    const int32_t rows = tmpl.h - j < 4 ? tmpl.h - j : 4;
+    sum += SumAbsDiffU8(a + j * img.stride, img.stride, b + j * tmpl.stride, tmpl.stride, rowBytes, rows);
+    if (sum > limit) return 0;
+  }
+  *out = sum;
+  return 1;
+}
+
+int32_t BoundedSumLab(const ComparePlane& img, int32_t px, int32_t py, const ComparePlane& tmpl, double limit,
+                      double* out) {
+  double sum = 0.0;
+  for (int32_t j = 0; j < tmpl.h; ++j) {
+    const double* p = img.Lab(px, py + j);
+    const double* q = tmpl.lab.Data() + j * tmpl.stride;
+    for (int32_t i = 0; i < tmpl.w; ++i, p += 3, q += 3) {
+      sum += std::fabs(p[0] - q[0]) + std::fabs(p[1] - q[1]) * 100.0 / 255.0 * 0.25 +
+             std::fabs(p[2] - q[2]) * 100.0 / 255.0 * 0.25;
+    }
+    if (sum > limit) return 0;  // every term is >= 0, so the sum only grows
+  }
+  *out = sum;
+  return 1;
+}
+
+double ScoreFromSum(CompareMode mode, double sum, int32_t w, int32_t h) {
+  const double n = double(w) * double(h);
+  if (mode == CompareLab) return sum / 3.0 * 255.0 / n / 255.0 * 100.0;
+  if (mode == CompareRgb) return sum / 3.0 / n / 255.0 * 100.0;
+  return sum / n / 255.0 * 100.0;
+}
+
 // ---- score ---------------------------------------------------------------------------------
 
 double ScorePlanes(const ComparePlane& img, int32_t px, int32_t py, const ComparePlane& tmpl,

@@ -94,6 +94,17 @@ struct NormaliseScratch {
 double ScorePlanes(const ComparePlane& img, int32_t px, int32_t py, const ComparePlane& tmpl,
                    int32_t normalise, NormaliseScratch* scratch);
 
+// Sums of a template plane against a position of an image plane, without the stretch, that
+// give up as soon as the running sum exceeds limit (the position can then neither win nor
+// tie); *out is the full sum when the result is 1.  Gray and RGB sums are integers, the
+// L*a*b* sum a double taken in the same order as SumLabDiff.
+int32_t BoundedSumU8(const ComparePlane& img, int32_t px, int32_t py, const ComparePlane& tmpl, int64_t limit,
+                     int64_t* out);
+int32_t BoundedSumLab(const ComparePlane& img, int32_t px, int32_t py, const ComparePlane& tmpl, double limit,
+                      double* out);
+// The score of an unstretched sum.
+double ScoreFromSum(CompareMode mode, double sum, int32_t w, int32_t h);
+
 // The kernels, exposed for their tests.
 int64_t SumAbsDiffU8(const uint8_t* a, int64_t aStride, const uint8_t* b, int64_t bStride,
                      int32_t rowBytes, int32_t rows);
