@@ -2,6 +2,8 @@
 // kernels against the accessor path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/component.h"
 #include "tests/engine/engine_test_util.h"
 
@@ -152,6 +154,77 @@ TEST(ExtractComponent, TypedKernelsMatchAccessors) {
                    std::to_string(colorize),
             [&](CImgBuff* p, const RoiRect* r) { return ExtractComponent(p, mode, colorize, r); },
             41, 23);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace enginetest;
+
+TEST(ExtractComponent, EightBitGreyOfEveryColour) {
+  // All 2^24 colours: pixel (x, y) of a 4096 x 4096 picture is (y >> 4, x >> 4, (y & 15) x
+  // 16 + (x & 15)).
+  CImgBuff img;
+  ASSERT_EQ(1, img.Allocate(4096, 4096, 4));
+  uint8_t* p = static_cast<uint8_t*>(img.Pixels());
+  for (int32_t y = 0; y < 4096; ++y)
+    for (int32_t x = 0; x < 4096; ++x, p += 3) {
+      p[0] = uint8_t(y >> 4);
+      p[1] = uint8_t(x >> 4);
+      p[2] = uint8_t((y & 15) * 16 + (x & 15));
+    }
+  ASSERT_EQ(1, ExtractComponent(&img, 1, 0, nullptr));
+  const uint8_t* q = static_cast<const uint8_t*>(img.Pixels());
+  int64_t wrong = 0;
+  for (int32_t y = 0; y < 4096; ++y)
+    for (int32_t x = 0; x < 4096; ++x, q += 3) {
+      const uint32_t r = uint32_t(y >> 4), g = uint32_t(x >> 4);
+      const uint32_t b = uint32_t((y & 15) * 16 + (x & 15));
+      const uint32_t grey = (299 * r + 587 * g + 114 * b + 500) / 1000;
+      if (q[0] != grey || q[1] != grey || q[2] != grey) ++wrong;
+    }
+  EXPECT_EQ(0, wrong);
+}
+
+// Red-maximum pixels with every range d and every g - b from -d to d (rows 0..255), and
+// every maximum with every range up to it (rows 256..511): every pair the 8-bit hue and
+// saturation kernels divide.
+void FillEveryQuotient(CImgBuff& img) {
+  ASSERT_EQ(1, img.Allocate(512, 512, 4));
+  for (int32_t y = 0; y < 256; ++y)
+    for (int32_t x = 0; x < 512; ++x) {
+      const int32_t d = y, a = std::clamp(x - 255, -d, d), mn = 255 - d;
+      img.SetRGB8(x, y, 255, uint8_t(mn + (a > 0 ? a : 0)), uint8_t(mn + (a < 0 ? -a : 0)));
+      const int32_t mx = y, dd = std::min(x / 2, mx);
+      img.SetRGB8(x, y + 256, uint8_t(mx), uint8_t(mx - dd), uint8_t(mx - dd));
+    }
+}
+
+TEST(ExtractComponent, EightBitHueAndSaturationMatchAccessorsOnEveryQuotient) {
+  for (int32_t mode : {5, 6})
+    for (int32_t colorize = 0; colorize <= 1; ++colorize) {
+      CImgBuff typed, reference;
+      FillEveryQuotient(typed);
+      CopyPicture(reference, typed);
+      const RoiRect inner{2, 1, 510, 507};
+      SetEngineTypedKernels(1);
+      ASSERT_EQ(1, ExtractComponent(&typed, mode, colorize, &inner));
+      SetEngineTypedKernels(0);
+      ASSERT_EQ(1, ExtractComponent(&reference, mode, colorize, &inner));
+      SetEngineTypedKernels(1);
+      EXPECT_TRUE(SamePixels(typed, reference))
+          << mode << " " << colorize << ": " << FirstDifference(typed, reference);
+    }
+}
+
+TEST(ExtractComponent, LargePicturesSplitIntoBandsMatchAccessors) {
+  // Large enough that the entry hands bands of rows to several workers.
+  for (int32_t mode : {1, 5, 14})
+    ExpectTypedMatchesReference(
+        4, "ExtractComponent large mode " + std::to_string(mode),
+        [&](CImgBuff* p, const RoiRect* r) { return ExtractComponent(p, mode, 0, r); }, 1100,
+        1000);
 }
 
 }  // namespace

@@ -81,6 +81,30 @@ TEST(Invert, RefusalsLeaveThePictureUnchanged) {
   EXPECT_EQ(0, Invert(nullptr, nullptr));
 }
 
+TEST(Invert, LargePicturesSplitIntoBandsMatchAccessors) {
+  // Over 8 MB of 32-bit R,G,B: the typed kernels hand a few bands of rows to the workers,
+  // the accessor path more and smaller ones; both must cover every row once.
+  ExpectTypedMatchesReference(6, "Invert large", [](CImgBuff* p, const RoiRect* r) {
+    return Invert(p, r);
+  }, 1000, 733);
+  // A 9 MB gray picture against the complement computed here, with a rectangle whose rows
+  // don't divide evenly into bands.
+  CImgBuff img, orig;
+  FillRandom(img, 3001, 3000, 1, 31);
+  CopyPicture(orig, img);
+  const RoiRect r{1, 2, 2999, 2998};
+  ASSERT_EQ(1, Invert(&img, &r));
+  const uint8_t* p = static_cast<const uint8_t*>(img.Pixels());
+  const uint8_t* q = static_cast<const uint8_t*>(orig.Pixels());
+  int64_t wrong = 0;
+  for (int32_t y = 0; y < 3000; ++y)
+    for (int32_t x = 0; x < 3001; ++x, ++p, ++q) {
+      const bool inside = x >= r.x0 && x <= r.x1 && y >= r.y0 && y <= r.y1;
+      if (*p != (inside ? uint8_t(~*q) : *q)) ++wrong;
+    }
+  EXPECT_EQ(0, wrong);
+}
+
 TEST(Invert, TypedKernelsMatchAccessors) {
   for (int32_t f = 1; f <= 9; ++f)
     ExpectTypedMatchesReference(f, "Invert", [](CImgBuff* p, const RoiRect* r) {

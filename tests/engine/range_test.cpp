@@ -2,6 +2,7 @@
 // typed kernels against the accessor path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "engine/range.h"
@@ -185,6 +186,78 @@ TEST(Range, TypedKernelsMatchAccessors) {
     }
   }
   std::free(table);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace enginetest;
+
+// An R,G,B 8 picture of 512 x 512 with every pair the 8-bit HSV kernel divides: rows 0..255
+// hold red-maximum pixels with every difference d = row and every g - b from -d to d; rows
+// 256..511 every maximum (row - 256) with every range d up to it.  The other channel orders
+// follow from the same quotients; random pictures cover them.
+void FillEveryQuotient(CImgBuff& img) {
+  ASSERT_EQ(1, img.Allocate(512, 512, 4));
+  for (int32_t y = 0; y < 256; ++y)
+    for (int32_t x = 0; x < 512; ++x) {
+      const int32_t d = y, a = std::clamp(x - 255, -d, d), mn = 255 - d;
+      img.SetRGB8(x, y, 255, uint8_t(mn + (a > 0 ? a : 0)), uint8_t(mn + (a < 0 ? -a : 0)));
+      const int32_t mx = y, dd = std::min(x / 2, mx);
+      img.SetRGB8(x, y + 256, uint8_t(mx), uint8_t(mx - dd), uint8_t(mx - dd));
+    }
+}
+
+TEST(ExtractHsvRange, EightBitColourMatchesAccessorsOnEveryQuotient) {
+  // Window ends on whole quotients, where an inexact division would land on the wrong side:
+  // a / d = 1/2 of a sixth is 5461, 1/3 is 3640 (from 3640.67); d / max = 1/2 is 32767 and
+  // 2/3 is 43689 (from 43689.33).
+  struct Setting {
+    uint16_t hue, halfWidth, satMin, satMax, valMin, valMax;
+  };
+  const Setting settings[] = {
+      {5461 + 3000, 3000, 0, 65535, 0, 65535},        {65535 - 5461, 5461, 0, 65535, 0, 65535},
+      {3640, 0, 0, 65535, 0, 65535},                  {21844 + 3640, 1820, 0, 65535, 0, 65535},
+      {0, 32768, 32767, 43689, 0, 65535},             {0, 32768, 32768, 43688, 257, 65278},
+      {43688 - 3640, 3640, 1, 65534, 0, 65535},       {60000, 12000, 2000, 60000, 3000, 62000},
+  };
+  for (const Setting& s : settings) {
+    for (uint32_t reverse = 0; reverse <= 1; ++reverse) {
+      CImgBuff typed, reference;
+      FillEveryQuotient(typed);
+      CopyPicture(reference, typed);
+      const RoiRect inner{1, 3, 509, 508};  // bands that don't start on the picture's edge
+      SetEngineTypedKernels(1);
+      ASSERT_EQ(1, ExtractHsvRange(&typed, s.hue, s.halfWidth, s.satMin, s.satMax, s.valMin,
+                                   s.valMax, reverse, 1, 0, &inner));
+      SetEngineTypedKernels(0);
+      ASSERT_EQ(1, ExtractHsvRange(&reference, s.hue, s.halfWidth, s.satMin, s.satMax,
+                                   s.valMin, s.valMax, reverse, 1, 0, &inner));
+      SetEngineTypedKernels(1);
+      EXPECT_TRUE(SamePixels(typed, reference))
+          << s.hue << " " << s.halfWidth << " " << s.satMin << ": "
+          << FirstDifference(typed, reference);
+    }
+  }
+}
+
+TEST(Range, LargePicturesSplitIntoBandsMatchAccessors) {
+  // Large enough that the entries hand bands of rows to several workers.
+  for (int32_t f : {1, 4, 5}) {
+    ExpectTypedMatchesReference(
+        f, "ExtractHsvRange large",
+        [](CImgBuff* p, const RoiRect* r) {
+          return ExtractHsvRange(p, 50000, 9000, 1000, 64000, 2000, 63000, 0, 0, 1, r);
+        },
+        900, 733);
+    ExpectTypedMatchesReference(
+        f, "ExtractLevelRange large",
+        [](CImgBuff* p, const RoiRect* r) {
+          return ExtractLevelRange(p, 0x3000, 0xA0FF, 1, 1, 0, r);
+        },
+        900, 733);
+  }
 }
 
 }  // namespace
