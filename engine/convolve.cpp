@@ -136,6 +136,8 @@ struct ConvIntJob {
   int32_t wc, hc;  // copy size
 };
 
+#define QV_CONVOLVE_CLONES __attribute__((target_clones("avx2", "default")))
+
 // Sum types: Acc holds a window's sum, Prod one product.  Chosen per call from the sum of the
 // absolute weights times the format maximum, so no sum can overflow.
 template <class Acc> struct ProdOf { typedef int64_t type; };
@@ -153,7 +155,7 @@ inline uint32_t FinishSum(Acc s, int64_t d, uint32_t maxv) {
 // quotient is at most 65536 and a float reciprocal is off by at most one, which the
 // remainder test corrects.  Exact, and free of scalar divisions.
 template <class T>
-void FinishRowI32(const int32_t* acc, T* out, int64_t n, int64_t d, uint32_t maxv) {
+QV_CONVOLVE_CLONES void FinishRowI32(const int32_t* __restrict acc, T* __restrict out, int64_t n, int64_t d, uint32_t maxv) {
   if (d == 1) {
     for (int64_t k = 0; k < n; ++k) {
       const int32_t s = acc[k];
@@ -189,6 +191,14 @@ void FinishRow(const Acc* acc, T* out, int64_t n, int64_t d, uint32_t maxv) {
   }
 }
 
+// One kernel entry over the interior span.  restrict: the 8-bit source could otherwise alias
+// the sums and keep the loop scalar.
+template <class T, class Acc, class Prod>
+QV_CONVOLVE_CLONES void AccumulateSpan(Acc* __restrict acc, const T* __restrict s, Prod w,
+                                       int64_t n) {
+  for (int64_t k = 0; k < n; ++k) acc[k] += Acc(w * Prod(s[k]));
+}
+
 template <class T, class Acc>
 void ConvIntRowsT(const ConvIntJob& job, int32_t yb, int32_t ye) {
   typedef typename ProdOf<Acc>::type Prod;
@@ -211,7 +221,7 @@ void ConvIntRowsT(const ConvIntJob& job, int32_t yb, int32_t ye) {
         const KernelEntry& ke = job.entries[e];
         const T* s = FilterSrcRow<T>(fs, y + ke.j - r) + int64_t(ke.i) * ch;
         const Prod w = Prod(ke.w);
-        for (int64_t k = 0; k < span; ++k) acc[k] += Acc(w * Prod(s[k]));
+        AccumulateSpan<T, Acc, Prod>(acc, s, w, span);
       }
       const int64_t wsum = job.rowWeightPrefix[jhi + 1] - job.rowWeightPrefix[jlo];
       const int64_t d = job.autoDiv ? (wsum > 1 ? wsum : 1) : job.divisor;

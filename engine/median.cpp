@@ -82,8 +82,10 @@ const MedianNet& NetFor(int32_t size) {
 
 constexpr int32_t Lanes = 64;
 
+#define QV_MEDIAN_CLONES __attribute__((target_clones("avx2", "default")))
+
 template <class T>
-inline void RunNet(const MedianNet& net, T* v /* [n][Lanes] */) {
+QV_MEDIAN_CLONES void RunNet(const MedianNet& net, T* v /* [n][Lanes] */) {
   for (const NetOp& op : net.ops) {
     T* a = v + size_t(op.a) * Lanes;
     T* b = v + size_t(op.b) * Lanes;
@@ -143,12 +145,9 @@ inline T Max(T a, T b) { return a < b ? b : a; }
 // 3 x 3 with all three rows inside: column sorts over the row, then the middle of the three
 // column extremes and middles for the interior samples [ch, (wc - 1) x ch).
 template <class T>
-void Median3Row(const MedianJob& job, int32_t y, T* out, T* lo, T* mid, T* hi) {
-  const int32_t ch = job.fs->channels;
-  const int64_t n = int64_t(job.wc) * ch;
-  const T* a = FilterSrcRow<T>(*job.fs, y - 1);
-  const T* b = FilterSrcRow<T>(*job.fs, y);
-  const T* c = FilterSrcRow<T>(*job.fs, y + 1);
+QV_MEDIAN_CLONES void Median3Span(const T* __restrict a, const T* __restrict b,
+                                  const T* __restrict c, int64_t n, int32_t ch, T* __restrict out,
+                                  T* __restrict lo, T* __restrict mid, T* __restrict hi) {
   for (int64_t k = 0; k < n; ++k) {
     const T p = Min(a[k], b[k]), q = Max(a[k], b[k]);
     lo[k] = Min(p, c[k]);
@@ -163,6 +162,13 @@ void Median3Row(const MedianJob& job, int32_t y, T* out, T* lo, T* mid, T* hi) {
     const T m = Max(Min(m0, m1), Min(Max(m0, m1), m2));
     out[k] = Max(Min(l, m), Min(Max(l, m), h));
   }
+}
+
+template <class T>
+void Median3Row(const MedianJob& job, int32_t y, T* out, T* lo, T* mid, T* hi) {
+  const int32_t ch = job.fs->channels;
+  Median3Span<T>(FilterSrcRow<T>(*job.fs, y - 1), FilterSrcRow<T>(*job.fs, y),
+                 FilterSrcRow<T>(*job.fs, y + 1), int64_t(job.wc) * ch, ch, out, lo, mid, hi);
 }
 
 // A complete window of 5 x 5 to 9 x 9: the pruned network over chunks of Lanes samples.
