@@ -101,6 +101,29 @@ uint32_t PackCie(int32_t mode, double X, double Y, double Z) {
   }
 }
 
+// SrgbToXyz of 8-bit channels without its three powers a pixel: X, Y and Z are sums
+// coefficient x linearised channel, added R, G, B in that order, and a channel of 0
+// linearises to exactly 0, so SrgbToXyz of (c / 255, 0, 0) is the R product alone (the
+// zero terms add nothing).  Summing the stored products in the same order gives the same
+// doubles bit for bit.
+struct SrgbProducts8 {
+  double x[3][256], y[3][256], z[3][256];  // [channel R, G, B][8-bit value]
+};
+
+const SrgbProducts8& GetSrgbProducts8() {
+  static const SrgbProducts8* const table = [] {
+    static SrgbProducts8 t;
+    for (int32_t c = 0; c < 256; ++c) {
+      const double v = double(c) / 255.0;
+      SrgbToXyz(v, 0, 0, &t.x[0][c], &t.y[0][c], &t.z[0][c]);
+      SrgbToXyz(0, v, 0, &t.x[1][c], &t.y[1][c], &t.z[1][c]);
+      SrgbToXyz(0, 0, v, &t.x[2][c], &t.y[2][c], &t.z[2][c]);
+    }
+    return &t;
+  }();
+  return *table;
+}
+
 // ---- typed kernels -------------------------------------------------------------------------
 
 // Grey, hue and saturation of R,G,B 8 pixels as plain index loops over 32-bit indices, so
@@ -321,6 +344,19 @@ QV_COMPONENT_INLINE void ComponentRowTyped(SampleType<NB>* p, int64_t n, int32_t
       return;
     }
     default:  // 15..22, colorize off
+      if constexpr (NB == 8) {
+        const SrgbProducts8& t = GetSrgbProducts8();
+        each([&](T* q) {
+          uint32_t r, g, b;
+          RgbAt<NB, CH, 8>(q, &r, &g, &b);
+          // The sums in the order SrgbToXyz forms them.
+          const double X = t.x[0][r] + t.x[1][g] + t.x[2][b];
+          const double Y = t.y[0][r] + t.y[1][g] + t.y[2][b];
+          const double Z = t.z[0][r] + t.z[1][g] + t.z[2][b];
+          StoreGray<NB, CH, 32>(q, PackCie(mode, X, Y, Z));
+        });
+        return;
+      }
       each([&](T* q) {
         uint32_t r, g, b;
         RgbAt<NB, CH, NB>(q, &r, &g, &b);

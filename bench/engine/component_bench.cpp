@@ -1,5 +1,5 @@
 // Component extraction and the wavelength filter on 1920 x 1080 pictures; OpenCV cvtColor to
-// grey and to HSV beside them.
+// grey, to HSV and to L*a*b* beside them.
 #include "bench/engine/engine_bench_util.h"
 #include "engine/component.h"
 #include "engine/wave.h"
@@ -60,4 +60,11 @@ static void BM_CvCvtColorHsvRgb24(benchmark::State& state) {
   for (auto _ : state) cv::cvtColor(m, out, cv::COLOR_BGR2HSV);
 }
 ENGINE_BENCH(BM_CvCvtColorHsvRgb24);
+
+static void BM_CvCvtColorLabRgb24(benchmark::State& state) {
+  Workers(state, state.range(0));
+  cv::Mat m = RandomMat(CV_8UC3), out;
+  for (auto _ : state) cv::cvtColor(m, out, cv::COLOR_BGR2Lab);
+}
+ENGINE_BENCH(BM_CvCvtColorLabRgb24);
 #endif

@@ -28,6 +28,16 @@ static void BM_InvertRgb48(benchmark::State& state) {
 }
 ENGINE_BENCH(BM_InvertRgb48);
 
+// A VGA gray picture: too little work to be worth waking the pool, so all workers must cost
+// what one does.
+static void BM_InvertGray8Vga(benchmark::State& state) {
+  Workers(state, state.range(0));
+  CImgBuff img;
+  img.Allocate(640, 480, 1);
+  for (auto _ : state) benchmark::DoNotOptimize(Invert(&img, nullptr));
+}
+ENGINE_BENCH(BM_InvertGray8Vga);
+
 static void BM_InvertCmyk(benchmark::State& state) {  // accessor path
   Workers(state, state.range(0));
   CImgBuff img;
@@ -43,6 +53,13 @@ static void BM_CvBitwiseNotGray8(benchmark::State& state) {
   for (auto _ : state) cv::bitwise_not(m, m);
 }
 ENGINE_BENCH(BM_CvBitwiseNotGray8);
+
+static void BM_CvBitwiseNotGray8Vga(benchmark::State& state) {
+  Workers(state, state.range(0));
+  cv::Mat m(480, 640, CV_8UC1, cv::Scalar(7));
+  for (auto _ : state) cv::bitwise_not(m, m);
+}
+ENGINE_BENCH(BM_CvBitwiseNotGray8Vga);
 
 static void BM_CvBitwiseNotRgb24(benchmark::State& state) {
   Workers(state, state.range(0));

@@ -218,6 +218,32 @@ TEST(ExtractComponent, EightBitHueAndSaturationMatchAccessorsOnEveryQuotient) {
     }
 }
 
+TEST(ExtractComponent, EightBitCieModesMatchAccessorsForEveryChannelValue) {
+  // Every value of each channel alone, of all three together and mixed with the others.
+  CImgBuff img;
+  ASSERT_EQ(1, img.Allocate(256, 6, 4));
+  for (int32_t c = 0; c < 256; ++c) {
+    const uint8_t v = uint8_t(c), w = uint8_t(255 - c), h = uint8_t(c / 2);
+    img.SetRGB8(c, 0, v, 0, 0);
+    img.SetRGB8(c, 1, 0, v, 0);
+    img.SetRGB8(c, 2, 0, 0, v);
+    img.SetRGB8(c, 3, v, v, v);
+    img.SetRGB8(c, 4, v, w, h);
+    img.SetRGB8(c, 5, h, v, w);
+  }
+  for (int32_t mode = 15; mode <= 22; ++mode) {
+    CImgBuff typed, reference;
+    CopyPicture(typed, img);
+    CopyPicture(reference, img);
+    SetEngineTypedKernels(1);
+    ASSERT_EQ(1, ExtractComponent(&typed, mode, 0, nullptr));
+    SetEngineTypedKernels(0);
+    ASSERT_EQ(1, ExtractComponent(&reference, mode, 0, nullptr));
+    SetEngineTypedKernels(1);
+    EXPECT_TRUE(SamePixels(typed, reference)) << mode << ": " << FirstDifference(typed, reference);
+  }
+}
+
 TEST(ExtractComponent, LargePicturesSplitIntoBandsMatchAccessors) {
   // Large enough that the entry hands bands of rows to several workers.
   for (int32_t mode : {1, 5, 14})
