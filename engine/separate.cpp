@@ -9,15 +9,20 @@
 //    pixels beside those labelled by the previous sweep, and all decisions of a sweep are
 //    taken before any is applied, so the result is that of full synchronous sweeps.
 //  - Boundary cut (in place, raster order), notch refill (8-connectivity), painting.
-// Inside: plateaus and seeds - seed labels - growth - cut and refill - entry
+//  - Every work array is taken at the entry, before any step runs: running out of memory
+//    is a result (0, picture unchanged), never an exception.  The steps share four index
+//    planes and three byte planes between them.
+// Inside: work planes - levels - plateaus and seeds - seed labels - growth - cut and refill -
+//         painting - entry
 #include "engine/separate.h"
 
-#include <cstdlib>
+#include <algorithm>
+#include <atomic>
 #include <cstring>
-#include <vector>
 
 #include "engine/convolve.h"
 #include "engine/pixel.h"
+#include "engine/scratch.h"
 
 namespace {
 
@@ -29,7 +34,41 @@ struct Plane {
   int64_t n;
 };
 
-int32_t Find(std::vector<int32_t>& parent, int32_t i) {
+// ---- work planes ---------------------------------------------------------------------------
+
+std::atomic<int32_t> failCountdown{0};  // test hook: the n-th plane taken from now on fails
+
+template <class T>
+int32_t TakePlane(ScratchArray<T>& a, int64_t n) {
+  const int32_t c = failCountdown.load();
+  if (c > 0) {
+    failCountdown.store(c - 1);
+    if (c == 1) return 0;
+  }
+  if (!a.Reserve(size_t(n))) return 0;
+  a.Resize(size_t(n));
+  return 1;
+}
+
+// The planes of one call, each w x h.  Which step uses which:
+//   idx[0]  distance (levels) - parent (seeds, labels) - pixels by level (growth)
+//   idx[1]  plateau root (seeds) - sweep stamp (growth)
+//   idx[2]  Euler number x 4 (seeds) - candidates (growth)
+//   idx[3]  next candidates (growth)
+//   flag    higher ground (seeds) - label of a root (labels) - grown label (growth)
+//   seed    seed pixels (seeds, labels) - snapshot (notch refill)
+//   label   labels (labels to painting)
+struct Work {
+  ScratchArray<int32_t> idx[4];
+  ScratchArray<uint8_t> flag, seed, label;
+  int32_t Take(int64_t n) {
+    for (ScratchArray<int32_t>& a : idx)
+      if (!TakePlane(a, n)) return 0;
+    return TakePlane(flag, n) && TakePlane(seed, n) && TakePlane(label, n);
+  }
+};
+
+int32_t Find(int32_t* parent, int32_t i) {
   while (parent[i] != i) {
     parent[i] = parent[parent[i]];
     i = parent[i];
@@ -37,7 +76,7 @@ int32_t Find(std::vector<int32_t>& parent, int32_t i) {
   return i;
 }
 
-void Unite(std::vector<int32_t>& parent, int32_t a, int32_t b) {
+void Unite(int32_t* parent, int32_t a, int32_t b) {
   a = Find(parent, a);
   b = Find(parent, b);
   if (a == b) return;
@@ -48,32 +87,32 @@ void Unite(std::vector<int32_t>& parent, int32_t a, int32_t b) {
 // ---- levels --------------------------------------------------------------------------------
 
 // Chessboard distance to the nearest 0 pixel or to the outside of the plane, capped at 255.
-void ChessboardLevels(uint8_t* lv, const Plane& p) {
+// d: a plane of scratch.
+void ChessboardLevels(uint8_t* lv, const Plane& p, int32_t* d) {
   const int32_t w = p.w, h = p.h;
-  std::vector<uint16_t> d(size_t(p.n));
   for (int64_t i = 0; i < p.n; ++i) d[size_t(i)] = lv[i] ? 0xFFFF : 0;
   auto at = [&](int32_t x, int32_t y) -> uint32_t {
-    return (x < 0 || y < 0 || x >= w || y >= h) ? 0u : d[size_t(int64_t(y) * w + x)];
+    return (x < 0 || y < 0 || x >= w || y >= h) ? 0u : uint32_t(d[size_t(int64_t(y) * w + x)]);
   };
   for (int32_t y = 0; y < h; ++y)
     for (int32_t x = 0; x < w; ++x) {
-      uint16_t& v = d[size_t(int64_t(y) * w + x)];
+      int32_t& v = d[size_t(int64_t(y) * w + x)];
       if (!v) continue;
       uint32_t m = at(x - 1, y - 1);
       m = std::min(m, at(x, y - 1));
       m = std::min(m, at(x + 1, y - 1));
       m = std::min(m, at(x - 1, y));
-      v = uint16_t(std::min<uint32_t>(v, m + 1));
+      v = int32_t(std::min<uint32_t>(uint32_t(v), m + 1));
     }
   for (int32_t y = h - 1; y >= 0; --y)
     for (int32_t x = w - 1; x >= 0; --x) {
-      uint16_t& v = d[size_t(int64_t(y) * w + x)];
+      int32_t& v = d[size_t(int64_t(y) * w + x)];
       if (!v) continue;
       uint32_t m = at(x + 1, y + 1);
       m = std::min(m, at(x, y + 1));
       m = std::min(m, at(x - 1, y + 1));
       m = std::min(m, at(x + 1, y));
-      v = uint16_t(std::min<uint32_t>(v, m + 1));
+      v = int32_t(std::min<uint32_t>(uint32_t(v), m + 1));
     }
   for (int64_t i = 0; i < p.n; ++i) lv[i] = uint8_t(d[size_t(i)] > 255 ? 255 : d[size_t(i)]);
 }
@@ -81,9 +120,9 @@ void ChessboardLevels(uint8_t* lv, const Plane& p) {
 // ---- plateaus and seeds --------------------------------------------------------------------
 
 // seed[i] = 1 at the pixels of the plateaus that are summits.
-void FindSeeds(const uint8_t* lv, const Plane& p, int32_t c1, uint8_t* seed) {
+void FindSeeds(const uint8_t* lv, const Plane& p, int32_t c1, Work& wk, uint8_t* seed) {
   const int32_t w = p.w, h = p.h;
-  std::vector<int32_t> parent(size_t(p.n));
+  int32_t* parent = wk.idx[0].Data();
   for (int64_t i = 0; i < p.n; ++i) parent[size_t(i)] = int32_t(i);
   for (int32_t y = 0; y < h; ++y)
     for (int32_t x = 0; x < w; ++x) {
@@ -97,12 +136,13 @@ void FindSeeds(const uint8_t* lv, const Plane& p, int32_t c1, uint8_t* seed) {
         if (x + 1 < w && lv[i - w + 1] == v) Unite(parent, int32_t(i), int32_t(i - w + 1));
       }
     }
-  std::vector<int32_t> root(size_t(p.n), -1);
-  for (int64_t i = 0; i < p.n; ++i)
-    if (lv[i]) root[size_t(i)] = Find(parent, int32_t(i));
+  int32_t* root = wk.idx[1].Data();
+  for (int64_t i = 0; i < p.n; ++i) root[i] = lv[i] ? Find(parent, int32_t(i)) : -1;
   // Euler number x 4 per plateau from the 2 x 2 quads, and the higher-ground flag.
-  std::vector<int32_t> euler4(size_t(p.n), 0);
-  std::vector<uint8_t> higher(size_t(p.n), 0);
+  int32_t* euler4 = wk.idx[2].Data();
+  uint8_t* higher = wk.flag.Data();
+  std::memset(euler4, 0, size_t(p.n) * sizeof(int32_t));
+  std::memset(higher, 0, size_t(p.n));
   const int32_t diag = c1 == 8 ? -2 : 2;
   auto rootAt = [&](int32_t x, int32_t y) -> int32_t {
     return (x < 0 || y < 0 || x >= w || y >= h) ? -1 : root[size_t(int64_t(y) * w + x)];
@@ -148,9 +188,9 @@ void FindSeeds(const uint8_t* lv, const Plane& p, int32_t c1, uint8_t* seed) {
 
 // 8-connected seed components numbered 1, 2, ..., 255, 1, ... in raster order of their first
 // pixel; label[] = 0 elsewhere.
-void LabelSeeds(const uint8_t* seed, const Plane& p, uint8_t* label) {
+void LabelSeeds(const uint8_t* seed, const Plane& p, Work& wk, uint8_t* label) {
   const int32_t w = p.w, h = p.h;
-  std::vector<int32_t> parent(size_t(p.n));
+  int32_t* parent = wk.idx[0].Data();
   for (int64_t i = 0; i < p.n; ++i) parent[size_t(i)] = int32_t(i);
   for (int32_t y = 0; y < h; ++y)
     for (int32_t x = 0; x < w; ++x) {
@@ -164,7 +204,8 @@ void LabelSeeds(const uint8_t* seed, const Plane& p, uint8_t* label) {
       }
     }
   // A root is the smallest index of its component, i.e. its first pixel in raster order.
-  std::vector<uint8_t> rootLabel(size_t(p.n), 0);
+  uint8_t* rootLabel = wk.flag.Data();
+  std::memset(rootLabel, 0, size_t(p.n));
   int32_t next = 1;
   for (int64_t i = 0; i < p.n; ++i) {
     if (!seed[i]) {
@@ -197,52 +238,62 @@ inline uint8_t AgreedLabel(const uint8_t* S, const Plane& p, int32_t conn, int32
   return found;
 }
 
-void GrowRegions(uint8_t* S, const uint8_t* lv, const Plane& p, int32_t maxLevel, int32_t conn) {
+void GrowRegions(uint8_t* S, const uint8_t* lv, const Plane& p, int32_t maxLevel, int32_t conn,
+                 Work& wk) {
   const int32_t w = p.w;
   // Pixels bucketed by level, in raster order.
-  std::vector<int64_t> start(257, 0);
+  int64_t start[257] = {};
   for (int64_t i = 0; i < p.n; ++i) ++start[size_t(lv[i]) + 1];
   for (int32_t l = 0; l < 256; ++l) start[size_t(l) + 1] += start[size_t(l)];
-  std::vector<int32_t> byLevel(size_t(p.n));
+  int32_t* byLevel = wk.idx[0].Data();
   {
-    std::vector<int64_t> at(start.begin(), start.end() - 1);
-    for (int64_t i = 0; i < p.n; ++i) byLevel[size_t(at[lv[i]]++)] = int32_t(i);
+    int64_t at[256];
+    std::memcpy(at, start, sizeof(at));
+    for (int64_t i = 0; i < p.n; ++i) byLevel[at[lv[i]]++] = int32_t(i);
   }
   const int32_t(*nb)[2] = conn == 8 ? kN8 : kN4;
-  std::vector<uint32_t> stamp(size_t(p.n), 0);  // sweep that last queued the pixel
+  uint32_t* stamp = reinterpret_cast<uint32_t*>(wk.idx[1].Data());  // sweep that last queued it
+  std::memset(stamp, 0, size_t(p.n) * sizeof(uint32_t));
   uint32_t sweep = 0;
-  std::vector<int32_t> cand, next;
-  std::vector<std::pair<int32_t, uint8_t>> grown;
+  // Candidates of a sweep; those that grow are packed to the front, their labels beside them.
+  int32_t* cand = wk.idx[2].Data();
+  int32_t* next = wk.idx[3].Data();
+  uint8_t* grownLabel = wk.flag.Data();
   const int32_t top = maxLevel == 0 ? 255 : maxLevel - 1;
   for (int32_t L = top; L >= 1; --L) {
-    cand.clear();
+    int64_t nc = 0;
     for (int64_t k = start[size_t(L)]; k < start[size_t(L) + 1]; ++k) {
-      const int32_t i = byLevel[size_t(k)];
-      if (!S[i]) cand.push_back(i);
+      const int32_t i = byLevel[k];
+      if (!S[i]) cand[nc++] = i;
     }
-    while (!cand.empty()) {
+    while (nc > 0) {
       ++sweep;
-      grown.clear();
-      for (int32_t i : cand) {
+      int64_t ng = 0;
+      for (int64_t c = 0; c < nc; ++c) {
+        const int32_t i = cand[c];
         const uint8_t l = AgreedLabel(S, p, conn, i % w, i / w);
-        if (l) grown.emplace_back(i, l);
+        if (!l) continue;
+        cand[ng] = i;
+        grownLabel[ng++] = l;
       }
-      if (grown.empty()) break;
-      for (auto [i, l] : grown) S[i] = l;
+      if (ng == 0) break;
+      for (int64_t g = 0; g < ng; ++g) S[cand[g]] = grownLabel[g];
       // Only pixels beside this sweep's growth can change in the next one.
-      next.clear();
-      for (auto [i, l] : grown) {
+      int64_t nn = 0;
+      for (int64_t g = 0; g < ng; ++g) {
+        const int32_t i = cand[g];
         const int32_t x = i % w, y = i / w;
         for (int32_t k = 0; k < conn; ++k) {
           const int32_t u = x + nb[k][0], t = y + nb[k][1];
           if (u < 0 || t < 0 || u >= w || t >= p.h) continue;
           const int32_t j = t * w + u;
-          if (lv[j] != L || S[j] || stamp[size_t(j)] == sweep) continue;
-          stamp[size_t(j)] = sweep;
-          next.push_back(j);
+          if (lv[j] != L || S[j] || stamp[j] == sweep) continue;
+          stamp[j] = sweep;
+          next[nn++] = j;
         }
       }
-      cand.swap(next);
+      std::swap(cand, next);
+      nc = nn;
     }
   }
 }
@@ -270,18 +321,20 @@ void CutBoundaries(uint8_t* S, const Plane& p, int32_t conn) {
 
 // An unlabelled pixel whose 4 neighbours show exactly three equal labels before any other
 // label gets that label; read from a snapshot.
-void RefillNotches(uint8_t* S, const Plane& p) {
-  std::vector<uint8_t> G(S, S + p.n);
+// snapshot: a byte plane of scratch.
+void RefillNotches(uint8_t* S, const Plane& p, uint8_t* snapshot) {
+  const uint8_t* G = snapshot;
+  std::memcpy(snapshot, S, size_t(p.n));
   for (int32_t y = 0; y < p.h; ++y)
     for (int32_t x = 0; x < p.w; ++x) {
       const int64_t i = int64_t(y) * p.w + x;
-      if (G[size_t(i)]) continue;
+      if (G[i]) continue;
       uint8_t cand = 0;
       int32_t count = 0;
       for (int32_t k = 0; k < 4; ++k) {
         const int32_t u = x + kN4[k][0], t = y + kN4[k][1];
         if (u < 0 || t < 0 || u >= p.w || t >= p.h) continue;
-        const uint8_t l = G[size_t(int64_t(t) * p.w + u)];
+        const uint8_t l = G[int64_t(t) * p.w + u];
         if (!l) continue;
         if (!cand) {
           cand = l;
@@ -326,6 +379,8 @@ void PaintRows(void* ctx, uint64_t first, uint64_t count) {
 
 // ---- entry ---------------------------------------------------------------------------------
 
+void FailSeparateAllocationForTesting(int32_t n) { failCountdown.store(n > 0 ? n : 0); }
+
 int32_t SeparateParticles(CImgBuff* img, int32_t grayMode, int32_t conn, int32_t valueFlag,
                           const RoiRect* roi) {
   if (!img || !img->record || !IsValidFormat(img->Format()) || !img->Pixels()) return 0;
@@ -341,11 +396,15 @@ int32_t SeparateParticles(CImgBuff* img, int32_t grayMode, int32_t conn, int32_t
   CImgBuff lvPic;
   if (!img->Crop(lvPic, r.x0, r.y0, r.x1, r.y1) || !lvPic.record->ConvertTo(1)) return 0;
   const Plane p{lvPic.Width(), lvPic.Height(), int64_t(lvPic.Width()) * lvPic.Height()};
+  // Pixels are indexed with 32 bits in the union-find and growth planes.
+  if (p.n > 0x7FFFFFFF) return 0;
+  Work wk;
+  if (!wk.Take(p.n)) return 0;
   uint8_t* lv = static_cast<uint8_t*>(lvPic.Pixels());
   int32_t maxLevel = 0;
   if (!grayMode) {
     for (int64_t i = 0; i < p.n; ++i) lv[i] = (valueFlag ? uint8_t(255 - lv[i]) : lv[i]) ? 1 : 0;
-    ChessboardLevels(lv, p);
+    ChessboardLevels(lv, p, wk.idx[0].Data());
     static const int32_t box[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
     if (!ConvolveInt(&lvPic, 3, box, 1, 1, nullptr)) return 0;
   }
@@ -353,14 +412,15 @@ int32_t SeparateParticles(CImgBuff* img, int32_t grayMode, int32_t conn, int32_t
   if (!grayMode && maxLevel == 0) return 0;
 
   const int32_t c1 = conn;
-  std::vector<uint8_t> seed(size_t(p.n)), label(size_t(p.n));
-  FindSeeds(lv, p, c1, seed.data());
-  LabelSeeds(seed.data(), p, label.data());
-  GrowRegions(label.data(), lv, p, maxLevel, conn);
-  CutBoundaries(label.data(), p, conn);
-  if (conn == 8) RefillNotches(label.data(), p);
+  uint8_t* seed = wk.seed.Data();
+  uint8_t* label = wk.label.Data();
+  FindSeeds(lv, p, c1, wk, seed);
+  LabelSeeds(seed, p, wk, label);
+  GrowRegions(label, lv, p, maxLevel, conn, wk);
+  CutBoundaries(label, p, conn);
+  if (conn == 8) RefillNotches(label, p, seed);
 
-  PaintJob job{img->record, r, label.data(), fill};
+  PaintJob job{img->record, r, label, fill};
   RunRows(PaintRows, &job, r);
   return 1;
 }

@@ -2,6 +2,7 @@
 // downhill from the summits of a height map meet.
 //
 //   SeparateParticles   the operation on a rectangle of a binary (or, in gray mode, any) picture
+//   FailSeparateAllocationForTesting   test hook: makes one of its work planes fail to allocate
 #pragma once
 #include <cstdint>
 
@@ -19,3 +20,7 @@
 // rectangle, no memory, or in binary mode a rectangle without object pixels.
 int32_t SeparateParticles(CImgBuff* img, int32_t grayMode, int32_t conn, int32_t valueFlag,
                           const RoiRect* roi);
+
+// Test hook: the n-th work plane SeparateParticles takes from now on fails as if memory ran
+// out (1 = the next one); 0 switches the hook off.  The picture crop is not counted.
+void FailSeparateAllocationForTesting(int32_t n);

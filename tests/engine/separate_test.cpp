@@ -328,6 +328,42 @@ TEST(SeparateParticles, Refusals) {
   EXPECT_EQ(0, SeparateParticles(nullptr, 0, 4, 0, nullptr));
 }
 
+// Running out of memory at any work plane is a refusal: 0 and the picture as it was; once
+// every plane can be had, the result is the normal one.
+TEST(SeparateParticles, NoMemoryLeavesThePictureUnchanged) {
+  for (int32_t gray : {0, 1}) {
+    // Two cones meeting in a saddle: their peaks are the summits in gray mode, their bases
+    // two overlapping discs in binary mode.
+    CImgBuff img;
+    ASSERT_EQ(1, img.Allocate(60, 40, 4));
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 60; ++x) {
+        const double a = 200 - 10 * std::hypot(x - 20, y - 20), b = 200 - 10 * std::hypot(x - 36, y - 20);
+        img.SetGray8(x, y, uint8_t(std::max(0.0, std::max(a, b))));
+      }
+    CImgBuff before, expected;
+    CopyPicture(before, img);
+    CopyPicture(expected, img);
+    ASSERT_EQ(1, SeparateParticles(&expected, gray, 8, 0, nullptr));
+    ASSERT_FALSE(SamePixels(expected, before));
+    int32_t n = 1;
+    for (;; ++n) {
+      ASSERT_LT(n, 100) << "the hook never lets the call through";
+      CImgBuff work;
+      CopyPicture(work, img);
+      FailSeparateAllocationForTesting(n);
+      const int32_t result = SeparateParticles(&work, gray, 8, 0, nullptr);
+      FailSeparateAllocationForTesting(0);
+      if (result) {
+        EXPECT_TRUE(SamePixels(work, expected)) << FirstDifference(work, expected);
+        break;
+      }
+      EXPECT_TRUE(SamePixels(work, before)) << "plane " << n << ": " << FirstDifference(work, before);
+    }
+    EXPECT_GT(n, 1) << "no plane was taken through the hook";
+  }
+}
+
 // Fields of random discs (a few hundred particles, so labels wrap past 255), thin lines and
 // holes, in every format; binary and gray mode; rectangles touching the edges.
 TEST(SeparateParticles, MatchesThePlainRules) {
