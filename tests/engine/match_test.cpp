@@ -132,7 +132,9 @@ TEST(MatchTemplate, PyramidEqualsRecursionOverWholeHalvedPictures) {
   for (const Case& c : cases) {
     CImgBuff img, tpl;
     Render(img, 131, 107, c.format == 8 ? 4 : c.format, 0, 0);
-    if (c.format == 8) ASSERT_EQ(1, img.record->ConvertTo(8));
+    if (c.format == 8) {
+      ASSERT_EQ(1, img.record->ConvertTo(8));
+    }
     ASSERT_EQ(1, img.Crop(tpl, 44, 37, 44 + c.tw - 1, 37 + c.th - 1));
     tpl.SetGray8(2, 3, 0);
     const Found got = Match(img, tpl, c.cx, c.cy, c.x0, c.y0, c.x1, c.y1, c.norm, c.cm, 1);

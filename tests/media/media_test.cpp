@@ -193,7 +193,9 @@ TEST(MediaWriters, CloseReportsAFileThatDidNotReachTheDisk) {
       std::vector<uint8_t> px(side * side * 3);
       for (size_t i = 0; i < px.size(); ++i) px[i] = uint8_t((i * 2654435761u) >> 13);
       const int wrote = MediaWriteFrame(f, 0, 0, px.data());
-      if (side == 400) EXPECT_EQ(0, wrote);
+      if (side == 400) {
+        EXPECT_EQ(0, wrote);
+      }
       EXPECT_EQ(0, MediaClose(f));
     }
     MediaInfo info{1, 1, 1, 3, 16, 16, 0};

@@ -223,7 +223,9 @@ TEST_F(EditTest, KeyTable) {
     EXPECT_EQ(box.m_caretColumn, c.caret) << c.start << " / " << c.keys;
     EXPECT_EQ(Sel(), c.sel) << c.start << " / " << c.keys;
     EXPECT_EQ(log.changed, c.changed) << c.start << " / " << c.keys;
-    if (!log.values.empty()) EXPECT_EQ(log.values.back(), std::wstring(box.GetText()));
+    if (!log.values.empty()) {
+      EXPECT_EQ(log.values.back(), std::wstring(box.GetText()));
+    }
   }
 }
 

@@ -49,7 +49,9 @@ TEST_F(EditX11, LongPasteFromTheClipboard) {
   EXPECT_EQ(box.m_length, int64_t(got.size()));
   EXPECT_EQ(box.m_textWidth, int32_t(TextColumns(got.c_str(), 0)));
   EXPECT_LE(box.m_caretColumn - box.m_scrollColumn + 1, box.VisibleColumns());
-  if (std::wstring(probe) == text.substr(0, 7)) EXPECT_TRUE(got == want);
+  if (std::wstring(probe) == text.substr(0, 7)) {
+    EXPECT_TRUE(got == want);
+  }
   // Drawing the long text, selected in part, stays inside the box.
   box.SetSelection(0, 3, 0, 40);
   dlg.Redraw();

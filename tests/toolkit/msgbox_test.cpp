@@ -128,7 +128,9 @@ TEST_F(MsgboxTest, ResultsByKindAndButton) {
     EXPECT_EQ(FgMessageBox(L"Question?", L"confirmation", c.kind, nullptr), c.result)
         << c.kind << " " << c.button;
     EXPECT_EQ(g_seen.label[0], c.first);
-    if (c.second) EXPECT_EQ(g_seen.label[1], c.second);
+    if (c.second) {
+      EXPECT_EQ(g_seen.label[1], c.second);
+    }
     // The minimum width: 80 for kind 1, 176 for every other kind, single button or not.
     EXPECT_EQ(g_seen.clientW, c.kind == 1 ? 112u : 208u) << c.kind;
   }
