@@ -7,6 +7,7 @@
 #include "engine/component.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "core/colour.h"
 #include "engine/pixel.h"
@@ -124,6 +125,82 @@ const SrgbProducts8& GetSrgbProducts8() {
   return *table;
 }
 
+// L* of 8-bit pictures without a cube root a pixel.  The byte stored is the top byte of
+// PackL32 of L* = 116 f(Y) - 16, which depends on Y alone and never falls as Y grows; so
+// it is the number of steps first[1..255] at or below Y, where first[k] is the smallest
+// double Y whose byte is k or more, found once by bisection over the doubles through the
+// image core's own functions (checked against the accessors for every 8-bit colour).
+// A pixel finds its step from the byte at the start of its slice of Y, 1/8192 wide: the
+// byte climbs at most about 2300 per unit of Y, so a slice holds at most one step (checked
+// when the table is made; where that failed a pixel would search all the steps).
+constexpr int32_t LightnessSlices = 8192;
+
+struct LightnessSteps8 {
+  double first[257];                     // first[0] = 0, first[256] = infinity
+  uint8_t atSlice[LightnessSlices + 2];  // the byte at Y = i / LightnessSlices
+  int32_t oneStepPerSlice;
+};
+
+uint32_t LightnessByte(double Y) {
+  double L = 0;
+  XyzToLab(0, Y, 0, &L, nullptr, nullptr);
+  return PackL32(L) >> 24;
+}
+
+// Without branches: on a real picture each comparison goes either way.
+inline uint32_t SearchLightnessSteps(const LightnessSteps8& t, double Y) {
+  uint32_t k = 0;
+  for (uint32_t step = 128; step >= 1; step >>= 1)
+    k += step & (0u - uint32_t(t.first[k + step] <= Y));
+  return k;
+}
+
+const LightnessSteps8& GetLightnessSteps8() {
+  static const LightnessSteps8* const table = [] {
+    static LightnessSteps8 t;
+    t.first[0] = 0.0;
+    t.first[256] = HUGE_VAL;
+    // Non-negative doubles order as their bit patterns: bisect on those.
+    auto bits = [](double d) {
+      uint64_t u;
+      std::memcpy(&u, &d, sizeof u);
+      return u;
+    };
+    auto value = [](uint64_t u) {
+      double d;
+      std::memcpy(&d, &u, sizeof d);
+      return d;
+    };
+    for (uint32_t k = 1; k < 256; ++k) {
+      uint64_t lo = bits(0.0), hi = bits(2.0);  // byte(lo) < k <= byte(hi) = 255
+      while (hi - lo > 1) {
+        const uint64_t mid = lo + (hi - lo) / 2;
+        if (LightnessByte(value(mid)) >= k) hi = mid;
+        else lo = mid;
+      }
+      t.first[k] = value(hi);
+    }
+    t.oneStepPerSlice = 1;
+    for (int32_t i = 0; i <= LightnessSlices + 1; ++i) {
+      const double y = double(i) / LightnessSlices;
+      const uint32_t k = SearchLightnessSteps(t, y);
+      t.atSlice[i] = uint8_t(k);
+      if (i <= LightnessSlices && k < 255 &&
+          t.first[k + 2 > 256 ? 256 : k + 2] < double(i + 1) / LightnessSlices)
+        t.oneStepPerSlice = 0;
+    }
+    return &t;
+  }();
+  return *table;
+}
+
+inline uint32_t LightnessByteFromSteps(const LightnessSteps8& t, double Y) {
+  // Y of an 8-bit colour lies in 0 .. about 1.0000001: slice at most LightnessSlices.
+  const int32_t slice = int32_t(Y * LightnessSlices);
+  const uint32_t k = t.atSlice[slice > LightnessSlices ? LightnessSlices : slice];
+  return k + uint32_t(t.first[k + 1] <= Y);
+}
+
 // ---- typed kernels -------------------------------------------------------------------------
 
 // Grey, hue and saturation of R,G,B 8 pixels as plain index loops over 32-bit indices, so
@@ -223,7 +300,8 @@ inline int32_t ComponentRowRgb8Loops(uint8_t* p, int64_t n, int32_t mode, int32_
 // Modes 1..14 at any colorize, 15..22 without it; NB is also the depth class here.  Inlined
 // into its callers so that the R,G,B 8 wrapper compiles it for wider vectors too.
 template <int NB, int CH>
-QV_COMPONENT_INLINE void ComponentRowTyped(SampleType<NB>* p, int64_t n, int32_t mode, int32_t colorize) {
+QV_COMPONENT_INLINE void ComponentRowTyped(SampleType<NB>* p, int64_t n, int32_t mode,
+                                           int32_t colorize) {
   typedef SampleType<NB> T;
   constexpr uint32_t F = NB == 32 ? 0xFFFFFFFFu : (1u << NB) - 1u;
   auto each = [&](auto fn) {
@@ -346,6 +424,25 @@ QV_COMPONENT_INLINE void ComponentRowTyped(SampleType<NB>* p, int64_t n, int32_t
     default:  // 15..22, colorize off
       if constexpr (NB == 8) {
         const SrgbProducts8& t = GetSrgbProducts8();
+        if (mode == 18) {
+          const LightnessSteps8& steps = GetLightnessSteps8();
+          if (steps.oneStepPerSlice) {
+            each([&](T* q) {
+              uint32_t r, g, b;
+              RgbAt<NB, CH, 8>(q, &r, &g, &b);
+              const double Y = t.y[0][r] + t.y[1][g] + t.y[2][b];
+              StoreGray<NB, CH, 8>(q, LightnessByteFromSteps(steps, Y));
+            });
+          } else {
+            each([&](T* q) {
+              uint32_t r, g, b;
+              RgbAt<NB, CH, 8>(q, &r, &g, &b);
+              const double Y = t.y[0][r] + t.y[1][g] + t.y[2][b];
+              StoreGray<NB, CH, 8>(q, SearchLightnessSteps(steps, Y));
+            });
+          }
+          return;
+        }
         each([&](T* q) {
           uint32_t r, g, b;
           RgbAt<NB, CH, 8>(q, &r, &g, &b);
@@ -581,10 +678,13 @@ void ComponentBand(void* ctx, uint64_t first, uint64_t count) {
 
 // Pixels a band needs, by what a pixel costs.  On a virtual machine handing out a job took
 // 50 to 250 microseconds, so a band should hold about 150 microseconds of work: the typed
-// channel and ink modes take a quarter of a nanosecond a pixel, 8-bit hue and saturation
-// about one, the CIE modes, the other hue kernels and the accessors tens to hundreds.
+// channel and ink modes take a quarter of a nanosecond a pixel, 8-bit hue, saturation and
+// L* a few, the other CIE modes, the other hue kernels and the accessors tens to hundreds.
 int64_t MinBandPixels(int32_t format, int32_t mode, int32_t colorize) {
-  if (!IsTypedFormat(format) || !EngineTypedKernels() || mode >= 15) return 4 * 1024;
+  if (!IsTypedFormat(format) || !EngineTypedKernels() || (colorize && mode >= 15))
+    return 4 * 1024;
+  if (mode == 18 && FormatClassBits(format) == 8) return 64 * 1024;  // L* from the Y steps
+  if (mode >= 15) return 4 * 1024;
   if (mode == 5 || mode == 6) return format == 4 && !colorize ? 128 * 1024 : 4 * 1024;
   return 512 * 1024;
 }

@@ -153,7 +153,8 @@ void RangeRowTyped(SampleType<NB>* p, int64_t n, const Outcome& o, Test test) {
     const int32_t m = int32_t(n - i < Block ? n - i : Block);
     T* q = p + i * CH;
     test(q, m, inside);
-    if constexpr (NB == 8 && CH == 3) ApplyBlockRgb8(q, m, inside, reverse, fill, object, background);
+    if constexpr (NB == 8 && CH == 3)
+      ApplyBlockRgb8(q, m, inside, reverse, fill, object, background);
     else ApplyBlock<T, CH>(q, m, inside, reverse, fill, object, background);
   }
 }

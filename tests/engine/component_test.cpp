@@ -244,6 +244,35 @@ TEST(ExtractComponent, EightBitCieModesMatchAccessorsForEveryChannelValue) {
   }
 }
 
+TEST(ExtractComponent, EightBitLightnessMatchesAccessors) {
+  // Every R and G with four B each, and every gray level: L* is written from steps in Y,
+  // which must give the accessors' byte wherever a colour's Y lands.
+  CImgBuff rgb, reference;
+  ASSERT_EQ(1, rgb.Allocate(1024, 256, 4));
+  for (int32_t y = 0; y < 256; ++y)
+    for (int32_t x = 0; x < 1024; ++x)
+      rgb.SetRGB8(x, y, uint8_t(y), uint8_t(x >> 2), uint8_t((x & 3) * 85 + (y & 7)));
+  CopyPicture(reference, rgb);
+  CImgBuff gray, grayReference;
+  ASSERT_EQ(1, gray.Allocate(256, 1, 1));
+  for (int32_t x = 0; x < 256; ++x) gray.SetGray8(x, 0, uint8_t(x));
+  CopyPicture(grayReference, gray);
+  SetEngineTypedKernels(1);
+  ASSERT_EQ(1, ExtractComponent(&rgb, 18, 0, nullptr));
+  ASSERT_EQ(1, ExtractComponent(&gray, 18, 0, nullptr));
+  SetEngineTypedKernels(0);
+  ASSERT_EQ(1, ExtractComponent(&reference, 18, 0, nullptr));
+  ASSERT_EQ(1, ExtractComponent(&grayReference, 18, 0, nullptr));
+  SetEngineTypedKernels(1);
+  EXPECT_TRUE(SamePixels(rgb, reference)) << FirstDifference(rgb, reference);
+  EXPECT_TRUE(SamePixels(gray, grayReference)) << FirstDifference(gray, grayReference);
+  uint8_t black = 1, white = 0;
+  gray.GetGray8(0, 0, &black);
+  gray.GetGray8(255, 0, &white);
+  EXPECT_EQ(0, black);
+  EXPECT_EQ(255, white);
+}
+
 TEST(ExtractComponent, LargePicturesSplitIntoBandsMatchAccessors) {
   // Large enough that the entry hands bands of rows to several workers.
   for (int32_t mode : {1, 5, 14})
