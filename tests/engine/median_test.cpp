@@ -83,6 +83,26 @@ TEST(MedianFilter, MatchesAFullSortOnEveryFormat) {
   }
 }
 
+// Pictures large enough to be filtered in place in several bands of rows (on a machine with
+// two or more workers): the rows on either side of every band boundary must see the
+// originals of their neighbours, never a neighbour band's results.
+TEST(MedianFilter, BandsMatchAFullSort) {
+  for (uint64_t size : {3ull, 5ull, 7ull, 9ull}) {
+    for (int32_t f : {1, 2, 3, 4, 5, 6}) {
+      const RoiRect inner{7, 3, 150, 117};
+      for (const RoiRect* roi : {static_cast<const RoiRect*>(nullptr), &inner}) {
+        CImgBuff fast, ref;
+        FillRandom(fast, 160, 121, f, uint32_t(size * 31 + f));
+        CopyPicture(ref, fast);
+        ASSERT_EQ(1, MedianFilter(&fast, size, roi));
+        ASSERT_EQ(1, filterref::MedianFilter(&ref, size, roi));
+        ASSERT_TRUE(SamePixels(fast, ref)) << "size " << size << " format " << f << " rect "
+                                           << (roi != nullptr) << ": " << FirstDifference(fast, ref);
+      }
+    }
+  }
+}
+
 // Few distinct values: many ties inside every window.
 TEST(MedianFilter, TiesGiveTheSameElement) {
   for (int32_t f : {1, 2, 3, 4}) {
