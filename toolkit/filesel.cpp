@@ -232,6 +232,9 @@ void CFgFileSelectScreen::OnOk(CFgUIButton*, void* user) {
   if (name && wcschr(name, L'/')) {
     OnNameLeft(&c->m_name, c);
     name = c->m_name.GetText();
+    // Still a path: it could not be gone to and the user was told; joining it to the
+    // listed folder would name a file nobody chose.
+    if (name && wcschr(name, L'/')) return;
   }
   if (!name || !*name) return;
   c->UpdatePath();

@@ -341,3 +341,26 @@ TEST_F(ChooserTest, NameTooLongForAPathIsRefusedNotCut) {
 }
 
 }  // namespace
+
+namespace {
+
+// A typed path whose folder cannot be listed is told to the user; OK must not then end the
+// chooser with that text joined to the listed folder.
+TEST_F(ChooserTest, OkAfterAFailedTypedPathStaysOpen) {
+  Tree t;
+  Open(t.W("a"));
+  std::wstring typed = t.W("nothing") + L"/x.png";
+  c.SetFocus(&c.m_name);
+  c.m_name.SetLine(0, typed.c_str());
+  c.SetFocus(&c.m_ok);  // the box is left: the message
+  ASSERT_EQ(g_messages.size(), 1u);
+  c.m_done = c.m_result = 0;
+  c.OnKeyDown(L' ');
+  c.OnKeyUp(L' ');
+  EXPECT_EQ(c.m_result, 0);
+  EXPECT_EQ(c.m_done, 0);
+  EXPECT_EQ(std::wstring(c.m_folder), t.W("a"));
+  EXPECT_EQ(std::wstring(c.m_name.GetText()), typed);  // still there to be corrected
+}
+
+}  // namespace
