@@ -243,8 +243,12 @@ void CFgUIEdit::Paste() {
   if (need < 2) return;
   wchar_t* text = static_cast<wchar_t*>(malloc(size_t(need) * sizeof(wchar_t)));
   if (!text) return;
-  // The clipboard may change between the two calls; the copy never exceeds need units.
-  GetClipboardText(text, need);
+  // The clipboard may change between the two calls; the copy never exceeds need units,
+  // and a clipboard gone meanwhile leaves nothing to type (the block is not yet written).
+  if (!GetClipboardText(text, need)) {
+    free(text);
+    return;
+  }
   uint16_t flags = GetKeyFlags();
   SetKeyFlags(uint16_t(flags & ~(FgKeyShift | FgKeyCtrl | FgKeyCapsLock)));
   int32_t outer = m_pasting;
