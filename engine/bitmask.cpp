@@ -4,14 +4,15 @@
 //         repaint predicates
 #include "engine/bitmask.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 #include "engine/frame.h"
 #include "engine/pixel.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
 #endif
 
 // ---- masks ---------------------------------------------------------------------------------
@@ -183,6 +184,7 @@ struct ToMaskJob {
   RoiRect r;
   uint32_t background;
   int32_t typed;
+  int32_t bands;
 };
 
 // Bit-reverses a word: the vector compare gives the first pixel in bit 0, the mask wants it
@@ -196,8 +198,10 @@ inline uint32_t Reverse32(uint32_t x) {
 
 }  // namespace
 
-// Gray 8: 32 pixels to a word by a byte compare.
-void PackRowNotEqual8(const uint8_t* p, uint32_t* out, int32_t n, uint8_t bg) {
+namespace {
+
+// Gray 8 without AVX2: 32 pixels to a word by a byte compare.
+void PackRowNotEqual8Base(const uint8_t* p, uint32_t* out, int32_t n, uint8_t bg) {
   int32_t x = 0;
 #if defined(__SSE2__)
   const __m128i vbg = _mm_set1_epi8(char(bg));
@@ -215,6 +219,57 @@ void PackRowNotEqual8(const uint8_t* p, uint32_t* out, int32_t n, uint8_t bg) {
     for (int32_t i = 0; i < m; ++i) w |= uint32_t(p[x + i] != bg) << (31 - i);
     out[x >> 5] = w;
   }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// With AVX2 the 32 compare bytes are reversed in the register (a byte shuffle within each
+// half, then the halves swapped), so the byte mask lands with the first pixel in bit 31 and
+// no scalar bit reversal is needed.
+__attribute__((target("avx2"))) void PackRowNotEqual8Avx2(const uint8_t* p, uint32_t* out,
+                                                          int32_t n, uint8_t bg) {
+  const __m256i vbg = _mm256_set1_epi8(char(bg));
+  const __m256i rev = _mm256_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0,
+                                       15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+  int32_t x = 0;
+  for (; x + 32 <= n; x += 32) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + x));
+    const __m256i eq = _mm256_cmpeq_epi8(a, vbg);
+    const __m256i r = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(eq, rev), 0x4E);
+    out[x >> 5] = ~uint32_t(_mm256_movemask_epi8(r));
+  }
+  if (x < n) PackRowNotEqual8Base(p + x, out + (x >> 5), n - x, bg);
+}
+#endif
+
+int32_t CpuHasAvx2() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") ? 1 : 0;
+#else
+  return 0;
+#endif
+}
+
+std::atomic<int32_t> g_avx2Allowed{1};
+
+}  // namespace
+
+int32_t BitRowsAvx2() {
+  // Read once: the processor does not change under a running program.
+  static const int32_t has = CpuHasAvx2();
+  return has && g_avx2Allowed.load(std::memory_order_relaxed);
+}
+
+void SetBitRowsAvx2(int32_t on) { g_avx2Allowed.store(on ? 1 : 0); }
+
+void PackRowNotEqual8(const uint8_t* p, uint32_t* out, int32_t n, uint8_t bg) {
+#if defined(__x86_64__) || defined(__i386__)
+  if (BitRowsAvx2()) {
+    PackRowNotEqual8Avx2(p, out, n, bg);
+    return;
+  }
+#endif
+  PackRowNotEqual8Base(p, out, n, bg);
 }
 
 namespace {
@@ -272,30 +327,53 @@ int32_t ObjectByAccessor(const C_ImgBuff* rec, int32_t x, int32_t y, uint32_t bg
   }
 }
 
-void ToMaskRows(void* ctx, uint64_t first, uint64_t count) {
+// Items are bands of rows.
+void ToMaskBands(void* ctx, uint64_t first, uint64_t count) {
   const ToMaskJob& job = *static_cast<const ToMaskJob*>(ctx);
-  int32_t yb, ye;
-  PieceRows(job.r, first, count, &yb, &ye);
+  const int64_t rows = RoiHeight(job.r);
+  const int32_t yb = job.r.y0 + int32_t(rows * int64_t(first) / job.bands);
+  const int32_t ye = job.r.y0 + int32_t(rows * int64_t(first + count) / job.bands);
   const int32_t n = int32_t(RoiWidth(job.r));
-  for (int32_t y = yb; y < ye; ++y) {
-    uint32_t* out = BitMaskRow(job.mask, y - job.r.y0);
-    if (job.typed) {
-      const int32_t x0 = job.r.x0;
-      if (job.rec->format == 1) {
-        PackRowNotEqual8(RowPtr<uint8_t>(job.rec, x0, y), out, n, uint8_t(job.background));
-        continue;
-      }
-      DispatchTyped(job.rec->format, [&]<int NB, int CH>() {
-        ToMaskRowTyped<NB, CH>(RowPtr<SampleType<NB>>(job.rec, x0, y), out, n, job.background);
-      });
-      continue;
-    }
-    for (int32_t i = 0; i < n; ++i)
-      if (ObjectByAccessor(job.rec, job.r.x0 + i, y, job.background)) RowSet(out, i);
-  }
+  for (int32_t y = yb; y < ye; ++y)
+    ImageRowToBits(job.rec, job.r.x0, y, n, job.background, job.typed,
+                   BitMaskRow(job.mask, y - job.r.y0));
 }
 
+// Pixels a pool item is worth, by cost class: a few hundred microseconds of work.
+constexpr int64_t BandPixels[3] = {int64_t(1) << 14, int64_t(1) << 18, int64_t(1) << 22};
+constexpr int64_t MinBandRows = 32;
+
 }  // namespace
+
+BitPassCost BitPassCostOf(int32_t format, int32_t typed) {
+  if (!typed) return BitPassAccessor;
+  return format == 1 ? BitPassGray8 : BitPassTyped;
+}
+
+int32_t BitPassBands(int64_t width, int64_t height, BitPassCost cost) {
+  int64_t bands = width * height / BandPixels[cost];
+  const int64_t workers = int64_t(ActiveWorkerCount());
+  if (bands > workers) bands = workers;
+  if (bands > height / MinBandRows) bands = height / MinBandRows;
+  return bands < 1 ? 1 : int32_t(bands);
+}
+
+void ImageRowToBits(const C_ImgBuff* rec, int32_t x0, int32_t y, int32_t n, uint32_t background,
+                    int32_t typed, uint32_t* out) {
+  if (typed) {
+    if (rec->format == 1) {
+      PackRowNotEqual8(RowPtr<uint8_t>(rec, x0, y), out, n, uint8_t(background));
+      return;
+    }
+    DispatchTyped(rec->format, [&]<int NB, int CH>() {
+      ToMaskRowTyped<NB, CH>(RowPtr<SampleType<NB>>(rec, x0, y), out, n, background);
+    });
+    return;
+  }
+  std::memset(out, 0, size_t((n + 31) >> 5) * 4);
+  for (int32_t i = 0; i < n; ++i)
+    if (ObjectByAccessor(rec, x0 + i, y, background)) RowSet(out, i);
+}
 
 BitMask* ImageRegionToBitMask(const CImgBuff* img, int32_t invert, int32_t x0, int32_t y0,
                               int32_t x1, int32_t y1) {
@@ -306,10 +384,14 @@ BitMask* ImageRegionToBitMask(const CImgBuff* img, int32_t invert, int32_t x0, i
     return nullptr;
   BitMask* mask = BitMaskCreate(x1 - x0 + 1, y1 - y0 + 1);
   if (!mask) return nullptr;
-  // Rows may go to the pool: every mask row starts on a word of its own.
-  ToMaskJob job{rec, mask, RoiRect{x0, y0, x1, y1}, BinaryBackground(rec->format, invert),
-                IsTypedFormat(rec->format) && EngineTypedKernels()};
-  RunRows(ToMaskRows, &job, job.r);
+  // Bands of rows may go to the pool: every mask row starts on a word of its own.
+  const int32_t typed = IsTypedFormat(rec->format) && EngineTypedKernels();
+  const int32_t bands = BitPassBands(int64_t(x1) - x0 + 1, int64_t(y1) - y0 + 1,
+                                     BitPassCostOf(rec->format, typed));
+  ToMaskJob job{rec, mask, RoiRect{x0, y0, x1, y1}, BinaryBackground(rec->format, invert), typed,
+                bands};
+  if (job.bands > 1) ParallelFor(ToMaskBands, &job, uint64_t(job.bands));
+  else ToMaskBands(&job, 0, 1);
   return mask;
 }
 

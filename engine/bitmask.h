@@ -5,6 +5,9 @@
 //                         pixel of a word in its most significant bit; padding bits stay 0
 //   BitMaskCreate ..      create, clone, destroy, set and read single bits
 //   ImageRegionToBitMask  the object pixels of a rectangle of a picture as a new mask
+//   ImageRowToBits        the same test for one row, for passes that keep no whole mask
+//   BitPassBands          how many pool items a pass over bit rows is worth
+//   BitRowsAvx2           whether the AVX2 row code runs (a switch for tests)
 //   MaskRun, BitMaskTakeIsland  word-level run search and the fast extraction of one
 //                         connected set of bits as runs (island finder, noise removal)
 //   SeedFillPredicate     the caller's test-and-paint of one pixel
@@ -85,6 +88,29 @@ int32_t BitMaskTakeIsland(BitMask* mask, int32_t x, int32_t y, int32_t conn8,
 // Packs n 8-bit samples into mask words: a bit is set where the sample differs from bg.
 // The last word's bits past n are 0.
 void PackRowNotEqual8(const uint8_t* p, uint32_t* out, int32_t n, uint8_t bg);
+
+// One row of that test: the n pixels from (x0, y) into (n + 31) / 32 words, first pixel in bit
+// 31 of out[0], bits past n clear.  typed: the row kernels of formats 1 to 6 (the caller has
+// checked the format); 0: the accessors.  No checks: the caller keeps the row in the picture.
+void ImageRowToBits(const C_ImgBuff* rec, int32_t x0, int32_t y, int32_t n, uint32_t background,
+                    int32_t typed, uint32_t* out);
+
+// Pool items for one pass over a rectangle of bit rows: 1 means run it on the calling thread.
+// Waking the pool costs tens to hundreds of microseconds on a busy machine, so an item is
+// given about that much work or more by the pass's cost a pixel: 8-bit gray handled a word at
+// a time (about a tenth of a nanosecond) gets items from a few megapixels up, the other typed
+// formats from a quarter megapixel, the accessor path much sooner.  Each item is a band of at
+// least 32 rows; never more items than active workers.
+enum BitPassCost : int32_t { BitPassAccessor, BitPassTyped, BitPassGray8 };
+BitPassCost BitPassCostOf(int32_t format, int32_t typed);
+int32_t BitPassBands(int64_t width, int64_t height, BitPassCost cost);
+
+// 1 when the AVX2 code for bit rows runs (packing 8-bit gray here, writing it back in the
+// binary operations): the processor has AVX2 and it is switched on (the default).  Tests
+// switch it off to check the plain word code that other processors run; not meant for
+// switching while an operation runs.
+int32_t BitRowsAvx2();
+void SetBitRowsAvx2(int32_t on);
 
 // A new mask of (x1-x0+1) x (y1-y0+1) whose set bits are the object pixels of that rectangle
 // of the picture: any channel read at the depth class differs from the background, 0 for

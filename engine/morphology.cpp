@@ -2,14 +2,18 @@
 // exclusive dilation on binary pictures.
 // Works on bit masks, 32 pixels a word: a neighbourhood is the mask row and the rows above
 // and below shifted by one bit, so one word operation decides 32 pixels.  Results are
-// written back only where a pixel changes.
-// Inside: thinning flags - word neighbourhoods - writing pixels - erosion and dilation -
-//         hole filling - outline - thinning - exclusive dilation - whisker shaving
+// written back only where a pixel changes, a whole word of 8-bit gray at a time.
+// Inside: thinning flags - word neighbourhoods - writing pixels - erosion, dilation and
+//         outline - hole filling - thinning - exclusive dilation - whisker shaving
 #include "engine/morphology.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 #include "engine/pixel.h"
 #include "engine/scratch.h"
@@ -78,15 +82,16 @@ inline uint32_t AnySet(const RowTriple& r, int32_t i, int32_t words, int32_t con
 
 // ---- writing pixels ------------------------------------------------------------------------
 
-// Writes the 8-bit value v as SetGray8 does at every set bit of `bits` (a mask row, bit i =
-// picture x0 + i, row y).
+// Writes the 8-bit value v as SetGray8 does at every set bit of `bits`: bit i is picture
+// (x0 + i, y), for i below n; bits from n on are clear.
 typedef void (*WriteBitsFn)(C_ImgBuff* rec, int32_t x0, int32_t y, const uint32_t* bits,
-                            int32_t words, uint8_t v);
+                            int32_t n, uint8_t v);
 
 template <int NB, int CH>
-void WriteBitsTyped(C_ImgBuff* rec, int32_t x0, int32_t y, const uint32_t* bits, int32_t words,
+void WriteBitsTyped(C_ImgBuff* rec, int32_t x0, int32_t y, const uint32_t* bits, int32_t n,
                     uint8_t v) {
   SampleType<NB>* row = RowPtr<SampleType<NB>>(rec, x0, y);
+  const int32_t words = (n + 31) >> 5;
   for (int32_t i = 0; i < words; ++i) {
     for (uint32_t w = bits[i]; w; w &= w - 1) {
       const int32_t x = (i << 5) + 31 - __builtin_ctz(w);
@@ -95,8 +100,89 @@ void WriteBitsTyped(C_ImgBuff* rec, int32_t x0, int32_t y, const uint32_t* bits,
   }
 }
 
-void WriteBitsAccessor(C_ImgBuff* rec, int32_t x0, int32_t y, const uint32_t* bits,
-                       int32_t words, uint8_t v) {
+// Gray 8 a word at a time: the 32 bits become 32 byte masks and the row's bytes are blended
+// with v, so a changed word costs a few instructions whatever its bit pattern (a loop over
+// the set bits mispredicts on every ragged particle edge).  Words (with AVX2, groups of
+// four) that change nothing are skipped; a last word that is only partly inside the row goes
+// bit by bit, so no byte past the row's n pixels is ever read or written.
+struct ExpandTable {
+  uint64_t bytes[256];  // byte k is 0xFF where bit 7 - k of the index is set
+  constexpr ExpandTable() : bytes() {
+    for (int32_t b = 0; b < 256; ++b)
+      for (int32_t k = 0; k < 8; ++k)
+        if (b & (0x80 >> k)) bytes[b] |= uint64_t(0xFF) << (8 * k);
+  }
+};
+constexpr ExpandTable Expand8{};
+
+inline void WriteTailGray8(uint8_t* row, int32_t full, const uint32_t* bits, int32_t n, uint8_t v) {
+  if ((full << 5) < n)
+    for (uint32_t w = bits[full]; w; w &= w - 1) row[(full << 5) + 31 - __builtin_ctz(w)] = v;
+}
+
+void WriteBitsGray8(C_ImgBuff* rec, int32_t x0, int32_t y, const uint32_t* bits, int32_t n,
+                    uint8_t v) {
+  uint8_t* row = RowPtr<uint8_t>(rec, x0, y);
+  const int32_t full = n >> 5;
+  const uint64_t v8 = uint64_t(v) * 0x0101010101010101ull;
+  for (int32_t i = 0; i < full; ++i) {
+    const uint32_t w = bits[i];
+    if (!w) continue;
+    uint8_t* p = row + (int64_t(i) << 5);
+    for (int32_t k = 0; k < 4; ++k) {
+      const uint64_t m = Expand8.bytes[(w >> (24 - 8 * k)) & 0xFF];
+      uint64_t d;
+      std::memcpy(&d, p + 8 * k, 8);
+      d = (d & ~m) | (v8 & m);
+      std::memcpy(p + 8 * k, &d, 8);
+    }
+  }
+  WriteTailGray8(row, full, bits, n, v);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// 32 pixels from bit word w blended with `value` at p.  Pixels 0-7 come from the word's top
+// byte, 8-15 from the next, and so on; within a byte the first pixel is the top bit.
+__attribute__((target("avx2"))) inline void BlendWordAvx2(uint8_t* p, uint32_t w, __m256i value) {
+  const __m256i spread = _mm256_setr_epi8(3, 3, 3, 3, 3, 3, 3, 3, 2, 2, 2, 2, 2, 2, 2, 2,
+                                          1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m256i select = _mm256_setr_epi8(char(0x80), 0x40, 0x20, 0x10, 8, 4, 2, 1,
+                                          char(0x80), 0x40, 0x20, 0x10, 8, 4, 2, 1,
+                                          char(0x80), 0x40, 0x20, 0x10, 8, 4, 2, 1,
+                                          char(0x80), 0x40, 0x20, 0x10, 8, 4, 2, 1);
+  const __m256i b = _mm256_shuffle_epi8(_mm256_set1_epi32(int32_t(w)), spread);
+  const __m256i m = _mm256_cmpeq_epi8(_mm256_and_si256(b, select), select);
+  __m256i* q = reinterpret_cast<__m256i*>(p);
+  _mm256_storeu_si256(q, _mm256_blendv_epi8(_mm256_loadu_si256(q), value, m));
+}
+
+// Groups of four words (128 pixels) are skipped when none changes; inside a group every word
+// is blended, changed or not, which costs less than a branch per word on ragged edges.
+__attribute__((target("avx2"))) void WriteBitsGray8Avx2(C_ImgBuff* rec, int32_t x0, int32_t y,
+                                                        const uint32_t* bits, int32_t n, uint8_t v) {
+  uint8_t* row = RowPtr<uint8_t>(rec, x0, y);
+  const int32_t full = n >> 5;
+  const __m256i value = _mm256_set1_epi8(char(v));
+  int32_t i = 0;
+  for (; i + 4 <= full; i += 4) {
+    if (!(bits[i] | bits[i + 1] | bits[i + 2] | bits[i + 3])) continue;
+    for (int32_t k = 0; k < 4; ++k) BlendWordAvx2(row + (int64_t(i + k) << 5), bits[i + k], value);
+  }
+  for (; i < full; ++i) BlendWordAvx2(row + (int64_t(i) << 5), bits[i], value);
+  WriteTailGray8(row, full, bits, n, v);
+}
+#endif
+
+WriteBitsFn PickWriteGray8() {
+#if defined(__x86_64__) || defined(__i386__)
+  if (BitRowsAvx2()) return WriteBitsGray8Avx2;
+#endif
+  return WriteBitsGray8;
+}
+
+void WriteBitsAccessor(C_ImgBuff* rec, int32_t x0, int32_t y, const uint32_t* bits, int32_t n,
+                       uint8_t v) {
+  const int32_t words = (n + 31) >> 5;
   for (int32_t i = 0; i < words; ++i)
     for (uint32_t w = bits[i]; w; w &= w - 1) rec->SetGray8(x0 + (i << 5) + 31 - __builtin_ctz(w), y, v);
 }
@@ -104,7 +190,7 @@ void WriteBitsAccessor(C_ImgBuff* rec, int32_t x0, int32_t y, const uint32_t* bi
 WriteBitsFn PickWriteBits(int32_t format) {
   if (!EngineTypedKernels()) return WriteBitsAccessor;
   switch (format) {
-    case 1: return WriteBitsTyped<8, 1>;
+    case 1: return PickWriteGray8();
     case 2: return WriteBitsTyped<16, 1>;
     case 3: return WriteBitsTyped<32, 1>;
     case 4: return WriteBitsTyped<8, 3>;
@@ -129,63 +215,182 @@ struct RowBuffer {
   RowBuffer& operator=(const RowBuffer&) = delete;
 };
 
-// ---- erosion and dilation ------------------------------------------------------------------
+// ---- erosion, dilation and outline -----------------------------------------------------------
 
 enum MorphKind { KindErode, KindDilate, KindOutline };
 
-struct MorphJob {
-  const BitMask* mask;
-  C_ImgBuff* rec;
-  RoiRect r;
-  int32_t conn8;
-  MorphKind kind;
-  uint8_t object, erase;
-  WriteBitsFn write;
-  const uint32_t* zero;
-};
-
-void MorphRows(void* ctx, uint64_t first, uint64_t count) {
-  const MorphJob& job = *static_cast<const MorphJob*>(ctx);
-  const int32_t words = BitMaskStrideWords(job.mask);
-  const uint32_t last = LastWordMask(job.mask->width);
-  RowBuffer a(words), b(words);
-  if (!a.p || !b.p) return;  // cannot happen below 32768 columns; the picture stays as it was
-  for (uint64_t k = first; k < first + count; ++k) {
-    const int32_t my = int32_t(k);
-    const RowTriple r = Rows(job.mask, my, job.zero);
-    uint32_t anyA = 0, anyB = 0;
-    for (int32_t i = 0; i < words; ++i) {
-      const uint32_t c = r.mid[i];
-      switch (job.kind) {
-        case KindErode: a.p[i] = c & ~AllSet(r, i, words, job.conn8); break;
-        case KindDilate: a.p[i] = ~c & AnySet(r, i, words, job.conn8); break;
-        case KindOutline: {
-          // Interior by the opposite neighbourhood: the 4-neighbours for conn 8.
-          const uint32_t interior = AllSet(r, i, words, !job.conn8);
-          a.p[i] = interior;
-          b.p[i] = c & ~interior;
-          anyB |= b.p[i];
-          break;
-        }
-      }
-      if (i + 1 == words) a.p[i] &= last;
-      anyA |= a.p[i];
+// One mask row's result from the rows above, at and below it.  The rows are padded: index -1
+// and index `words` read 0, so the left and right neighbours of every word come from plain
+// loads and the loop has no branch (it vectorises).  Erode: a = set pixels with a clear
+// neighbour.  Dilate: a = clear pixels with a set neighbour (bits past the row's end are
+// cleared by the caller).  Outline: a = interior pixels, b = the other set pixels.
+// Full: all eight neighbours, else the four.
+template <int Kind, int Full>
+__attribute__((target_clones("avx2", "default"))) void MorphRowKernel(
+    const uint32_t* __restrict up, const uint32_t* __restrict mid, const uint32_t* __restrict dn,
+    uint32_t* __restrict a, uint32_t* __restrict b, int32_t words) {
+  for (int32_t i = 0; i < words; ++i) {
+    const uint32_t c = mid[i];
+    const uint32_t l = (c >> 1) | (mid[i - 1] << 31), r = (c << 1) | (mid[i + 1] >> 31);
+    uint32_t ud = 0;
+    if constexpr (Full) {
+      const uint32_t u = up[i], d = dn[i];
+      const uint32_t ul = (u >> 1) | (up[i - 1] << 31), ur = (u << 1) | (up[i + 1] >> 31);
+      const uint32_t dl = (d >> 1) | (dn[i - 1] << 31), dr = (d << 1) | (dn[i + 1] >> 31);
+      ud = Kind == KindDilate ? (ul | ur | dl | dr) : (ul & ur & dl & dr);
     }
-    const int32_t y = job.r.y0 + my;
-    if (anyA) job.write(job.rec, job.r.x0, y, a.p, words, job.kind == KindDilate ? job.object : job.erase);
-    if (anyB) job.write(job.rec, job.r.x0, y, b.p, words, job.object);
+    if constexpr (Kind == KindErode) {
+      uint32_t all = l & r & up[i] & dn[i];
+      if constexpr (Full) all &= ud;
+      a[i] = c & ~all;
+    } else if constexpr (Kind == KindDilate) {
+      uint32_t any = l | r | up[i] | dn[i];
+      if constexpr (Full) any |= ud;
+      a[i] = ~c & any;
+    } else {
+      uint32_t interior = c & l & r & up[i] & dn[i];
+      if constexpr (Full) interior &= ud;
+      a[i] = interior;
+      b[i] = c & ~interior;
+    }
   }
 }
 
-void RunMorph(const BitMask* mask, C_ImgBuff* rec, const RoiRect& r, int32_t conn8,
-              MorphKind kind, int32_t valueFlag) {
-  RowBuffer zero(BitMaskStrideWords(mask));
-  if (!zero.p) return;
-  MorphJob job{mask, rec, r, conn8, kind, BinaryObjectValue8(valueFlag),
-               BinaryEraseValue8(valueFlag), PickWriteBits(rec->format), zero.p};
-  // Rows of the mask are the unit: each writes only its own picture row.
-  const RoiRect rows{0, 0, mask->width - 1, mask->height - 1};
-  RunRows(MorphRows, &job, rows);
+typedef void (*MorphRowFn)(const uint32_t*, const uint32_t*, const uint32_t*, uint32_t*,
+                           uint32_t*, int32_t);
+
+MorphRowFn PickMorphRow(MorphKind kind, int32_t full) {
+  switch (kind) {
+    case KindErode: return full ? MorphRowKernel<KindErode, 1> : MorphRowKernel<KindErode, 0>;
+    case KindDilate: return full ? MorphRowKernel<KindDilate, 1> : MorphRowKernel<KindDilate, 0>;
+    default: return full ? MorphRowKernel<KindOutline, 1> : MorphRowKernel<KindOutline, 0>;
+  }
+}
+
+// The rectangle is cut into bands of rows, one pool item each.  A band keeps three padded
+// mask rows and makes each from the picture (or copies it from the caller's mask) just
+// before it is needed, so a pass reads the picture once and keeps no whole mask.
+//
+// Without a caller's mask the picture is both read and written, and a band reads one row
+// past each of its ends.  The first and last row of a band are therefore not written during
+// the job: their results wait in the band's scratch and are written after every band has
+// finished, so no band ever reads a row its neighbour has already changed.  Interior rows
+// are read only by their own band, before it writes them.
+struct MorphJob {
+  const BitMask* mask;  // the caller's object mask, or null: rows come from the picture
+  C_ImgBuff* rec;
+  RoiRect r;
+  int32_t width, height, words;
+  uint32_t background;
+  int32_t typed;
+  MorphRowFn kernel;
+  WriteBitsFn write;
+  uint8_t valueA, valueB;  // written at the a and b bits
+  int32_t twoResults;      // outline writes b too
+  int32_t dilate;          // a's bits past the row's end must be cleared
+  int32_t bands;
+  int32_t defer;       // bands hold back their end rows
+  uint32_t* scratch;   // BandWords() words per band
+};
+
+inline int64_t PaddedWords(int32_t words) { return int64_t(words) + 2; }
+// Three padded rows, the a and b results, and a and b for the two held-back rows.
+inline int64_t BandWords(int32_t words) { return 3 * PaddedWords(words) + 6 * int64_t(words); }
+inline int32_t BandStart(const MorphJob& job, int32_t band) {
+  return int32_t(int64_t(job.height) * band / job.bands);
+}
+inline uint32_t* HeldRow(const MorphJob& job, int32_t band, int32_t which) {
+  return job.scratch + int64_t(band) * BandWords(job.words) + 3 * PaddedWords(job.words) +
+         (2 + 2 * which) * int64_t(job.words);
+}
+
+// Fills the padded row p (p[0] and p[words + 1] are the pads) with mask row y.
+void LoadRow(const MorphJob& job, int32_t y, uint32_t* p) {
+  uint32_t* row = p + 1;
+  if (y < 0 || y >= job.height) std::memset(row, 0, size_t(job.words) * 4);
+  else if (job.mask) std::memcpy(row, BitMaskRow(job.mask, y), size_t(job.words) * 4);
+  else ImageRowToBits(job.rec, job.r.x0, job.r.y0 + y, job.width, job.background, job.typed, row);
+}
+
+void WriteResults(const MorphJob& job, int32_t y, const uint32_t* a, const uint32_t* b) {
+  job.write(job.rec, job.r.x0, job.r.y0 + y, a, job.width, job.valueA);
+  if (job.twoResults) job.write(job.rec, job.r.x0, job.r.y0 + y, b, job.width, job.valueB);
+}
+
+void MorphBand(const MorphJob& job, int32_t band) {
+  const int32_t words = job.words, ys = BandStart(job, band), ye = BandStart(job, band + 1);
+  if (ys >= ye) return;
+  uint32_t* base = job.scratch + int64_t(band) * BandWords(words);
+  uint32_t* ring[3] = {base, base + PaddedWords(words), base + 2 * PaddedWords(words)};
+  uint32_t* a = base + 3 * PaddedWords(words);
+  uint32_t* b = a + words;
+  for (uint32_t* p : ring) p[0] = p[words + 1] = 0;
+  LoadRow(job, ys - 1, ring[0]);
+  LoadRow(job, ys, ring[1]);
+  const uint32_t last = LastWordMask(job.width);
+  const int32_t holdFirst = job.defer && band > 0;
+  const int32_t holdLast = job.defer && band + 1 < job.bands;
+  for (int32_t y = ys; y < ye; ++y) {
+    LoadRow(job, y + 1, ring[2]);
+    job.kernel(ring[0] + 1, ring[1] + 1, ring[2] + 1, a, b, words);
+    if (job.dilate) a[words - 1] &= last;
+    if ((y == ys && holdFirst) || (y == ye - 1 && holdLast)) {
+      const int32_t which = y == ys && holdFirst ? 0 : 1;
+      std::memcpy(HeldRow(job, band, which), a, size_t(words) * 4);
+      if (job.twoResults) std::memcpy(HeldRow(job, band, which) + words, b, size_t(words) * 4);
+    } else {
+      WriteResults(job, y, a, b);
+    }
+    uint32_t* t = ring[0];
+    ring[0] = ring[1];
+    ring[1] = ring[2];
+    ring[2] = t;
+  }
+}
+
+void MorphBands(void* ctx, uint64_t first, uint64_t count) {
+  const MorphJob& job = *static_cast<const MorphJob*>(ctx);
+  for (uint64_t k = first; k < first + count; ++k) MorphBand(job, int32_t(k));
+}
+
+// 1, or 0 without memory for the bands' rows (picture unchanged).
+int32_t RunMorph(const BitMask* mask, C_ImgBuff* rec, const RoiRect& r, int32_t conn8,
+                 MorphKind kind, int32_t valueFlag) {
+  MorphJob job{};
+  job.mask = mask;
+  job.rec = rec;
+  job.r = r;
+  job.width = int32_t(RoiWidth(r));
+  job.height = int32_t(RoiHeight(r));
+  job.words = (job.width + 31) >> 5;
+  job.background = BinaryBackground(rec->format, valueFlag);
+  job.typed = IsTypedFormat(rec->format) && EngineTypedKernels();
+  // The outline's interior takes the other neighbourhood: the 4-neighbours for conn 8.
+  job.kernel = PickMorphRow(kind, kind == KindOutline ? !conn8 : conn8);
+  job.write = PickWriteBits(rec->format);
+  job.valueA = kind == KindDilate ? BinaryObjectValue8(valueFlag) : BinaryEraseValue8(valueFlag);
+  job.valueB = BinaryObjectValue8(valueFlag);
+  job.twoResults = kind == KindOutline;
+  job.dilate = kind == KindDilate;
+  const int32_t bands = BitPassBands(job.width, job.height, BitPassCostOf(rec->format, job.typed));
+  job.bands = bands;
+  job.defer = !mask && bands > 1;
+  const size_t scratchWords = size_t(bands) * size_t(BandWords(job.words));
+  job.scratch = static_cast<uint32_t*>(std::malloc(scratchWords * 4));
+  if (!job.scratch) return 0;
+  if (bands > 1) ParallelFor(MorphBands, &job, uint64_t(bands));
+  else MorphBand(job, 0);
+  if (job.defer) {
+    for (int32_t band = 0; band < job.bands; ++band) {
+      const int32_t ys = BandStart(job, band), ye = BandStart(job, band + 1);
+      if (ys >= ye) continue;
+      if (band > 0) WriteResults(job, ys, HeldRow(job, band, 0), HeldRow(job, band, 0) + job.words);
+      if (band + 1 < job.bands && (ye - 1 != ys || band == 0))
+        WriteResults(job, ye - 1, HeldRow(job, band, 1), HeldRow(job, band, 1) + job.words);
+    }
+  }
+  std::free(job.scratch);
+  return 1;
 }
 
 // Checks a picture and a caller's rectangle already normalised.
@@ -212,24 +417,26 @@ void ErodeStep(const BitMask* mask, CImgBuff* img, int32_t conn, int32_t valueFl
   RunMorph(mask, img->record, RoiRect{x0, y0, x1, y1}, conn == 8, KindErode, valueFlag);
 }
 
-int32_t DilateStep(CImgBuff* img, int32_t conn, int32_t valueFlag, const RoiRect* roi) {
+namespace {
+
+// Dilation and outline make their mask rows from the picture inside the pass.
+int32_t MorphPass(CImgBuff* img, int32_t conn, int32_t valueFlag, const RoiRect* roi,
+                  MorphKind kind) {
   if (conn != 4 && conn != 8) return 0;
+  if (!img || !img->record) return 0;
   RoiRect r;
-  BitMask* m = PrepareMask(img, valueFlag, roi, &r);
-  if (!m) return 0;
-  RunMorph(m, img->record, r, conn == 8, KindDilate, valueFlag);
-  BitMaskDestroy(m);
-  return 1;
+  if (!GetRoi(&r, img, roi) || !RectInside(img, r.x0, r.y0, r.x1, r.y1)) return 0;
+  return RunMorph(nullptr, img->record, r, conn == 8, kind, valueFlag);
+}
+
+}  // namespace
+
+int32_t DilateStep(CImgBuff* img, int32_t conn, int32_t valueFlag, const RoiRect* roi) {
+  return MorphPass(img, conn, valueFlag, roi, KindDilate);
 }
 
 int32_t ExtractOutline(CImgBuff* img, int32_t conn, int32_t valueFlag, const RoiRect* roi) {
-  if (conn != 4 && conn != 8) return 0;
-  RoiRect r;
-  BitMask* m = PrepareMask(img, valueFlag, roi, &r);
-  if (!m) return 0;
-  RunMorph(m, img->record, r, conn == 8, KindOutline, valueFlag);
-  BitMaskDestroy(m);
-  return 1;
+  return MorphPass(img, conn, valueFlag, roi, KindOutline);
 }
 
 // ---- hole filling --------------------------------------------------------------------------
@@ -272,7 +479,8 @@ int32_t FillHoles(CImgBuff* img, int32_t conn, int32_t valueFlag, const RoiRect*
   if (ok) {
     const WriteBitsFn write = PickWriteBits(img->record->format);
     const uint8_t v = BinaryObjectValue8(valueFlag);
-    for (int32_t y = 0; y < m->height; ++y) write(img->record, r.x0, r.y0 + y, BitMaskRow(m, y), words, v);
+    for (int32_t y = 0; y < m->height; ++y)
+      write(img->record, r.x0, r.y0 + y, BitMaskRow(m, y), m->width, v);
   }
   BitMaskDestroy(m);
   return ok;
@@ -336,7 +544,7 @@ void ThinApplyRows(void* ctx, uint64_t first, uint64_t count) {
       any |= drow[i];
     }
     if (any) {
-      job.write(job.rec, job.r.x0, job.r.y0 + y, drow, words, job.erase);
+      job.write(job.rec, job.r.x0, job.r.y0 + y, drow, job.m->width, job.erase);
       job.changed->store(1, std::memory_order_relaxed);
     }
   }
@@ -443,6 +651,9 @@ int32_t DilateExclusive(CImgBuff* img, int32_t conn, int32_t valueFlag, int32_t 
           g[i - w0] = cand;
         }
       }
+      // Pixels from the box's first word to the mask's right edge, at most the box's words.
+      const int32_t toEdge = m->width - (w0 << 5);
+      const int32_t boxPixels = toEdge < (span << 5) ? toEdge : span << 5;
       for (int32_t yy = by0; yy <= by1; ++yy) {
         const uint32_t* g = grow.Data() + size_t(yy - by0) * span;
         uint32_t* urow = BitMaskRow(u, yy);
@@ -451,7 +662,7 @@ int32_t DilateExclusive(CImgBuff* img, int32_t conn, int32_t valueFlag, int32_t 
           urow[w0 + i] |= g[i];
           any |= g[i];
         }
-        if (any) write(img->record, x0 + (w0 << 5), y0 + yy, g, span, objectValue);
+        if (any) write(img->record, x0 + (w0 << 5), y0 + yy, g, boxPixels, objectValue);
         // Clear the island from I again: only its box was touched.
         RowClearRange(BitMaskRow(is, yy), bx0, bx1);
       }

@@ -157,6 +157,31 @@ TEST(ImageRegionToBitMask, EveryFormatMatchesThePerPixelTest) {
   }
 }
 
+// The 8-bit packing, with the AVX2 row code and with the plain word code, against a bit at a
+// time: every length around one and two words, odd start addresses, both backgrounds.
+TEST(PackRowNotEqual8, MatchesTheBitByBitTestWithAndWithoutAvx2) {
+  std::mt19937 rng(77);
+  std::vector<uint8_t> px(200);
+  for (int32_t avx2 : {1, 0}) {
+    SetBitRowsAvx2(avx2);
+    for (int n = 1; n <= 130; ++n) {
+      for (uint8_t bg : {uint8_t(0), uint8_t(255)}) {
+        for (auto& v : px) v = rng() % 3 ? bg : uint8_t(rng());
+        const int start = n % 5;
+        std::vector<uint32_t> out((n + 31) / 32 + 1, 0xDEADBEEFu);
+        PackRowNotEqual8(px.data() + start, out.data(), n, bg);
+        for (int i = 0; i < (n + 31) / 32 * 32; ++i) {
+          const uint32_t want = i < n && px[start + i] != bg;
+          ASSERT_EQ(want, (out[i >> 5] >> (31 - (i & 31))) & 1u)
+              << "avx2 " << avx2 << " n " << n << " bit " << i;
+        }
+        EXPECT_EQ(0xDEADBEEFu, out[(n + 31) / 32]) << "wrote past the row, n " << n;
+      }
+    }
+  }
+  SetBitRowsAvx2(1);
+}
+
 struct GridUser {
   std::vector<uint8_t>* on;
   std::vector<uint8_t>* painted;

@@ -235,6 +235,118 @@ TEST(Morphology, TypedRowsMatchTheAccessorPath) {
   }
 }
 
+// ---- erosion, dilation and outline on gray pictures: word writes, bands of rows ------------
+
+// Direct reference on raw gray samples: object = inside the rectangle and not background.
+// op 0 erosion, 1 dilation, 2 outline; changed pixels get the written value, the others keep
+// their own (an object of gray 77 stays 77 where erosion does not reach it).
+template <class T>
+std::vector<T> ReferenceGray(const T* in, int w, int h, RoiRect r, int op, int conn, T bg, T objV,
+                             T eraseV) {
+  std::vector<T> out(in, in + size_t(w) * h);
+  auto obj = [&](int x, int y) -> int {
+    if (x < r.x0 || x > r.x1 || y < r.y0 || y > r.y1) return 0;
+    return in[size_t(y) * w + x] != bg;
+  };
+  for (int y = r.y0; y <= r.y1; ++y)
+    for (int x = r.x0; x <= r.x1; ++x) {
+      // The outline's interior takes the other neighbourhood.
+      const int eight = op == 2 ? conn == 4 : conn == 8;
+      int all = 1, any = 0;
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+          if ((!dx && !dy) || (!eight && dx && dy)) continue;
+          all &= obj(x + dx, y + dy);
+          any |= obj(x + dx, y + dy);
+        }
+      T& o = out[size_t(y) * w + x];
+      if (op == 0 && obj(x, y) && !all) o = eraseV;
+      if (op == 1 && !obj(x, y) && any) o = objV;
+      if (op == 2 && obj(x, y)) o = all ? eraseV : objV;
+    }
+  return out;
+}
+
+// A gray picture of 8 or 16 bits: about `percent` in 100 pixels background, the others
+// random grays (objects, unless a gray happens to equal the background).
+void GrayPicture(CImgBuff& img, int w, int h, int32_t format, int32_t white, int percent,
+                 uint32_t seed) {
+  ASSERT_EQ(1, img.Allocate(w, h, format));
+  std::mt19937 rng(seed);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const bool bg = int(rng() % 100) < percent;
+      const uint32_t v = bg ? (white ? 0xFFFFFFFFu : 0u) : rng();
+      if (format == 1) RowPtr<uint8_t>(img.record, x, y)[0] = uint8_t(v);
+      else RowPtr<uint16_t>(img.record, x, y)[0] = uint16_t(v);
+    }
+}
+
+template <class T>
+void ExpectGrayMorphMatches(int w, int h, int32_t format, RoiRect r, int op, int conn,
+                            int32_t white, int percent, uint32_t seed) {
+  CImgBuff img;
+  GrayPicture(img, w, h, format, white, percent, seed);
+  const T maxv = T(~T(0));
+  const std::vector<T> ref = ReferenceGray<T>(static_cast<const T*>(img.Pixels()), w, h, r, op,
+                                              conn, white ? maxv : T(0), white ? T(0) : maxv,
+                                              white ? maxv : T(0));
+  if (op == 0) {
+    BitMask* m = ImageRegionToBitMask(&img, white, r.x0, r.y0, r.x1, r.y1);
+    ASSERT_NE(nullptr, m);
+    ErodeStep(m, &img, conn, white, r.x0, r.y0, r.x1, r.y1);
+    BitMaskDestroy(m);
+  } else {
+    ASSERT_EQ(1, op == 1 ? DilateStep(&img, conn, white, &r) : ExtractOutline(&img, conn, white, &r));
+  }
+  const T* got = static_cast<const T*>(img.Pixels());
+  for (int i = 0; i < w * h; ++i)
+    ASSERT_EQ(ref[i], got[i]) << "op " << op << " conn " << conn << " white " << white << " "
+                              << w << "x" << h << " at " << i % w << "," << i / w;
+}
+
+// Rows of every length around the word and the four-word group, rectangles starting at odd
+// columns, dense and sparse pictures; with the AVX2 row code and with the plain word code.
+TEST(Morphology, GrayWordWritesMatchTheReference) {
+  const int widths[] = {1, 2, 31, 32, 33, 95, 127, 128, 129, 161, 257, 300};
+  for (int32_t avx2 : {1, 0}) {
+    SetBitRowsAvx2(avx2);
+    int k = 0;
+    for (int w : widths) {
+      const int h = 9 + w % 7;
+      const RoiRect rects[2] = {{0, 0, w - 1, h - 1}, {w > 4 ? 3 : 0, 1, w > 8 ? w - 2 : w - 1, h - 3}};
+      for (const RoiRect& r : rects)
+        for (int op = 0; op <= 2; ++op, ++k) {
+          SCOPED_TRACE("avx2 " + std::to_string(avx2));
+          ExpectGrayMorphMatches<uint8_t>(w, h, 1, r, op, k % 2 ? 8 : 4, (k / 2) % 2,
+                                          k % 3 == 0 ? 85 : 45, uint32_t(900 + k));
+        }
+    }
+  }
+  SetBitRowsAvx2(1);
+}
+
+// Pictures large enough to be cut into bands for the pool: each band reads a row past its
+// ends, so a band that wrote its end rows early would change its neighbour's result.
+TEST(Morphology, BandsOfLargePicturesMatchTheReference) {
+  const int w16 = 1030, h16 = 1000;  // 16-bit gray: several bands
+  const int w8 = 4100, h8 = 2050;    // 8-bit gray rows are cheap: bands only from here
+  if (ActiveWorkerCount() > 1) {
+    EXPECT_GT(BitPassBands(w16, h16, BitPassTyped), 1);
+    EXPECT_GT(BitPassBands(w8, h8, BitPassGray8), 1);
+  }
+  int k = 0;
+  for (int op = 0; op <= 2; ++op)
+    for (int conn : {4, 8}) {
+      ExpectGrayMorphMatches<uint16_t>(w16, h16, 2, RoiRect{0, 0, w16 - 1, h16 - 1}, op, conn,
+                                       k % 2, 50, uint32_t(70 + k));
+      ++k;
+    }
+  ExpectGrayMorphMatches<uint16_t>(w16, h16, 2, RoiRect{5, 3, w16 - 9, h16 - 2}, 2, 8, 1, 60, 80);
+  ExpectGrayMorphMatches<uint8_t>(w8, h8, 1, RoiRect{0, 0, w8 - 1, h8 - 1}, 1, 8, 0, 50, 81);
+  ExpectGrayMorphMatches<uint8_t>(w8, h8, 1, RoiRect{1, 0, w8 - 3, h8 - 1}, 2, 4, 1, 50, 82);
+}
+
 TEST(Morphology, Refusals) {
   CImgBuff img, orig;
   FillRandom(img, 20, 10, 1, 4);
