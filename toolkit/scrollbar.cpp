@@ -429,7 +429,7 @@ void CFgUIRangeBar::OnLButtonUp(int32_t, int32_t) {
 }
 
 void CFgUIRangeBar::OnMouseWheel(int32_t x, int32_t y, int32_t notches) {
-  if (m_dragMode) return;
+  if (m_dragMode || (m_kind != FgBarVertical && m_kind != FgBarHorizontal)) return;
   FgRangeGeometry g = Geometry();
   if (!g.valid) return;
   int64_t delta = int64_t(notches) * m_wheelStep;

@@ -372,4 +372,18 @@ TEST_F(RangeTest, Wheel) {
   dlg.Redraw();
 }
 
+TEST_F(RangeTest, OtherKindsIgnoreInput) {
+  AddRange(0, 25, 10, 20);
+  range.m_kind = 0;
+  range.OnMouseWheel(60, 5, 3);  // over the span of a horizontal bar
+  range.OnLButtonDown(60, 5);
+  range.OnMouseMove(90, 5);
+  dlg.SetKeyFlags(FgKeyRight);
+  range.OnKeyStateChanged();
+  EXPECT_EQ(range.m_low, 10);
+  EXPECT_EQ(range.m_high, 20);
+  EXPECT_TRUE(calls.ranges.empty());
+  dlg.Redraw();  // draws the frame only
+}
+
 }  // namespace
