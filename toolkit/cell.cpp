@@ -445,8 +445,14 @@ int32_t CFgUICell::SaveText(const wchar_t* path) {
           ok = 0;  // never an empty cell in place of one that could not be converted
           break;
         }
-        size_t n = strlen(bytes);
-        if (fwrite(bytes, 1, n, f) != n) ok = 0;
+        // Every line feed of the file is CR LF, those inside a text as well.
+        for (const char* p = bytes; *p && ok;) {
+          const char* lf = strchr(p, '\n');
+          size_t n = lf ? size_t(lf - p) : strlen(p);
+          if (fwrite(p, 1, n, f) != n) ok = 0;
+          if (ok && lf && fwrite("\r\n", 1, 2, f) != 2) ok = 0;
+          p += n + (lf ? 1 : 0);
+        }
         free(bytes);
       }
       if (!ok) break;

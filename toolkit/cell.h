@@ -47,7 +47,8 @@ class CFgUICell : public CFgUIObj {
   int32_t SetCurrentCell(uint64_t column, uint64_t row);
   void Layout();
   // Writes the grid as CSV: UTF-8, cells joined by ",", CR LF after every row, nothing
-  // quoted. 0 when the file cannot be written or a text cannot be converted.
+  // quoted; a line feed inside a text is written as CR LF too. 0 when the file cannot be
+  // written or a text cannot be converted.
   int32_t SaveText(const wchar_t* path);
 
   // Cell under a widget-relative point; 0 when none.

@@ -166,7 +166,8 @@ TEST_F(CellTest, SaveTextBytes) {
     std::string bytes;
   } cases[] = {
       {"comma", {{L"a,b", L"c"}}, 2, 1, "a,b,c\r\n"},  // nothing quoted: one more field
-      {"quote", {{L"say \"hi\"", L"x\ny"}}, 2, 1, "say \"hi\",x\ny\r\n"},
+      // A line feed inside a text ends in CR LF as every line feed of the file does.
+      {"quote", {{L"say \"hi\"", L"x\ny\r"}}, 2, 1, "say \"hi\",x\r\ny\r\r\n"},
       {"utf8", {{L"\x3042", L"\x00e9"}}, 2, 1, "\xe3\x81\x82,\xc3\xa9\r\n"},
       {"one", {{L"z"}}, 1, 3, "z\r\n\r\n\r\n"},
   };
