@@ -159,5 +159,7 @@ uint64_t PlatTestSwapCount(PlatWindow* window);
 // Sends an input event to a window through the display server, from a connection of its
 // own, as another program would: kind 0 button press, 1 button release (detail = button
 // 1 to 5, x, y client pixels), 2 key press, 3 key release (detail = the character or
-// keysym of the key on its first level). 1 when sent.
+// keysym of the key on its first level), 4 a request for the clipboard's text as
+// UTF8_STRING from the requestor window detail (which need not exist: a program that quit
+// before its answer came). 1 when sent.
 int PlatTestSendInput(PlatWindow* window, int kind, uint32_t detail, int32_t x, int32_t y);
