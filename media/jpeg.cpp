@@ -275,7 +275,10 @@ int JpegOpenWrite(MediaFile* file, const char* ansiPath) {
     FreeState(s);
     return 0;
   }
-  if (!StartEncode(s, file->info, int(file->options.jpegQuality))) {
+  // Above 100 is 100: the library would clamp it too, but a value past INT_MAX would turn
+  // negative on the way and come out as quality 1.
+  const uint32_t quality = file->options.jpegQuality;
+  if (!StartEncode(s, file->info, quality > 100 ? 100 : int(quality))) {
     FILE* fp = s->fp;
     FreeState(s);
     fclose(fp);

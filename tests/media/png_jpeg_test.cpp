@@ -347,7 +347,7 @@ TEST(JpegWrite, QualityZeroIs75AndAbove100Is100) {
   struct Case {
     uint32_t given;
     uint32_t same;
-  } cases[] = {{0, 75}, {150, 100}, {1000, 100}};
+  } cases[] = {{0, 75}, {150, 100}, {1000, 100}, {3000000000u, 100}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.given);
     const std::string a = dir + "/a" + std::to_string(c.given) + ".jpg";
