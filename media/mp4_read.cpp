@@ -325,6 +325,9 @@ bool IsVersion1(const Mp4Reader* r, const Mp4Box& box) {
 }
 
 int ChooseTrack(Mp4Reader* r) {
+  // A track is looked at once: a damaged file may hold thousands of "tkhd" boxes in one
+  // "trak", and searching its subtree for each of them would take quadratic time.
+  std::vector<uint8_t> seen(r->boxes.size(), 0);
   for (int32_t t = Mp4FindChild(r, -1, "tkhd"); t >= 0; t = Mp4FindNext(r, t, "tkhd")) {
     const Mp4Box& box = r->boxes[size_t(t)];
     if (box.contentSize < 48) continue;
@@ -333,7 +336,9 @@ int ChooseTrack(Mp4Reader* r) {
     int32_t trak = box.parent;
     while (trak >= 0 && !TypeIs(r->boxes[size_t(trak)], "trak")) trak = r->boxes[size_t(trak)].parent;
     // Silent tracks that carry no H.264 (timecode, text) are passed over too.
-    if (trak < 0 || Mp4FindChild(r, trak, "avc1") < 0) continue;
+    if (trak < 0 || seen[size_t(trak)]) continue;
+    seen[size_t(trak)] = 1;
+    if (Mp4FindChild(r, trak, "avc1") < 0) continue;
     r->track = trak;
     return 1;
   }

@@ -382,6 +382,20 @@ TEST(Mp4Parse, DamagedFilesAreRefused) {
   EXPECT_EQ(ParseMemory(bytes), nullptr);
 }
 
+// A damaged track holding a great many track headers is looked at once, not once per
+// header: each search of its subtree would otherwise cover every header again, and a
+// file of a few megabytes would keep the open busy for minutes.
+TEST(Mp4Parse, ManyTrackHeadersInOneTrackAreSearchedOnce) {
+  std::string tkhd = Box("tkhd", Zeros(84));  // version 0, volume 0, no sample entry anywhere
+  std::string headers;
+  headers.reserve(tkhd.size() * 150000);
+  for (int i = 0; i < 150000; ++i) headers += tkhd;
+  std::string file = Box("ftyp", std::string("isom") + U32(512)) + Box("mdat", Zeros(8)) +
+                     Box("moov", Box("trak", headers));
+  std::vector<uint8_t> bytes(file.begin(), file.end());
+  EXPECT_EQ(ParseMemory(bytes), nullptr);
+}
+
 // Files over 2 GiB: the top level is bounded by the file, not by a 31-bit length.  The
 // mdat is a sparse hole of 3 GiB, so nothing big is written.
 TEST(Mp4Parse, FileLargerThanTwoGigabytesOpens) {
