@@ -472,6 +472,8 @@ int32_t CFgUIMenuBar::AddMenu(const wchar_t* title, const wchar_t* text,
   }
   r.provider = provider;
   r.providerPtr = providerPtr;
+  // The window's drawing (on any thread) reads the records and the title line.
+  PlatformLockHold draw(FgDrawLock());
   FgMenuRecord* grown = static_cast<FgMenuRecord*>(
       realloc(m_menus, size_t(m_menuCount + 1) * sizeof(FgMenuRecord)));
   if (!grown) {
@@ -487,6 +489,7 @@ int32_t CFgUIMenuBar::AddMenu(const wchar_t* title, const wchar_t* text,
 }
 
 void CFgUIMenuBar::ClearMenus() {
+  PlatformLockHold draw(FgDrawLock());  // drawing reads what is freed here
   for (int32_t i = 0; i < m_menuCount; ++i) {
     free(m_menus[i].title);
     free(m_menus[i].text);
@@ -502,6 +505,7 @@ void CFgUIMenuBar::ClearMenus() {
 // Title i starts 2 h after the end of title i - 1 (h = s / 2), its width its half-width
 // width cut down to a whole multiple of h; the title line joins the titles with two blanks.
 void CFgUIMenuBar::LayoutTitles() {
+  PlatformLockHold draw(FgDrawLock());  // the title line is replaced under any drawing
   uint64_t s = m_owner && m_owner->m_font && m_owner->m_font->Size() ? m_owner->m_font->Size()
                                                                        : 14;
   int64_t h = int64_t(s / 2);

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -195,6 +197,29 @@ TEST(MenuTest, BarTitlesAndKeys) {
   EXPECT_EQ(bar.m_height, 22);
   bar.ClearMenus();
   EXPECT_EQ(bar.m_menuCount, 0);
+}
+
+// The main window's bar is rebuilt (a language switch) while the filter worker redraws the
+// window: the titles and the title line the drawing reads must never be freed under it.
+TEST(MenuTest, BarRebuiltWhileAnotherThreadRedraws) {
+  CFgUIDialog dlg;
+  CFgUIMenuBar bar;
+  bar.AddMenu(L"File", L"A\t1\n", nullptr, nullptr);
+  dlg.AddChild(&bar);
+  ASSERT_EQ(dlg.Create(0, 0, 300, 200, L"bar", FgStyleDialog, nullptr), 1);
+  std::atomic<int> stop{0};
+  std::thread worker([&] {
+    while (!stop.load()) dlg.Redraw();
+  });
+  for (int i = 0; i < 3000; ++i) {
+    bar.ClearMenus();
+    bar.AddMenu(i % 2 ? L"File" : L"\x30D5\x30A1\x30A4\x30EB", L"A\t1\n", nullptr, nullptr);
+    bar.AddMenu(L"View", nullptr, nullptr, nullptr);
+  }
+  stop = 1;
+  worker.join();
+  EXPECT_EQ(bar.m_menuCount, 2);
+  EXPECT_STREQ(bar.m_titleLine, L"File  View");
 }
 
 }  // namespace
