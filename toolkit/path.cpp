@@ -108,6 +108,8 @@ void CanonicalisePath(wchar_t* path) {
       while (out > 0 && path[out - 1] != L'/') --out;
       if (out > 0) --out;  // the "/" before the removed part goes too
       i += 3;
+      // A relative path whose first part went: the "/" that follows would make it absolute.
+      if (out == 0 && !absolute && path[i] == L'/') ++i;
       continue;
     }
     path[out++] = path[i++];

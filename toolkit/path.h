@@ -47,7 +47,8 @@ int32_t PathAppend(wchar_t* buffer, uint64_t capacity, const wchar_t* name);
 void PathRemoveLast(wchar_t* path);
 // In place, left to right: "/." before "/" or the end is removed; "/.." before "/" or the end
 // is removed with the part before it back to (and with) the previous "/". A path that started
-// with "/" and ends up empty becomes "/" ("/a/.." gives "/"). Other dots stay.
+// with "/" and ends up empty becomes "/" ("/a/.." gives "/"); a relative one stays relative
+// ("a/../b" gives "b"). Other dots stay.
 void CanonicalisePath(wchar_t* path);
 
 // 1 when folder can be listed.

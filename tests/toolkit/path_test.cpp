@@ -64,6 +64,11 @@ TEST(PathTest, CanonicaliseWorkedExamples) {
       {L"/a/b/", L"/a/b/"},
       {L"/a/b/./../c/.", L"/a/c"},
       {L"", L""},
+      // A relative path stays relative: the parent of its first part is not the root.
+      {L"a/../b", L"b"},
+      {L"a/b/../../c", L"c"},
+      {L"a/../../b", L"../b"},
+      {L"a/b/..", L"a"},
   };
   for (const Case& c : cases) {
     wchar_t buf[64];
