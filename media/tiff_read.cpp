@@ -27,6 +27,10 @@ constexpr uint64_t kMaxPages = 65536;
 constexpr uint64_t kDecodedBudget = uint64_t(512) << 20;
 // The loaded file is followed by this many zero bytes.
 constexpr uint64_t kSlack = 32;
+// A compressed page is decoded whole before it is cut to the frame.  A few megabytes of LZW
+// can claim gigabytes; a page may store more bytes per pixel than the frame shows (16-bit
+// pages behind an 8-bit first page), hence the factor, but no more than that is taken.
+constexpr uint64_t kMaxDecodedPage = 4 * MediaMaxFrameBytes;
 
 enum TagSlot {
   kWidth, kHeight, kBits, kCompression, kPhotometric, kStripOffsets, kSamples, kRowsPerStrip,
@@ -388,6 +392,7 @@ int DecodeStrip(const TiffReader& r, const TiffPage& p, uint64_t i, uint8_t* out
 void DecodePage(TiffReader* r, TiffPage* p) {
   if (p->decoded || !PageFillable(*r, p)) return;
   uint64_t need = p->rowSize * p->height;
+  if (need > kMaxDecodedPage) return;  // reads black
   // Zero-filled, so rows a short strip leaves out read as black; a few spare bytes let the
   // packed-sample reader take whole bytes at a row's end.
   uint8_t* buf = static_cast<uint8_t*>(std::calloc(need + 8, 1));
@@ -615,6 +620,11 @@ int OpenLoaded(MediaFile* file, uint8_t* bytes, uint64_t size) {
     return 0;
   }
   const TiffPage& first = r->pages[0];
+  // The caller allocates the frame from these numbers: refuse what no reader hands out.
+  if (first.width * first.height * FrameBytesPerPixel(first) > MediaMaxFrameBytes) {
+    FreeReader(r);
+    return 0;
+  }
   file->info.planes = 1;
   file->info.frameCount = r->pages.size();
   file->info.width = first.width;

@@ -224,6 +224,8 @@ TEST(TiffReader, RefusesWhatItCannotShow) {
       {"huge page from a tiny strip",
        [] { auto t = BasicTags(60000, 60000, 1, {8}, 1, 32773); return t; }(), {0x81, 0}},
       {"uncompressed rows outside the file", BasicTags(100, 100, 1, {8}, 1), Bytes(10)},
+      // Half a megabyte of LZW could fill 1.6 GB, more than any reader hands out as a frame.
+      {"frame beyond the readers' cap", BasicTags(40000, 40000, 1, {8}, 1, 5), Bytes(480000)},
   };
   for (const Case& c : cases) EXPECT_FALSE(Opened(BuildTiff({{c.tags, {c.strip}}})).ok) << c.name;
 }
