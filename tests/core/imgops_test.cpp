@@ -45,7 +45,7 @@ const uint8_t* PixelBytes(const CImgBuff& p, int32_t x, int32_t y)
 // What the per-pixel getter of the target format gives, as the bytes the target stores.
 std::vector<uint8_t> GetterBytes(const C_ImgBuff& s, int32_t x, int32_t y, int32_t target)
 {
-    std::vector<uint8_t> out(size_t(ImgBytesPerPixel[target]));
+    std::vector<uint8_t> out(static_cast<size_t>(ImgBytesPerPixel[target]));
     auto put = [&](const void* v, size_t n) { memcpy(out.data(), v, n); };
     switch (target) {
     case 1: { uint8_t v = 0; s.GetGray8(x, y, &v); put(&v, 1); break; }
