@@ -26,8 +26,15 @@ struct InvertJob {
 
 // ---- row kernels ---------------------------------------------------------------------------
 
-// NOT of n bytes; a plain loop the compiler turns into vector code.
+// NOT of n bytes; plain loops the compiler turns into vector code.  The bytes before the
+// first 64-byte boundary go first: pixel blocks start 8 bytes past a page, and vector stores
+// that straddle cache lines made the main loop a third slower.
 QV_INVERT_CLONES void InvertBytes(uint8_t* __restrict p, int64_t n) {
+  int64_t head = int64_t((64 - (reinterpret_cast<uintptr_t>(p) & 63)) & 63);
+  if (head > n) head = n;
+  for (int64_t i = 0; i < head; ++i) p[i] = uint8_t(~p[i]);
+  p += head;
+  n -= head;
   for (int64_t i = 0; i < n; ++i) p[i] = uint8_t(~p[i]);
 }
 
@@ -96,7 +103,7 @@ void InvertRows(void* ctx, uint64_t first, uint64_t count) {
 // typed kernels invert 2 MB in about 30: cutting a full HD gray picture into a piece per
 // worker made the call several times slower than one thread.  Rows are therefore handed out
 // in bands of at least this many bytes, at most one band per worker.
-constexpr int64_t MinTypedBandBytes = 4 * 1024 * 1024;
+constexpr int64_t MinTypedBandBytes = 8 * 1024 * 1024;
 // The accessor path costs tens of nanoseconds a pixel: bands of a few thousand pixels pay.
 constexpr int64_t MinAccessorBandPixels = 16 * 1024;
 
