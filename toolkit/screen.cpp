@@ -187,6 +187,8 @@ void CFgScreen::Destroy() {
   }
   // The destroy message reaches FgScreenWndProc from inside this call (m_window still set
   // so the handler sees the screen as it was).
+  // Under the draw lock as well: drawing threads read m_window while holding it.
+  PlatformLockHold hold(FgDrawLock());
   PlatDestroyWindow(window);
   m_window = nullptr;
 }

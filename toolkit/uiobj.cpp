@@ -282,11 +282,12 @@ CFgUIDialog::CFgUIDialog() {
 }
 
 CFgUIDialog::~CFgUIDialog() {
-  if (m_font && g_fontHooks.destroy) {
+  {
+    // Cleared inside the lock: a redraw on another thread reads m_font once it holds it.
     PlatformLockHold hold(FgDrawLock());
-    g_fontHooks.destroy(m_font);
+    if (m_font && g_fontHooks.destroy) g_fontHooks.destroy(m_font);
+    m_font = nullptr;
   }
-  m_font = nullptr;
   Destroy();
 }
 
