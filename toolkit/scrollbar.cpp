@@ -88,6 +88,12 @@ int32_t Clamp32(int64_t v) {
   return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
+// A pointer movement along the axis, held to 2^31 pixels either way: times a count of at
+// most 2^32 positions it stays inside 64 bits, and such a move already reaches either end.
+int64_t ClampMove(int64_t moved) {
+  return std::clamp<int64_t>(moved, -(int64_t(1) << 31), int64_t(1) << 31);
+}
+
 }  // namespace
 
 CFgTexture* FgArrowSheet() { return g_arrowSheet; }
@@ -238,8 +244,8 @@ void CFgUIScrollBar::OnMouseMove(int32_t x, int32_t y) {
   // A usable track or a scroll amount below one would divide by zero or move nothing.
   int64_t usable = g.track + 4 - g.thumbLength;
   if (usable < 1 || g.freePositions < 1) return;
-  int64_t moved = m_kind == FgBarVertical ? int64_t(m_y) + y - m_pressY
-                                          : int64_t(m_x) + x - m_pressX;
+  int64_t moved = ClampMove(m_kind == FgBarVertical ? int64_t(m_y) + y - m_pressY
+                                                    : int64_t(m_x) + x - m_pressX);
   int64_t next = int64_t(m_dragPosition) + g.freePositions * moved / usable;
   if (next > int64_t(m_maximum) - m_page + 1) next = int64_t(m_maximum) - m_page + 1;
   if (next < m_minimum) next = m_minimum;
@@ -397,8 +403,8 @@ void CFgUIRangeBar::OnMouseMove(int32_t x, int32_t y) {
   if (!m_dragMode) return;
   FgRangeGeometry g = Geometry();
   if (!g.valid) return;
-  int64_t moved = m_kind == FgBarVertical ? int64_t(m_y) + y - m_pressY
-                                          : int64_t(m_x) + x - m_pressX;
+  int64_t moved = ClampMove(m_kind == FgBarVertical ? int64_t(m_y) + y - m_pressY
+                                                    : int64_t(m_x) + x - m_pressX);
   int64_t delta = (int64_t(m_maximum) - m_minimum + 1) * moved / (g.size - 16);
   if (delta == 0) return;
   int64_t low = m_low, high = m_high;

@@ -386,4 +386,35 @@ TEST_F(RangeTest, OtherKindsIgnoreInput) {
   dlg.Redraw();  // draws the frame only
 }
 
+// The widest range and a pointer at the far end of the coordinate space: the drag stays in
+// range without overflowing on the way.
+TEST_F(BarTest, DragOverTheWholeIntegerRange) {
+  AddVertical();
+  bar.SetRange(INT32_MIN, INT32_MAX, 1, INT32_MIN);
+  bar.OnLButtonDown(8, 19);
+  ASSERT_EQ(bar.m_dragging, 1);
+  bar.OnMouseMove(8, INT32_MAX);
+  EXPECT_EQ(bar.m_position, INT32_MAX);
+  bar.OnMouseMove(8, INT32_MIN);
+  EXPECT_EQ(bar.m_position, INT32_MIN);
+  bar.OnLButtonUp(8, 0);
+
+  CFgUIRangeBar r;
+  r.m_kind = FgBarHorizontal;
+  r.m_minimum = INT32_MIN;
+  r.m_maximum = INT32_MAX;
+  r.m_low = INT32_MIN;
+  r.m_high = 0;
+  r.SetRect(10, 5, 117, 16);
+  dlg.AddChild(&r);
+  r.OnLButtonDown(50, 5);  // the span
+  ASSERT_EQ(r.m_dragMode, 2);
+  r.OnMouseMove(INT32_MAX, 5);
+  EXPECT_EQ(r.m_high, INT32_MAX);
+  EXPECT_EQ(r.m_low, -1);
+  r.OnMouseMove(INT32_MIN, 5);
+  EXPECT_EQ(r.m_low, INT32_MIN);
+  r.OnLButtonUp(0, 0);
+}
+
 }  // namespace
