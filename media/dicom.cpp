@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/parallel.h"
 #include "media/dicom.h"
 
 namespace {
@@ -302,7 +303,7 @@ int DicomReadFrames(MediaFile* file, uint64_t plane, uint64_t first, uint64_t co
         for (uint64_t i = 0; i < pixels; ++i)
           for (uint64_t k = 0; k < 3; ++k) out[3 * i + k] = src[k * pixels + i];
       } else {
-        std::memcpy(out, src, frameBytes);
+        ParallelMemcpy(out, src, frameBytes);  // large frames copy on the worker pool
       }
       continue;
     }
