@@ -189,8 +189,12 @@ void CCfgPack::Clear()
 int CCfgPack::SetName(const wchar_t* newName)
 {
     if (!newName || !newName[0] || wcslen(newName) > size_t(kCfgNameMax)) return 0;
+    // The new name may be this pack's own (renaming to empty the pack): keep it before
+    // Clear wipes the field.
+    wchar_t kept[kCfgNameMax + 1];
+    wcscpy(kept, newName);
     Clear();
-    wcscpy(name, newName);
+    wcscpy(name, kept);
     return 1;
 }
 

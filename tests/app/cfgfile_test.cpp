@@ -239,6 +239,10 @@ TEST(CfgPack, NamesAndLists)
     EXPECT_EQ(pack.ParseItem(L"  k  a b  "), 1);
     EXPECT_STREQ(pack.FindItem(L"k")->value, L"a b");
     EXPECT_EQ(pack.FindItem(L"K"), nullptr);    // exact, case-sensitive
+    // Naming a pack with its own name (a way to empty it) keeps the name.
+    ASSERT_EQ(pack.SetName(pack.name), 1);
+    EXPECT_STREQ(pack.name, std::wstring(32, L'a').c_str());
+    EXPECT_EQ(pack.firstItem, nullptr);
     pack.Clear();
     EXPECT_EQ(pack.name[0], 0);
     EXPECT_EQ(pack.firstItem, nullptr);
