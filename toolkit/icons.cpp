@@ -99,6 +99,9 @@ int32_t AcquireIconSheet() {
 }
 
 void ReleaseIconSheet() {
+  // Draw lock first, as in drawing: freeing the sheet deletes its GL texture, which takes
+  // the draw lock, and a drawing thread holds that lock while it waits for the sheet's.
+  PlatformLockHold draw(FgDrawLock());
   PlatformLockHold hold(SheetLock());
   if (g_refs == 0) return;
   if (--g_refs == 0) {

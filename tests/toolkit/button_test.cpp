@@ -5,7 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "toolkit/icons.h"
@@ -254,6 +261,48 @@ TEST(IconSheetTest, ReferenceCountedAndWithinItsColours) {
       else
         EXPECT_EQ(mid[0], fill[state][0]) << row << " " << col;
     }
+}
+
+// The last check box of one window goes away while another thread draws icons into a
+// window: dropping the sheet takes the draw lock before the sheet's own lock, as drawing
+// does, so neither waits for the other forever.
+TEST(IconSheetTest, LastReleaseWhileAnotherThreadDrawsIcons) {
+  CFgScreen screen;
+  ASSERT_EQ(screen.Create(0, 0, 64, 64, L"icons", FgStyleDialog, nullptr), 1);
+  std::mutex m;
+  std::condition_variable cv;
+  bool finished = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> hold(m);
+    if (!cv.wait_for(hold, std::chrono::seconds(60), [&] { return finished; })) {
+      fprintf(stderr, "icon sheet release and icon drawing deadlocked\n");
+      std::abort();
+    }
+  });
+  std::atomic<int> stop{0};
+  std::thread drawer([&] {
+    while (!stop.load()) {
+      if (!screen.BeginDraw()) continue;
+      FgDrawIcon(&screen, 0, 0, 1);
+      screen.EndDraw(0);
+    }
+  });
+  for (int i = 0; i < 20000; ++i) {
+    if (!AcquireIconSheet()) {
+      ADD_FAILURE() << "no sheet";
+      break;
+    }
+    ReleaseIconSheet();
+  }
+  stop = 1;
+  drawer.join();
+  {
+    std::lock_guard<std::mutex> hold(m);
+    finished = true;
+  }
+  cv.notify_all();
+  watchdog.join();
+  EXPECT_EQ(FgIconSheet(), nullptr);
 }
 
 }  // namespace
