@@ -286,16 +286,22 @@ int CCfgPack::Write(FILE* stream) const
     if (!Append(line, len, L"[") || !Append(line, len, name) || !Append(line, len, L"] {") ||
         !WriteLine(stream, line))
         return 0;
+    int result = 1;
     for (const CCfgItem* item = firstItem; item; item = item->next) {
         if (!item->key || !item->value) continue;
         // A line that does not fit, or a line break inside a key or value, would read
-        // back as other lines (a value could even close the pack): refuse it.
+        // back as other lines (a value could even close the pack): that item is left
+        // out and the call reports failure, but the rest of the pack is still written,
+        // so one bad value cannot cost the user every setting behind it.
         len = 0;
         if (!Append(line, len, L" ") || !Append(line, len, item->key) || !Append(line, len, L" ") ||
-            !Append(line, len, item->value) || !WriteLine(stream, line))
-            return 0;
+            !Append(line, len, item->value)) {
+            result = 0;
+            continue;
+        }
+        if (!WriteLine(stream, line)) return 0;
     }
-    return WriteLine(stream, L"}") ? 1 : 0;
+    return WriteLine(stream, L"}") ? result : 0;
 }
 
 // ---- files --------------------------------------------------------------------------
@@ -366,12 +372,11 @@ int CCfgFile::Save(const wchar_t* path) const
     FILE* stream = fopen(ansi, "wb");
     free(ansi);
     if (!stream) return 0;
+    // A pack that fails is reported, but the packs behind it are still written: the file
+    // is the user's only copy of them.
     int result = 1;
     for (const CCfgPack* pack = firstPack; pack; pack = pack->next) {
-        if (!pack->Write(stream)) {
-            result = 0;
-            break;
-        }
+        if (!pack->Write(stream)) result = 0;
     }
     if (fclose(stream) != 0) result = 0;
     return result;

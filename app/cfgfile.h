@@ -74,7 +74,8 @@ public:
     // header, or for a header with an empty name.
     int Read(FILE* file);
     // Writes the header, the items and the closing line.  0, writing nothing, for a null
-    // file or an unnamed pack; 0 at once when a line cannot be written whole.
+    // file or an unnamed pack; 0 at once when the stream fails; 0 after writing the rest
+    // of the pack when an item cannot be carried by the format (line break, over-long).
     int Write(FILE* file) const;
 
     wchar_t name[kCfgNameMax + 1] = {};
@@ -97,8 +98,8 @@ public:
     int Load(const wchar_t* path);
     // The same over an open stream (also the entry point for feeding bytes from memory).
     int Read(FILE* stream);
-    // Writes every pack in order to path, truncating it; stops at the first pack that
-    // fails.  1 when all were written and the file closed cleanly.
+    // Writes every pack in order to path, truncating it.  1 when all were written whole
+    // and the file closed cleanly; a failing pack does not stop the packs behind it.
     int Save(const wchar_t* path) const;
 
     CCfgPack* AddPack(const wchar_t* name);

@@ -336,7 +336,7 @@ TEST(CfgWrite, Refusals)
     named.SetName(L"p");
     EXPECT_EQ(named.Write(nullptr), 0);
 
-    // Lines the format cannot carry: the pack stops there, the earlier lines stay.
+    // Lines the format cannot carry: that item is left out and reported, the rest stays.
     struct Case {
         const char* name;
         std::wstring value;
@@ -351,9 +351,21 @@ TEST(CfgWrite, Refusals)
         CCfgPack* p = cfg.AddPack(L"p");
         p->AddItem(L"ok", L"1");
         p->AddItem(L"bad", c.value.c_str());
+        p->AddItem(L"after", L"2");
         int r = 1;
-        EXPECT_EQ(WriteBytes(cfg, &r), "[p] {\n ok 1\n");
+        EXPECT_EQ(WriteBytes(cfg, &r), "[p] {\n ok 1\n after 2\n}\n");
         EXPECT_EQ(r, 0);
+    }
+    // Saving a file: a pack holding such an item is reported, later packs still land.
+    {
+        CCfgFile cfg;
+        cfg.AddPack(L"first")->AddItem(L"bad", L"x\ny");
+        cfg.AddPack(L"second")->AddItem(L"keep", L"1");
+        const wchar_t* path = L"" QV_TEST_OUT_DIR "/cfg_bad_item.cfg";
+        EXPECT_EQ(cfg.Save(path), 0);
+        CCfgFile back;
+        EXPECT_EQ(back.Load(path), 1);
+        EXPECT_EQ(Describe(back), L"first:|second:keep=1");
     }
     // The longest line that fits is written whole and reads back.
     CCfgFile cfg;
