@@ -243,6 +243,9 @@ CFgFont* g_defaultFont = nullptr;
 }  // namespace
 
 CFgFont* FgDefaultFont() {
+  // Draw lock first: a default font that cannot be made is deleted here, and deleting its
+  // page textures takes the draw lock.
+  PlatformLockHold draw(FgDrawLock());
   PlatformLockHold hold(GlyphCacheLock());
   if (!g_defaultFont) {
     CFgFont* f = new CFgFont;
