@@ -6,9 +6,10 @@
 // column with a fixed network of 48 steps; 7 x 7 and 9 x 9 run a selection network built
 // from Batcher's odd-even merge sort, pruned to the one output it must give, over 64
 // samples at a time; 8-bit pictures with windows of 7 and more keep a sliding histogram
-// along the row, which also serves the shrunken border windows.  Every other window
-// (borders, sizes above 9) selects its element with nth_element.  All of them return the
-// same element of the same multiset.
+// along the row, which also serves the rows the rectangle's top or bottom cuts; at other
+// depths those rows slide a sorted array along.  Every other window (left and right
+// borders, sizes above 9) selects its element by insertion sort or nth_element.  All of them
+// return the same element of the same multiset.
 // Sources: for formats 1 to 6 and windows up to 9 x 9 the rows are filtered in place, in
 // bands: each band keeps the originals of the rows it has overwritten and still needs in a
 // ring of r + 1 rows, and the r rows beyond each end of a band are saved before any band
@@ -381,6 +382,44 @@ void MedianHistRow(const MedianJob& job, const Window<uint8_t>& w, uint8_t* out)
   }
 }
 
+// Windows cut by the rectangle's top or bottom (or rows narrower than a window) at other
+// depths: per channel, a sorted array of the window's samples slides along the row, one
+// column leaving and one entering at each step.
+template <class T>
+void MedianSlideRow(const MedianJob& job, const Window<T>& w, T* out, T* sorted) {
+  const int32_t ch = job.ch, r = job.r, wc = job.wc, y = w.y;
+  const int32_t v0 = std::max(y - r, 0), v1 = std::min(y + r, job.hc - 1);
+  const int32_t rows = v1 - v0 + 1;
+  const T* const* rp = w.win + (v0 - y + r);
+  for (int32_t c = 0; c < ch; ++c) {
+    int64_t n = 0;
+    auto add = [&](int32_t u) {
+      for (int32_t j = 0; j < rows; ++j) {
+        const T v = rp[j][int64_t(u) * ch + c];
+        int64_t i = n++;
+        for (; i > 0 && v < sorted[i - 1]; --i) sorted[i] = sorted[i - 1];
+        sorted[i] = v;
+      }
+    };
+    auto drop = [&](int32_t u) {
+      for (int32_t j = 0; j < rows; ++j) {
+        const T v = rp[j][int64_t(u) * ch + c];
+        int64_t i = 0;
+        while (sorted[i] != v) ++i;  // v is in the window
+        for (--n; i < n; ++i) sorted[i] = sorted[i + 1];
+      }
+    };
+    for (int32_t u = 0; u <= std::min(r, wc - 1); ++u) add(u);
+    for (int32_t x = 0; x < wc; ++x) {
+      if (x > 0) {
+        if (x + r < wc) add(x + r);
+        if (x - r - 1 >= 0) drop(x - r - 1);
+      }
+      out[int64_t(x) * ch + c] = sorted[n / 2];
+    }
+  }
+}
+
 // ---- rows and bands ------------------------------------------------------------------------
 
 // Rows [yb, ye).  Copy path (band < 0): source rows from the copy.  In-place path: band is the
@@ -446,12 +485,11 @@ void MedianRowsT(MedianJob& job, int32_t yb, int32_t ye, int32_t band) {
     }
     const bool fullRows = y >= r && y + r < hc;
     const bool interior = fullRows && wc > 2 * r;
-    if constexpr (sizeof(T) == 1) {
-      // Shrunken windows along a whole row: the histogram walk beats a selection per pixel.
-      if (!interior && wc > 2 * r) {
-        MedianHistRow(job, w, out);
-        continue;
-      }
+    if (!interior) {
+      // Shrunken windows along a whole row: a walk along the row beats a selection per pixel.
+      if constexpr (sizeof(T) == 1) MedianHistRow(job, w, out);
+      else MedianSlideRow<T>(job, w, out, buf);
+      continue;
     }
     if (interior && size == 3) {
       if (ch == 1) Median3Span<T, 1>(win, 1, rowSamples - 1, out, work);
@@ -462,7 +500,7 @@ void MedianRowsT(MedianJob& job, int32_t yb, int32_t ye, int32_t band) {
     } else if (interior && net) {
       MedianNetRow<T>(job, NetFor(size), w, out, work);
     } else {
-      SelectPixels<T>(job, w, 0, wc, out, buf);
+      SelectPixels<T>(job, w, 0, wc, out, buf);  // complete windows above 9 x 9
       continue;
     }
     SelectPixels<T>(job, w, 0, std::min(r, wc), out, buf);

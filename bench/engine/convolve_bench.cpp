@@ -80,6 +80,19 @@ static void BM_Median3Gray16(benchmark::State& s) { Median(s, 2, 3); }
 static void BM_Median5Gray16(benchmark::State& s) { Median(s, 2, 5); }
 static void BM_Median9Gray16(benchmark::State& s) { Median(s, 2, 9); }
 static void BM_Median3Rgb24(benchmark::State& s) { Median(s, 4, 3); }
+static void BM_Median5Rgb24(benchmark::State& s) { Median(s, 4, 5); }
+static void BM_Median3Rgb48(benchmark::State& s) { Median(s, 5, 3); }
+static void BM_Median5Rgb48(benchmark::State& s) { Median(s, 5, 5); }
+static void BM_Median7Gray8(benchmark::State& s) { Median(s, 1, 7); }
+static void BM_Median3Gray32(benchmark::State& s) { Median(s, 3, 3); }
+static void BM_Median5Gray32(benchmark::State& s) { Median(s, 3, 5); }
+// The picture's inner 1900 x 1060: the in-place path with a rectangle of interest.
+static void BM_Median5Gray8Rect(benchmark::State& state) {
+  Workers(state, state.range(0));
+  Fixture f(1);
+  const RoiRect r{10, 10, W - 11, H - 11};
+  for (auto _ : state) benchmark::DoNotOptimize(MedianFilter(&f.img, 5, &r));
+}
 ENGINE_BENCH(BM_Median3Gray8);
 ENGINE_BENCH(BM_Median5Gray8);
 ENGINE_BENCH(BM_Median9Gray8);
@@ -87,6 +100,13 @@ ENGINE_BENCH(BM_Median3Gray16);
 ENGINE_BENCH(BM_Median5Gray16);
 ENGINE_BENCH(BM_Median9Gray16);
 ENGINE_BENCH(BM_Median3Rgb24);
+ENGINE_BENCH(BM_Median5Rgb24);
+ENGINE_BENCH(BM_Median3Rgb48);
+ENGINE_BENCH(BM_Median5Rgb48);
+ENGINE_BENCH(BM_Median7Gray8);
+ENGINE_BENCH(BM_Median3Gray32);
+ENGINE_BENCH(BM_Median5Gray32);
+ENGINE_BENCH(BM_Median5Gray8Rect);
 
 static void BM_UpConvertGray8To16(benchmark::State& state) {
   Workers(state, state.range(0));
@@ -176,12 +196,20 @@ static void BM_CvMedian9Gray8(benchmark::State& s) { CvMedian(s, CV_8UC1, 9); }
 static void BM_CvMedian3Gray16(benchmark::State& s) { CvMedian(s, CV_16UC1, 3); }
 static void BM_CvMedian5Gray16(benchmark::State& s) { CvMedian(s, CV_16UC1, 5); }
 static void BM_CvMedian3Rgb24(benchmark::State& s) { CvMedian(s, CV_8UC3, 3); }
+static void BM_CvMedian5Rgb24(benchmark::State& s) { CvMedian(s, CV_8UC3, 5); }
+static void BM_CvMedian3Rgb48(benchmark::State& s) { CvMedian(s, CV_16UC3, 3); }
+static void BM_CvMedian5Rgb48(benchmark::State& s) { CvMedian(s, CV_16UC3, 5); }
+static void BM_CvMedian7Gray8(benchmark::State& s) { CvMedian(s, CV_8UC1, 7); }
 ENGINE_BENCH(BM_CvMedian3Gray8);
 ENGINE_BENCH(BM_CvMedian5Gray8);
 ENGINE_BENCH(BM_CvMedian9Gray8);
 ENGINE_BENCH(BM_CvMedian3Gray16);
 ENGINE_BENCH(BM_CvMedian5Gray16);
 ENGINE_BENCH(BM_CvMedian3Rgb24);
+ENGINE_BENCH(BM_CvMedian5Rgb24);
+ENGINE_BENCH(BM_CvMedian3Rgb48);
+ENGINE_BENCH(BM_CvMedian5Rgb48);
+ENGINE_BENCH(BM_CvMedian7Gray8);
 
 static void BM_CvEqualizeHistGray8(benchmark::State& state) {
   Workers(state, state.range(0));
