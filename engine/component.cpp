@@ -3,7 +3,7 @@
 // Typed kernels serve formats 1 to 6 (depth class = sample depth, so "the class's accessors"
 // are plain loads and stores); formats 7 to 9, the colour forms of modes 15 to 22 and the
 // reference path go through the accessors one pixel at a time.
-// Inside: shared component math - typed kernels - accessor path - entry
+// Inside: shared component math - typed kernels - accessor path - bands - entry
 #include "engine/component.h"
 
 #include <cmath>
@@ -69,13 +69,6 @@ inline uint32_t Sat16OfRgb8(int32_t r, int32_t g, int32_t b) {
   const int32_t mn = r < g ? (r < b ? r : b) : (g < b ? g : b);
   const int32_t d = mx - mn;
   return uint32_t(int32_t(float(d * 65534) / float(mx | int32_t(mx == 0))));  // max 0: d 0
-}
-
-// The accessors' luma (299 R + 587 G + 114 B + 500) / 1000 of 8-bit channels with 32-bit
-// products only: the sum is below 2^18, and dividing its eighth by 125 as x 33555 / 2^22 is
-// exact below 2^15.
-inline uint32_t LumaOfRgb8(uint32_t r, uint32_t g, uint32_t b) {
-  return (((299u * r + 587u * g + 114u * b + 500u) >> 3) * 33555u) >> 22;
 }
 
 // Modes 15..22 from X, Y, Z (white Y = 1): the packed 32-bit grey.
@@ -206,10 +199,10 @@ inline uint32_t LightnessByteFromSteps(const LightnessSteps8& t, double Y) {
 // Grey, hue and saturation of R,G,B 8 pixels as plain index loops over 32-bit indices, so
 // that they vectorise, the stores of all three channels included (the byte shuffles of
 // three-channel pixels need more than the baseline vector set: built for AVX2 as well).
-// The luma in 16-bit lanes: the eighth of 299 R + 587 G + 114 B + 500 is
-// 37 R + 73 G + 14 B + 62 plus the eighth of the remainder 3 R + 3 G + 2 B + 4 (below 2^15),
-// and its division by 125 is the high half of x 33555, shifted by 6 (checked for every
-// colour).
+// The accessors' grey (299 R + 587 G + 114 B + 500) / 1000 in 16-bit lanes: the eighth of
+// the sum is 37 R + 73 G + 14 B + 62 plus the eighth of the remainder 3 R + 3 G + 2 B + 4
+// (below 2^15), and its division by 125 is the high half of x 33555, shifted by 6 (checked
+// for every colour).
 QV_COMPONENT_CLONES void GreyRgb8(uint8_t* __restrict p, int32_t n) {
   for (int32_t i = 0; i < n; ++i) {
     const uint16_t r = p[3 * i], g = p[3 * i + 1], b = p[3 * i + 2];

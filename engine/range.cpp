@@ -1,7 +1,8 @@
 // range.cpp - range extraction: pixels inside a hue/saturation/value window (or a gray level
 // window) are selected, the others become background; in place inside the rectangle.
 // Typed kernels serve formats 1 to 6; formats 7 to 9 and the reference path use the accessors.
-// Inside: hue interval and 16-bit HSV - row kernels - row workers - entries - table - hue pick
+// Inside: hue interval and 16-bit HSV - row kernels - row workers - bands - entries - table -
+//         hue pick
 #include "engine/range.h"
 
 #include <cstdlib>
