@@ -7,7 +7,7 @@
 // from Batcher's odd-even merge sort, pruned to the one output it must give, over 64
 // samples at a time; 8-bit pictures with windows of 7 and more keep a sliding histogram
 // along the row, which also serves the rows the rectangle's top or bottom cuts; at other
-// depths those rows slide a sorted array along.  Every other window (left and right
+// depths those rows (up to 9 x 9) slide a sorted array along.  Every other window (left and right
 // borders, sizes above 9) selects its element by insertion sort or nth_element.  All of them
 // return the same element of the same multiset.
 // Sources: for formats 1 to 6 and windows up to 9 x 9 the rows are filtered in place, in
@@ -423,9 +423,9 @@ void MedianSlideRow(const MedianJob& job, const Window<T>& w, T* out, T* sorted)
 // ---- rows and bands ------------------------------------------------------------------------
 
 // Rows [yb, ye).  Copy path (band < 0): source rows from the copy.  In-place path: band is the
-// band's index; rows below y are still the originals and are read where they are, row y and
-// the r rows above it from a ring of originals copied just before each row is overwritten,
-// the rows beyond the band from its saved halo.
+// band's index; the band's rows after y are still the originals and are read where they are,
+// row y and the r rows before it from a ring of originals copied just before each row is
+// overwritten, the rows beyond the band from its saved halo.
 template <class T>
 void MedianRowsT(MedianJob& job, int32_t yb, int32_t ye, int32_t band) {
   const int32_t ch = job.ch, r = job.r, size = job.size, wc = job.wc, hc = job.hc;
@@ -485,8 +485,9 @@ void MedianRowsT(MedianJob& job, int32_t yb, int32_t ye, int32_t band) {
     }
     const bool fullRows = y >= r && y + r < hc;
     const bool interior = fullRows && wc > 2 * r;
-    if (!interior) {
+    if (!interior && size <= 9) {
       // Shrunken windows along a whole row: a walk along the row beats a selection per pixel.
+      // (The sorted array's shifts grow with the window: large ones select per pixel.)
       if constexpr (sizeof(T) == 1) MedianHistRow(job, w, out);
       else MedianSlideRow<T>(job, w, out, buf);
       continue;
@@ -500,7 +501,7 @@ void MedianRowsT(MedianJob& job, int32_t yb, int32_t ye, int32_t band) {
     } else if (interior && net) {
       MedianNetRow<T>(job, NetFor(size), w, out, work);
     } else {
-      SelectPixels<T>(job, w, 0, wc, out, buf);  // complete windows above 9 x 9
+      SelectPixels<T>(job, w, 0, wc, out, buf);  // windows above 9 x 9
       continue;
     }
     SelectPixels<T>(job, w, 0, std::min(r, wc), out, buf);
