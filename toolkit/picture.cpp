@@ -373,15 +373,11 @@ void CFgUIPicture::DrawContent(CFgScreen* screen, CFgFont* font) {
     m_textureChanged = 1;
   }
   m_texture.DrawFill();
-  if (m_overlay) {
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glScaled(1, -1, 1);
+  // The overlay draws with the projection as it is: its owner maps pixel rows onto the
+  // render target itself (row 0 at the bottom, so it reads back as row 0), the same rule the
+  // picture and any text or texture in the overlay follow.
+  if (m_overlay)
     m_overlay(screen, font, 0, 0, int32_t(iw - 1), int32_t(ih - 1), 0, 0, int32_t(iw - 1),
               int32_t(ih - 1), 1, m_user);
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-  }
   glDisable(GL_STENCIL_TEST);
 }

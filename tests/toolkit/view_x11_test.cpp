@@ -206,12 +206,19 @@ void DrawOverlay(CFgScreen* s, CFgFont*, int32_t wx0, int32_t wy0, int32_t wx1, 
   *o = {o->calls + 1, wx0, wy0, wx1, wy1, px0, py0, px1, py1, zoom};
   double sx = double(wx1 - wx0 + 1) / (px1 - px0 + 1), sy = double(wy1 - wy0 + 1) / (py1 - py0 + 1);
   int x0 = wx0 + int((100 - px0) * sx), y0 = wy0 + int((100 - py0) * sy);
+  // Into a render target an owner maps rows unflipped over the whole buffer (row 0 at the
+  // bottom reads back as row 0), as the main screen's overlay converters do; into a window
+  // it uses the screen's rule.
+  const FgDrawSurface surface = FgGetDrawSurface();
+  const bool target = surface.kind == 2;
+  auto gx = [&](double x) { return target ? (x - surface.width / 2.0) / (surface.width / 2.0) : s->PixelToGlX(int32_t(x)); };
+  auto gy = [&](double y) { return target ? (y - surface.height / 2.0) / (surface.height / 2.0) : s->PixelToGlY(int32_t(y)); };
   glColor3d(1, 1, 1);
   glBegin(GL_QUADS);
-  glVertex2d(s->PixelToGlX(x0), s->PixelToGlY(y0));
-  glVertex2d(s->PixelToGlX(x0 + 4 * sx), s->PixelToGlY(y0));
-  glVertex2d(s->PixelToGlX(x0 + 4 * sx), s->PixelToGlY(y0 + 4 * sy));
-  glVertex2d(s->PixelToGlX(x0), s->PixelToGlY(y0 + 4 * sy));
+  glVertex2d(gx(x0), gy(y0));
+  glVertex2d(gx(x0 + 4 * sx), gy(y0));
+  glVertex2d(gx(x0 + 4 * sx), gy(y0 + 4 * sy));
+  glVertex2d(gx(x0), gy(y0 + 4 * sy));
   glEnd();
 }
 
