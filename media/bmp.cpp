@@ -4,6 +4,8 @@
 // The writer builds an 8-bit gray or 24-bit image from the one frame written and puts the
 // file on disk when the handle closes.
 // Inside: image block - reading - normalising - writing - entry points
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -145,8 +147,11 @@ int BmpReadMemory(BmpImage* im, const uint8_t* d, uint64_t size) {
 
 int BmpReadFile(BmpImage* im, FILE* f) {
   if (!im || !f) return 0;
-  if (fseeko(f, 0, SEEK_END) != 0) return 0;
-  int64_t size = ftello(f);
+  // Sized by the file system, not by seeking: a folder opens too and seeks to an end of
+  // exabytes, which would be taken as the size of the buffer.
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  int64_t size = int64_t(st.st_size);
   if (size < 54 || fseeko(f, 0, SEEK_SET) != 0) return 0;
   uint8_t* d = static_cast<uint8_t*>(std::malloc(uint64_t(size)));
   if (!d) return 0;

@@ -4,6 +4,8 @@
 // endian with native pixels).  Compressed and big-endian pixel data are refused rather than
 // shown as noise.  Sequences are skipped by their own nesting; nothing inside them is used.
 // Inside: element headers - skipping - parsing - entry points
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -260,9 +262,12 @@ DicomImage* DicomParse(const char* ansiPath) {
   FILE* f = std::fopen(ansiPath, "rb");
   if (!f) return nullptr;
   uint8_t* bytes = nullptr;
+  // Sized by the file system, not by seeking: a folder opens too and seeks to an end of
+  // exabytes, which would be taken as the size of the buffer.
+  struct stat st;
   int64_t size = -1;
-  if (fseeko(f, 0, SEEK_END) == 0) size = ftello(f);
-  if (size > 0 && fseeko(f, 0, SEEK_SET) == 0) {
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) size = int64_t(st.st_size);
+  if (size > 0) {
     bytes = static_cast<uint8_t*>(std::malloc(uint64_t(size)));
     if (bytes && std::fread(bytes, 1, uint64_t(size), f) != uint64_t(size)) {
       std::free(bytes);

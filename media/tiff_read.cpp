@@ -5,6 +5,8 @@
 // Every offset, count and size comes from a file we do not trust: each is checked against
 // the loaded bytes in 64-bit arithmetic before use, and a bad page reads as black.
 // Inside: loading - entries - page table - strip decoding - pixel conversion - entry points
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -651,10 +653,13 @@ int TiffOpenRead(MediaFile* file, const char* ansiPath) {
   FILE* f = std::fopen(ansiPath, "rb");
   if (!f) return 0;
   uint8_t* bytes = nullptr;
+  // Sized by the file system, not by seeking: a folder opens too and seeks to an end
+  // that is no size at all.
+  struct stat st;
   int64_t size = -1;
-  if (fseeko(f, 0, SEEK_END) == 0) size = ftello(f);
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) size = int64_t(st.st_size);
   // Offsets are 32-bit: a file of 4 GiB or more cannot be a TIFF we read.
-  if (size > 0 && size < (int64_t(1) << 32) && fseeko(f, 0, SEEK_SET) == 0) {
+  if (size > 0 && size < (int64_t(1) << 32)) {
     bytes = static_cast<uint8_t*>(std::calloc(uint64_t(size) + kSlack, 1));
     if (bytes && std::fread(bytes, 1, uint64_t(size), f) != uint64_t(size)) {
       std::free(bytes);

@@ -70,6 +70,20 @@ TEST(MediaExtension, ShortOrUnknownPathsDoNotOpen) {
   EXPECT_EQ(nullptr, MediaOpen(L"/no/such/folder/photo.png", nullptr, nullptr));
 }
 
+TEST(MediaExtension, FoldersNamedLikeImagesDoNotOpen) {
+  // A folder opens for reading and seeks to an "end" far beyond any real file: a reader
+  // that sizes its buffer from that must refuse, not ask for exabytes.
+  const std::string dir = OutDir("folders");
+  for (const char* ext : {".png", ".jpg", ".tif", ".bmp", ".dcm"}) {
+    SCOPED_TRACE(ext);
+    const std::string path = dir + "/folder" + ext;
+    ASSERT_EQ(0, mkdir(path.c_str(), 0755));
+    MediaFile* f = MediaOpen(Wide(path).c_str(), nullptr, nullptr);
+    EXPECT_EQ(nullptr, f);
+    if (f) MediaClose(f);
+  }
+}
+
 TEST(MediaPaths, WideToAnsiPath) {
   EXPECT_EQ(nullptr, WideToAnsiPath(nullptr));
   char* empty = WideToAnsiPath(L"");
