@@ -141,8 +141,8 @@ void FindSeeds(const uint8_t* lv, const Plane& p, int32_t c1, Work& wk, uint8_t*
   // Euler number x 4 per plateau from the 2 x 2 quads, and the higher-ground flag.
   int32_t* euler4 = wk.idx[2].Data();
   uint8_t* higher = wk.flag.Data();
-  std::memset(euler4, 0, size_t(p.n) * sizeof(int32_t));
-  std::memset(higher, 0, size_t(p.n));
+  std::fill(euler4, euler4 + p.n, 0);
+  std::fill(higher, higher + p.n, uint8_t(0));
   const int32_t diag = c1 == 8 ? -2 : 2;
   auto rootAt = [&](int32_t x, int32_t y) -> int32_t {
     return (x < 0 || y < 0 || x >= w || y >= h) ? -1 : root[size_t(int64_t(y) * w + x)];
