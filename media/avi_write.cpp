@@ -40,10 +40,12 @@ void PutId(uint8_t* p, const char (&s)[5]) { Put32(p, AviFourCc(s)); }
 // ---------------------------------------------------------------------------------------------
 // Output: every failure is remembered so that close can report it.
 
+// A failure does not stop later writes: close still tries to write the headers and indexes
+// of the frames that went out whole, so they stay readable, and then reports the failure.
 int WriteAt(AviFile* avi, uint64_t offset, const void* data, size_t n) {
-  if (avi->ioFailed) return 0;
   if (fseeko(avi->stream, off_t(offset), SEEK_SET) != 0 || fwrite(data, 1, n, avi->stream) != n) {
     avi->ioFailed = 1;
+    clearerr(avi->stream);
     return 0;
   }
   return 1;
@@ -510,6 +512,7 @@ int AviWriteFrame(AviFile* avi, const uint8_t* frame) {
   if (!WriteAt(avi, avi->position, head, 8) || fwrite(avi->encoded, 1, d, avi->stream) != d ||
       ((d & 1) && fwrite(kPad, 1, 1, avi->stream) != 1)) {
     avi->ioFailed = 1;
+    clearerr(avi->stream);
     return 0;
   }
   avi->partDataOffsets.push_back(uint32_t(avi->position + 8 - avi->partStart));

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <fstream>
 #include <unistd.h>
+#include <csignal>
+#include <sys/resource.h>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -323,6 +325,38 @@ TEST(AviRoundTrip, CloseReportsFailedWrites) {
     AviWriteFrame(avi, p.data());
     EXPECT_EQ(AviWriterClose(avi), 0);
   }
+}
+
+// A write that fails part way (here the file-size limit, as on a full disk) fails its frame
+// and the close, but the frames written before it stay readable: close still writes their
+// headers and index.
+TEST(AviRoundTrip, FramesBeforeAFailedWriteStayReadable) {
+  std::string path = OutPath("cut_short.avi");
+  const uint32_t w = 64, h = 64, frameBytes = w * h * 3;
+  AviFile* avi = AviWriterOpen(path.c_str(), w, h, 24, 40000, AviCodecDib, 75);
+  ASSERT_NE(avi, nullptr);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  // Room for three frames and part of the fourth.
+  rlimit cut{2060 + 3 * (8 + frameBytes) + 5000, old.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &cut), 0);
+  std::vector<Bytes> written;
+  for (uint32_t i = 0; i < 6; ++i) {
+    Bytes p = Pattern(w, h, 3, i, false);
+    if (!AviWriteFrame(avi, p.data())) break;
+    written.push_back(p);
+  }
+  int closed = AviWriterClose(avi);
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(written.size(), 3u);
+  EXPECT_EQ(closed, 0);
+  ReadBack r = ReadVideo(path);
+  ASSERT_TRUE(r.opened);
+  EXPECT_EQ(r.info.frameCount, written.size());
+  EXPECT_TRUE(r.allRead);
+  EXPECT_EQ(r.frames, written);
 }
 
 // ---------------------------------------------------------------------------------------------
