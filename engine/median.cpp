@@ -23,7 +23,6 @@
 #include <cstring>
 #include <mutex>
 #include <utility>
-#include <vector>
 
 #include "core/parallel.h"
 #include "engine/convolve.h"
@@ -39,56 +38,58 @@ struct NetOp {
   uint8_t kind;    // 0 both, 1 only v[a] = min, 2 only v[b] = max
 };
 
+// Batcher's network for 128 inputs has 1471 steps; 81 inputs keep fewer.
+constexpr int32_t MaxNetOps = 1536;
+
 struct MedianNet {
-  std::vector<NetOp> ops;
+  NetOp ops[MaxNetOps];  // fixed storage: building a network never allocates
+  int32_t count = 0;
   int32_t n = 0;
 };
 
 // Batcher's odd-even merge sort for the next power of two, comparators beyond n dropped (the
 // missing inputs act as +infinity and never move), then pruned backwards from output n / 2.
-MedianNet BuildMedianNet(int32_t n) {
+// n <= 81.
+void BuildMedianNet(int32_t n, MedianNet* net) {
+  static NetOp all[MaxNetOps];  // only ever used under NetFor's once flag
+  int32_t count = 0;
   int32_t p2 = 1;
   while (p2 < n) p2 <<= 1;
-  std::vector<NetOp> all;
   for (int32_t p = 1; p < p2; p <<= 1) {
     for (int32_t k = p; k >= 1; k >>= 1) {
       for (int32_t j = k % p; j <= p2 - 1 - k; j += 2 * k) {
         for (int32_t i = 0; i <= std::min(k - 1, p2 - j - k - 1); ++i) {
           if ((i + j) / (2 * p) != (i + j + k) / (2 * p)) continue;
           const int32_t a = i + j, b = i + j + k;
-          if (b < n) all.push_back(NetOp{uint16_t(a), uint16_t(b), 0});
+          if (b < n) all[count++] = NetOp{uint16_t(a), uint16_t(b), 0};
         }
       }
     }
   }
-  std::vector<char> needed(size_t(n), 0);
-  needed[size_t(n / 2)] = 1;
-  std::vector<NetOp> kept;
-  for (size_t q = all.size(); q-- > 0;) {
+  char needed[81] = {};
+  needed[n / 2] = 1;
+  net->count = 0;
+  for (int32_t q = count; q-- > 0;) {
     NetOp op = all[q];
     const bool na = needed[op.a] != 0, nb = needed[op.b] != 0;
     if (!na && !nb) continue;
     op.kind = uint8_t(na && nb ? 0 : (na ? 1 : 2));
     needed[op.a] = needed[op.b] = 1;
-    kept.push_back(op);
+    net->ops[net->count++] = op;
   }
-  std::reverse(kept.begin(), kept.end());
-  MedianNet net;
-  net.ops = std::move(kept);
-  net.n = n;
-  return net;
+  std::reverse(net->ops, net->ops + net->count);
+  net->n = n;
 }
 
-// Networks for 5 x 5, 7 x 7 and 9 x 9, built once.
+// Networks for 7 x 7 and 9 x 9, built once.
 const MedianNet& NetFor(int32_t size) {
   static std::once_flag once;
-  static MedianNet nets[3];
+  static MedianNet nets[2];
   std::call_once(once, [] {
-    nets[0] = BuildMedianNet(25);
-    nets[1] = BuildMedianNet(49);
-    nets[2] = BuildMedianNet(81);
+    BuildMedianNet(49, &nets[0]);
+    BuildMedianNet(81, &nets[1]);
   });
-  return nets[(size - 5) / 2];
+  return nets[(size - 7) / 2];
 }
 
 constexpr int32_t Lanes = 64;
@@ -97,7 +98,8 @@ constexpr int32_t Lanes = 64;
 
 template <class T>
 QV_MEDIAN_CLONES void RunNet(const MedianNet& net, T* v /* [n][Lanes] */) {
-  for (const NetOp& op : net.ops) {
+  for (int32_t q = 0; q < net.count; ++q) {
+    const NetOp& op = net.ops[q];
     T* a = v + size_t(op.a) * Lanes;
     T* b = v + size_t(op.b) * Lanes;
     if (op.kind == 0) {
