@@ -445,14 +445,15 @@ void RunBands(ParallelForFn fn, void* ctx, const RoiRect& r, int64_t minPixels) 
 }
 
 // Pixels a band needs, by what a pixel costs.  On a virtual machine handing out a job took
-// 50 to 250 microseconds, so a band should hold about 150 microseconds of work: the 8-bit
-// gray level test streams memory like a copy, the other typed gray tests take a quarter of a
-// nanosecond a pixel, the R,G,B 8 colour test about two, the accessors tens.
+// 50 to 250 microseconds, so a band should hold a few hundred microseconds of work: the
+// 8-bit gray level test streams memory like a copy, the other typed gray tests take a
+// quarter of a nanosecond a pixel, the R,G,B 8 colour test about one and a half, the
+// accessors tens.
 int64_t MinBandPixels(int32_t format, ParallelForFn worker) {
   if (!IsTypedFormat(format) || !EngineTypedKernels()) return 16 * 1024;
   if (format == 1 && worker == ExtractRangeRowsGray8) return 4 * 1024 * 1024;
-  if (worker == ExtractRangeRowsHsv && !IsGrayFormat(format)) return 64 * 1024;
-  return 512 * 1024;
+  if (worker == ExtractRangeRowsHsv && !IsGrayFormat(format)) return 128 * 1024;
+  return 1024 * 1024;
 }
 
 }  // namespace
