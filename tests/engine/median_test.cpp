@@ -120,4 +120,27 @@ TEST(MedianFilter, TiesGiveTheSameElement) {
   }
 }
 
+// Random pictures of two values: a comparator network that selects correctly from every
+// pattern of 0s and 1s selects correctly from any input, so many random 0-1 windows probe
+// the fixed networks far better than random levels do.
+TEST(MedianFilter, ZeroOneWindowsMatchAFullSort) {
+  for (uint64_t size : {3ull, 5ull, 7ull, 9ull}) {
+    for (int32_t f : {1, 2, 4}) {
+      CImgBuff fast, ref;
+      FillRandom(fast, 150, 90, f, uint32_t(size * 7 + f));
+      for (int y = 0; y < 90; ++y)
+        for (int x = 0; x < 150; ++x) {
+          uint8_t r, g, b;
+          fast.GetRGB8(x, y, &r, &g, &b);
+          fast.SetRGB8(x, y, uint8_t(r & 1), uint8_t(g >> 7), uint8_t((b >> 3) & 1));
+        }
+      CopyPicture(ref, fast);
+      ASSERT_EQ(1, MedianFilter(&fast, size, nullptr));
+      ASSERT_EQ(1, filterref::MedianFilter(&ref, size, nullptr));
+      ASSERT_TRUE(SamePixels(fast, ref)) << "size " << size << " format " << f << ": "
+                                         << FirstDifference(fast, ref);
+    }
+  }
+}
+
 }  // namespace
