@@ -551,7 +551,7 @@ int32_t MedianInPlace(CImgBuff* img, const RoiRect& rc, MedianJob& job) {
   job.y0 = rc.y0;
   job.halo = nullptr;
   const size_t rowBytes = size_t(job.wc) * size_t(job.ch) * size_t(job.bits / 8);
-  if (bands > 1) {
+  if (bands > 1 && r > 0) {  // a 1 x 1 window needs no neighbour rows
     job.halo = static_cast<uint8_t*>(std::malloc(size_t(bands) * 2 * size_t(r) * rowBytes));
     if (!job.halo) return 0;
     for (int64_t b = 0; b < bands; ++b) {
