@@ -402,7 +402,8 @@ void ConvertRows(void* ctx, uint64_t first, uint64_t count) {
   const RgbJob& j = *static_cast<const RgbJob*>(ctx);
   const size_t outStride = size_t(j.outWidth) * 3;
   const int chromaWidth = (j.srcWidth + 1) / 2;
-  const bool direct = j.codedWidth <= 0 || j.codedWidth == j.outWidth;
+  // A coded width past the luma stride cannot be the rows' width: convert them as they are.
+  const bool direct = j.codedWidth <= 0 || j.codedWidth == j.outWidth || j.codedWidth > j.lumaStride;
   const double scale = double(j.codedWidth) / double(j.outWidth);
   for (uint64_t row = first; row < first + count; ++row) {
     uint8_t* d = j.out + row * outStride;

@@ -108,6 +108,22 @@ TEST(I420ToRgb, ResamplingClampsAtTheRightEdge) {
   EXPECT_EQ(wide[7 * 3], 254);
 }
 
+// A sample entry that claims a coded width wider than the decoded rows (beyond the luma
+// stride) is not believed: the rows are converted as they are, the rest of the output row
+// black, rather than squeezed as if the picture were that wide.
+TEST(I420ToRgb, CodedWidthBeyondTheStrideConvertsRowsDirectly) {
+  const int pw = 4, h = 2, ow = 6, coded = 16;
+  const std::vector<uint8_t> y = {16, 235, 16, 235, 16, 235, 16, 235};
+  const std::vector<uint8_t> u(pw / 2, 128), v(pw / 2, 128);
+  std::vector<uint8_t> out(ow * h * 3, 7);
+  I420ToRgb(ow, h, coded, y.data(), u.data(), v.data(), out.data(), pw, pw / 2, pw, h);
+  for (int row = 0; row < h; ++row)
+    for (int x = 0; x < ow; ++x) {
+      const uint8_t expect = x >= pw ? 0 : (x & 1) ? 254 : 0;
+      for (int k = 0; k < 3; ++k) ASSERT_EQ(out[(row * ow + x) * 3 + k], expect) << row << "," << x;
+    }
+}
+
 // The plain per-pixel formula, signed divisions truncating toward zero.
 void ReferencePixel(int y, int u, int v, uint8_t* out) {
   const int c = (y - 16) * 1164;
