@@ -155,7 +155,9 @@ int TiffWriterAddPage(TiffWriter* w, uint64_t width, uint64_t height, uint64_t b
 
 int TiffWriterClose(TiffWriter* w) {
   if (!w) return 1;
-  int ok = !w->failed;
+  // A file that never got a page holds only its header: no reader can open it, so it is
+  // not reported as saved.
+  int ok = !w->failed && w->hasPage;
   if (w->file && std::fclose(w->file) != 0) ok = 0;
   delete w;
   return ok;

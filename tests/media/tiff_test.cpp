@@ -451,6 +451,17 @@ TEST(TiffWriter, CloseReportsWriteFailure) {
   EXPECT_EQ(TiffWriterClose(w), 0);
 }
 
+TEST(TiffWriter, CloseWithoutAPageIsNotASave) {
+  const std::string path = OutPath("tiff_no_page.tif");
+  TiffWriter* w = TiffWriterOpen(path.c_str());
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(TiffWriterClose(w), 0);
+  MediaInfo info{MediaKindStill, 1, 1, 1, 4, 3, 0};
+  MediaFile* f = MediaCreate(Wide(path).c_str(), &info, nullptr);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(MediaClose(f), 0);
+}
+
 // ---- through the media handle -----------------------------------------------------------
 
 TEST(TiffMedia, CreateWriteCloseOpenRead) {
