@@ -490,64 +490,111 @@ int32_t FillHoles(CImgBuff* img, int32_t conn, int32_t valueFlag, const RoiRect*
 
 namespace {
 
+// One sub-iteration over bands of rows, as erosion does: each band keeps three padded copies
+// of mask rows taken before it changes them, selects a row's deletions from the copies and
+// applies them to the mask and the picture at once.  Other bands' rows are read only at a
+// band's two ends, whose deletions are held back until every band has finished, so every
+// selection sees the mask as it was before the sub-iteration.
 struct ThinJob {
   BitMask* m;
-  BitMask* d;
   C_ImgBuff* rec;
   RoiRect r;
-  int32_t bit;  // flag bit of this sub-iteration
+  int32_t words;
+  int32_t side;  // sub-iteration: 0 up, 1 down, 2 left, 3 right
+  uint8_t bit;   // its flag bit
   uint8_t erase;
   WriteBitsFn write;
-  const uint32_t* zero;
+  int32_t bands;
+  uint32_t* scratch;  // ThinBandWords() per band
   std::atomic<int32_t>* changed;
 };
 
-// Three neighbours (x-1, x, x+1) of a row as bits 2, 1, 0; outside the mask reads 0.
-inline uint32_t Three(const uint32_t* row, int32_t x, int32_t width) {
-  return (x > 0 ? uint32_t(RowTest(row, x - 1)) << 2 : 0u) | (uint32_t(RowTest(row, x)) << 1) |
-         (x + 1 < width ? uint32_t(RowTest(row, x + 1)) : 0u);
+// Three padded rows, the deletions of a row and those of the two held-back rows.
+inline int64_t ThinBandWords(int32_t words) { return 3 * PaddedWords(words) + 3 * int64_t(words); }
+inline int32_t ThinBandStart(const ThinJob& job, int32_t band) {
+  return int32_t(int64_t(job.m->height) * band / job.bands);
 }
 
-void ThinSelectRows(void* ctx, uint64_t first, uint64_t count) {
-  const ThinJob& job = *static_cast<const ThinJob*>(ctx);
-  const int32_t words = BitMaskStrideWords(job.m), width = job.m->width;
-  for (uint64_t k = first; k < first + count; ++k) {
-    const int32_t y = int32_t(k);
-    const RowTriple r = Rows(job.m, y, job.zero);
-    uint32_t* drow = BitMaskRow(job.d, y);
-    for (int32_t i = 0; i < words; ++i) {
-      uint32_t out = 0;
-      for (uint32_t w = r.mid[i]; w; w &= w - 1) {
-        const int32_t b = __builtin_ctz(w);
-        const int32_t x = (i << 5) + 31 - b;
-        const uint32_t up = Three(r.up, x, width), down = Three(r.down, x, width);
-        const uint32_t left = x > 0 ? uint32_t(RowTest(r.mid, x - 1)) : 0u;
-        const uint32_t right = x + 1 < width ? uint32_t(RowTest(r.mid, x + 1)) : 0u;
-        const uint32_t code = (up << 5) | (left << 4) | (right << 3) | down;
-        if (ThinningFlags[code] & job.bit) out |= 1u << b;
+void CopyMaskRow(const BitMask* m, int32_t y, uint32_t* padded) {
+  const size_t bytes = size_t(BitMaskStrideWords(m)) * 4;
+  if (y < 0 || y >= m->height) std::memset(padded + 1, 0, bytes);
+  else std::memcpy(padded + 1, BitMaskRow(m, y), bytes);
+}
+
+// Deletions of one row.  Every code flagged for a sub-iteration has the 4-neighbour on its
+// side clear, so only the set pixels with that neighbour clear look their code up.
+void ThinRowSelect(const uint32_t* up, const uint32_t* mid, const uint32_t* dn, uint32_t* del,
+                   int32_t words, int32_t side, uint8_t bit) {
+  for (int32_t i = 0; i < words; ++i) {
+    const uint32_t c = mid[i];
+    uint32_t out = 0;
+    if (c) {
+      const uint32_t u = up[i], d = dn[i];
+      const uint32_t l = (c >> 1) | (mid[i - 1] << 31), r = (c << 1) | (mid[i + 1] >> 31);
+      uint32_t cand = c & ~(side == 0 ? u : side == 1 ? d : side == 2 ? l : r);
+      if (cand) {
+        const uint32_t ul = (u >> 1) | (up[i - 1] << 31), ur = (u << 1) | (up[i + 1] >> 31);
+        const uint32_t dl = (d >> 1) | (dn[i - 1] << 31), dr = (d << 1) | (dn[i + 1] >> 31);
+        for (; cand; cand &= cand - 1) {
+          const int32_t b = __builtin_ctz(cand);
+          // Thinning code: up-left (bit 7), up, up-right, left, right, down-left, down,
+          // down-right (bit 0).
+          const uint32_t code = ((ul >> b) & 1u) << 7 | ((u >> b) & 1u) << 6 |
+                                ((ur >> b) & 1u) << 5 | ((l >> b) & 1u) << 4 |
+                                ((r >> b) & 1u) << 3 | ((dl >> b) & 1u) << 2 |
+                                ((d >> b) & 1u) << 1 | ((dr >> b) & 1u);
+          if (ThinningFlags[code] & bit) out |= 1u << b;
+        }
       }
-      drow[i] = out;
     }
+    del[i] = out;
   }
 }
 
-void ThinApplyRows(void* ctx, uint64_t first, uint64_t count) {
-  const ThinJob& job = *static_cast<const ThinJob*>(ctx);
-  const int32_t words = BitMaskStrideWords(job.m);
-  for (uint64_t k = first; k < first + count; ++k) {
-    const int32_t y = int32_t(k);
-    uint32_t* mrow = BitMaskRow(job.m, y);
-    const uint32_t* drow = BitMaskRow(job.d, y);
-    uint32_t any = 0;
-    for (int32_t i = 0; i < words; ++i) {
-      mrow[i] &= ~drow[i];
-      any |= drow[i];
-    }
-    if (any) {
-      job.write(job.rec, job.r.x0, job.r.y0 + y, drow, job.m->width, job.erase);
-      job.changed->store(1, std::memory_order_relaxed);
-    }
+void ThinApplyRow(const ThinJob& job, int32_t y, const uint32_t* del) {
+  uint32_t* mrow = BitMaskRow(job.m, y);
+  uint32_t any = 0;
+  for (int32_t i = 0; i < job.words; ++i) {
+    mrow[i] &= ~del[i];
+    any |= del[i];
   }
+  if (any) {
+    job.write(job.rec, job.r.x0, job.r.y0 + y, del, job.m->width, job.erase);
+    job.changed->store(1, std::memory_order_relaxed);
+  }
+}
+
+void ThinBand(const ThinJob& job, int32_t band) {
+  const int32_t words = job.words, ys = ThinBandStart(job, band), ye = ThinBandStart(job, band + 1);
+  if (ys >= ye) return;
+  uint32_t* base = job.scratch + int64_t(band) * ThinBandWords(words);
+  uint32_t* ring[3] = {base, base + PaddedWords(words), base + 2 * PaddedWords(words)};
+  uint32_t* del = base + 3 * PaddedWords(words);
+  uint32_t* held[2] = {del + words, del + 2 * words};
+  for (uint32_t* p : ring) p[0] = p[words + 1] = 0;
+  CopyMaskRow(job.m, ys - 1, ring[0]);
+  CopyMaskRow(job.m, ys, ring[1]);
+  const int32_t holdFirst = band > 0, holdLast = band + 1 < job.bands;
+  for (int32_t y = ys; y < ye; ++y) {
+    CopyMaskRow(job.m, y + 1, ring[2]);
+    if (y == ys && holdFirst) {
+      ThinRowSelect(ring[0] + 1, ring[1] + 1, ring[2] + 1, held[0], words, job.side, job.bit);
+    } else if (y == ye - 1 && holdLast) {
+      ThinRowSelect(ring[0] + 1, ring[1] + 1, ring[2] + 1, held[1], words, job.side, job.bit);
+    } else {
+      ThinRowSelect(ring[0] + 1, ring[1] + 1, ring[2] + 1, del, words, job.side, job.bit);
+      ThinApplyRow(job, y, del);
+    }
+    uint32_t* t = ring[0];
+    ring[0] = ring[1];
+    ring[1] = ring[2];
+    ring[2] = t;
+  }
+}
+
+void ThinBands(void* ctx, uint64_t first, uint64_t count) {
+  const ThinJob& job = *static_cast<const ThinJob*>(ctx);
+  for (uint64_t k = first; k < first + count; ++k) ThinBand(job, int32_t(k));
 }
 
 }  // namespace
@@ -557,27 +604,44 @@ int32_t Thin(CImgBuff* img, int32_t conn, int32_t valueFlag, const RoiRect* roi)
   RoiRect r;
   BitMask* m = PrepareMask(img, valueFlag, roi, &r);
   if (!m) return 0;
-  BitMask* d = BitMaskCreate(m->width, m->height);
-  RowBuffer zero(BitMaskStrideWords(m));
-  if (!d || !zero.p) {
+  std::atomic<int32_t> changed{1};
+  ThinJob job{};
+  job.m = m;
+  job.rec = img->record;
+  job.r = r;
+  job.words = BitMaskStrideWords(m);
+  job.erase = BinaryEraseValue8(valueFlag);
+  job.write = PickWriteBits(img->record->format);
+  job.bands = BitPassBands(m->width, m->height,
+                           BitPassCostOf(img->record->format,
+                                         IsTypedFormat(img->record->format) && EngineTypedKernels()));
+  job.changed = &changed;
+  job.scratch = static_cast<uint32_t*>(
+      std::malloc(size_t(job.bands) * size_t(ThinBandWords(job.words)) * 4));
+  if (!job.scratch) {
     BitMaskDestroy(m);
-    BitMaskDestroy(d);
     return 0;
   }
-  std::atomic<int32_t> changed{1};
-  ThinJob job{m, d, img->record, r, 0, BinaryEraseValue8(valueFlag),
-              PickWriteBits(img->record->format), zero.p, &changed};
-  const RoiRect rows{0, 0, m->width - 1, m->height - 1};
   while (changed.load()) {
     changed.store(0);
     for (int32_t s = 0; s < 4; ++s) {
-      job.bit = 1 << (conn == 8 ? 4 + s : s);
-      RunRows(ThinSelectRows, &job, rows);  // D is rewritten row by row: no separate clear
-      RunRows(ThinApplyRows, &job, rows);
+      job.side = s;
+      job.bit = uint8_t(1 << (conn == 8 ? 4 + s : s));
+      if (job.bands > 1) ParallelFor(ThinBands, &job, uint64_t(job.bands));
+      else ThinBand(job, 0);
+      // The held-back end rows of the bands, now that no band reads them any more.
+      for (int32_t band = 0; band < job.bands; ++band) {
+        const int32_t ys = ThinBandStart(job, band), ye = ThinBandStart(job, band + 1);
+        if (ys >= ye) continue;
+        const uint32_t* held = job.scratch + int64_t(band) * ThinBandWords(job.words) +
+                               3 * PaddedWords(job.words) + job.words;
+        if (band > 0) ThinApplyRow(job, ys, held);
+        if (band + 1 < job.bands && (ye - 1 != ys || band == 0)) ThinApplyRow(job, ye - 1, held + job.words);
+      }
     }
   }
+  std::free(job.scratch);
   BitMaskDestroy(m);
-  BitMaskDestroy(d);
   return 1;
 }
 

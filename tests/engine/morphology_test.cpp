@@ -347,6 +347,99 @@ TEST(Morphology, BandsOfLargePicturesMatchTheReference) {
   ExpectGrayMorphMatches<uint8_t>(w8, h8, 1, RoiRect{1, 0, w8 - 3, h8 - 1}, 2, 4, 1, 50, 82);
 }
 
+// Plain thinning: passes of four sub-iterations, each deciding every pixel from a copy of
+// the object map made before it, until a pass deletes nothing.
+template <class T>
+std::vector<T> ReferenceThin(const T* in, int w, int h, int conn, T bg, T eraseV) {
+  std::vector<T> out(in, in + size_t(w) * h);
+  std::vector<uint8_t> on(size_t(w) * h);
+  for (size_t i = 0; i < on.size(); ++i) on[i] = in[i] != bg;
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (int s = 0; s < 4; ++s) {
+      const std::vector<uint8_t> before = on;
+      auto at = [&](int x, int y) -> uint32_t {
+        return x >= 0 && y >= 0 && x < w && y < h ? before[size_t(y) * w + x] : 0u;
+      };
+      const int bit = 1 << (conn == 8 ? 4 + s : s);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          if (!at(x, y)) continue;
+          const uint32_t code = at(x - 1, y - 1) << 7 | at(x, y - 1) << 6 | at(x + 1, y - 1) << 5 |
+                                at(x - 1, y) << 4 | at(x + 1, y) << 3 | at(x - 1, y + 1) << 2 |
+                                at(x, y + 1) << 1 | at(x + 1, y + 1);
+          if (ThinningFlags[code] & bit) {
+            on[size_t(y) * w + x] = 0;
+            out[size_t(y) * w + x] = eraseV;
+            changed = true;
+          }
+        }
+    }
+  }
+  return out;
+}
+
+// Thinning of blobs on pictures cut into bands and on one band, against the plain passes.
+TEST(Morphology, ThinningInBandsMatchesThePlainPasses) {
+  struct Case {
+    int w, h;
+    int32_t format;
+    int conn;
+    int32_t white;
+  };
+  // The 16-bit pictures are cut into several bands when the pool has workers.
+  const Case cases[] = {
+      {61, 45, 1, 8, 0}, {300, 37, 1, 4, 1}, {1030, 1000, 2, 8, 0}, {1030, 1000, 2, 4, 1}};
+  for (const Case& c : cases) {
+    CImgBuff img;
+    ASSERT_EQ(1, img.Allocate(c.w, c.h, c.format));
+    const uint32_t maxv = c.format == 1 ? 255u : 65535u, bg = c.white ? maxv : 0u;
+    // Discs and bars of gray objects on the background, overlapping now and then.
+    std::vector<uint32_t> v(size_t(c.w) * c.h, bg);
+    std::mt19937 rng(uint32_t(c.w + c.conn + c.white));
+    for (int k = 0; k < c.w * c.h / 400; ++k) {
+      const int rad = 1 + int(rng() % 7), cx = int(rng() % c.w), cy = int(rng() % c.h);
+      const int bar = k % 3 == 0;
+      const uint32_t gray = 1 + rng() % (maxv - 1);
+      for (int y = cy - rad; y <= cy + rad; ++y)
+        for (int x = cx - rad * (1 + 2 * bar); x <= cx + rad * (1 + 2 * bar); ++x)
+          if (x >= 0 && y >= 0 && x < c.w && y < c.h &&
+              (bar || (x - cx) * (x - cx) + (y - cy) * (y - cy) <= rad * rad))
+            v[size_t(y) * c.w + x] = gray;
+    }
+    for (int y = 0; y < c.h; ++y)
+      for (int x = 0; x < c.w; ++x) {
+        if (c.format == 1) RowPtr<uint8_t>(img.record, x, y)[0] = uint8_t(v[size_t(y) * c.w + x]);
+        else RowPtr<uint16_t>(img.record, x, y)[0] = uint16_t(v[size_t(y) * c.w + x]);
+      }
+    // The plain passes on the starting picture.
+    std::vector<uint32_t> ref(v.size());
+    if (c.format == 1) {
+      const std::vector<uint8_t> r8 = ReferenceThin<uint8_t>(
+          static_cast<const uint8_t*>(img.Pixels()), c.w, c.h, c.conn, uint8_t(bg), uint8_t(bg));
+      ref.assign(r8.begin(), r8.end());
+    } else {
+      const std::vector<uint16_t> r16 = ReferenceThin<uint16_t>(
+          static_cast<const uint16_t*>(img.Pixels()), c.w, c.h, c.conn, uint16_t(bg), uint16_t(bg));
+      ref.assign(r16.begin(), r16.end());
+    }
+    CImgBuff one;
+    CopyPicture(one, img);
+    ASSERT_EQ(1, Thin(&img, c.conn, c.white, nullptr));
+    const uint64_t workers = ActiveWorkerCount();
+    ASSERT_EQ(1, SetWorkerCount(1));
+    ASSERT_EQ(1, Thin(&one, c.conn, c.white, nullptr));
+    ASSERT_EQ(1, SetWorkerCount(workers));
+    EXPECT_TRUE(SamePixels(img, one)) << c.w << "x" << c.h << ": " << FirstDifference(img, one);
+    for (int y = 0; y < c.h; ++y)
+      for (int x = 0; x < c.w; ++x) {
+        const uint32_t got = c.format == 1 ? RowPtr<uint8_t>(img.record, x, y)[0]
+                                           : RowPtr<uint16_t>(img.record, x, y)[0];
+        ASSERT_EQ(ref[size_t(y) * c.w + x], got) << c.w << "x" << c.h << " at " << x << "," << y;
+      }
+  }
+}
+
 TEST(Morphology, Refusals) {
   CImgBuff img, orig;
   FillRandom(img, 20, 10, 1, 4);
