@@ -441,7 +441,7 @@ void MedianRowsT(MedianJob& job, int32_t yb, int32_t ye, int32_t band) {
   // window's row pointers.
   const int64_t select = std::min<int64_t>(window, int64_t(std::min(size, wc)) * std::min(size, hc));
   int64_t extra = 0;
-  if (size == 3) extra = 3 * PieceStride;
+  if (size == 3) extra = 3 * PieceStride + 2 * rowSamples;  // column sorts, two pad rows
   if (five) extra = 15 * PieceStride;
   if (net) extra = window * Lanes;
   const int64_t samples = select + extra + ringRows * rowSamples;
@@ -456,6 +456,21 @@ void MedianRowsT(MedianJob& job, int32_t yb, int32_t ye, int32_t band) {
   T* ring = work + extra;
   const T** win = reinterpret_cast<const T**>(block + ptrOffset);
   if (job.rowDone) std::memset(job.rowDone + yb, 1, size_t(ye - yb));
+  // 3 x 3 rows cut by the top or bottom: the missing row is replaced by pads, 0 and the
+  // largest value, that leave the window's element n / 2 in the middle of nine.  One missing
+  // row must add one 0 and two maxima to every window of three columns (0 at every third
+  // column), two missing rows three of each (the second row: the maximum at every third).
+  T* padOne = nullptr;
+  T* padTwo = nullptr;
+  if (size == 3) {
+    padOne = work + 3 * PieceStride;
+    padTwo = padOne + rowSamples;
+    for (int64_t k = 0; k < rowSamples; ++k) {
+      const bool third = (k / ch) % 3 == 0;
+      padOne[k] = third ? T(0) : T(~T(0));
+      padTwo[k] = third ? T(~T(0)) : T(0);
+    }
+  }
   const size_t rowBytes = size_t(rowSamples) * sizeof(T);
   auto picRow = [&](int32_t v) { return RowPtr<T>(job.pic, job.x0, job.y0 + v); };
   auto ringRow = [&](int32_t v) { return ring + int64_t(v % ringRows) * rowSamples; };
@@ -487,6 +502,22 @@ void MedianRowsT(MedianJob& job, int32_t yb, int32_t ye, int32_t band) {
     }
     const bool fullRows = y >= r && y + r < hc;
     const bool interior = fullRows && wc > 2 * r;
+    if (size == 3 && !fullRows && wc > 2) {
+      const T* rows3[3] = {win[0], win[1], win[2]};
+      if (!rows3[0] && !rows3[2]) {
+        rows3[0] = padOne;
+        rows3[2] = padTwo;
+      } else if (!rows3[0]) {
+        rows3[0] = padOne;
+      } else {
+        rows3[2] = padOne;
+      }
+      if (ch == 1) Median3Span<T, 1>(rows3, 1, rowSamples - 1, out, work);
+      else Median3Span<T, 3>(rows3, 3, rowSamples - 3, out, work);
+      SelectPixels<T>(job, w, 0, 1, out, buf);
+      SelectPixels<T>(job, w, wc - 1, wc, out, buf);
+      continue;
+    }
     if (!interior && size <= 9) {
       // Shrunken windows along a whole row: a walk along the row beats a selection per pixel.
       // (The sorted array's shifts grow with the window: large ones select per pixel.)

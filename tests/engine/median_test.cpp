@@ -120,6 +120,25 @@ TEST(MedianFilter, TiesGiveTheSameElement) {
   }
 }
 
+// Rectangles one or two rows tall or one column wide: windows cut on both sides at once.
+TEST(MedianFilter, ThinRectanglesMatchAFullSort) {
+  const RoiRect rects[] = {{2, 5, 40, 5}, {0, 0, 44, 1}, {3, 1, 3, 20}, {1, 7, 2, 9}};
+  for (uint64_t size : {3ull, 5ull, 7ull, 9ull}) {
+    for (int32_t f : {1, 2, 3, 4, 5, 6}) {
+      for (const RoiRect& rc : rects) {
+        CImgBuff fast, ref;
+        FillRandom(fast, 45, 22, f, uint32_t(size * 5 + f));
+        CopyPicture(ref, fast);
+        ASSERT_EQ(1, MedianFilter(&fast, size, &rc));
+        ASSERT_EQ(1, filterref::MedianFilter(&ref, size, &rc));
+        ASSERT_TRUE(SamePixels(fast, ref)) << "size " << size << " format " << f << " rect "
+                                           << rc.x0 << "," << rc.y0 << "," << rc.x1 << ","
+                                           << rc.y1 << ": " << FirstDifference(fast, ref);
+      }
+    }
+  }
+}
+
 // Random pictures of two values: a comparator network that selects correctly from every
 // pattern of 0s and 1s selects correctly from any input, so many random 0-1 windows probe
 // the fixed networks far better than random levels do.
