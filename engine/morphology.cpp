@@ -63,14 +63,6 @@ RowTriple Rows(const BitMask* m, int32_t y, const uint32_t* zero) {
                    y + 1 < m->height ? BitMaskRow(m, y + 1) : zero};
 }
 
-// Pixels of word i with every neighbour of the connectivity set (and themselves set).
-inline uint32_t AllSet(const RowTriple& r, int32_t i, int32_t words, int32_t conn8) {
-  uint32_t k = r.mid[i] & FromLeft(r.mid, i) & FromRight(r.mid, i, words) & r.up[i] & r.down[i];
-  if (conn8)
-    k &= FromLeft(r.up, i) & FromRight(r.up, i, words) & FromLeft(r.down, i) &
-         FromRight(r.down, i, words);
-  return k;
-}
 // Pixels of word i with any neighbour of the connectivity set.
 inline uint32_t AnySet(const RowTriple& r, int32_t i, int32_t words, int32_t conn8) {
   uint32_t a = FromLeft(r.mid, i) | FromRight(r.mid, i, words) | r.up[i] | r.down[i];
@@ -612,9 +604,10 @@ int32_t Thin(CImgBuff* img, int32_t conn, int32_t valueFlag, const RoiRect* roi)
   job.words = BitMaskStrideWords(m);
   job.erase = BinaryEraseValue8(valueFlag);
   job.write = PickWriteBits(img->record->format);
-  job.bands = BitPassBands(m->width, m->height,
-                           BitPassCostOf(img->record->format,
-                                         IsTypedFormat(img->record->format) && EngineTypedKernels()));
+  // A sub-iteration looks codes up pixel by pixel along every edge: worth the pool sooner
+  // than a word-at-a-time pass, whatever the format.
+  const int32_t typed = IsTypedFormat(img->record->format) && EngineTypedKernels();
+  job.bands = BitPassBands(m->width, m->height, typed ? BitPassTyped : BitPassAccessor);
   job.changed = &changed;
   job.scratch = static_cast<uint32_t*>(
       std::malloc(size_t(job.bands) * size_t(ThinBandWords(job.words)) * 4));
