@@ -6,10 +6,12 @@
 // column with a fixed network of 48 steps; 7 x 7 and 9 x 9 run a selection network built
 // from Batcher's odd-even merge sort, pruned to the one output it must give, over 64
 // samples at a time; 8-bit pictures with windows of 7 and more keep a sliding histogram
-// along the row, which also serves the rows the rectangle's top or bottom cuts; at other
-// depths those rows (up to 9 x 9) slide a sorted array along.  Every other window (left and right
-// borders, sizes above 9) selects its element by insertion sort or nth_element.  All of them
-// return the same element of the same multiset.
+// along the row instead.  Rows that the rectangle's top or bottom cuts run the same kernels
+// with the missing rows padded by 0 and the maximum in the proportion that keeps the
+// element in the middle; rectangles narrower than a window walk a histogram (8-bit) or a
+// sorted array along the row.  Every other window (left and right borders, sizes above 9)
+// selects its element by insertion sort or nth_element.  All of them return the same
+// element of the same multiset.
 // Sources: for formats 1 to 6 and windows up to 9 x 9 the rows are filtered in place, in
 // bands: each band keeps the originals of the rows it has overwritten and still needs in a
 // ring of r + 1 rows, and the r rows beyond each end of a band are saved before any band
@@ -225,7 +227,8 @@ inline T SelectWindow(const MedianJob& job, const Window<T>& w, int32_t x, int32
 }
 
 template <class T>
-void SelectPixels(const MedianJob& job, const Window<T>& w, int32_t xb, int32_t xe, T* out, T* buf) {
+void SelectPixels(const MedianJob& job, const Window<T>& w, int32_t xb, int32_t xe, T* out,
+                  T* buf) {
   const int32_t ch = job.ch;
   for (int32_t x = xb; x < xe; ++x)
     for (int32_t c = 0; c < ch; ++c) out[int64_t(x) * ch + c] = SelectWindow<T>(job, w, x, c, buf);
@@ -318,7 +321,7 @@ QV_MEDIAN_CLONES void Median5Span(const T* const* rows, int64_t k0, int64_t k1, 
 
 // A complete window of 7 x 7 or 9 x 9: the pruned network over chunks of Lanes samples.
 template <class T>
-void MedianNetRow(const MedianJob& job, const MedianNet& net, const Window<T>& w, T* out,
+void MedianNetRow(const MedianJob& job, const MedianNet& net, const T* const* rows, T* out,
                   T* lanes) {
   const int32_t ch = job.ch, r = job.r, size = job.size;
   const int64_t k0 = int64_t(r) * ch, k1 = int64_t(job.wc - r) * ch;  // interior samples
@@ -330,7 +333,7 @@ void MedianNetRow(const MedianJob& job, const MedianNet& net, const Window<T>& w
     int32_t idx = 0;
     for (int32_t j = 0; j < size; ++j) {
       for (int32_t i = 0; i < size; ++i, ++idx) {
-        const T* s = w.win[j] + kb + int64_t(i - r) * ch;
+        const T* s = rows[j] + kb + int64_t(i - r) * ch;
         T* d = lanes + size_t(idx) * Lanes;
         std::memcpy(d, s, size_t(len) * sizeof(T));
         if (len < Lanes) std::memset(d + len, 0, size_t(Lanes - len) * sizeof(T));
@@ -439,11 +442,14 @@ void MedianRowsT(MedianJob& job, int32_t yb, int32_t ye, int32_t band) {
   const int64_t ringRows = band >= 0 ? int64_t(r) + 1 : 0;
   // One block per worker: the selection buffer, the kernel's work rows, the ring, and the
   // window's row pointers.
-  const int64_t select = std::min<int64_t>(window, int64_t(std::min(size, wc)) * std::min(size, hc));
+  const int64_t select =
+      std::min<int64_t>(window, int64_t(std::min(size, wc)) * std::min(size, hc));
   int64_t extra = 0;
-  if (size == 3) extra = 3 * PieceStride + 2 * rowSamples;  // column sorts, two pad rows
+  if (size == 3) extra = 3 * PieceStride;
   if (five) extra = 15 * PieceStride;
   if (net) extra = window * Lanes;
+  const bool padded = size == 3 || five || net;
+  if (padded) extra += int64_t(size + 1) * rowSamples;  // pad rows
   const int64_t samples = select + extra + ringRows * rowSamples;
   const size_t ptrOffset = (size_t(samples) * sizeof(T) + 15) & ~size_t(15);
   uint8_t* block = static_cast<uint8_t*>(std::malloc(ptrOffset + size_t(size) * sizeof(T*)));
@@ -456,21 +462,20 @@ void MedianRowsT(MedianJob& job, int32_t yb, int32_t ye, int32_t band) {
   T* ring = work + extra;
   const T** win = reinterpret_cast<const T**>(block + ptrOffset);
   if (job.rowDone) std::memset(job.rowDone + yb, 1, size_t(ye - yb));
-  // 3 x 3 rows cut by the top or bottom: the missing row is replaced by pads, 0 and the
-  // largest value, that leave the window's element n / 2 in the middle of nine.  One missing
-  // row must add one 0 and two maxima to every window of three columns (0 at every third
-  // column), two missing rows three of each (the second row: the maximum at every third).
-  T* padOne = nullptr;
-  T* padTwo = nullptr;
-  if (size == 3) {
-    padOne = work + 3 * PieceStride;
-    padTwo = padOne + rowSamples;
-    for (int64_t k = 0; k < rowSamples; ++k) {
-      const bool third = (k / ch) % 3 == 0;
-      padOne[k] = third ? T(0) : T(~T(0));
-      padTwo[k] = third ? T(~T(0)) : T(0);
-    }
+  // Rows cut by the rectangle's top or bottom run the complete-window kernels with each
+  // missing row replaced by a pad row of 0 and the largest value.  A window of n real samples
+  // takes element n / 2; padded to N = size x size with N / 2 - n / 2 zeros and the rest
+  // maxima, element N / 2 of the padded window is that same sample (ties included).  Pad row
+  // z holds 0 in the first z columns of every period of size columns, so each window of size
+  // consecutive columns meets exactly z zeros in it.
+  T* pads = nullptr;
+  if (padded) {
+    pads = work + extra - int64_t(size + 1) * rowSamples;
+    for (int32_t z = 0; z <= size; ++z)
+      for (int64_t k = 0; k < rowSamples; ++k)
+        pads[z * rowSamples + k] = (k / ch) % size < z ? T(0) : T(~T(0));
   }
+  const T* padWin[9];
   const size_t rowBytes = size_t(rowSamples) * sizeof(T);
   auto picRow = [&](int32_t v) { return RowPtr<T>(job.pic, job.x0, job.y0 + v); };
   auto ringRow = [&](int32_t v) { return ring + int64_t(v % ringRows) * rowSamples; };
@@ -502,37 +507,38 @@ void MedianRowsT(MedianJob& job, int32_t yb, int32_t ye, int32_t band) {
     }
     const bool fullRows = y >= r && y + r < hc;
     const bool interior = fullRows && wc > 2 * r;
-    if (size == 3 && !fullRows && wc > 2) {
-      const T* rows3[3] = {win[0], win[1], win[2]};
-      if (!rows3[0] && !rows3[2]) {
-        rows3[0] = padOne;
-        rows3[2] = padTwo;
-      } else if (!rows3[0]) {
-        rows3[0] = padOne;
-      } else {
-        rows3[2] = padOne;
+    const T* const* kernelRows = win;
+    if (padded && !fullRows && wc > 2 * r) {
+      const int32_t missing = std::max(r - y, 0) + std::max(y + r - (hc - 1), 0);
+      const int64_t n = int64_t(size) * (size - missing);
+      int64_t zeros = int64_t(size) * size / 2 - n / 2;
+      for (int32_t j = 0; j < size; ++j) {
+        if (win[j]) {
+          padWin[j] = win[j];
+          continue;
+        }
+        const int64_t z = std::min<int64_t>(zeros, size);
+        zeros -= z;
+        padWin[j] = pads + z * rowSamples;
       }
-      if (ch == 1) Median3Span<T, 1>(rows3, 1, rowSamples - 1, out, work);
-      else Median3Span<T, 3>(rows3, 3, rowSamples - 3, out, work);
-      SelectPixels<T>(job, w, 0, 1, out, buf);
-      SelectPixels<T>(job, w, wc - 1, wc, out, buf);
-      continue;
+      kernelRows = padWin;
     }
-    if (!interior && size <= 9) {
+    const bool complete = padded ? wc > 2 * r : interior;
+    if (!complete && size <= 9) {
       // Shrunken windows along a whole row: a walk along the row beats a selection per pixel.
       // (The sorted array's shifts grow with the window: large ones select per pixel.)
       if constexpr (sizeof(T) == 1) MedianHistRow(job, w, out);
       else MedianSlideRow<T>(job, w, out, buf);
       continue;
     }
-    if (interior && size == 3) {
-      if (ch == 1) Median3Span<T, 1>(win, 1, rowSamples - 1, out, work);
-      else Median3Span<T, 3>(win, 3, rowSamples - 3, out, work);
-    } else if (interior && five) {
-      if (ch == 1) Median5Span<T, 1>(win, 2, rowSamples - 2, out, work);
-      else Median5Span<T, 3>(win, 6, rowSamples - 6, out, work);
-    } else if (interior && net) {
-      MedianNetRow<T>(job, NetFor(size), w, out, work);
+    if (complete && size == 3) {
+      if (ch == 1) Median3Span<T, 1>(kernelRows, 1, rowSamples - 1, out, work);
+      else Median3Span<T, 3>(kernelRows, 3, rowSamples - 3, out, work);
+    } else if (complete && five) {
+      if (ch == 1) Median5Span<T, 1>(kernelRows, 2, rowSamples - 2, out, work);
+      else Median5Span<T, 3>(kernelRows, 6, rowSamples - 6, out, work);
+    } else if (complete && net) {
+      MedianNetRow<T>(job, NetFor(size), kernelRows, out, work);
     } else {
       SelectPixels<T>(job, w, 0, wc, out, buf);  // windows above 9 x 9
       continue;
@@ -594,8 +600,8 @@ int32_t MedianInPlace(CImgBuff* img, const RoiRect& rc, MedianJob& job) {
           std::memcpy(top + size_t(i) * rowBytes,
                       RowPtr<uint8_t>(job.pic, job.x0, job.y0 + yb - r + i), rowBytes);
         if (ye + i < hc)
-          std::memcpy(bottom + size_t(i) * rowBytes, RowPtr<uint8_t>(job.pic, job.x0, job.y0 + ye + i),
-                      rowBytes);
+          std::memcpy(bottom + size_t(i) * rowBytes,
+                      RowPtr<uint8_t>(job.pic, job.x0, job.y0 + ye + i), rowBytes);
       }
     }
   }
