@@ -499,6 +499,10 @@ struct ThinJob {
   int32_t bands;
   uint32_t* scratch;  // ThinBandWords() per band
   std::atomic<int32_t>* changed;
+  int32_t avx2;
+  uint8_t codeBits[32];  // bit j of byte k: the flag bit is set for code 8k + j
+  int32_t step;          // sub-iterations run so far, from 4 on
+  int32_t* lastChange;   // per mask row: the step that last deleted pixels in it (0: none)
 };
 
 // Three padded rows, the deletions of a row and those of the two held-back rows.
@@ -543,6 +547,78 @@ void ThinRowSelect(const uint32_t* up, const uint32_t* mid, const uint32_t* dn, 
   }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// The same decision for 32 pixels at once: the eight neighbour words become 32 code bytes
+// (each word spread to one byte a pixel and weighted by its code bit), and each code byte
+// looks its flag up in a 256-bit table: byte code >> 3 by two 16-entry shuffles, bit code & 7
+// by a third.
+__attribute__((target("avx2"))) inline __m256i SpreadBits(uint32_t w, uint8_t weight) {
+  const __m256i spread = _mm256_setr_epi8(3, 3, 3, 3, 3, 3, 3, 3, 2, 2, 2, 2, 2, 2, 2, 2,
+                                          1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m256i select = _mm256_setr_epi8(char(0x80), 0x40, 0x20, 0x10, 8, 4, 2, 1,
+                                          char(0x80), 0x40, 0x20, 0x10, 8, 4, 2, 1,
+                                          char(0x80), 0x40, 0x20, 0x10, 8, 4, 2, 1,
+                                          char(0x80), 0x40, 0x20, 0x10, 8, 4, 2, 1);
+  const __m256i b = _mm256_shuffle_epi8(_mm256_set1_epi32(int32_t(w)), spread);
+  const __m256i on = _mm256_cmpeq_epi8(_mm256_and_si256(b, select), select);
+  return _mm256_and_si256(on, _mm256_set1_epi8(char(weight)));
+}
+
+__attribute__((target("avx2"))) void ThinRowSelectAvx2(const uint32_t* up, const uint32_t* mid,
+                                                       const uint32_t* dn, uint32_t* del,
+                                                       int32_t words, int32_t side,
+                                                       const uint8_t* codeBits) {
+  const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codeBits));
+  const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codeBits + 16));
+  const __m256i tableLo = _mm256_broadcastsi128_si256(lo), tableHi = _mm256_broadcastsi128_si256(hi);
+  const __m256i pow2 = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, char(128), 0, 0, 0, 0, 0, 0, 0, 0,
+                                        1, 2, 4, 8, 16, 32, 64, char(128), 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m256i rev = _mm256_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0,
+                                       15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+  const __m256i low4 = _mm256_set1_epi8(0x0F), seven = _mm256_set1_epi8(7);
+  const __m256i sixteen = _mm256_set1_epi8(16), zero = _mm256_setzero_si256();
+  for (int32_t i = 0; i < words; ++i) {
+    const uint32_t c = mid[i];
+    const uint32_t u = up[i], d = dn[i];
+    const uint32_t l = (c >> 1) | (mid[i - 1] << 31), r = (c << 1) | (mid[i + 1] >> 31);
+    const uint32_t cand = c & ~(side == 0 ? u : side == 1 ? d : side == 2 ? l : r);
+    if (!cand) {
+      del[i] = 0;
+      continue;
+    }
+    const uint32_t ul = (u >> 1) | (up[i - 1] << 31), ur = (u << 1) | (up[i + 1] >> 31);
+    const uint32_t dl = (d >> 1) | (dn[i - 1] << 31), dr = (d << 1) | (dn[i + 1] >> 31);
+    __m256i code = _mm256_or_si256(SpreadBits(ul, 0x80), SpreadBits(u, 0x40));
+    code = _mm256_or_si256(code, _mm256_or_si256(SpreadBits(ur, 0x20), SpreadBits(l, 0x10)));
+    code = _mm256_or_si256(code, _mm256_or_si256(SpreadBits(r, 0x08), SpreadBits(dl, 0x04)));
+    code = _mm256_or_si256(code, _mm256_or_si256(SpreadBits(d, 0x02), SpreadBits(dr, 0x01)));
+    // Byte index code >> 3 (0..31): its low four bits pick within a half of the table, bit 4
+    // picks the half.
+    const __m256i index = _mm256_and_si256(_mm256_srli_epi16(code, 3), _mm256_set1_epi8(0x1F));
+    const __m256i inLo = _mm256_shuffle_epi8(tableLo, _mm256_and_si256(index, low4));
+    const __m256i inHi = _mm256_shuffle_epi8(tableHi, _mm256_and_si256(index, low4));
+    const __m256i upper = _mm256_cmpeq_epi8(_mm256_and_si256(index, sixteen), sixteen);
+    const __m256i entry = _mm256_blendv_epi8(inLo, inHi, upper);
+    const __m256i bitOf = _mm256_shuffle_epi8(pow2, _mm256_and_si256(code, seven));
+    const __m256i off = _mm256_cmpeq_epi8(_mm256_and_si256(entry, bitOf), zero);
+    // Pixel j is byte j; the mask wants pixel 0 in bit 31.
+    const __m256i flipped = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(off, rev), 0x4E);
+    del[i] = cand & ~uint32_t(_mm256_movemask_epi8(flipped));
+  }
+}
+#endif
+
+void SelectRow(const ThinJob& job, const uint32_t* up, const uint32_t* mid, const uint32_t* dn,
+               uint32_t* del) {
+#if defined(__x86_64__) || defined(__i386__)
+  if (job.avx2) {
+    ThinRowSelectAvx2(up, mid, dn, del, job.words, job.side, job.codeBits);
+    return;
+  }
+#endif
+  ThinRowSelect(up, mid, dn, del, job.words, job.side, job.bit);
+}
+
 void ThinApplyRow(const ThinJob& job, int32_t y, const uint32_t* del) {
   uint32_t* mrow = BitMaskRow(job.m, y);
   uint32_t any = 0;
@@ -553,7 +629,21 @@ void ThinApplyRow(const ThinJob& job, int32_t y, const uint32_t* del) {
   if (any) {
     job.write(job.rec, job.r.x0, job.r.y0 + y, del, job.m->width, job.erase);
     job.changed->store(1, std::memory_order_relaxed);
+    job.lastChange[y] = job.step;
   }
+}
+
+// A row's deletions depend only on its three rows.  When none of them has changed since the
+// same sub-iteration of the previous pass, that one decided on the same rows and deleted
+// nothing there (else the row would have changed), so this one would delete nothing either.
+// The first pass looks at every row.  Rows of neighbouring bands read here are the held-back
+// end rows, whose steps are only written after the job.
+int32_t RowMayChange(const ThinJob& job, int32_t y) {
+  if (job.step < 8) return 1;
+  int32_t last = job.lastChange[y];
+  if (y > 0 && job.lastChange[y - 1] > last) last = job.lastChange[y - 1];
+  if (y + 1 < job.m->height && job.lastChange[y + 1] > last) last = job.lastChange[y + 1];
+  return last >= job.step - 4;
 }
 
 void ThinBand(const ThinJob& job, int32_t band) {
@@ -569,13 +659,12 @@ void ThinBand(const ThinJob& job, int32_t band) {
   const int32_t holdFirst = band > 0, holdLast = band + 1 < job.bands;
   for (int32_t y = ys; y < ye; ++y) {
     CopyMaskRow(job.m, y + 1, ring[2]);
-    if (y == ys && holdFirst) {
-      ThinRowSelect(ring[0] + 1, ring[1] + 1, ring[2] + 1, held[0], words, job.side, job.bit);
-    } else if (y == ye - 1 && holdLast) {
-      ThinRowSelect(ring[0] + 1, ring[1] + 1, ring[2] + 1, held[1], words, job.side, job.bit);
-    } else {
-      ThinRowSelect(ring[0] + 1, ring[1] + 1, ring[2] + 1, del, words, job.side, job.bit);
-      ThinApplyRow(job, y, del);
+    uint32_t* out = y == ys && holdFirst ? held[0] : y == ye - 1 && holdLast ? held[1] : del;
+    if (RowMayChange(job, y)) {
+      SelectRow(job, ring[0] + 1, ring[1] + 1, ring[2] + 1, out);
+      if (out == del) ThinApplyRow(job, y, del);
+    } else if (out != del) {
+      std::memset(out, 0, size_t(words) * 4);
     }
     uint32_t* t = ring[0];
     ring[0] = ring[1];
@@ -607,11 +696,17 @@ int32_t Thin(CImgBuff* img, int32_t conn, int32_t valueFlag, const RoiRect* roi)
   // A sub-iteration looks codes up pixel by pixel along every edge: worth the pool sooner
   // than a word-at-a-time pass, whatever the format.
   const int32_t typed = IsTypedFormat(img->record->format) && EngineTypedKernels();
-  job.bands = BitPassBands(m->width, m->height, typed ? BitPassTyped : BitPassAccessor);
+  const BitPassCost cost = typed ? BitPassTyped : BitPassAccessor;
+  const int32_t maxBands = BitPassBands(m->width, m->height, cost);
   job.changed = &changed;
+  job.avx2 = BitRowsAvx2();
+  job.step = 4;
   job.scratch = static_cast<uint32_t*>(
-      std::malloc(size_t(job.bands) * size_t(ThinBandWords(job.words)) * 4));
-  if (!job.scratch) {
+      std::malloc(size_t(maxBands) * size_t(ThinBandWords(job.words)) * 4));
+  job.lastChange = static_cast<int32_t*>(std::calloc(size_t(m->height), sizeof(int32_t)));
+  if (!job.scratch || !job.lastChange) {
+    std::free(job.scratch);
+    std::free(job.lastChange);
     BitMaskDestroy(m);
     return 0;
   }
@@ -620,6 +715,20 @@ int32_t Thin(CImgBuff* img, int32_t conn, int32_t valueFlag, const RoiRect* roi)
     for (int32_t s = 0; s < 4; ++s) {
       job.side = s;
       job.bit = uint8_t(1 << (conn == 8 ? 4 + s : s));
+      for (int32_t k = 0; k < 32; ++k) {
+        uint8_t b = 0;
+        for (int32_t j = 0; j < 8; ++j)
+          if (ThinningFlags[8 * k + j] & job.bit) b |= uint8_t(1 << j);
+        job.codeBits[k] = b;
+      }
+      // Later passes touch few rows: the pool only while there is work enough for it.
+      job.bands = 1;
+      if (maxBands > 1) {
+        int32_t active = 0;
+        for (int32_t y = 0; y < m->height; ++y) active += RowMayChange(job, y);
+        job.bands = BitPassBands(m->width, active, cost);
+        if (job.bands > maxBands) job.bands = maxBands;
+      }
       if (job.bands > 1) ParallelFor(ThinBands, &job, uint64_t(job.bands));
       else ThinBand(job, 0);
       // The held-back end rows of the bands, now that no band reads them any more.
@@ -631,9 +740,11 @@ int32_t Thin(CImgBuff* img, int32_t conn, int32_t valueFlag, const RoiRect* roi)
         if (band > 0) ThinApplyRow(job, ys, held);
         if (band + 1 < job.bands && (ye - 1 != ys || band == 0)) ThinApplyRow(job, ye - 1, held + job.words);
       }
+      ++job.step;
     }
   }
   std::free(job.scratch);
+  std::free(job.lastChange);
   BitMaskDestroy(m);
   return 1;
 }

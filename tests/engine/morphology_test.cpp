@@ -423,20 +423,27 @@ TEST(Morphology, ThinningInBandsMatchesThePlainPasses) {
           static_cast<const uint16_t*>(img.Pixels()), c.w, c.h, c.conn, uint16_t(bg), uint16_t(bg));
       ref.assign(r16.begin(), r16.end());
     }
-    CImgBuff one;
-    CopyPicture(one, img);
-    ASSERT_EQ(1, Thin(&img, c.conn, c.white, nullptr));
-    const uint64_t workers = ActiveWorkerCount();
-    ASSERT_EQ(1, SetWorkerCount(1));
-    ASSERT_EQ(1, Thin(&one, c.conn, c.white, nullptr));
-    ASSERT_EQ(1, SetWorkerCount(workers));
-    EXPECT_TRUE(SamePixels(img, one)) << c.w << "x" << c.h << ": " << FirstDifference(img, one);
-    for (int y = 0; y < c.h; ++y)
-      for (int x = 0; x < c.w; ++x) {
-        const uint32_t got = c.format == 1 ? RowPtr<uint8_t>(img.record, x, y)[0]
-                                           : RowPtr<uint16_t>(img.record, x, y)[0];
-        ASSERT_EQ(ref[size_t(y) * c.w + x], got) << c.w << "x" << c.h << " at " << x << "," << y;
-      }
+    // With the AVX2 code lookup and with the plain one; on bands and on one band.
+    for (int32_t avx2 : {1, 0}) {
+      SetBitRowsAvx2(avx2);
+      CImgBuff many, one;
+      CopyPicture(many, img);
+      CopyPicture(one, img);
+      ASSERT_EQ(1, Thin(&many, c.conn, c.white, nullptr));
+      const uint64_t workers = ActiveWorkerCount();
+      ASSERT_EQ(1, SetWorkerCount(1));
+      ASSERT_EQ(1, Thin(&one, c.conn, c.white, nullptr));
+      ASSERT_EQ(1, SetWorkerCount(workers));
+      EXPECT_TRUE(SamePixels(many, one)) << c.w << "x" << c.h << ": " << FirstDifference(many, one);
+      for (int y = 0; y < c.h; ++y)
+        for (int x = 0; x < c.w; ++x) {
+          const uint32_t got = c.format == 1 ? RowPtr<uint8_t>(many.record, x, y)[0]
+                                             : RowPtr<uint16_t>(many.record, x, y)[0];
+          ASSERT_EQ(ref[size_t(y) * c.w + x], got)
+              << c.w << "x" << c.h << " avx2 " << avx2 << " at " << x << "," << y;
+        }
+    }
+    SetBitRowsAvx2(1);
   }
 }
 
