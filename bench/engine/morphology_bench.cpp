@@ -1,6 +1,6 @@
 // Binary morphology on a 1920 x 1080 binary frame of about 5000 particles: one layer of
-// erosion and dilation, hole filling and thinning; OpenCV's erode and dilate (3 x 3 square)
-// beside them.
+// erosion (the caller's mask included, as the binary filter makes it) and dilation, outline,
+// hole filling and thinning; OpenCV's erode and dilate (3 x 3 square) beside them.
 #include "bench/engine/engine_bench_util.h"
 #include "engine/morphology.h"
 
@@ -57,6 +57,12 @@ static void BM_Dilate(benchmark::State& state) {
   RunOnCopy(state, [](CImgBuff* img) { DilateStep(img, 8, 0, nullptr); });
 }
 ENGINE_BENCH(BM_Dilate);
+
+static void BM_Outline(benchmark::State& state) {
+  Workers(state, state.range(0));
+  RunOnCopy(state, [](CImgBuff* img) { ExtractOutline(img, 8, 0, nullptr); });
+}
+ENGINE_BENCH(BM_Outline);
 
 static void BM_FillHoles(benchmark::State& state) {
   Workers(state, state.range(0));
