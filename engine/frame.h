@@ -129,6 +129,28 @@ inline void PieceRows(const RoiRect& r, uint64_t first, uint64_t count, int32_t*
 inline int64_t RoiWidth(const RoiRect& r) { return int64_t(r.x1) - r.x0 + 1; }
 inline int64_t RoiHeight(const RoiRect& r) { return int64_t(r.y1) - r.y0 + 1; }
 
+// The piece (first, count) of a job rectangle that a caller filled itself, cut to the
+// picture: out gets the piece's rows and the rectangle's columns that exist, inclusive.
+// Public row workers take rectangles from filters that normalised them without the picture,
+// so corners may lie beyond it; a position outside reads as nothing and is never written.
+// Formed in 64 bits (a corner near the int32 limit must not overflow).  0: nothing inside.
+inline int32_t PieceInPicture(const C_ImgBuff* rec, const RoiRect& r, uint64_t first,
+                              uint64_t count, RoiRect* out) {
+  if (!rec || !rec->pixels || !IsValidFormat(rec->format) || count == 0) return 0;
+  if (first > uint64_t(INT64_MAX / 4) || count > uint64_t(INT64_MAX / 4)) return 0;
+  int64_t y0 = int64_t(r.y0) + int64_t(first);
+  int64_t y1 = y0 + int64_t(count) - 1;
+  if (y1 > r.y1) y1 = r.y1;
+  int64_t x0 = r.x0, x1 = r.x1;
+  if (y0 < 0) y0 = 0;
+  if (x0 < 0) x0 = 0;
+  if (y1 > int64_t(rec->height) - 1) y1 = int64_t(rec->height) - 1;
+  if (x1 > int64_t(rec->width) - 1) x1 = int64_t(rec->width) - 1;
+  if (y0 > y1 || x0 > x1) return 0;
+  *out = RoiRect{int32_t(x0), int32_t(y0), int32_t(x1), int32_t(y1)};
+  return 1;
+}
+
 // ParallelFor(fn, ctx, rows of r): the unit of work is a row of the rectangle, not of the
 // picture.  A rectangle of fewer than ParallelPixelThreshold pixels runs inline: waking the
 // pool costs more than the work.

@@ -367,10 +367,12 @@ void CountRowAccessor(const C_ImgBuff* rec, int32_t mode, int32_t y, int32_t x0,
 }
 
 void HistogramRows(HistogramJob* job, int32_t mode, uint64_t first, uint64_t count) {
+  if (!job->img || !job->bins) return;
   const C_ImgBuff* rec = job->img->record;
-  const RoiRect r{job->x0, job->y0, job->x1, job->y1};
-  int32_t yb, ye;
-  PieceRows(r, first, count, &yb, &ye);
+  RoiRect r;
+  if (!PieceInPicture(rec, RoiRect{job->x0, job->y0, job->x1, job->y1}, first, count, &r))
+    return;
+  const int32_t yb = r.y0, ye = r.y1 + 1;
   PrivateBins local;  // 4 KiB, once per piece
   std::memset(&local, 0, sizeof local);
   PrivateBins* pb = &local;

@@ -253,11 +253,11 @@ void RangeRowAccessor(int32_t y, int32_t x0, int32_t x1, const Outcome& o, Read 
 enum RangeKind { RangeGray8, RangeGray16, RangeHsv };
 
 void RangeRows(const HsvRangeJob& job, RangeKind kind, uint64_t first, uint64_t count) {
+  if (!job.picture) return;
   C_ImgBuff* rec = job.picture->record;
-  if (!rec->pixels) return;
-  const RoiRect r{job.x0, job.y0, job.x1, job.y1};
-  int32_t yb, ye;
-  PieceRows(r, first, count, &yb, &ye);
+  RoiRect r;
+  if (!PieceInPicture(rec, RoiRect{job.x0, job.y0, job.x1, job.y1}, first, count, &r)) return;
+  const int32_t yb = r.y0, ye = r.y1 + 1;
   const uint32_t lo8 = job.valMin >> 8, hi8 = job.valMax >> 8;
   const Window w{MakeHueWindow(job.hue, job.halfWidth), job.satMin, job.satMax, job.valMin,
                  job.valMax};
@@ -351,12 +351,12 @@ inline uint32_t Index15(uint32_t r, uint32_t g, uint32_t b) {
 }
 
 void TableRows(const HsvTableJob& job, TableKind kind, uint64_t first, uint64_t count) {
+  if (!job.picture || !job.table) return;
   C_ImgBuff* rec = job.picture->record;
-  if (!rec->pixels || !job.table) return;
+  RoiRect r;
+  if (!PieceInPicture(rec, RoiRect{job.x0, job.y0, job.x1, job.y1}, first, count, &r)) return;
   const HsvRangeTable& t = *job.table;
-  const RoiRect r{job.x0, job.y0, job.x1, job.y1};
-  int32_t yb, ye;
-  PieceRows(r, first, count, &yb, &ye);
+  const int32_t yb = r.y0, ye = r.y1 + 1;
   // The table already holds reverse: a 1 selects.
   const Outcome o = MakeOutcome(0, job.fill, job.valueFlag, 255u);
   const int64_t n = RoiWidth(r);

@@ -194,3 +194,29 @@ TEST(Levels, TypedKernelsMatchAccessors) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace enginetest;
+
+// Callers that run the histogram workers themselves may hand a rectangle reaching beyond the
+// picture: only the pixels that exist are counted, nothing outside is read.
+TEST(HistogramWorkers, CallerRectangleBeyondThePictureCountsThePicture) {
+  const int32_t w = 29, h = 13;
+  for (int32_t typedKernels = 0; typedKernels <= 1; ++typedKernels)
+    for (int32_t f = 1; f <= 9; ++f) {
+      CImgBuff img;
+      FillRandom(img, w, h, f, uint32_t(90 + f));
+      SetEngineTypedKernels(typedKernels);
+      uint64_t want[256], maxBin;
+      ASSERT_EQ(1, ComputeHistogram(&img, 2, want, &maxBin, nullptr));
+      uint64_t got[256] = {};
+      const RoiRect r{-4, -2, w + 6, h + 9};
+      HistogramJob job{&img, r.x0, r.y0, r.x1, r.y1, got, nullptr};
+      HistogramRowsMode2(&job, 0, uint64_t(RoiHeight(r)));
+      SetEngineTypedKernels(1);
+      for (int k = 0; k < 256; ++k) EXPECT_EQ(want[k], got[k]) << "format " << f << " bin " << k;
+    }
+}
+
+}  // namespace

@@ -261,3 +261,67 @@ TEST(Range, LargePicturesSplitIntoBandsMatchAccessors) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace enginetest;
+
+// The colour extraction filter fills its own jobs with the chain's rectangle, normalised
+// without the picture: corners may lie beyond it.  The workers then change exactly what the
+// part of the rectangle inside the picture covers, and read and write nothing outside.
+TEST(RangeWorkers, CallerRectanglesReachingBeyondThePicture) {
+  const int32_t w = 37, h = 19;
+  struct Case {
+    const char* name;
+    RoiRect job;
+    RoiRect inside;  // x0 > x1: nothing inside
+  };
+  const Case cases[] = {
+      {"right and bottom beyond", {0, 0, w + 10, h + 7}, {0, 0, w - 1, h - 1}},
+      {"left and top negative", {-5, -3, 4, 5}, {0, 0, 4, 5}},
+      {"corner", {w - 2, h - 2, w + 100, h + 100}, {w - 2, h - 2, w - 1, h - 1}},
+      {"wholly right", {w + 1, 0, w + 9, h - 1}, {1, 0, 0, 0}},
+      {"wholly below", {0, h, w - 1, h + 3}, {1, 0, 0, 0}},
+  };
+  HsvRangeTable* table = BuildHsvRangeTable(40000, 9000, 3000, 65535, 2000, 60000, 0);
+  ASSERT_NE(nullptr, table);
+  const ParallelForFn tableWorkers[2] = {ExtractRowsGray, ExtractRowsColor};
+  const ParallelForFn rangeWorkers[3] = {ExtractRangeRowsGray8, ExtractRangeRowsGray16,
+                                         ExtractRangeRowsHsv};
+  for (int32_t typedKernels = 0; typedKernels <= 1; ++typedKernels)
+    for (int32_t f = 1; f <= 9; ++f)
+      for (const Case& c : cases)
+        for (int32_t k = 0; k < 5; ++k) {
+          CImgBuff got, want;
+          FillRandom(got, w, h, f, uint32_t(55 + f + k));
+          CopyPicture(want, got);
+          SetEngineTypedKernels(typedKernels);
+          if (c.inside.x0 <= c.inside.x1) {
+            const RoiRect& in = c.inside;
+            if (k < 2) {
+              HsvTableJob job{&want, table, 1, 1, in.x0, in.y0, in.x1, in.y1};
+              tableWorkers[k](&job, 0, uint64_t(RoiHeight(in)));
+            } else {
+              HsvRangeJob job{&want, 50000, 20000, 1000, 65000, 4000, 61000, 0, 0, 1,
+                              in.x0, in.y0, in.x1, in.y1};
+              rangeWorkers[k - 2](&job, 0, uint64_t(RoiHeight(in)));
+            }
+          }
+          const RoiRect& r = c.job;
+          if (k < 2) {
+            HsvTableJob job{&got, table, 1, 1, r.x0, r.y0, r.x1, r.y1};
+            tableWorkers[k](&job, 0, uint64_t(RoiHeight(r)));
+          } else {
+            HsvRangeJob job{&got, 50000, 20000, 1000, 65000, 4000, 61000, 0, 0, 1,
+                            r.x0, r.y0, r.x1, r.y1};
+            rangeWorkers[k - 2](&job, 0, uint64_t(RoiHeight(r)));
+          }
+          SetEngineTypedKernels(1);
+          EXPECT_TRUE(SamePixels(got, want))
+              << c.name << " format " << f << " worker " << k << " typed " << typedKernels
+              << ": " << FirstDifference(got, want);
+        }
+  std::free(table);
+}
+
+}  // namespace
