@@ -264,6 +264,9 @@ int32_t BoundedSumU8(const ComparePlane& img, int32_t px, int32_t py, const Comp
 
 int32_t BoundedSumLab(const ComparePlane& img, int32_t px, int32_t py, const ComparePlane& tmpl, double limit,
                       double* out) {
+  // Sums a rounding apart can give the same score, and an equal score still wins by its
+  // distance to the centre: leave only once the running sum's own score is above the limit's.
+  const double limitScore = ScoreFromSum(CompareLab, limit, tmpl.w, tmpl.h);
   double sum = 0.0;
   for (int32_t j = 0; j < tmpl.h; ++j) {
     const double* p = img.Lab(px, py + j);
@@ -272,7 +275,8 @@ int32_t BoundedSumLab(const ComparePlane& img, int32_t px, int32_t py, const Com
       sum += std::fabs(p[0] - q[0]) + std::fabs(p[1] - q[1]) * 100.0 / 255.0 * 0.25 +
              std::fabs(p[2] - q[2]) * 100.0 / 255.0 * 0.25;
     }
-    if (sum > limit) return 0;  // every term is >= 0, so the sum only grows
+    // Every term is >= 0, so the sum and its score only grow.
+    if (sum > limit && ScoreFromSum(CompareLab, sum, tmpl.w, tmpl.h) > limitScore) return 0;
   }
   *out = sum;
   return 1;

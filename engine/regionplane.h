@@ -95,8 +95,8 @@ double ScorePlanes(const ComparePlane& img, int32_t px, int32_t py, const Compar
                    int32_t normalise, NormaliseScratch* scratch);
 
 // Sums of a template plane against a position of an image plane, without the stretch, that
-// give up as soon as the running sum exceeds limit (the position can then neither win nor
-// tie); *out is the full sum when the result is 1.  Gray and RGB sums are integers, the
+// give up as soon as the running sum exceeds limit (L*a*b*: once its score exceeds limit's),
+// so the position can then neither win nor tie; *out is the full sum when the result is 1.  Gray and RGB sums are integers, the
 // L*a*b* sum a double taken in the same order as SumLabDiff.
 int32_t BoundedSumU8(const ComparePlane& img, int32_t px, int32_t py, const ComparePlane& tmpl, int64_t limit,
                      int64_t* out);

@@ -207,6 +207,20 @@ TEST(MatchTemplate, TiesGoToTheCentreThenScanOrder) {
     EXPECT_EQ((Found{1, 4, 5, 0.0}), Match(row, one, 5, 5, 3, 5, 7, 5, 0, 0, 0)) << workers;
   }
   SetWorkerCount(all);
+
+  // L*a*b*: the three positions of a 3 x 1 template over (c0, c1, c2, c0, c1) add the same
+  // three differences in rotated order; the sums differ in their last bit, the scores do not.
+  // Position 2 has the larger sum but is the centre, so it must still win the tie.
+  const uint32_t colours[3] = {0x448456, 0xfd988d, 0x49d7e9};
+  ASSERT_EQ(1, img.Allocate(5, 1, 4));
+  for (int32_t x = 0; x < 5; ++x)
+    img.SetRGB8(x, 0, uint8_t(colours[x % 3] >> 16), uint8_t(colours[x % 3] >> 8), uint8_t(colours[x % 3]));
+  ASSERT_EQ(1, tpl.Allocate(3, 1, 4));
+  for (int32_t x = 0; x < 3; ++x) tpl.SetRGB8(x, 0, 128, 128, 128);
+  const double s0 = RegionDissimilarity(&img, &tpl, 0, 0, 0, 1);
+  ASSERT_EQ(s0, RegionDissimilarity(&img, &tpl, 2, 0, 0, 1));
+  EXPECT_EQ((Found{1, 2, 0, s0}), Match(img, tpl, 2, 0, 0, 0, 2, 0, 0, 1, 0));
+  EXPECT_EQ(Exhaustive(img, tpl, 2, 0, 0, 0, 2, 0, 0, 1), Match(img, tpl, 2, 0, 0, 0, 2, 0, 0, 1, 0));
 }
 
 TEST(MatchTemplate, SameAnswerWithAnyWorkerCount) {
