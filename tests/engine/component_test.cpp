@@ -293,3 +293,57 @@ TEST(ExtractComponent, LargePicturesSplitIntoBandsMatchAccessors) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace enginetest;
+
+// Every 8-bit colour in a picture of the given width, colour i at pixel i.
+void FillEveryColour(CImgBuff& img, int32_t width) {
+  ASSERT_EQ(1, img.Allocate(width, (1 << 24) / width, 4));
+  uint8_t* p = static_cast<uint8_t*>(img.Pixels());
+  for (uint32_t i = 0; i < (1u << 24); ++i, p += 3) {
+    p[0] = uint8_t(i >> 16);
+    p[1] = uint8_t(i >> 8);
+    p[2] = uint8_t(i);
+  }
+}
+
+TEST(ExtractComponent, EightBitGreyOfEveryColourOnEveryRowKernel) {
+  // The grey of R,G,B 8 rows runs sixteen pixels a step with AVX2, eight with SSSE3, the rest
+  // one at a time; the row width decides which: 16 goes through the AVX2 step, 8 through the
+  // SSSE3 step alone, 7 through the plain loop alone.
+  for (int32_t width : {16, 8, 7}) {
+    CImgBuff img;
+    ASSERT_EQ(1, img.Allocate(width, ((1 << 24) + width - 1) / width, 4));
+    uint8_t* p = static_cast<uint8_t*>(img.Pixels());
+    for (uint32_t i = 0; i < (1u << 24); ++i, p += 3) {
+      p[0] = uint8_t(i >> 16);
+      p[1] = uint8_t(i >> 8);
+      p[2] = uint8_t(i);
+    }
+    ASSERT_EQ(1, ExtractComponent(&img, 1, 0, nullptr));
+    const uint8_t* q = static_cast<const uint8_t*>(img.Pixels());
+    int64_t wrong = 0;
+    for (uint32_t i = 0; i < (1u << 24); ++i, q += 3) {
+      const uint32_t grey = (299 * (i >> 16) + 587 * ((i >> 8) & 255) + 114 * (i & 255) + 500) / 1000;
+      if (q[0] != grey || q[1] != grey || q[2] != grey) ++wrong;
+    }
+    EXPECT_EQ(0, wrong) << "row width " << width;
+  }
+}
+
+TEST(ExtractComponent, EightBitLightnessOfEveryColourMatchesAccessors) {
+  // L* of 8-bit pictures comes from steps in Y: every colour must land on the accessors' byte.
+  CImgBuff typed, reference;
+  FillEveryColour(typed, 4096);
+  CopyPicture(reference, typed);
+  SetEngineTypedKernels(1);
+  ASSERT_EQ(1, ExtractComponent(&typed, 18, 0, nullptr));
+  SetEngineTypedKernels(0);
+  ASSERT_EQ(1, ExtractComponent(&reference, 18, 0, nullptr));
+  SetEngineTypedKernels(1);
+  EXPECT_TRUE(SamePixels(typed, reference)) << FirstDifference(typed, reference);
+}
+
+}  // namespace

@@ -325,3 +325,24 @@ TEST(RangeWorkers, CallerRectanglesReachingBeyondThePicture) {
 }
 
 }  // namespace
+
+namespace {
+
+// The R,G,B 8 kernels of range extraction (and of component extraction) replace integer
+// divisions: hue and saturation quotients by single-precision division, the gray's / 1000 by
+// a shift and a multiply.  A window test shows a wrong quotient only where a window end falls
+// on it, so the shortcuts are checked here on their whole domain.
+TEST(RangeKernels, DivisionShortcutsAreExactOnTheirWholeDomain) {
+  int64_t wrong = 0;
+  for (int32_t d = 1; d <= 255; ++d)
+    for (int32_t a = -d; a <= d; ++a)  // hue: a channel difference within the range d
+      wrong += int32_t(float(a * 10922) / float(d)) != a * 10922 / d;
+  for (int32_t mx = 1; mx <= 255; ++mx)
+    for (int32_t d = 0; d <= mx; ++d)  // saturation: a range at most the maximum
+      wrong += int32_t(float(d * 65534) / float(mx)) != d * 65534 / mx;
+  for (uint32_t sum = 500; sum <= 299u * 255 + 587u * 255 + 114u * 255 + 500; ++sum)
+    wrong += (((sum >> 3) * 33555u) >> 22) != sum / 1000;
+  EXPECT_EQ(0, wrong);
+}
+
+}  // namespace
