@@ -433,7 +433,10 @@ int32_t MatchTemplateSubpixelRange(CImgBuff* image, CImgBuff* templ, double x0, 
   if (q < 0) return answer(s[4], cx, cy);
   const int32_t first = kQuad[q][0], last = kQuad[q][3];
 
-  if (x1 - x0 > step) {
+  // The halves must also be narrower than this level: with a step of 0 or below, or finer
+  // than the positions can resolve, the midpoint lands on a corner and the descent would
+  // otherwise never end.
+  if (x1 - x0 > step && x0 < cx && cx < x1) {
     double sx = 0, sy = 0, s9 = -1.0;
     const int32_t got = MatchTemplateSubpixelRange(image, templ, xs[first % 3], ys[first / 3], xs[last % 3],
                                                    ys[last / 3], &sx, &sy, normalise, colourMode, step, &s9,

@@ -32,7 +32,8 @@ int32_t MatchTemplate(CImgBuff* image, CImgBuff* templ, int32_t cx, int32_t cy, 
 
 // Evaluates the 3 x 3 grid of corners and centre of the rectangle of positions with
 // RegionDissimilarityAt, descends into the best quadrant (smallest sum of its three outer
-// corners) while the rectangle is wider than step, and answers the best point found.
+// corners) while the rectangle is wider than step and its halves are narrower than it, and
+// answers the best point found.
 // 1 with fx, fy and *score written (the score may be negative when the centre does not fit);
 // 0, nothing written, when cancel is set at entry or fx / fy is null.
 int32_t MatchTemplateSubpixelRange(CImgBuff* image, CImgBuff* templ, double x0, double y0, double x1,

@@ -410,6 +410,16 @@ TEST(MatchTemplateSubpixel, EdgesAndRefusals) {
   // A tiny step stays bounded: the spans halve until they are no wider than it.
   ASSERT_EQ(1, MatchTemplateSubpixel(&img, &tpl, 3, 6, &fx, &fy, 0, 0, 1e-6, &s, nullptr, nullptr));
   EXPECT_GE(s, 0.0);
+  // Steps below what the positions can resolve (0, negative, denormal) stop descending once
+  // the rectangle no longer narrows, rather than recursing without end.
+  for (double step : {0.0, -1.0, 1e-300}) {
+    fx = fy = s = -7;
+    ASSERT_EQ(1, MatchTemplateSubpixelRange(&img, &tpl, 2, 5, 4, 7, &fx, &fy, 0, 0, step, &s, nullptr, nullptr))
+        << step;
+    EXPECT_GE(s, 0.0) << step;
+    EXPECT_LE(std::fabs(fx - 3), 1.0) << step;
+    EXPECT_LE(std::fabs(fy - 6), 1.0) << step;
+  }
 }
 
 }  // namespace
