@@ -10,6 +10,7 @@
 #include "core/parallel.h"
 #include "engine/match.h"
 #include "engine/region.h"
+#include "engine/shift.h"
 #include "tests/engine/engine_test_util.h"
 
 namespace {
@@ -368,6 +369,41 @@ TEST(MatchTemplateSubpixel, FindsKnownFractionalShifts) {
       EXPECT_NEAR(t[0], fx, 0.25);
       EXPECT_NEAR(t[1], fy, 0.25);
       EXPECT_EQ(0.0, std::fmod(fx * 4, 1.0));
+    }
+  }
+}
+
+// 8-bit pictures.  A fractional position is scored on an 8-bit copy moved by ShiftImage, whose
+// interpolation truncates; a template moved the same way is found to within the final grid.
+// A template sampled from the pattern on its own differs from that copy by the truncation
+// (up to a level or so at fractional positions, nothing at whole ones), which pulls the
+// answer toward whole and half pixels: there the bound is 0.1 pixel, not 0.05.
+TEST(MatchTemplateSubpixel, EightBitPictures) {
+  const double truths[][2] = {{40.3, 30.7},  {51.5, 22.25}, {33.82, 41.1}, {46.05, 35.95},
+                              {45.0, 28.0},  {36.6, 44.4},  {31.2, 26.9},  {49.77, 39.38}};
+  for (int32_t format : {1, 4}) {
+    CImgBuff img;
+    Render(img, 140, 120, format, 0, 0);
+    for (const auto& t : truths) {
+      for (int32_t ownShift : {1, 0}) {
+        CImgBuff tpl;
+        if (ownShift) {
+          CImgBuff big;
+          const int32_t ix = int32_t(t[0]), iy = int32_t(t[1]);
+          ASSERT_EQ(1, img.Crop(big, ix, iy, ix + 32, iy + 32));
+          ASSERT_EQ(1, ShiftImage(&big, -(t[0] - ix), -(t[1] - iy), 0));
+          ASSERT_EQ(1, big.Crop(tpl, 0, 0, 31, 31));
+        } else {
+          Render(tpl, 32, 32, format, t[0], t[1]);
+        }
+        int32_t x, y;
+        double s, fx = -1, fy = -1;
+        ASSERT_EQ(1, MatchTemplate(&img, &tpl, 40, 35, 8, 4, 72, 60, &x, &y, 0, 0, 0, &s, nullptr, nullptr));
+        ASSERT_EQ(1, MatchTemplateSubpixel(&img, &tpl, x, y, &fx, &fy, 0, 0, 0.1, &s, nullptr, nullptr));
+        const double bound = ownShift ? 0.05 : 0.1 + 1e-9;
+        EXPECT_NEAR(t[0], fx, bound) << "format " << format << " own shift " << ownShift << " truth " << t[0];
+        EXPECT_NEAR(t[1], fy, bound) << "format " << format << " own shift " << ownShift << " truth " << t[1];
+      }
     }
   }
 }
