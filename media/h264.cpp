@@ -205,9 +205,44 @@ void H264EncoderDestroy(ISVCEncoder* encoder) {
   g_lib.destroyEncoder(encoder);
 }
 
-uint64_t H264EncodeFrame(Mp4Writer* w, ISVCEncoder* enc, const uint8_t* y, const uint8_t* u, const uint8_t* v,
+namespace {
+
+// Tries at one frame: each skip raises the rate, each lost coding state lowers it; both
+// are bounded (rates double up to the raw rate, halve down to a small floor), this only
+// guards against the two taking turns for ever.
+constexpr int kEncodeTries = 48;
+
+// The library keeps each coded frame in a buffer of about three quarters of the raw I420
+// picture (room for emulation-prevention bytes).  At the finest quantisers its rate
+// control allows, a picture with little to predict (noise, fine texture) codes larger
+// than that, mostly on small pictures at a rate near or above the raw rate.  The library
+// then frees its whole coding state and answers cmMallocMemeError to that frame and every
+// later one.  Such a frame is coded again by a new encoder, as a key frame, at a rate
+// that leaves the frame room: half the rate that failed, and no more than a quarter of
+// the raw rate; repeated failures halve it again.  Like the rate a new encoder accepts,
+// that rate becomes the base rate of the frames that follow, so the same content does
+// not lose the encoder again on the next frame.
+int ReplaceLostEncoder(Mp4Writer* w, ISVCEncoder** enc) {
+  H264EncoderDestroy(*enc);
+  *enc = nullptr;
+  uint32_t rate = w->currentBitRate / 2;
+  if (rate > w->rawBitRate / 4) rate = w->rawBitRate / 4;
+  // Below about one bit per macroblock a frame cannot code at all.
+  const uint32_t floor = uint32_t(uint64_t(w->rawBitRate) / 2048 + 1);
+  if (rate < floor) return 0;
+  ISVCEncoder* fresh = H264EncoderCreate(w, &rate);
+  if (!fresh) return 0;
+  *enc = fresh;
+  w->baseBitRate = w->currentBitRate = rate;
+  fresh->ForceIntraFrame(true, -1);
+  return 1;
+}
+
+}  // namespace
+
+uint64_t H264EncodeFrame(Mp4Writer* w, ISVCEncoder** encoder, const uint8_t* y, const uint8_t* u, const uint8_t* v,
                          int* outSync) {
-  if (!w || !enc || !outSync) return 0;
+  if (!w || !encoder || !*encoder || !outSync) return 0;
   *outSync = 0;
   SSourcePicture pic;
   memset(&pic, 0, sizeof pic);
@@ -220,6 +255,7 @@ uint64_t H264EncodeFrame(Mp4Writer* w, ISVCEncoder* enc, const uint8_t* y, const
   pic.iPicWidth = int(w->trackWidth);
   pic.iPicHeight = int(w->trackHeight);
 
+  ISVCEncoder* enc = *encoder;
   if (w->keyInterval) enc->ForceIntraFrame((w->sampleCount - 1) % w->keyInterval == 0, -1);
 
   SEncParamBase p = BaseParams(w, w->baseBitRate);
@@ -228,18 +264,24 @@ uint64_t H264EncodeFrame(Mp4Writer* w, ISVCEncoder* enc, const uint8_t* y, const
     w->currentBitRate = w->baseBitRate;
   }
   SFrameBSInfo info;
-  memset(&info, 0, sizeof info);
-  if (enc->EncodeFrame(&pic, &info) != 0) return 0;
-  // Rate control may drop a frame that does not fit its budget; we need every frame, so
-  // raise the rate until it is coded (the raw rate always fits).
-  while (info.eFrameType == videoFrameTypeSkip) {
+  for (int tries = 0;; ++tries) {
+    if (tries == kEncodeTries) return 0;
+    memset(&info, 0, sizeof info);
+    const int result = enc->EncodeFrame(&pic, &info);
+    if (result == cmMallocMemeError) {
+      if (!ReplaceLostEncoder(w, encoder)) return 0;
+      enc = *encoder;
+      continue;
+    }
+    if (result != 0) return 0;
+    if (info.eFrameType != videoFrameTypeSkip) break;
+    // Rate control may drop a frame that does not fit its budget; we need every frame, so
+    // raise the rate until it is coded.
     if (w->currentBitRate >= w->rawBitRate) return 0;
     uint64_t doubled = uint64_t(w->currentBitRate) * 2;
     w->currentBitRate = uint32_t(doubled > w->rawBitRate ? w->rawBitRate : doubled);
     p = BaseParams(w, w->currentBitRate);
     if (enc->SetOption(ENCODER_OPTION_SVC_ENCODE_PARAM_BASE, &p) != 0) return 0;
-    memset(&info, 0, sizeof info);
-    if (enc->EncodeFrame(&pic, &info) != 0) return 0;
   }
   if (w->currentBitRate > w->peakBitRate) w->peakBitRate = w->currentBitRate;
   *outSync = (info.eFrameType == videoFrameTypeIDR || info.eFrameType == videoFrameTypeI) ? 1 : 0;

@@ -33,8 +33,11 @@ const char* ProgramFolder();
 ISVCEncoder* H264EncoderCreate(Mp4Writer* writer, uint32_t* rate);
 void H264EncoderDestroy(ISVCEncoder* encoder);
 // Encodes one I420 frame and appends its NAL units, each behind a 4-byte big-endian length,
-// to the writer's stream at its position.  Returns the bytes written, 0 on failure.
-uint64_t H264EncodeFrame(Mp4Writer* writer, ISVCEncoder* encoder, const uint8_t* y, const uint8_t* u,
+// to the writer's stream at its position.  Returns the bytes written, 0 on failure.  An
+// encoder whose library state was lost on an oversized frame is replaced in *encoder by a
+// new one at a lower rate, which codes the frame as a key frame; *encoder is null when no
+// replacement could be made.
+uint64_t H264EncodeFrame(Mp4Writer* writer, ISVCEncoder** encoder, const uint8_t* y, const uint8_t* u,
                          const uint8_t* v, int* outSync);
 
 // One decoded picture, owned by the library and valid until the decoder's next call.

@@ -313,7 +313,7 @@ int Mp4WriterAddFrame(Mp4Writer* w, const uint8_t* frame) {
   // Each frame starts at the end of the good data, so a failed frame leaves nothing.
   int sync = 0;
   uint64_t size = 0;
-  if (fseeko(w->stream, off_t(w->position), SEEK_SET) == 0) size = H264EncodeFrame(w, w->encoder, y, u, v, &sync);
+  if (fseeko(w->stream, off_t(w->position), SEEK_SET) == 0) size = H264EncodeFrame(w, &w->encoder, y, u, v, &sync);
   if (size == 0 || size > 0xFFFFFFFFu) {
     --w->sampleCount;
     return 0;
