@@ -333,6 +333,23 @@ TEST(ExtractComponent, EightBitGreyOfEveryColourOnEveryRowKernel) {
   }
 }
 
+TEST(ExtractComponent, EightBitHueAndSaturationOfEveryColourMatchAccessors) {
+  // Every order and tie of the channels picks its sector as the accessors do.
+  for (int32_t mode : {5, 6})
+    for (int32_t colorize = 0; colorize <= 1; ++colorize) {
+      CImgBuff typed, reference;
+      FillEveryColour(typed, 4096);
+      CopyPicture(reference, typed);
+      SetEngineTypedKernels(1);
+      ASSERT_EQ(1, ExtractComponent(&typed, mode, colorize, nullptr));
+      SetEngineTypedKernels(0);
+      ASSERT_EQ(1, ExtractComponent(&reference, mode, colorize, nullptr));
+      SetEngineTypedKernels(1);
+      EXPECT_TRUE(SamePixels(typed, reference))
+          << mode << " " << colorize << ": " << FirstDifference(typed, reference);
+    }
+}
+
 TEST(ExtractComponent, EightBitLightnessOfEveryColourMatchesAccessors) {
   // L* of 8-bit pictures comes from steps in Y: every colour must land on the accessors' byte.
   CImgBuff typed, reference;

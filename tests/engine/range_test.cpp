@@ -346,3 +346,41 @@ TEST(RangeKernels, DivisionShortcutsAreExactOnTheirWholeDomain) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace enginetest;
+
+TEST(ExtractHsvRange, EightBitColourOfEveryColourMatchesAccessors) {
+  // All 2^24 colours, colour i at pixel i, against windows whose ends sit on the sector bases
+  // (green 21844, blue 43688) and at the red wrap, so a pixel given the wrong sector or a
+  // hue off by one lands on the other side.
+  CImgBuff picture;
+  ASSERT_EQ(1, picture.Allocate(4096, 4096, 4));
+  uint8_t* p = static_cast<uint8_t*>(picture.Pixels());
+  for (uint32_t i = 0; i < (1u << 24); ++i, p += 3) {
+    p[0] = uint8_t(i >> 16);
+    p[1] = uint8_t(i >> 8);
+    p[2] = uint8_t(i);
+  }
+  struct Setting {
+    uint16_t hue, halfWidth, satMin, valMin;
+  };
+  const Setting settings[] = {
+      {21844 + 2000, 2000, 0, 0}, {43688 - 3000, 3000, 0, 0}, {65535 - 700, 701, 16384, 4000}};
+  for (const Setting& s : settings) {
+    CImgBuff typed, reference;
+    CopyPicture(typed, picture);
+    CopyPicture(reference, picture);
+    SetEngineTypedKernels(1);
+    ASSERT_EQ(1, ExtractHsvRange(&typed, s.hue, s.halfWidth, s.satMin, 65535, s.valMin, 65535,
+                                 0, 1, 0, nullptr));
+    SetEngineTypedKernels(0);
+    ASSERT_EQ(1, ExtractHsvRange(&reference, s.hue, s.halfWidth, s.satMin, 65535, s.valMin,
+                                 65535, 0, 1, 0, nullptr));
+    SetEngineTypedKernels(1);
+    EXPECT_TRUE(SamePixels(typed, reference)) << s.hue << ": " << FirstDifference(typed, reference);
+  }
+}
+
+}  // namespace
