@@ -282,6 +282,7 @@ TEST(RangeWorkers, CallerRectanglesReachingBeyondThePicture) {
       {"corner", {w - 2, h - 2, w + 100, h + 100}, {w - 2, h - 2, w - 1, h - 1}},
       {"wholly right", {w + 1, 0, w + 9, h - 1}, {1, 0, 0, 0}},
       {"wholly below", {0, h, w - 1, h + 3}, {1, 0, 0, 0}},
+      {"to the int32 limit", {3, 2, INT32_MAX, INT32_MAX}, {3, 2, w - 1, h - 1}},
   };
   HsvRangeTable* table = BuildHsvRangeTable(40000, 9000, 3000, 65535, 2000, 60000, 0);
   ASSERT_NE(nullptr, table);
