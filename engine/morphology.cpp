@@ -207,7 +207,7 @@ struct RowBuffer {
   RowBuffer& operator=(const RowBuffer&) = delete;
 };
 
-// ---- erosion, dilation and outline -----------------------------------------------------------
+// ---- erosion, dilation and outline ---------------------------------------------------------
 
 enum MorphKind { KindErode, KindDilate, KindOutline };
 
