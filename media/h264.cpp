@@ -344,6 +344,8 @@ void H264DecoderDestroy(ISVCDecoder* decoder) {
 int H264Decode(ISVCDecoder* decoder, const uint8_t* data, size_t size, uint64_t timestamp, H264Picture* out,
                int* outReady) {
   *outReady = 0;
+  // The library takes the length as an int.
+  if (size > size_t(INT_MAX)) return int(dsInvalidArgument);
   SBufferInfo info;
   memset(&info, 0, sizeof info);
   info.uiInBsTimeStamp = timestamp;

@@ -252,7 +252,9 @@ int PlaceSamples(Mp4Reader* r) {
       uint64_t offset = wide ? Be64(o) : Be32(o);
       for (uint32_t k = 0; k < perChunk && placed < r->sampleCount; ++k) {
         Mp4Sample& s = r->samples[placed];
-        if (s.size == 0) return 0;
+        // A coded frame is never near the readers' frame cap; past 2 GiB its length
+        // would also turn negative on the way into the codec.
+        if (s.size == 0 || s.size > MediaMaxFrameBytes) return 0;
         // The sample must lie inside the file.
         if (offset > r->source.size || s.size > r->source.size - offset) return 0;
         s.offset = offset;

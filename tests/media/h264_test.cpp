@@ -194,6 +194,24 @@ TEST(OpenH264, LibraryWithoutTheEntryPointsIsRefusedAndReleased) {
   EXPECT_EQ(H264OpenLibraryAt(""), nullptr);
 }
 
+// The library takes an access unit's length as an int: a longer unit must fail here, not
+// reach it as a negative length (which it would take for the end of the stream).
+TEST(OpenH264, DecodeRefusesUnitsLongerThanAnInt) {
+  ASSERT_EQ(OpenH264Load(), 1);
+  ISVCDecoder* dec = H264DecoderCreate();
+  ASSERT_NE(dec, nullptr);
+  // Room for what a length cut to 32 bits would claim.
+  const uint8_t unit[32] = {0, 0, 0, 1, 0x65, 0x88, 0x80, 0x40};
+  H264Picture pic{};
+  int ready = 1;
+  for (size_t size : {size_t(0x80000000u), size_t(0xFFFFFFFFu), size_t(0x100000010ull)}) {
+    EXPECT_NE(H264Decode(dec, unit, size, 1, &pic, &ready), 0) << size;
+    EXPECT_EQ(ready, 0) << size;
+  }
+  H264DecoderDestroy(dec);
+  OpenH264Release();
+}
+
 TEST(OpenH264, ProgramFolderIsThisTestsFolder) {
   const char* folder = ProgramFolder();
   ASSERT_NE(folder, nullptr);

@@ -166,6 +166,7 @@ struct Synth {
   uint32_t timescale = 25;
   std::vector<std::pair<uint32_t, uint32_t>> stts = {{9, 1}};
   std::vector<uint32_t> sizes = {10, 10, 10, 10, 10, 10, 10, 10, 10};
+  std::vector<uint32_t> tableSizes;          // sizes "stsz" states, when not those written
   uint32_t stszCount = 0;                    // 0: the number of sizes
   bool stz2Nibbles = false;                  // sizes as a 4-bit "stz2" instead of "stsz"
   std::vector<uint32_t> stsc = {1, 2, 1};    // triples
@@ -204,7 +205,7 @@ std::string Track(const Synth& s, uint16_t volume, uint16_t w, uint16_t h, const
     sizes = Box("stz2", U32(0) + Zeros(3) + std::string(1, 4) + U32(count) + table.substr(8));
   } else {
     std::string table = U32(0) + U32(0) + U32(count);
-    for (uint32_t v : s.sizes) table += U32(v);
+    for (uint32_t v : s.tableSizes.empty() ? s.sizes : s.tableSizes) table += U32(v);
     sizes = Box("stsz", table);
   }
   std::string stsc = U32(0) + U32(uint32_t(s.stsc.size() / 3));
@@ -433,6 +434,43 @@ TEST(Mp4Parse, FileLargerThanTwoGigabytesOpens) {
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->sampleCount, 9u);
   Mp4ReaderFree(r);
+  unlink(path.c_str());
+}
+
+// A sample larger than the readers' frame cap refuses the file: past 2 GiB its length
+// would reach the codec as a negative int.  The last sample, alone in its chunk, claims
+// its size over a sparse hole of 5 GiB, so it lies inside the file.
+TEST(Mp4Parse, SamplesLargerThanTheFrameCapAreRefused) {
+  const struct {
+    uint32_t claimed;
+    bool opens;
+  } cases[] = {{0x40000000u, true}, {0x40000001u, false}, {0x80000010u, false}, {0xFFFFFFFFu, false}};
+  const std::string path = OutPath("bigsample.mp4");
+  for (const auto& c : cases) {
+    Synth s;
+    s.mdatGap = 5ull << 30;
+    s.tableSizes = s.sizes;
+    s.tableSizes.back() = c.claimed;
+    std::string moov;
+    std::vector<uint8_t> head = BuildFile(s, &moov);
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fwrite(head.data(), 1, head.size(), f);
+    ASSERT_EQ(fseeko(f, off_t(head.size() + s.mdatGap), SEEK_SET), 0);
+    fwrite(moov.data(), 1, moov.size(), f);
+    fclose(f);
+    FILE* in = fopen(path.c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+    fseeko(in, 0, SEEK_END);
+    const uint64_t size = uint64_t(ftello(in));
+    ASSERT_GT(size, uint64_t(c.claimed) + 100);
+    Mp4Reader* r = Mp4ReaderParse(Mp4Source{in, nullptr, size});
+    EXPECT_EQ(r != nullptr, c.opens) << std::hex << c.claimed;
+    if (r) {
+      EXPECT_EQ(r->samples.back().size, c.claimed);
+    }
+    Mp4ReaderFree(r);
+  }
   unlink(path.c_str());
 }
 
