@@ -211,7 +211,8 @@ int32_t ApplyWaveColorFilter(CImgBuff* img, double wavelengthNm, uint32_t output
   RunRows(WaveRows, &run, r);
   if (outputMode == 2 && !grey) {
     const int32_t bits = FormatClassBits(rec->format);
-    rec->ConvertTo(bits == 8 ? 1 : bits == 16 ? 2 : 3);
+    // Out of memory here leaves a filtered colour picture where grey was asked for: say so.
+    if (!rec->ConvertTo(bits == 8 ? 1 : bits == 16 ? 2 : 3)) return 0;
   }
   return 1;
 }
