@@ -1,6 +1,7 @@
 // mp4_read.cpp - MP4 reader: box tree, sample tables, frame index, frame decoding.
 // Every number taken from a box is checked against its box and the file in 64-bit
-// arithmetic before use; after Mp4ReaderParse every sample lies inside the file.
+// arithmetic before use; after Mp4ReaderParse every sample lies inside the file and is no
+// larger than the readers' frame cap.
 // Pictures are identified by the time stamp handed in with the sample that coded them,
 // so frames stay right when the decoder holds pictures back for display order (B-frames).
 // Inside: sources - box tree - sample tables - parse - decoding - index - media glue
