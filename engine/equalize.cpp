@@ -206,6 +206,8 @@ int32_t EqualizeGrayPlane(CImgBuff* plane, int32_t w, int32_t h) {
   if (!plane || !plane->record || !plane->Pixels() || !IsGrayFormat(plane->Format())) return 0;
   if (w < 1 || h < 1 || w > 65536 || h > 65536 || w != plane->Width() || h != plane->Height())
     return 0;
+  // The ranking counts and indexes pixels in 32 bits: 65536 x 65536 would wrap to 0.
+  if (uint64_t(w) * uint64_t(h) > 0xFFFFFFFFull) return 0;
   const uint32_t n = uint32_t(w) * uint32_t(h);
   const int32_t bits = FormatClassBits(plane->Format());
   const int32_t keyBits = bits == 32 ? 32 : bits + 1;
@@ -308,6 +310,7 @@ int32_t EqualizeHistogram(CImgBuff* img, const RoiRect* roi) {
   if (!IsValidFormat(format) || !img->Pixels()) return 0;
   // Positions are 16-bit in the records: wider rectangles would wrap.
   if (RoiWidth(r) > 65536 || RoiHeight(r) > 65536) return 0;
+  if (RoiWidth(r) * RoiHeight(r) > 0xFFFFFFFFll) return 0;  // 2^32 pixels: see EqualizeGrayPlane
   CImgBuff crop;
   if (!img->Crop(crop, r.x0, r.y0, r.x1, r.y1)) return 0;
   const int32_t w = crop.Width(), h = crop.Height();

@@ -20,11 +20,11 @@ struct EqualizeRecord {
 static_assert(sizeof(EqualizeRecord) == 12, "records are packed 12 bytes apart");
 
 // 1, or 0 with the picture unchanged for a refused rectangle, one wider or taller than 65536
-// pixels (positions are kept in 16 bits), an empty picture or no memory.
+// pixels (positions are kept in 16 bits) or of 2^32 pixels, an empty picture or no memory.
 int32_t EqualizeHistogram(CImgBuff* img, const RoiRect* roi);
 
-// plane: gray format 1, 2 or 3 of w x h pixels (w, h in 1..65536).  1, or 0 (unchanged) for
-// a bad plane or no memory.
+// plane: gray format 1, 2 or 3 of w x h pixels (w, h in 1..65536, w x h below 2^32).  1, or
+// 0 (unchanged) for a bad plane or no memory.
 int32_t EqualizeGrayPlane(CImgBuff* plane, int32_t w, int32_t h);
 
 // Mean of the neighbours inside w x h minus value, truncated toward zero and limited to the

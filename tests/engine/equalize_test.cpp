@@ -108,6 +108,20 @@ TEST(EqualizeHistogram, Refusals) {
   EXPECT_EQ(0, EqualizeGrayPlane(&img, 6, 5));  // not a gray plane
 }
 
+// 65536 x 65536 pixels are 2^32 records: the count no longer fits the ranking's 32-bit
+// indices, so the plane is refused instead of being ranked into buffers sized by a wrapped
+// count.  (The record claims the size over a 1 x 1 block; nothing may be read.)
+TEST(EqualizeHistogram, FourGigapixelPlaneIsRefused) {
+  CImgBuff plane;
+  ASSERT_EQ(1, plane.Allocate(1, 1, 1));
+  plane.record->width = 65536;
+  plane.record->height = 65536;
+  const int32_t result = EqualizeGrayPlane(&plane, 65536, 65536);
+  plane.record->width = 1;
+  plane.record->height = 1;
+  EXPECT_EQ(0, result);
+}
+
 TEST(ParallelMergeSort, StableDescendingOnValueThenKey) {
   std::mt19937 rng(4);
   for (uint64_t n : {1ull, 2ull, 7ull, 1000ull, 70001ull}) {
