@@ -136,7 +136,12 @@ struct ConvIntJob {
   int32_t wc, hc;  // copy size
 };
 
+// clang does not clone templates, and other processors have no such targets.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define QV_CONVOLVE_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QV_CONVOLVE_CLONES
+#endif
 
 // Sum types: Acc holds a window's sum, Prod one product.  Chosen per call from the sum of the
 // absolute weights times the format maximum, so no sum can overflow.
