@@ -2,6 +2,9 @@
 // and the square, the worked shapes of every operation, the background setting and formats.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <deque>
 #include <random>
 #include <string>
 #include <vector>
@@ -472,3 +475,259 @@ TEST(Morphology, Refusals) {
 }
 
 }  // namespace
+
+// ---- hole filling, exclusive dilation and thinning against literal references ---------------
+
+namespace {
+
+// Object map of a rectangle of an 8- or 16-bit gray picture (rectangle coordinates).
+template <class T>
+std::vector<uint8_t> ObjectMap(const CImgBuff& img, RoiRect r, T bg) {
+  const int rw = r.x1 - r.x0 + 1, rh = r.y1 - r.y0 + 1;
+  std::vector<uint8_t> m(size_t(rw) * rh);
+  for (int y = 0; y < rh; ++y)
+    for (int x = 0; x < rw; ++x)
+      m[size_t(y) * rw + x] = RowPtr<T>(img.record, r.x0 + x, r.y0 + y)[0] != bg;
+  return m;
+}
+
+// Breadth-first fill of the positions where want(x, y) holds, from (sx, sy), 4- or
+// 8-connected, calling take(x, y) on each.
+template <class Want, class Take>
+void Fill(int rw, int rh, int sx, int sy, int conn, Want want, Take take) {
+  if (!want(sx, sy)) return;
+  std::deque<std::pair<int, int>> q{{sx, sy}};
+  take(sx, sy);
+  while (!q.empty()) {
+    auto [x, y] = q.front();
+    q.pop_front();
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx) {
+        if ((!dx && !dy) || (conn == 4 && dx && dy)) continue;
+        const int nx = x + dx, ny = y + dy;
+        if (nx < 0 || ny < 0 || nx >= rw || ny >= rh || !want(nx, ny)) continue;
+        take(nx, ny);
+        q.push_back({nx, ny});
+      }
+  }
+}
+
+// Hole filling as the steps say: fills with the other connectivity from every border
+// position over clear mask bits set them; what stays clear becomes object.  Returns the
+// positions to write (rectangle coordinates).
+std::vector<uint8_t> ReferenceFillHoles(std::vector<uint8_t> m, int rw, int rh, int conn) {
+  const int other = conn == 4 ? 8 : 4;
+  auto want = [&](int x, int y) { return m[size_t(y) * rw + x] == 0; };
+  auto take = [&](int x, int y) { m[size_t(y) * rw + x] = 1; };
+  for (int y = 0; y < rh; ++y) {
+    Fill(rw, rh, 0, y, other, want, take);
+    Fill(rw, rh, rw - 1, y, other, want, take);
+  }
+  for (int x = 0; x < rw; ++x) {
+    Fill(rw, rh, x, 0, other, want, take);
+    Fill(rw, rh, x, rh - 1, other, want, take);
+  }
+  std::vector<uint8_t> write(m.size());
+  for (size_t i = 0; i < m.size(); ++i) write[i] = m[i] == 0;
+  return write;
+}
+
+// Exclusive dilation as the steps say: masks M, U, I, V, G, the island filled over M from
+// each position still set, V a copy of U with the island filled away from the same seed.
+std::vector<uint8_t> ReferenceDilateExclusive(std::vector<uint8_t> M, int rw, int rh, int conn) {
+  std::vector<uint8_t> U = M, write(M.size(), 0);
+  auto at = [&](const std::vector<uint8_t>& v, int x, int y) -> int {
+    return x >= 0 && y >= 0 && x < rw && y < rh ? v[size_t(y) * rw + x] : 0;
+  };
+  auto anyNeighbour = [&](const std::vector<uint8_t>& v, int x, int y) {
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx) {
+        if ((!dx && !dy) || (conn == 4 && dx && dy)) continue;
+        if (at(v, x + dx, y + dy)) return true;
+      }
+    return false;
+  };
+  for (int y = 0; y < rh; ++y)
+    for (int x = 0; x < rw; ++x) {
+      if (!M[size_t(y) * rw + x]) continue;
+      std::vector<uint8_t> I(M.size(), 0);
+      int bx0 = x, by0 = y, bx1 = x, by1 = y;
+      Fill(rw, rh, x, y, conn, [&](int px, int py) { return M[size_t(py) * rw + px] != 0; },
+           [&](int px, int py) {
+             M[size_t(py) * rw + px] = 0;
+             I[size_t(py) * rw + px] = 1;
+             bx0 = std::min(bx0, px), by0 = std::min(by0, py);
+             bx1 = std::max(bx1, px), by1 = std::max(by1, py);
+           });
+      bx0 = std::max(bx0 - 1, 0), by0 = std::max(by0 - 1, 0);
+      bx1 = std::min(bx1 + 1, rw - 1), by1 = std::min(by1 + 1, rh - 1);
+      std::vector<uint8_t> V = U;
+      Fill(rw, rh, x, y, conn, [&](int px, int py) { return V[size_t(py) * rw + px] != 0; },
+           [&](int px, int py) { V[size_t(py) * rw + px] = 0; });
+      std::vector<uint8_t> G(M.size(), 0);
+      for (int py = by0; py <= by1; ++py)
+        for (int px = bx0; px <= bx1; ++px)
+          G[size_t(py) * rw + px] = !at(I, px, py) && anyNeighbour(I, px, py);
+      for (int py = by0; py <= by1; ++py)
+        for (int px = bx0; px <= bx1; ++px)
+          if (G[size_t(py) * rw + px] && !anyNeighbour(V, px, py)) {
+            U[size_t(py) * rw + px] = 1;
+            write[size_t(py) * rw + px] = 1;
+          }
+    }
+  return write;
+}
+
+// Thinning as the steps say, on the mask of a rectangle: returns the positions deleted.
+std::vector<uint8_t> ReferenceThinMask(std::vector<uint8_t> M, int rw, int rh, int conn) {
+  std::vector<uint8_t> deleted(M.size(), 0);
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (int s = 0; s < 4; ++s) {
+      const std::vector<uint8_t> before = M;
+      auto at = [&](int x, int y) -> uint32_t {
+        return x >= 0 && y >= 0 && x < rw && y < rh ? before[size_t(y) * rw + x] : 0u;
+      };
+      const int bit = 1 << (conn == 8 ? 4 + s : s);
+      std::vector<uint8_t> D(M.size(), 0);
+      for (int y = 0; y < rh; ++y)
+        for (int x = 0; x < rw; ++x) {
+          if (!at(x, y)) continue;
+          const uint32_t code = at(x - 1, y - 1) << 7 | at(x, y - 1) << 6 | at(x + 1, y - 1) << 5 |
+                                at(x - 1, y) << 4 | at(x + 1, y) << 3 | at(x - 1, y + 1) << 2 |
+                                at(x, y + 1) << 1 | at(x + 1, y + 1);
+          if (ThinningFlags[code] & bit) D[size_t(y) * rw + x] = 1;
+        }
+      for (size_t i = 0; i < M.size(); ++i)
+        if (D[i]) {
+          M[i] = 0;
+          deleted[i] = 1;
+          changed = true;
+        }
+    }
+  }
+  return deleted;
+}
+
+// Blobs, rings and bars of random grays on the background, with some noise.
+template <class T>
+void BlobPicture(CImgBuff& img, int w, int h, int32_t format, T bg, uint32_t seed) {
+  ASSERT_EQ(1, img.Allocate(w, h, format));
+  std::mt19937 rng(seed);
+  const T maxv = T(~T(0));
+  std::vector<T> v(size_t(w) * h, bg);
+  for (int k = 0; k < w * h / 60 + 2; ++k) {
+    const int rad = 1 + int(rng() % 6), cx = int(rng() % w), cy = int(rng() % h);
+    const int kind = int(rng() % 4);
+    const T gray = T(1 + rng() % (uint32_t(maxv) - 1));
+    for (int y = cy - rad; y <= cy + rad; ++y)
+      for (int x = cx - rad; x <= cx + rad; ++x) {
+        if (x < 0 || y < 0 || x >= w || y >= h) continue;
+        const int d2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+        const bool in = kind == 0 ? d2 <= rad * rad
+                        : kind == 1 ? (d2 <= rad * rad && d2 >= (rad - 1) * (rad - 1))
+                        : kind == 2 ? y == cy
+                                    : std::max(std::abs(x - cx), std::abs(y - cy)) == rad;
+        if (in) v[size_t(y) * w + x] = gray;
+      }
+  }
+  for (auto& p : v)
+    if (rng() % 50 == 0) p = p == bg ? T(1 + rng() % 200) : bg;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) RowPtr<T>(img.record, x, y)[0] = v[size_t(y) * w + x];
+}
+
+// Runs op on the picture and checks it against the written positions of a reference: those
+// get `value`, every other pixel (inside the rectangle or not) keeps its own.
+template <class T>
+void ExpectWrites(const CImgBuff& before, const CImgBuff& after, RoiRect r,
+                  const std::vector<uint8_t>& write, T value, const std::string& what) {
+  const int rw = r.x1 - r.x0 + 1;
+  for (int y = 0; y < before.Height(); ++y)
+    for (int x = 0; x < before.Width(); ++x) {
+      const bool in = x >= r.x0 && x <= r.x1 && y >= r.y0 && y <= r.y1;
+      const T want = in && write[size_t(y - r.y0) * rw + (x - r.x0)]
+                         ? value
+                         : RowPtr<T>(before.record, x, y)[0];
+      ASSERT_EQ(want, RowPtr<T>(after.record, x, y)[0]) << what << " at " << x << "," << y;
+    }
+}
+
+}  // namespace
+
+TEST(Morphology, HoleFillingAndExclusiveDilationMatchTheSteps) {
+  const int widths[] = {1, 5, 31, 32, 33, 64, 95, 130};
+  int k = 0;
+  for (int w : widths) {
+    const int h = 7 + w % 13;
+    const RoiRect rects[2] = {{0, 0, w - 1, h - 1},
+                              {w > 6 ? 3 : 0, 1, w > 8 ? w - 2 : w - 1, h - 2}};
+    for (const RoiRect& r : rects)
+      for (int conn : {4, 8})
+        for (int32_t white : {0, 1}) {
+          ++k;
+          CImgBuff img;
+          const uint8_t bg = white ? 255 : 0;
+          BlobPicture<uint8_t>(img, w, h, 1, bg, uint32_t(4000 + k));
+          const int rw = r.x1 - r.x0 + 1, rh = r.y1 - r.y0 + 1;
+          const std::vector<uint8_t> m = ObjectMap<uint8_t>(img, r, bg);
+          const std::string what = "case " + std::to_string(k) + " " + std::to_string(w) +
+                                   " conn " + std::to_string(conn) + " white " +
+                                   std::to_string(white);
+          CImgBuff a;
+          CopyPicture(a, img);
+          ASSERT_EQ(1, FillHoles(&a, conn, white, &r));
+          ExpectWrites<uint8_t>(img, a, r, ReferenceFillHoles(m, rw, rh, conn),
+                                BinaryObjectValue8(white), "fill holes " + what);
+          CImgBuff b;
+          CopyPicture(b, img);
+          ASSERT_EQ(1, DilateExclusive(&b, conn, white, r.x0, r.y0, r.x1, r.y1));
+          ExpectWrites<uint8_t>(img, b, r, ReferenceDilateExclusive(m, rw, rh, conn),
+                                BinaryObjectValue8(white), "exclusive dilation " + what);
+        }
+  }
+}
+
+// Thinning of a rectangle that starts at an odd column, on pictures cut into bands and on
+// small ones, with the AVX2 lookup and without.
+TEST(Morphology, ThinningOfARectangleMatchesTheSteps) {
+  struct Case {
+    int w, h;
+    int32_t format;
+    RoiRect r;
+    int conn;
+    int32_t white;
+  };
+  const Case cases[] = {
+      {70, 40, 1, {3, 2, 66, 37}, 8, 0},        {70, 40, 1, {33, 1, 69, 39}, 4, 1},
+      {1030, 1000, 2, {5, 3, 1021, 998}, 8, 1}, {1030, 1000, 2, {37, 0, 1029, 990}, 4, 0}};
+  int k = 0;
+  for (const Case& c : cases) {
+    for (int32_t avx2 : {1, 0}) {
+      SetBitRowsAvx2(avx2);
+      ++k;
+      CImgBuff img;
+      const int rw = c.r.x1 - c.r.x0 + 1, rh = c.r.y1 - c.r.y0 + 1;
+      const std::string what = "case " + std::to_string(k);
+      CImgBuff a;
+      if (c.format == 1) {
+        const uint8_t bg = c.white ? 255 : 0;
+        BlobPicture<uint8_t>(img, c.w, c.h, 1, bg, uint32_t(5000 + k));
+        CopyPicture(a, img);
+        ASSERT_EQ(1, Thin(&a, c.conn, c.white, &c.r));
+        ExpectWrites<uint8_t>(img, a, c.r,
+                              ReferenceThinMask(ObjectMap<uint8_t>(img, c.r, bg), rw, rh, c.conn),
+                              BinaryEraseValue8(c.white), what);
+      } else {
+        const uint16_t bg = c.white ? 65535 : 0;
+        BlobPicture<uint16_t>(img, c.w, c.h, 2, bg, uint32_t(5000 + k));
+        CopyPicture(a, img);
+        ASSERT_EQ(1, Thin(&a, c.conn, c.white, &c.r));
+        ExpectWrites<uint16_t>(img, a, c.r,
+                               ReferenceThinMask(ObjectMap<uint16_t>(img, c.r, bg), rw, rh, c.conn),
+                               uint16_t(c.white ? 65535 : 0), what);
+      }
+    }
+  }
+  SetBitRowsAvx2(1);
+}
