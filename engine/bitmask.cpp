@@ -23,7 +23,8 @@ constexpr int64_t MaxMaskBits = int64_t(1) << 34;
 }  // namespace
 
 BitMask* BitMaskCreate(int32_t width, int32_t height) {
-  if (width < 1 || height < 1) return nullptr;
+  // The padded row length must fit strideBits: the last 31 widths would round past it.
+  if (width < 1 || height < 1 || width > INT32_MAX - 31) return nullptr;
   const int64_t stride = (int64_t(width) + 31) & ~int64_t(31);
   if (stride * height > MaxMaskBits) return nullptr;
   BitMask* m = static_cast<BitMask*>(std::malloc(sizeof(BitMask)));
@@ -446,6 +447,10 @@ SeedFill* SeedFillCreate(int32_t x0, int32_t y0, int32_t x1, int32_t y1,
                          SeedFillPredicate predicate, int32_t conn, void* user) {
   if (conn != 4 && conn != 8) return nullptr;
   if (x1 < x0 || y1 < y0) return nullptr;
+  // The scans step up to three positions past the rectangle's far side and one before its
+  // near side; those positions must still be numbers.
+  if (x0 == INT32_MIN || y0 == INT32_MIN || x1 > INT32_MAX - 3 || y1 > INT32_MAX - 3)
+    return nullptr;
   const int64_t w = int64_t(x1) - x0 + 1, h = int64_t(y1) - y0 + 1;
   if (w > INT32_MAX || h > INT32_MAX) return nullptr;
   SeedFill* f = static_cast<SeedFill*>(std::calloc(1, sizeof(SeedFill)));

@@ -27,7 +27,8 @@ struct BitMask {
   uint32_t* bits;      // height x strideBits / 32 words
 };
 
-// A zero-filled mask; null for a size below 1, a mask beyond 2^34 bits or no memory.
+// A zero-filled mask; null for a size below 1, a width within 31 of INT32_MAX, a mask beyond
+// 2^34 bits or no memory.
 BitMask* BitMaskCreate(int32_t width, int32_t height);
 // A new mask with the same size and bits; null for a null mask or no memory.
 BitMask* BitMaskClone(const BitMask* mask);
@@ -147,8 +148,9 @@ struct SeedFill {
   void* user;
 };
 
-// Null for a connectivity other than 4 or 8, an empty rectangle (x1 < x0 or y1 < y0) or no
-// memory.  Spans run along the shorter side of the rectangle.
+// Null for a connectivity other than 4 or 8, an empty rectangle (x1 < x0 or y1 < y0), a
+// rectangle at the very ends of the 32-bit range (x0 or y0 INT32_MIN, x1 or y1 above
+// INT32_MAX - 3) or no memory.  Spans run along the shorter side of the rectangle.
 SeedFill* SeedFillCreate(int32_t x0, int32_t y0, int32_t x1, int32_t y1,
                          SeedFillPredicate predicate, int32_t conn, void* user);
 void SeedFillDestroy(SeedFill* fill);

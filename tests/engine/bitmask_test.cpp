@@ -376,3 +376,41 @@ TEST(BitMaskTakeIsland, MatchesReferenceComponents) {
 }
 
 }  // namespace
+
+namespace {
+
+int32_t AcceptCapped(int32_t, int32_t, void* user, BitMask*) {
+  int* calls = static_cast<int*>(user);
+  return ++*calls < 1000;
+}
+
+}  // namespace
+
+// Sizes and coordinates at the ends of the 32-bit range: a mask whose padded row would not
+// fit a 32-bit stride is refused, and a fill over a rectangle at the ends of the range either
+// is refused or completes; neither steps a coordinate past the range.
+TEST(BitMask, EndsOfTheCoordinateRange) {
+  for (int32_t w : {INT32_MAX, INT32_MAX - 1, INT32_MAX - 30}) {
+    BitMask* m = BitMaskCreate(w, 1);
+    if (m) {
+      EXPECT_GE(m->strideBits, m->width) << w;
+      EXPECT_EQ(0, m->strideBits % 32) << w;
+    }
+    BitMaskDestroy(m);
+  }
+  struct Rect {
+    int32_t x0, y0, x1, y1;
+  } rects[] = {{INT32_MAX - 5, 0, INT32_MAX, 3},          {INT32_MAX - 5, 0, INT32_MAX - 1, 3},
+               {0, INT32_MAX - 3, 9, INT32_MAX},          {INT32_MIN, 0, INT32_MIN + 5, 2},
+               {0, INT32_MIN, 3, INT32_MIN + 9},          {INT32_MAX - 6, INT32_MAX - 6, INT32_MAX, INT32_MAX}};
+  for (const Rect& r : rects) {
+    for (int32_t conn : {4, 8}) {
+      int calls = 0;
+      SeedFill* f = SeedFillCreate(r.x0, r.y0, r.x1, r.y1, AcceptCapped, conn, &calls);
+      if (!f) continue;
+      EXPECT_EQ(1, SeedFillFrom(f, r.x1, r.y1));
+      EXPECT_EQ(1, SeedFillFrom(f, r.x0, r.y0));
+      SeedFillDestroy(f);
+    }
+  }
+}
