@@ -378,6 +378,8 @@ int32_t RunMorph(const BitMask* mask, C_ImgBuff* rec, const RoiRect& r, int32_t 
   job.r = r;
   job.width = int32_t(RoiWidth(r));
   job.height = int32_t(RoiHeight(r));
+  // A row this wide has no word count in 32 bits (nor can a mask hold it).
+  if (job.width > INT32_MAX - 31) return 0;
   job.words = (job.width + 31) >> 5;
   job.background = BinaryBackground(rec->format, valueFlag);
   job.typed = IsTypedFormat(rec->format) && EngineTypedKernels();
