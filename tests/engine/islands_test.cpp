@@ -461,3 +461,382 @@ TEST(TraceContour, RegionsOfAMask) {
 }
 
 }  // namespace
+
+// ---- every quantity against the steps, followed one by one ---------------------------------
+
+namespace {
+
+// A plain 2-D bit picture for the reference.
+struct Grid {
+  int w = 0, h = 0;
+  std::vector<uint8_t> v;
+  Grid() = default;
+  Grid(int w_, int h_) : w(w_), h(h_), v(size_t(w_) * h_, 0) {}
+  int at(int x, int y) const { return x >= 0 && y >= 0 && x < w && y < h ? v[size_t(y) * w + x] : 0; }
+  void set(int x, int y, int b) { v[size_t(y) * w + x] = uint8_t(b); }
+};
+
+// Fill over the positions of g whose bit equals `from`, writing `to`, 4- or 8-connected;
+// calls each(x, y) per position.  Returns the count.
+template <class Each>
+uint64_t GridFill(Grid& g, int sx, int sy, int conn, int from, int to, Each each) {
+  if (g.at(sx, sy) != from || sx < 0 || sy < 0 || sx >= g.w || sy >= g.h) return 0;
+  std::deque<std::pair<int, int>> q{{sx, sy}};
+  g.set(sx, sy, to);
+  uint64_t n = 0;
+  while (!q.empty()) {
+    auto [x, y] = q.front();
+    q.pop_front();
+    ++n;
+    each(x, y);
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx) {
+        if ((!dx && !dy) || (conn == 4 && dx && dy)) continue;
+        const int nx = x + dx, ny = y + dy;
+        if (nx < 0 || ny < 0 || nx >= g.w || ny >= g.h || g.at(nx, ny) != from) continue;
+        g.set(nx, ny, to);
+        q.push_back({nx, ny});
+      }
+  }
+  return n;
+}
+
+const int CDx[8] = {0, 1, 1, 1, 0, -1, -1, -1};
+const int CDy[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
+
+std::vector<ContourPoint> RefContour(const Grid& g, int x, int y, int conn, bool inner) {
+  std::vector<int> tries = inner ? (conn == 4 ? std::vector<int>{4, 6} : std::vector<int>{3, 4, 5, 6})
+                                 : (conn == 4 ? std::vector<int>{2, 4} : std::vector<int>{2, 3, 4, 5});
+  int first = -1;
+  for (int t : tries)
+    if (g.at(x + CDx[t], y + CDy[t])) {
+      first = t;
+      break;
+    }
+  std::vector<ContourPoint> pts;
+  if (first < 0) return {{double(x), double(y)}};
+  int cx = x, cy = y, d = first;
+  for (;;) {
+    pts.push_back({double(cx), double(cy)});
+    cx += CDx[d];
+    cy += CDy[d];
+    int next = -1;
+    for (int k = 0, nd = (d + 6) % 8; k < (conn == 4 ? 4 : 7); ++k, nd = (nd + (conn == 4 ? 2 : 1)) % 8)
+      if (g.at(cx + CDx[nd], cy + CDy[nd])) {
+        next = nd;
+        break;
+      }
+    if (cx == x && cy == y && next == first) break;
+    d = next;
+  }
+  return pts;
+}
+
+double RefClosedLength(const std::vector<ContourPoint>& p) {
+  double len = 0;
+  for (size_t i = 0; i < p.size(); ++i) {
+    const ContourPoint& a = p[i];
+    const ContourPoint& b = p[(i + 1) % p.size()];
+    len += (a.x != b.x && a.y != b.y) ? std::sqrt(2.0) : 1.0;
+  }
+  return len;
+}
+
+double RefExtent(const std::vector<ContourPoint>& p, double deg, double* w, double* h) {
+  const double t = deg * 0.017453292519943295;
+  double umin = 1e300, umax = -1e300, vmin = 1e300, vmax = -1e300;
+  for (const ContourPoint& q : p) {
+    const double u = q.x * std::cos(t) - q.y * std::sin(t), v = q.x * std::sin(t) + q.y * std::cos(t);
+    umin = std::min(umin, u), umax = std::max(umax, u), vmin = std::min(vmin, v), vmax = std::max(vmax, v);
+  }
+  *w = umax - umin + 1;
+  *h = vmax - vmin + 1;
+  return *w * *h;
+}
+
+void RefMinArea(const std::vector<ContourPoint>& p, double* shortSide, double* longSide, double* incl) {
+  double area[30], w, h, bw = 0, bh = 0, best = 0;
+  int bestDeg = 0;
+  for (int k = 0; k < 30; ++k) {
+    area[k] = RefExtent(p, 3 * k, &w, &h);
+    if (k == 0 || area[k] < best) best = area[k], bestDeg = 3 * k, bw = w, bh = h;
+  }
+  auto refine = [&](int deg) {
+    const double a = RefExtent(p, deg, &w, &h);
+    if (a < best) best = a, bestDeg = deg, bw = w, bh = h;
+  };
+  const bool min0 = area[29] > area[0] && area[1] >= area[0];
+  if (min0) refine(1), refine(2);
+  for (int k = 1; k <= 29; ++k) {
+    const bool m = k < 29 ? area[k - 1] > area[k] && area[k + 1] >= area[k]
+                          : area[28] > area[29] && area[0] >= area[29];
+    if (m) refine(3 * k - 2), refine(3 * k - 1), refine(3 * k + 1), refine(3 * k + 2);
+  }
+  if (min0) refine(88), refine(89);
+  if (bw < bh) *shortSide = bw, *longSide = bh, *incl = Pi / 2 - bestDeg * Pi / 180;
+  else *shortSide = bh, *longSide = bw, *incl = -bestDeg * Pi / 180;
+}
+
+// The extraction of an 8-bit gray picture step by step; records and totals.
+int RefExtract(const CImgBuff& img, const IslandParams& p, RoiRect r, std::vector<IslandRecord>* out,
+               IslandTotals* tot) {
+  const int rw = r.x1 - r.x0 + 1, rh = r.y1 - r.y0 + 1, conn = p.conn;
+  const uint8_t bg = p.valueFlag ? 255 : 0;
+  Grid O(rw, rh);
+  for (int y = 0; y < rh; ++y)
+    for (int x = 0; x < rw; ++x) {
+      uint8_t v;
+      img.GetGray8(r.x0 + x, r.y0 + y, &v);
+      O.set(x, y, v != bg);
+    }
+  Grid N = O;
+  std::memset(tot, 0, sizeof(*tot));
+  tot->rectArea = (rw * p.scale) * (rh * p.scale);
+  int sx = 0, sy = 0;
+  for (;;) {
+    int fx = -1, fy = sy;
+    for (int x = sx; fy < rh && fx < 0; ++fy, x = 0)
+      for (; x < rw; ++x)
+        if (O.at(x, fy)) {
+          fx = x;
+          break;
+        }
+    if (fx < 0) break;
+    --fy;
+    Grid T(rw, rh);
+    int bx0 = fx, by0 = fy, bx1 = fx, by1 = fy;
+    Grid Oc = O;
+    GridFill(Oc, fx, fy, conn, 1, 0, [&](int x, int y) {
+      T.set(x, y, 1);
+      bx0 = std::min(bx0, x), by0 = std::min(by0, y), bx1 = std::max(bx1, x), by1 = std::max(by1, y);
+    });
+    const int bw = bx1 - bx0 + 1, bh = by1 - by0 + 1;
+    Grid A(bw, bh), B(bw, bh);
+    for (int y = 0; y < bh; ++y)
+      for (int x = 0; x < bw; ++x) A.set(x, y, T.at(bx0 + x, by0 + y)), B.set(x, y, T.at(bx0 + x, by0 + y));
+    auto none = [](int, int) {};
+    for (int y = 0; y < bh; ++y) GridFill(B, 0, y, 4, 0, 1, none), GridFill(B, bw - 1, y, 4, 0, 1, none);
+    for (int x = 0; x < bw; ++x) GridFill(B, x, 0, 4, 0, 1, none), GridFill(B, x, bh - 1, 4, 0, 1, none);
+    uint64_t nested = 0;
+    for (int y = 0; y < bh; ++y)
+      for (int x = 0; x < bw; ++x) {
+        if (B.at(x, y)) continue;
+        const int o = O.at(bx0 + x, by0 + y);
+        B.set(x, y, o);
+        if (p.separateNested) {
+          if (N.at(bx0 + x, by0 + y)) {
+            ++nested;
+            GridFill(N, bx0 + x, by0 + y, conn, 1, 0, none);
+          }
+        } else {
+          A.set(x, y, o);
+        }
+      }
+    for (int y = 0; y < bh; ++y)
+      for (int x = 0; x < bw; ++x)
+        if (A.at(x, y)) O.set(bx0 + x, by0 + y, 0);
+
+    // Measuring.
+    IslandRecord rec;
+    IslandSummary s;
+    std::memset(&rec, 0, sizeof(rec));
+    std::memset(&s, 0, sizeof(s));
+    s.nestedIslands = nested;
+    int ax = -1, ay = -1;
+    for (int y = 0; y < bh && ax < 0; ++y)
+      for (int x = 0; x < bw; ++x)
+        if (A.at(x, y)) {
+          ax = x, ay = y;
+          break;
+        }
+    rec.firstX = bx0 + ax;
+    rec.firstY = by0 + ay;
+    std::vector<ContourPoint> c = RefContour(A, ax, ay, conn, false);
+    double mx = 0, my = 0;
+    for (const ContourPoint& q : c) mx += q.x, my += q.y;
+    const double cx = bx0 + mx / c.size(), cy = by0 + my / c.size();
+    rec.contourX = cx;
+    rec.contourY = cy;
+    rec.perimeter = c.size() >= 2 ? p.scale * RefClosedLength(c) : p.scale;
+    uint64_t count = 0;
+    uint32_t vmax = 0, vmin = 4294967295u;
+    double total = 0, sw = 0, swx = 0, swy = 0;
+    for (int y = 0; y < bh; ++y)
+      for (int x = 0; x < bw; ++x) {
+        if (!A.at(x, y)) continue;
+        uint8_t v;
+        img.GetGray8(r.x0 + bx0 + x, r.y0 + by0 + y, &v);
+        ++count;
+        vmax = std::max<uint32_t>(vmax, v), vmin = std::min<uint32_t>(vmin, v);
+        total += v;
+        const double wgt = p.unweighted ? 1 : p.valueFlag ? 255 - v : v;
+        sw += wgt, swx += wgt * (bx0 + x), swy += wgt * (by0 + y);
+      }
+    if (sw != 0) rec.gravityX = swx / sw, rec.gravityY = swy / sw;
+    rec.maxBrightness = vmax;
+    rec.minBrightness = vmin;
+    rec.totalBrightness = total;
+    if (count) rec.averageBrightness = total / count;
+    if (count == 1) s.singlePixelIslands = 1;
+    rec.area = count * p.scale * p.scale;
+    // Holes: K = B with A added; a hole starts at a clear pixel whose left neighbour is set.
+    Grid K(bw, bh);
+    for (size_t i = 0; i < K.v.size(); ++i) K.v[i] = A.v[i] | B.v[i];
+    uint32_t holes = 0;
+    double holeArea = 0, holePerim = 0;
+    for (int y = 0; y < bh; ++y)
+      for (int x = 0; x < bw; ++x) {
+        if (K.at(x, y) || !K.at(x - 1, y)) continue;
+        ++holes;
+        std::vector<ContourPoint> hc = RefContour(K, x - 1, y, conn, true);
+        holePerim += hc.size() >= 2 ? p.scale * RefClosedLength(hc) : p.scale;
+        const uint64_t n = GridFill(K, x, y, 4, 0, 1, none);
+        holeArea += n * p.scale * p.scale;
+        if (n == 1) ++s.singlePixelHoles;
+      }
+    rec.holes = holes;
+    rec.holeArea = holeArea;
+    rec.holePerimeter = holePerim;
+    rec.totalArea = rec.area + holeArea;
+    const double d = 2 * std::sqrt(rec.totalArea / Pi);
+    rec.equivalentDiameter = d;
+    rec.sphereVolume = (d / 2) * (d / 2) * Pi * d * 2 / 3;
+    rec.lineLength = (rec.perimeter + holePerim) * 0.5;
+    rec.circularity = 4 * Pi * rec.totalArea / (rec.perimeter * rec.perimeter);
+    double rmax = 0, rmin = 0, rsum = 0;
+    for (size_t i = 0; i < c.size(); ++i) {
+      const double rr = p.scale * std::sqrt((c[i].x + bx0 - cx) * (c[i].x + bx0 - cx) +
+                                            (c[i].y + by0 - cy) * (c[i].y + by0 - cy));
+      if (i == 0 || rr > rmax) rmax = rr;
+      if (i == 0 || rr < rmin) rmin = rr;
+      rsum += rr;
+    }
+    rec.maxRadius = rmax;
+    rec.minRadius = rmin;
+    rec.averageRadius = rsum / c.size();
+    std::vector<ContourPoint> turned = c;
+    for (ContourPoint& q : turned) {
+      q.x += bx0;
+      q.y += by0;
+      if (p.yAxis == -1) q.y = (rh - 1) - q.y;
+    }
+    double sh, lo, inc;
+    RefMinArea(turned, &sh, &lo, &inc);
+    rec.shortDiameter = sh;
+    rec.longDiameter = lo;
+    rec.inclination = inc;
+    tot->islands += 1;
+    tot->holes += holes;
+    tot->nestedIslands += nested;
+    tot->singlePixelIslands += s.singlePixelIslands;
+    tot->singlePixelHoles += s.singlePixelHoles;
+    tot->area += rec.area;
+    tot->holeArea += holeArea;
+    tot->maxBrightness += rec.maxBrightness;
+    tot->minBrightness += rec.minBrightness;
+    tot->totalBrightness += rec.totalBrightness;
+    tot->averageBrightness += rec.averageBrightness;
+    tot->pixels += count;
+    out->push_back(rec);
+    sx = bx0 + 1;
+    sy = by0;
+  }
+  const double H = img.Height();
+  for (IslandRecord& o : *out) {
+    o.firstX += r.x0, o.firstY += r.y0;
+    o.contourX += r.x0, o.contourY += r.y0, o.gravityX += r.x0, o.gravityY += r.y0;
+    if (p.yAxis == -1) o.contourY = (H - 1) - o.contourY, o.gravityY = (H - 1) - o.gravityY;
+    o.contourX *= p.scale, o.contourY *= p.scale, o.gravityX *= p.scale, o.gravityY *= p.scale;
+  }
+  return int(out->size());
+}
+
+void ExpectSameRecord(const IslandRecord& a, const IslandRecord& b, const std::string& what) {
+  auto near = [&](double x, double y, const char* name) {
+    EXPECT_NEAR(x, y, 1e-9 * std::max(1.0, std::fabs(x))) << what << " " << name;
+  };
+  EXPECT_EQ(0u, +(b.reserved)) << what;
+  EXPECT_EQ(+(a.firstX), +(b.firstX)) << what;
+  EXPECT_EQ(+(a.firstY), +(b.firstY)) << what;
+  near(a.contourX, b.contourX, "contour x");
+  near(a.contourY, b.contourY, "contour y");
+  near(a.gravityX, b.gravityX, "gravity x");
+  near(a.gravityY, b.gravityY, "gravity y");
+  near(a.area, b.area, "area");
+  EXPECT_EQ(+(a.holes), +(b.holes)) << what;
+  near(a.holeArea, b.holeArea, "hole area");
+  near(a.totalArea, b.totalArea, "total area");
+  near(a.perimeter, b.perimeter, "perimeter");
+  near(a.holePerimeter, b.holePerimeter, "hole perimeter");
+  EXPECT_EQ(+(a.maxBrightness), +(b.maxBrightness)) << what;
+  EXPECT_EQ(+(a.minBrightness), +(b.minBrightness)) << what;
+  near(a.totalBrightness, b.totalBrightness, "total brightness");
+  near(a.averageBrightness, b.averageBrightness, "average brightness");
+  near(a.lineLength, b.lineLength, "line length");
+  near(a.circularity, b.circularity, "circularity");
+  near(a.equivalentDiameter, b.equivalentDiameter, "equivalent diameter");
+  near(a.sphereVolume, b.sphereVolume, "sphere volume");
+  near(a.maxRadius, b.maxRadius, "maximum radius");
+  near(a.minRadius, b.minRadius, "minimum radius");
+  near(a.averageRadius, b.averageRadius, "average radius");
+  near(a.longDiameter, b.longDiameter, "long diameter");
+  near(a.shortDiameter, b.shortDiameter, "short diameter");
+  near(a.inclination, b.inclination, "inclination");
+}
+
+}  // namespace
+
+TEST(ExtractIslands, EveryQuantityFollowsTheSteps) {
+  for (int k = 0; k < 32; ++k) {
+    const int w = 45 + k * 3, h = 38 + (k % 4) * 5;
+    const int conn = k % 2 ? 8 : 4;
+    const int32_t separate = (k / 2) % 2, white = (k / 4) % 2, yAxis = (k / 8) % 2 ? -1 : 0;
+    std::mt19937 rng(8100 + k);
+    CImgBuff img;
+    ASSERT_EQ(1, img.Allocate(w, h, 1));
+    // Noise, rings with islands inside, bars; object grays vary for the weights.
+    std::vector<uint8_t> on(size_t(w) * h, 0);
+    for (auto& b : on) b = int(rng() % 100) < 18 + (k % 3) * 12;
+    for (int ring = 0; ring < 5; ++ring) {
+      const int rad = 3 + int(rng() % 4), cx = rad + int(rng() % (w - 2 * rad)),
+                cy = rad + int(rng() % (h - 2 * rad));
+      for (int y = cy - rad; y <= cy + rad; ++y)
+        for (int x = cx - rad; x <= cx + rad; ++x) {
+          const int d = std::max(std::abs(x - cx), std::abs(y - cy));
+          on[size_t(y) * w + x] = d == rad ? 1 : d == rad - 1 ? 0 : on[size_t(y) * w + x];
+        }
+    }
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const uint8_t g = uint8_t(1 + rng() % 254);
+        img.SetGray8(x, y, on[size_t(y) * w + x] ? (white ? uint8_t(255 - g) : g) : (white ? 255 : 0));
+      }
+    IslandParams p{&img, white, conn, separate, int32_t(k % 3 == 0), k % 5 == 0 ? 1.0 : 0.37 + k * 0.05,
+                   yAxis, nullptr, nullptr};
+    const RoiRect rects[2] = {{0, 0, w - 1, h - 1}, {3, 2, w - 5, h - 3}};
+    for (const RoiRect& r : rects) {
+      const std::string what = "case " + std::to_string(k) + " rect " + std::to_string(r.x0);
+      std::vector<IslandRecord> ref;
+      IslandTotals rt;
+      const int n = RefExtract(img, p, r, &ref, &rt);
+      ASSERT_EQ(n, ExtractIslands(&p, nullptr, nullptr, 0, &r)) << what;
+      std::vector<IslandRecord> got(size_t(n) + 1);
+      IslandTotals t;
+      ASSERT_EQ(n, ExtractIslands(&p, &t, got.data(), n + 1, &r)) << what;
+      for (int i = 0; i < n; ++i) ExpectSameRecord(ref[i], got[i], what + " island " + std::to_string(i));
+      EXPECT_NEAR(rt.rectArea, +(t.rectArea), 1e-9 * rt.rectArea) << what;
+      EXPECT_EQ(+(rt.islands), +(t.islands)) << what;
+      EXPECT_EQ(+(rt.holes), +(t.holes)) << what;
+      EXPECT_EQ(+(rt.nestedIslands), +(t.nestedIslands)) << what;
+      EXPECT_EQ(+(rt.singlePixelIslands), +(t.singlePixelIslands)) << what;
+      EXPECT_EQ(+(rt.singlePixelHoles), +(t.singlePixelHoles)) << what;
+      EXPECT_NEAR(rt.area, +(t.area), 1e-9 * std::max(1.0, rt.area)) << what;
+      EXPECT_NEAR(rt.holeArea, +(t.holeArea), 1e-9 * std::max(1.0, rt.holeArea)) << what;
+      EXPECT_EQ(+(rt.maxBrightness), +(t.maxBrightness)) << what;
+      EXPECT_EQ(+(rt.minBrightness), +(t.minBrightness)) << what;
+      EXPECT_NEAR(rt.totalBrightness, +(t.totalBrightness), 1e-9 * std::max(1.0, rt.totalBrightness)) << what;
+      EXPECT_NEAR(rt.averageBrightness, +(t.averageBrightness), 1e-9 * std::max(1.0, rt.averageBrightness)) << what;
+      EXPECT_EQ(+(rt.pixels), +(t.pixels)) << what;
+    }
+  }
+}
