@@ -731,3 +731,29 @@ TEST(Morphology, ThinningOfARectangleMatchesTheSteps) {
   }
   SetBitRowsAvx2(1);
 }
+
+// The same whiskers inside a rectangle of a larger picture whose pixels around it are all
+// objects: outside the rectangle counts as background and is never written.
+TEST(Morphology, WhiskersInsideARectangle) {
+  std::vector<std::string> in(14, std::string(24, '.'));
+  for (int y = 1; y <= 6; ++y) in[y][7] = '#';
+  for (int y = 2; y <= 6; ++y) in[y][14] = '#';
+  in[7] = std::string(24, '#');
+  in[11] = ".....###................";
+  std::vector<std::string> out = in;
+  for (int y = 2; y <= 5; ++y) out[y][14] = '.';
+  const int ox = 5, oy = 3;
+  std::vector<std::string> big(in.size() + 6, std::string(in[0].size() + 9, '#'));
+  std::vector<std::string> want = big;
+  for (size_t y = 0; y < in.size(); ++y) {
+    big[oy + y].replace(ox, in[y].size(), in[y]);
+    want[oy + y].replace(ox, out[y].size(), out[y]);
+  }
+  const RoiRect r{ox, oy, ox + int32_t(in[0].size()) - 1, oy + int32_t(in.size()) - 1};
+  for (int32_t white : {0, 1}) {
+    CImgBuff img;
+    Picture(img, big, 1, white);
+    ASSERT_EQ(1, ShaveWhiskers(&img, 5, 8, white, &r));
+    EXPECT_EQ(want, Rows(img, white)) << white;
+  }
+}
