@@ -616,7 +616,10 @@ int32_t MeasureIsland(Work& w, IslandSummary* s, IslandRecord* rec) {
   rec->equivalentDiameter = d;
   rec->sphereVolume = (d / 2) * (d / 2) * Pi * d * 2 / 3;
   rec->lineLength = (rec->perimeter + holePerimeter) * 0.5;
-  rec->circularity = 4 * Pi * rec->totalArea / (rec->perimeter * rec->perimeter);
+  // A calibration scale of 0 makes both area and perimeter 0; 0/0 would put a NaN into the
+  // results table and every sum over it.
+  rec->circularity =
+      rec->perimeter > 0 ? 4 * Pi * rec->totalArea / (rec->perimeter * rec->perimeter) : 0.0;
 
   double rmax = 0, rmin = 0, rsum = 0;
   for (int32_t i = 0; i < n; ++i) {

@@ -121,6 +121,17 @@ TEST(ExtractIslands, SinglePixelMetrics) {
   }
 }
 
+TEST(ExtractIslands, ScaleZeroGivesNoNaN) {
+  CImgBuff img;
+  Picture(img, {"....", ".##.", "...."});
+  IslandParams p = Params(&img, 8, 0, 0.0);
+  IslandRecord r;
+  IslandTotals t;
+  ASSERT_EQ(1, ExtractIslands(&p, &t, &r, 1, nullptr));
+  EXPECT_EQ(0.0, +(r.perimeter));
+  EXPECT_EQ(0.0, +(r.circularity));
+}
+
 // A bar: perimeter, radii and the rotated box; its long side lies along x (inclination 0) or
 // along y (pi / 2); a diagonal's inclination flips sign with the y axis.
 TEST(ExtractIslands, ShapeMeasures) {
