@@ -716,21 +716,6 @@ void ComponentRows(void* ctx, uint64_t first, uint64_t count) {
 
 // ---- bands ---------------------------------------------------------------------------------
 
-// Handing rows to the pool costs tens to hundreds of microseconds, so they go in
-// bands of at least minPixels pixels, at most one band per worker; a rectangle with less
-// than two bands' work runs on the calling thread.
-struct BandJob {
-  const ComponentJob* job;
-  int64_t rows, bands;
-};
-
-void ComponentBand(void* ctx, uint64_t first, uint64_t count) {
-  const BandJob& b = *static_cast<const BandJob*>(ctx);
-  const int64_t r0 = int64_t(first) * b.rows / b.bands;
-  const int64_t r1 = int64_t(first + count) * b.rows / b.bands;
-  if (r1 > r0) ComponentRows(const_cast<ComponentJob*>(b.job), uint64_t(r0), uint64_t(r1 - r0));
-}
-
 // Pixels a band needs, by what a pixel costs.  On a virtual machine handing out a job took
 // 50 to 250 microseconds, so a band should hold a few hundred microseconds of work: the
 // typed grey, channel and ink modes take a fifth of a nanosecond a pixel (a full HD grey
@@ -746,17 +731,8 @@ int64_t MinBandPixels(int32_t format, int32_t mode, int32_t colorize) {
 }
 
 void RunComponentBands(const ComponentJob& job, const RoiRect& r) {
-  const int64_t rows = RoiHeight(r);
-  int64_t bands = RoiWidth(r) * rows /
-                  MinBandPixels(job.picture->record->format, job.mode, job.colorize);
-  if (bands > rows) bands = rows;
-  if (bands > int64_t(ActiveWorkerCount())) bands = int64_t(ActiveWorkerCount());
-  if (bands < 2) {
-    ComponentRows(const_cast<ComponentJob*>(&job), 0, uint64_t(rows));
-    return;
-  }
-  BandJob b{&job, rows, bands};
-  ParallelFor(ComponentBand, &b, uint64_t(bands));
+  RunBands(ComponentRows, const_cast<ComponentJob*>(&job), RoiHeight(r), RoiWidth(r),
+           MinBandPixels(job.picture->record->format, job.mode, job.colorize));
 }
 
 }  // namespace

@@ -87,3 +87,32 @@ void RunRowsMerged(ParallelForFn fn, void* ctx, const RoiRect& r, const MergeLoc
   }
   RunRows(fn, ctx, r);
 }
+
+namespace {
+
+struct BandJob {
+  ParallelForFn rows;
+  void* ctx;
+  int64_t count, bands;
+};
+
+void RunBand(void* ctx, uint64_t first, uint64_t count) {
+  const BandJob& b = *static_cast<const BandJob*>(ctx);
+  const int64_t r0 = int64_t(first) * b.count / b.bands;
+  const int64_t r1 = int64_t(first + count) * b.count / b.bands;
+  if (r1 > r0) b.rows(b.ctx, uint64_t(r0), uint64_t(r1 - r0));
+}
+
+}  // namespace
+
+void RunBands(ParallelForFn fn, void* ctx, int64_t rows, int64_t unitsPerRow, int64_t minBandUnits) {
+  int64_t bands = unitsPerRow * rows / minBandUnits;
+  if (bands > rows) bands = rows;
+  if (bands > int64_t(ActiveWorkerCount())) bands = int64_t(ActiveWorkerCount());
+  if (bands < 2) {
+    fn(ctx, 0, uint64_t(rows));
+    return;
+  }
+  BandJob b{fn, ctx, rows, bands};
+  ParallelFor(RunBand, &b, uint64_t(bands));
+}

@@ -8,6 +8,7 @@
 //   FormatSlot       per-format worker slot (gray 8/16/32, colour 8/16/32)
 //   RowPtr           typed pointer to pixel (x, y) of a record
 //   RunRows          ParallelFor over the rows of a rectangle (inline when the rectangle is small)
+//   RunBands         the rows in at most one band per worker, each of a minimum amount of work
 //   MergeLock        per-call lock under which workers add their partial results once
 //   EngineTypedKernels  switch between the typed row kernels and the accessor path
 //
@@ -198,6 +199,13 @@ class MergeHold {
 
 // RunRows when the lock exists; the whole range inline on the calling thread otherwise.
 void RunRowsMerged(ParallelForFn fn, void* ctx, const RoiRect& r, const MergeLock& lock);
+
+// Handing a job to the pool costs tens to hundreds of microseconds (50 to 250 on a virtual
+// machine), so for fast kernels the rows of a rectangle go in bands of at least minBandUnits
+// units of work (pixels or bytes, as the caller counts unitsPerRow), at most one band per
+// worker; with less than two bands' work fn runs on the calling thread.  fn gets rows of the
+// rectangle: band k covers rows k * rows / bands .. (k + 1) * rows / bands - 1.
+void RunBands(ParallelForFn fn, void* ctx, int64_t rows, int64_t unitsPerRow, int64_t minBandUnits);
 
 // ---- binary operations: background and object values ----------------------------------------
 

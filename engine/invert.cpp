@@ -107,33 +107,11 @@ constexpr int64_t MinTypedBandBytes = 8 * 1024 * 1024;
 // The accessor path costs tens of nanoseconds a pixel: bands of a few thousand pixels pay.
 constexpr int64_t MinAccessorBandPixels = 16 * 1024;
 
-struct BandJob {
-  const InvertJob* job;
-  int64_t rows, bands;
-};
-
-void InvertBands(void* ctx, uint64_t first, uint64_t count) {
-  const BandJob& b = *static_cast<const BandJob*>(ctx);
-  // Band k covers rows k * rows / bands .. (k + 1) * rows / bands - 1 of the rectangle.
-  const int64_t r0 = int64_t(first) * b.rows / b.bands;
-  const int64_t r1 = int64_t(first + count) * b.rows / b.bands;
-  if (r1 > r0) InvertRows(const_cast<InvertJob*>(b.job), uint64_t(r0), uint64_t(r1 - r0));
-}
-
 void RunInvertBands(const InvertJob& job) {
-  const int64_t rows = RoiHeight(job.r);
   const int64_t perRow = job.typed ? RoiWidth(job.r) * ImgBytesPerPixel[job.rec->format]
                                    : RoiWidth(job.r);
   const int64_t minBand = job.typed ? MinTypedBandBytes : MinAccessorBandPixels;
-  int64_t bands = perRow * rows / minBand;
-  if (bands > rows) bands = rows;
-  if (bands > int64_t(ActiveWorkerCount())) bands = int64_t(ActiveWorkerCount());
-  if (bands < 2) {
-    InvertRows(const_cast<InvertJob*>(&job), 0, uint64_t(rows));
-    return;
-  }
-  BandJob b{&job, rows, bands};
-  ParallelFor(InvertBands, &b, uint64_t(bands));
+  RunBands(InvertRows, const_cast<InvertJob*>(&job), RoiHeight(job.r), perRow, minBand);
 }
 
 }  // namespace

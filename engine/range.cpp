@@ -415,35 +415,6 @@ void TableRows(const HsvTableJob& job, TableKind kind, uint64_t first, uint64_t 
 
 // ---- bands ---------------------------------------------------------------------------------
 
-// Handing rows to the pool costs tens to hundreds of microseconds, so they go in
-// bands of at least minPixels pixels, at most one band per worker; a rectangle with less
-// than two bands' work runs on the calling thread.
-struct BandJob {
-  ParallelForFn rows;
-  void* ctx;
-  int64_t count, bands;
-};
-
-void RunBand(void* ctx, uint64_t first, uint64_t count) {
-  const BandJob& b = *static_cast<const BandJob*>(ctx);
-  const int64_t r0 = int64_t(first) * b.count / b.bands;
-  const int64_t r1 = int64_t(first + count) * b.count / b.bands;
-  if (r1 > r0) b.rows(b.ctx, uint64_t(r0), uint64_t(r1 - r0));
-}
-
-void RunBands(ParallelForFn fn, void* ctx, const RoiRect& r, int64_t minPixels) {
-  const int64_t rows = RoiHeight(r);
-  int64_t bands = RoiWidth(r) * rows / minPixels;
-  if (bands > rows) bands = rows;
-  if (bands > int64_t(ActiveWorkerCount())) bands = int64_t(ActiveWorkerCount());
-  if (bands < 2) {
-    fn(ctx, 0, uint64_t(rows));
-    return;
-  }
-  BandJob b{fn, ctx, rows, bands};
-  ParallelFor(RunBand, &b, uint64_t(bands));
-}
-
 // Pixels a band needs, by what a pixel costs.  On a virtual machine handing out a job took
 // 50 to 250 microseconds, so a band should hold a few hundred microseconds of work: the
 // 8-bit gray level test streams memory like a copy, the other typed gray tests take a
@@ -490,7 +461,7 @@ int32_t ExtractHsvRange(CImgBuff* img, uint16_t hue, uint16_t halfWidth, uint16_
                   reverse, valueFlag, fill, r.x0, r.y0, r.x1, r.y1};
   ParallelForFn worker = ExtractRangeRowsHsv;
   if (IsGrayFormat(f) && satMin == 0) worker = f == 1 ? ExtractRangeRowsGray8 : ExtractRangeRowsGray16;
-  RunBands(worker, &job, r, MinBandPixels(f, worker));
+  RunBands(worker, &job, RoiHeight(r), RoiWidth(r), MinBandPixels(f, worker));
   return 1;
 }
 
@@ -504,7 +475,7 @@ int32_t ExtractLevelRange(CImgBuff* img, uint16_t valMin, uint16_t valMax, uint3
   HsvRangeJob job{img,     0,         32768, 0,    65535, valMin, valMax,
                   reverse, valueFlag, fill,  r.x0, r.y0,  r.x1,   r.y1};
   ParallelForFn worker = FormatClassBits(f) == 8 ? ExtractRangeRowsGray8 : ExtractRangeRowsGray16;
-  RunBands(worker, &job, r, MinBandPixels(f, worker));
+  RunBands(worker, &job, RoiHeight(r), RoiWidth(r), MinBandPixels(f, worker));
   return 1;
 }
 
