@@ -9,10 +9,10 @@
 
 // ---- table builders ------------------------------------------------------------------------
 
-LevelLut* BuildGammaLut(double g0, double g1) {
-  if (!(g0 > 0.0) || !(g1 > 0.0)) return nullptr;  // NaN refused too
-  const double e = g1 / g0;
-  if (std::isnan(e)) return nullptr;  // inf / inf
+namespace {
+
+// A table with both its halves, or null; FreeLut releases it.
+LevelLut* AllocateLut() {
   LevelLut* lut = static_cast<LevelLut*>(std::malloc(sizeof(LevelLut)));
   if (!lut) return nullptr;
   lut->table16 = static_cast<uint16_t*>(std::malloc(65536 * sizeof(uint16_t)));
@@ -20,6 +20,17 @@ LevelLut* BuildGammaLut(double g0, double g1) {
     std::free(lut);
     return nullptr;
   }
+  return lut;
+}
+
+}  // namespace
+
+LevelLut* BuildGammaLut(double g0, double g1) {
+  if (!(g0 > 0.0) || !(g1 > 0.0)) return nullptr;  // NaN refused too
+  const double e = g1 / g0;
+  if (std::isnan(e)) return nullptr;  // inf / inf
+  LevelLut* lut = AllocateLut();
+  if (!lut) return nullptr;
   for (int i = 0; i < 256; ++i) {
     const uint32_t v = ClampTruncU32(255.0 * std::pow(i / 255.0, e));
     lut->table8[i] = uint8_t(v > 255u ? 255u : v);
@@ -33,13 +44,8 @@ LevelLut* BuildGammaLut(double g0, double g1) {
 
 LevelLut* BuildStretchLut(uint16_t lo, uint16_t hi) {
   if (lo > hi) return nullptr;
-  LevelLut* lut = static_cast<LevelLut*>(std::malloc(sizeof(LevelLut)));
+  LevelLut* lut = AllocateLut();
   if (!lut) return nullptr;
-  lut->table16 = static_cast<uint16_t*>(std::malloc(65536 * sizeof(uint16_t)));
-  if (!lut->table16) {
-    std::free(lut);
-    return nullptr;
-  }
   const uint32_t span16 = uint32_t(hi) - lo;
   for (uint32_t i = 0; i < 65536; ++i) {
     uint32_t v;
