@@ -187,20 +187,6 @@ TEST(ExtractComponent, EightBitGreyOfEveryColour) {
   EXPECT_EQ(0, wrong);
 }
 
-// Red-maximum pixels with every range d and every g - b from -d to d (rows 0..255), and
-// every maximum with every range up to it (rows 256..511): every pair the 8-bit hue and
-// saturation kernels divide.
-void FillEveryQuotient(CImgBuff& img) {
-  ASSERT_EQ(1, img.Allocate(512, 512, 4));
-  for (int32_t y = 0; y < 256; ++y)
-    for (int32_t x = 0; x < 512; ++x) {
-      const int32_t d = y, a = std::clamp(x - 255, -d, d), mn = 255 - d;
-      img.SetRGB8(x, y, 255, uint8_t(mn + (a > 0 ? a : 0)), uint8_t(mn + (a < 0 ? -a : 0)));
-      const int32_t mx = y, dd = std::min(x / 2, mx);
-      img.SetRGB8(x, y + 256, uint8_t(mx), uint8_t(mx - dd), uint8_t(mx - dd));
-    }
-}
-
 TEST(ExtractComponent, EightBitHueAndSaturationMatchAccessorsOnEveryQuotient) {
   for (int32_t mode : {5, 6})
     for (int32_t colorize = 0; colorize <= 1; ++colorize) {

@@ -194,21 +194,6 @@ namespace {
 
 using namespace enginetest;
 
-// An R,G,B 8 picture of 512 x 512 with every pair the 8-bit HSV kernel divides: rows 0..255
-// hold red-maximum pixels with every difference d = row and every g - b from -d to d; rows
-// 256..511 every maximum (row - 256) with every range d up to it.  The other channel orders
-// follow from the same quotients; random pictures cover them.
-void FillEveryQuotient(CImgBuff& img) {
-  ASSERT_EQ(1, img.Allocate(512, 512, 4));
-  for (int32_t y = 0; y < 256; ++y)
-    for (int32_t x = 0; x < 512; ++x) {
-      const int32_t d = y, a = std::clamp(x - 255, -d, d), mn = 255 - d;
-      img.SetRGB8(x, y, 255, uint8_t(mn + (a > 0 ? a : 0)), uint8_t(mn + (a < 0 ? -a : 0)));
-      const int32_t mx = y, dd = std::min(x / 2, mx);
-      img.SetRGB8(x, y + 256, uint8_t(mx), uint8_t(mx - dd), uint8_t(mx - dd));
-    }
-}
-
 TEST(ExtractHsvRange, EightBitColourMatchesAccessorsOnEveryQuotient) {
   // Window ends on whole quotients, where an inexact division would land on the wrong side:
   // a / d = 1/2 of a sixth is 5461, 1/3 is 3640 (from 3640.67); d / max = 1/2 is 32767 and
