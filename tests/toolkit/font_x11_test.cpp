@@ -10,19 +10,11 @@
 
 #include "toolkit/label.h"
 #include "toolkit/uiobj.h"
+#include "tests/toolkit/x11_test_util.h"
 
 namespace {
 
-#define REQUIRE_DISPLAY() \
-  if (!PlatHasDisplay()) GTEST_SKIP() << "no X display"
-
-std::vector<uint8_t> ReadBack(uint64_t w, uint64_t h) {
-  std::vector<uint8_t> rgb(size_t(w * h * 3));
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadBuffer(GL_BACK);
-  glReadPixels(0, 0, GLsizei(w), GLsizei(h), GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
-  return rgb;
-}
+using namespace toolkittest;
 
 // Bounding box of pixels darker than the white ground.
 struct Ink {

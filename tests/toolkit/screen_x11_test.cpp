@@ -16,7 +16,11 @@
 #include <thread>
 #include <vector>
 
+#include "tests/toolkit/x11_test_util.h"
+
 namespace {
+
+using namespace toolkittest;
 
 using Clock = std::chrono::steady_clock;
 
@@ -39,29 +43,6 @@ class Recorder : public CFgScreen {
   void OnKeyUp(wchar_t c) override { keys.push_back("up " + std::to_string(int(c))); }
   void OnChar(wchar_t c) override { keys.push_back("char " + std::to_string(int(c))); }
 };
-
-#define REQUIRE_DISPLAY()                                  \
-  if (!PlatHasDisplay()) GTEST_SKIP() << "no X display"
-
-// Pumps until pred holds or ms pass; 1 when it held.
-template <class Pred>
-int PumpUntil(Pred pred, int ms) {
-  auto until = Clock::now() + std::chrono::milliseconds(ms);
-  while (!pred()) {
-    if (Clock::now() > until) return 0;
-    FgPumpMessages();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return 1;
-}
-
-std::vector<unsigned char> ReadBack(uint64_t w, uint64_t h) {
-  std::vector<unsigned char> rgb(size_t(w * h * 3));
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadBuffer(GL_BACK);  // before the swap: the back buffer holds what was drawn
-  glReadPixels(0, 0, GLsizei(w), GLsizei(h), GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
-  return rgb;
-}
 
 // Pixel (x, y) with row 0 at the top of the window.
 const unsigned char* At(const std::vector<unsigned char>& rgb, uint64_t w, uint64_t h, int x,

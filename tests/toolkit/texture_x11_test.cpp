@@ -17,19 +17,12 @@
 #include <vector>
 
 #include "core/imgbuff.h"
+#include "tests/toolkit/x11_test_util.h"
 
 namespace {
 
-#define REQUIRE_DISPLAY() \
-  if (!PlatHasDisplay()) GTEST_SKIP() << "no X display"
+using namespace toolkittest;
 
-std::vector<uint8_t> ReadBack(uint64_t w, uint64_t h) {
-  std::vector<uint8_t> rgb(size_t(w * h * 3));
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadBuffer(GL_BACK);
-  glReadPixels(0, 0, GLsizei(w), GLsizei(h), GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
-  return rgb;
-}
 // Pixel (x, y), row 0 at the top of the window.
 const uint8_t* At(const std::vector<uint8_t>& rgb, uint64_t w, uint64_t h, int x, int y) {
   return &rgb[size_t(((h - 1 - uint64_t(y)) * w + uint64_t(x)) * 3)];

@@ -15,24 +15,11 @@
 #include "toolkit/menu.h"
 #include "toolkit/picture.h"
 #include "toolkit/texture.h"
+#include "tests/toolkit/x11_test_util.h"
 
 namespace {
 
-#define REQUIRE_DISPLAY() \
-  if (!PlatHasDisplay()) GTEST_SKIP() << "no X display"
-
-using Clock = std::chrono::steady_clock;
-
-template <class Pred>
-int PumpUntil(Pred pred, int ms) {
-  auto until = Clock::now() + std::chrono::milliseconds(ms);
-  while (!pred()) {
-    if (Clock::now() > until) return 0;
-    FgPumpMessages();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return 1;
-}
+using namespace toolkittest;
 
 void SavePpm(const std::string& name, const std::vector<unsigned char>& topFirst, uint64_t w,
              uint64_t h) {
@@ -49,10 +36,7 @@ void SavePpm(const std::string& name, const std::vector<unsigned char>& topFirst
 
 // The back buffer of the current drawing section, top row first.
 std::vector<unsigned char> ReadWindow(uint64_t w, uint64_t h) {
-  std::vector<unsigned char> rgb(size_t(w * h * 3)), top(size_t(w * h * 3));
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadBuffer(GL_BACK);
-  glReadPixels(0, 0, GLsizei(w), GLsizei(h), GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+  std::vector<unsigned char> rgb = ReadBack(w, h), top(size_t(w * h * 3));
   for (uint64_t y = 0; y < h; ++y)
     std::copy(&rgb[size_t((h - 1 - y) * w * 3)], &rgb[size_t((h - y) * w * 3)],
               &top[size_t(y * w * 3)]);

@@ -13,11 +13,11 @@
 #include "toolkit/draw.h"
 #include "toolkit/font.h"
 #include "toolkit/label.h"
+#include "tests/toolkit/x11_test_util.h"
 
 namespace {
 
-#define REQUIRE_DISPLAY() \
-  if (!PlatHasDisplay()) GTEST_SKIP() << "no X display"
+using namespace toolkittest;
 
 // ---- a small PNG writer (stored deflate blocks): enough for a screenshot ----
 uint32_t Crc(const uint8_t* p, size_t n, uint32_t c = 0xFFFFFFFFu) {
