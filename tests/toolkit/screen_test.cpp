@@ -72,6 +72,17 @@ void Drain() {
   ASSERT_EQ(FgPumpMessages(), 1);
 }
 
+// 1 when a thread other than the caller can take the drawing lock (it lets it go at once).
+int DrawLockFreeOnAnotherThread() {
+  std::atomic<int> got{0};
+  std::thread t([&] {
+    got = FgDrawLock().TryEnter();
+    if (got) FgDrawLock().Leave();
+  });
+  t.join();
+  return got.load();
+}
+
 class ScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -208,13 +219,7 @@ TEST_F(ScreenTest, NestedDrawingSectionsSwapOnlyAtTheOutermostEnd) {
   EXPECT_EQ(PlatTestSwapCount(w), swaps);
 
   // The lock is free for another thread again.
-  std::atomic<int> got{0};
-  std::thread t([&] {
-    got = FgDrawLock().TryEnter();
-    if (got) FgDrawLock().Leave();
-  });
-  t.join();
-  EXPECT_EQ(got.load(), 1);
+  EXPECT_EQ(DrawLockFreeOnAnotherThread(), 1);
 
   ASSERT_EQ(screen.BeginDraw(), 1);
   screen.EndDraw(1);
@@ -222,12 +227,7 @@ TEST_F(ScreenTest, NestedDrawingSectionsSwapOnlyAtTheOutermostEnd) {
 
   RecordingScreen noWindow;
   EXPECT_EQ(noWindow.BeginDraw(), 0);
-  std::thread t2([&] {
-    got = FgDrawLock().TryEnter();
-    if (got) FgDrawLock().Leave();
-  });
-  t2.join();
-  EXPECT_EQ(got.load(), 1) << "a failed BeginDraw must not keep the lock";
+  EXPECT_EQ(DrawLockFreeOnAnotherThread(), 1) << "a failed BeginDraw must not keep the lock";
 }
 
 TEST_F(ScreenTest, DestroyInsideAnOpenSectionLeavesTheLock) {
@@ -235,13 +235,7 @@ TEST_F(ScreenTest, DestroyInsideAnOpenSectionLeavesTheLock) {
   ASSERT_EQ(screen.BeginDraw(), 1);
   screen.Destroy();
   EXPECT_EQ(screen.m_drawNesting, 0u);
-  std::atomic<int> got{0};
-  std::thread t([&] {
-    got = FgDrawLock().TryEnter();
-    if (got) FgDrawLock().Leave();
-  });
-  t.join();
-  EXPECT_EQ(got.load(), 1);
+  EXPECT_EQ(DrawLockFreeOnAnotherThread(), 1);
   screen.EndDraw(1);  // the caller's matching ends now do nothing
   screen.EndDraw(1);
 }
