@@ -295,6 +295,23 @@ CFgTexture* CFgUIPicture::ReleaseTexture() {
 
 // ---------------------------------------------------------------------------------------
 // Drawing
+// The texture on this screen's context with the fill callback's latest drawing in it.
+void CFgUIPicture::PrepareTexture(CFgScreen* screen, CFgFont* font) {
+  if (m_texture.m_screen != screen || !m_texture.m_hasGlName) {
+    if (m_texture.m_screen && m_texture.m_screen != screen) m_texture.ReleaseGL();
+    m_texture.AttachToScreen(screen);
+  }
+  if (m_textureChanged) {
+    // Undo what the fill callback did to the GL texture last time.
+    m_textureChanged = 0;
+    m_texture.Upload();
+  }
+  if (m_fill) {
+    m_fill(screen, font, &m_texture, m_user);
+    m_textureChanged = 1;
+  }
+}
+
 void CFgUIPicture::Draw(CFgScreen* screen, CFgFont* font) {
   if (!screen) return;
   const double* bg = m_background;
@@ -333,19 +350,7 @@ void CFgUIPicture::Draw(CFgScreen* screen, CFgFont* font) {
     d = {A.x0, A.y0, int32_t(A.x0 + dw - 1), int32_t(A.y0 + dh - 1)};
   }
 
-  if (m_texture.m_screen != screen || !m_texture.m_hasGlName) {
-    if (m_texture.m_screen && m_texture.m_screen != screen) m_texture.ReleaseGL();
-    m_texture.AttachToScreen(screen);
-  }
-  if (m_textureChanged) {
-    // Undo what the fill callback did to the GL texture last time.
-    m_textureChanged = 0;
-    m_texture.Upload();
-  }
-  if (m_fill) {
-    m_fill(screen, font, &m_texture, m_user);
-    m_textureChanged = 1;
-  }
+  PrepareTexture(screen, font);
   m_texture.DrawSubRect(double(d.x0), double(d.y0), double(d.Width()), double(d.Height()),
                         double(sx), double(sy), double(sw), double(sh));
   if (m_overlay)
@@ -360,18 +365,7 @@ void CFgUIPicture::Draw(CFgScreen* screen, CFgFont* font) {
 void CFgUIPicture::DrawContent(CFgScreen* screen, CFgFont* font) {
   if (!screen || !m_hasPicture || !m_texture.m_store) return;
   int64_t iw = PictureWidth(), ih = PictureHeight();
-  if (m_texture.m_screen != screen || !m_texture.m_hasGlName) {
-    if (m_texture.m_screen && m_texture.m_screen != screen) m_texture.ReleaseGL();
-    m_texture.AttachToScreen(screen);
-  }
-  if (m_textureChanged) {
-    m_textureChanged = 0;
-    m_texture.Upload();
-  }
-  if (m_fill) {
-    m_fill(screen, font, &m_texture, m_user);
-    m_textureChanged = 1;
-  }
+  PrepareTexture(screen, font);
   m_texture.DrawFill();
   // The overlay draws with the projection as it is: its owner maps pixel rows onto the
   // render target itself (row 0 at the bottom, so it reads back as row 0), the same rule the

@@ -80,4 +80,5 @@ class CFgUIPicture : public CFgUIObj {
  private:
   void PlaceBars();
   void DropBar(CFgUIScrollBar* bar);
+  void PrepareTexture(CFgScreen* screen, CFgFont* font);
 };
