@@ -19,7 +19,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/media/media_fixtures.h"
+
 namespace {
+
+using fixtures::HaveFfmpeg;
+using fixtures::RunCapture;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -125,19 +130,6 @@ ReadBack ReadVideo(const std::string& path) {
   }
   MediaClose(f);
   return r;
-}
-
-bool HaveFfmpeg() { return system("ffmpeg -version >/dev/null 2>&1") == 0 && system("ffprobe -version >/dev/null 2>&1") == 0; }
-
-std::string RunCapture(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[512];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
 }
 
 // ---------------------------------------------------------------------------------------------

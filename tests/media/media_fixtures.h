@@ -311,6 +311,20 @@ inline bool HaveTool(const char* path) { return std::system((std::string("test -
 
 inline int Shell(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
 
+inline bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1 && ffprobe -version >/dev/null 2>&1") == 0; }
+
+// What cmd writes to its standard output; empty when it cannot be started.
+inline std::string RunCapture(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
 inline std::string OutPath(const std::string& name) { return std::string(QV_TEST_OUT_DIR) + "/" + name; }
 
 inline bool WriteFile(const std::string& path, const Bytes& b) {

@@ -17,26 +17,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/media/media_fixtures.h"
+
 namespace {
+
+using fixtures::HaveFfmpeg;
+using fixtures::RunCapture;
 
 // ---------------------------------------------------------------------------------------
 // Helpers
 
 std::string OutPath(const std::string& name) { return std::string(QV_TEST_OUT_DIR) + "/mp4_" + name; }
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
-bool HaveFfmpeg() { return system("ffmpeg -version >/dev/null 2>&1 && ffprobe -version >/dev/null 2>&1") == 0; }
-
-std::string RunCapture(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
