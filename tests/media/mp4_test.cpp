@@ -256,6 +256,24 @@ std::vector<uint8_t> BuildFile(const Synth& s, std::string* outMoov = nullptr) {
   return std::vector<uint8_t>(file.begin(), file.end());
 }
 
+// Writes the file BuildFile makes for s with its mdat gap left as a sparse hole, so a file
+// of gigabytes takes a few kilobytes, and opens it for reading; *outSize is its length.
+void WriteSparseFile(const Synth& s, const std::string& path, FILE** outIn, uint64_t* outSize) {
+  std::string moov;
+  std::vector<uint8_t> head = BuildFile(s, &moov);
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fwrite(head.data(), 1, head.size(), f);
+  ASSERT_EQ(fseeko(f, off_t(head.size() + s.mdatGap), SEEK_SET), 0);
+  fwrite(moov.data(), 1, moov.size(), f);
+  fclose(f);
+  FILE* in = fopen(path.c_str(), "rb");
+  ASSERT_NE(in, nullptr);
+  fseeko(in, 0, SEEK_END);
+  *outSize = uint64_t(ftello(in));
+  *outIn = in;
+}
+
 Mp4Reader* ParseMemory(const std::vector<uint8_t>& bytes) {
   return Mp4ReaderParse(Mp4Source{nullptr, bytes.data(), bytes.size()});
 }
@@ -409,19 +427,10 @@ TEST(Mp4Parse, ManyTrackHeadersInOneTrackAreSearchedOnce) {
 TEST(Mp4Parse, FileLargerThanTwoGigabytesOpens) {
   Synth s;
   s.mdatGap = 3ull << 30;
-  std::string moov;
-  std::vector<uint8_t> head = BuildFile(s, &moov);
   const std::string path = OutPath("sparse.mp4");
-  FILE* f = fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  fwrite(head.data(), 1, head.size(), f);
-  ASSERT_EQ(fseeko(f, off_t(head.size() + s.mdatGap), SEEK_SET), 0);
-  fwrite(moov.data(), 1, moov.size(), f);
-  fclose(f);
-  FILE* in = fopen(path.c_str(), "rb");
-  ASSERT_NE(in, nullptr);
-  fseeko(in, 0, SEEK_END);
-  const uint64_t size = uint64_t(ftello(in));
+  FILE* in = nullptr;
+  uint64_t size = 0;
+  ASSERT_NO_FATAL_FAILURE(WriteSparseFile(s, path, &in, &size));
   Mp4Reader* r = Mp4ReaderParse(Mp4Source{in, nullptr, size});
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->sampleCount, 9u);
@@ -443,18 +452,9 @@ TEST(Mp4Parse, SamplesLargerThanTheFrameCapAreRefused) {
     s.mdatGap = 5ull << 30;
     s.tableSizes = s.sizes;
     s.tableSizes.back() = c.claimed;
-    std::string moov;
-    std::vector<uint8_t> head = BuildFile(s, &moov);
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    fwrite(head.data(), 1, head.size(), f);
-    ASSERT_EQ(fseeko(f, off_t(head.size() + s.mdatGap), SEEK_SET), 0);
-    fwrite(moov.data(), 1, moov.size(), f);
-    fclose(f);
-    FILE* in = fopen(path.c_str(), "rb");
-    ASSERT_NE(in, nullptr);
-    fseeko(in, 0, SEEK_END);
-    const uint64_t size = uint64_t(ftello(in));
+    FILE* in = nullptr;
+    uint64_t size = 0;
+    ASSERT_NO_FATAL_FAILURE(WriteSparseFile(s, path, &in, &size));
     ASSERT_GT(size, uint64_t(c.claimed) + 100);
     Mp4Reader* r = Mp4ReaderParse(Mp4Source{in, nullptr, size});
     EXPECT_EQ(r != nullptr, c.opens) << std::hex << c.claimed;
