@@ -15,17 +15,13 @@
 
 #include "core/text.h"
 #include "toolkit/msgbox.h"
+#include "tests/toolkit/toolkit_test_util.h"
 
 namespace {
 
-const int g_headless = (PlatTestSetHeadless(1), 0);
+using toolkittest::Wide;
 
-std::wstring Wide(const std::string& s) {
-  wchar_t* w = Utf8ToWide(s.c_str());
-  std::wstring r = w ? w : L"";
-  free(w);
-  return r;
-}
+const int g_headless = (PlatTestSetHeadless(1), 0);
 
 // A scratch tree: a/b, a/sub, files of several kinds; HOME points at it while it lives.
 class Tree {

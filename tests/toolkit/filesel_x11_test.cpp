@@ -16,15 +16,11 @@
 #include <vector>
 
 #include "core/text.h"
+#include "tests/toolkit/toolkit_test_util.h"
 
 namespace {
 
-std::wstring Wide(const std::string& s) {
-  wchar_t* w = Utf8ToWide(s.c_str());
-  std::wstring r = w ? w : L"";
-  free(w);
-  return r;
-}
+using toolkittest::Wide;
 
 std::function<void(CFgFileSelectScreen*)> g_action;
 CFgFileSelectScreen* g_open = nullptr;

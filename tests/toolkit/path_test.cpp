@@ -13,15 +13,11 @@
 #include <vector>
 
 #include "core/text.h"
+#include "tests/toolkit/toolkit_test_util.h"
 
 namespace {
 
-std::wstring Wide(const std::string& s) {
-  wchar_t* w = Utf8ToWide(s.c_str());
-  std::wstring r = w ? w : L"";
-  free(w);
-  return r;
-}
+using toolkittest::Wide;
 
 // A fresh folder under the test scratch folder, removed with everything in it at the end.
 class TempFolder {
