@@ -25,11 +25,11 @@ namespace {
 
 using fixtures::HaveFfmpeg;
 using fixtures::RunCapture;
+using fixtures::Wide;
 
 using Bytes = std::vector<uint8_t>;
 
 std::string OutPath(const std::string& name) { return std::string(QV_TEST_OUT_DIR) + "/avi_" + name; }
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
 Bytes ReadAll(const std::string& path) {
   std::ifstream f(path, std::ios::binary);

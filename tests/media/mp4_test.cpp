@@ -23,12 +23,12 @@ namespace {
 
 using fixtures::HaveFfmpeg;
 using fixtures::RunCapture;
+using fixtures::Wide;
 
 // ---------------------------------------------------------------------------------------
 // Helpers
 
 std::string OutPath(const std::string& name) { return std::string(QV_TEST_OUT_DIR) + "/mp4_" + name; }
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
