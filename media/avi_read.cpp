@@ -5,6 +5,8 @@
 // Inside: source reads - chunk tree - frame codecs - headers - index - frames - entry points
 #include "media/avi.h"
 
+#include "media/alloc_util.h"
+
 #include "core/parallel.h"
 
 #include <csetjmp>
@@ -109,12 +111,12 @@ int RiffParse(RiffFile& rf) {
       if (!SourceRead(rf, pos + 8, head + 8, 4)) return 0;
       c.listType = Le32(head + 8);
       if (c.listType == 0) c.listType = 0xFFFFFFFFu;  // keep "is a list" distinct from 0
-      rf.chunks.push_back(c);
-      open.push_back({int32_t(rf.chunks.size() - 1), end, 0});
+      if (!TryPushBack(rf.chunks, c) || !TryPushBack(open, OpenList{int32_t(rf.chunks.size() - 1), end, 0}))
+        return 0;
       pos += 12;
       continue;
     }
-    rf.chunks.push_back(c);
+    if (!TryPushBack(rf.chunks, c)) return 0;
     pos = end + (end & 1);
   }
 }
@@ -438,28 +440,36 @@ int ReadStreamHeaders(AviFile* avi, int* outPaletteGiven) {
   return 1;
 }
 
-uint32_t ReadFrameCount(const AviFile* avi) {
+// 0 only when memory for the "idx1" table ran out; a file without a count gives *out = 0.
+int ReadFrameCount(const AviFile* avi, uint32_t* out) {
+  *out = 0;
   const RiffFile& rf = avi->riff;
   uint8_t b[4];
   int32_t dmlh = RiffFind(rf, 0, AviFourCc("dmlh"), 0);
-  if (dmlh >= 0 && rf.chunks[size_t(dmlh)].size >= 4 && ReadChunkData(rf, rf.chunks[size_t(dmlh)], 0, b, 4) && Le32(b))
-    return Le32(b);
+  if (dmlh >= 0 && rf.chunks[size_t(dmlh)].size >= 4 && ReadChunkData(rf, rf.chunks[size_t(dmlh)], 0, b, 4) && Le32(b)) {
+    *out = Le32(b);
+    return 1;
+  }
   int32_t avih = RiffFind(rf, 0, AviFourCc("avih"), 0);
-  if (avih >= 0 && ReadChunkData(rf, rf.chunks[size_t(avih)], 16, b, 4) && Le32(b)) return Le32(b);
+  if (avih >= 0 && ReadChunkData(rf, rf.chunks[size_t(avih)], 16, b, 4) && Le32(b)) {
+    *out = Le32(b);
+    return 1;
+  }
   int32_t idx1 = RiffFind(rf, 0, AviFourCc("idx1"), 0);
-  if (idx1 < 0 || rf.chunks[size_t(idx1)].size < 16) return 0;
+  if (idx1 < 0 || rf.chunks[size_t(idx1)].size < 16) return 1;
   const RiffChunk& c = rf.chunks[size_t(idx1)];
   std::vector<uint8_t> data;
   uint64_t n = c.size / 16;
-  if (c.size > rf.fileSize) return 0;
-  data.resize(size_t(n * 16));
-  if (!ReadChunkData(rf, c, 0, data.data(), n * 16)) return 0;
+  if (c.size > rf.fileSize) return 1;
+  if (!TryResize(data, size_t(n * 16))) return 0;
+  if (!ReadChunkData(rf, c, 0, data.data(), n * 16)) return 1;
   uint32_t count = 0;
   for (uint64_t i = 0; i < n; ++i) {
     uint32_t id = Le32(&data[size_t(i * 16)]);
     if (id == avi->streamIdDb || id == avi->streamIdDc) count++;
   }
-  return count;
+  *out = count;
+  return 1;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -481,7 +491,8 @@ int BuildOpenDmlIndex(AviFile* avi) {
   if (!ReadChunkData(rf, sup, 0, head, 24)) return 0;
   uint32_t entries = Le32(head + 4);
   if (entries == 0 || entries > (ChunkDataSize(sup) - 24) / 16 || 16ull * entries > rf.fileSize) return 0;
-  std::vector<uint8_t> table(size_t(entries) * 16);
+  std::vector<uint8_t> table;
+  if (!TryResize(table, size_t(entries) * 16)) return 0;
   if (!ReadChunkData(rf, sup, 24, table.data(), table.size())) return 0;
   uint32_t frame = 0;
   std::vector<uint8_t> list;
@@ -495,7 +506,7 @@ int BuildOpenDmlIndex(AviFile* avi) {
     if (chunkId != avi->streamIdDb && chunkId != avi->streamIdDc) return 0;
     if (8ull * used > rf.fileSize) return 0;  // sizes come from the file: bound them before allocating
     uint64_t base = Le64(ix + 20);
-    list.resize(size_t(used) * 8);
+    if (!TryResize(list, size_t(used) * 8)) return 0;
     if (!SourceRead(rf, offset + 32, list.data(), list.size())) return 0;
     for (uint32_t k = 0; k < used && frame < avi->frameCount; ++k, ++frame) {
       // The top bit of a standard-index size marks a frame that is not a key frame.
@@ -520,7 +531,8 @@ int BuildLegacyIndex(AviFile* avi) {
   const RiffChunk& c = rf.chunks[size_t(idx1)];
   uint64_t n = c.size / 16;
   if (n == 0 || c.size > rf.fileSize) return 0;
-  std::vector<uint8_t> data(size_t(n * 16));
+  std::vector<uint8_t> data;
+  if (!TryResize(data, size_t(n * 16))) return 0;
   if (!ReadChunkData(rf, c, 0, data.data(), data.size())) return 0;
   // Offsets count from the file start in some files, from the "movi" list type in others:
   // the first entry must point at something that looks like a chunk id.
@@ -568,7 +580,7 @@ int ScanMovi(AviFile* avi) {
 
 int BuildIndex(AviFile* avi) {
   if (avi->frameCount == 0) return 1;
-  avi->index.assign(avi->frameCount, AviIndexEntry{0, 0});
+  if (!TryAssign(avi->index, avi->frameCount, AviIndexEntry{0, 0})) return 0;
   if (RiffFind(avi->riff, 0, AviFourCc("RIFF"), AviFourCc("AVIX")) >= 0) return BuildOpenDmlIndex(avi);
   if (BuildLegacyIndex(avi)) return 1;
   return ScanMovi(avi);
@@ -590,13 +602,7 @@ int LoadFrame(AviFile* avi, uint32_t frame, uint32_t* outSize) {
   if (id != avi->streamIdDb && id != avi->streamIdDc) return 0;
   if (size != e.size && uint64_t(size) + 8 != e.size) return 0;
   if (size > avi->riff.fileSize) return 0;
-  if (avi->scratch.size() < size) {
-    try {
-      avi->scratch.resize(size);
-    } catch (const std::bad_alloc&) {
-      return 0;
-    }
-  }
+  if (avi->scratch.size() < size && !TryResize(avi->scratch, size)) return 0;
   if (!SourceRead(avi->riff, e.offset, avi->scratch.data(), size)) return 0;
   *outSize = size;
   return 1;
@@ -689,7 +695,10 @@ AviFile* FinishOpen(AviFile* avi) {
     ReaderFree(avi);
     return nullptr;
   }
-  avi->frameCount = ReadFrameCount(avi);
+  if (!ReadFrameCount(avi, &avi->frameCount)) {
+    ReaderFree(avi);
+    return nullptr;
+  }
   // Every frame needs a chunk header of its own: a larger count is not in this file.
   if (avi->frameCount > avi->riff.fileSize / 8) avi->frameCount = uint32_t(avi->riff.fileSize / 8);
   if (!BuildIndex(avi) || !ProbeFirstFrame(avi)) {
@@ -745,7 +754,7 @@ int AviReadFramesDirect(AviFile* avi, uint64_t first, uint64_t count, uint8_t* b
         RunRows(PaletteRowsGray, &job, avi->width, avi->height);
       }
     } else {
-      if (avi->planar.size() < pixels) avi->planar.resize(size_t(pixels));
+      if (avi->planar.size() < pixels && !TryResize(avi->planar, size_t(pixels))) return 0;
       if (!AviReadFrame(avi, frame, avi->planar.data())) return 0;
       PaletteJob job{avi->planar.data(), out, avi->palette, avi->width};
       RunRows(PaletteRowsRgb, &job, avi->width, avi->height);

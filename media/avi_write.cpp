@@ -5,6 +5,8 @@
 // Inside: little-endian helpers - frame encoders - file layout - entry points
 #include "media/avi.h"
 
+#include "media/alloc_util.h"
+
 #include "core/parallel.h"
 
 #include <csetjmp>
@@ -324,7 +326,8 @@ uint32_t CarveJunk(AviFile* avi, uint32_t n) {
 int FinishPart(AviFile* avi) {
   uint32_t f = avi->partFrames;
   if (avi->odml) {
-    std::vector<uint8_t> ix(32 + size_t(f) * 8, 0);
+    std::vector<uint8_t> ix;
+    if (!TryResize(ix, 32 + size_t(f) * 8)) return 0;
     PutId(&ix[0], "ix00");
     Put32(&ix[4], 24 + 8 * f);
     Put16(&ix[8], 2);
@@ -342,7 +345,8 @@ int FinishPart(AviFile* avi) {
     avi->partSize += ix.size();
   }
   if (avi->firstPart) {
-    std::vector<uint8_t> idx(8 + size_t(f) * 16, 0);
+    std::vector<uint8_t> idx;
+    if (!TryResize(idx, 8 + size_t(f) * 16)) return 0;
     PutId(&idx[0], "idx1");
     Put32(&idx[4], 16 * f);
     for (uint32_t k = 0; k < f; ++k) {
@@ -393,14 +397,15 @@ uint64_t HeaderRoomFor(uint64_t superEntries) { return (superEntries + 2) * 16 +
 int CloseWriter(AviFile* avi) {
   int ok = 1;
   if (avi->odml) {
-    if (avi->partFrames)
-      avi->superIndex.push_back({avi->partStart + kFirstChunk + avi->partFrameBytes, 32 + 8 * avi->partFrames,
-                                 avi->partFrames});
+    if (avi->partFrames &&
+        !TryPushBack(avi->superIndex, AviSuperEntry{avi->partStart + kFirstChunk + avi->partFrameBytes,
+                                                    32 + 8 * avi->partFrames, avi->partFrames}))
+      ok = 0;
     uint32_t n = uint32_t(avi->superIndex.size());
     uint32_t carve = (n + 2) * 16;
-    uint32_t place = CarveJunk(avi, carve);
+    std::vector<uint8_t> indx;
+    uint32_t place = ok && TryResize(indx, carve) ? CarveJunk(avi, carve) : 0;
     if (place) {
-      std::vector<uint8_t> indx(carve, 0);
       PutId(&indx[0], "indx");
       Put32(&indx[4], carve - 8);
       Put16(&indx[8], 4);
@@ -501,7 +506,9 @@ int AviWriteFrame(AviFile* avi, const uint8_t* frame) {
   if (endPart) {
     // The super index gains this part and the next one, which this frame starts.
     if (f == 0 || avi->junkSize < HeaderRoomFor(avi->superIndex.size() + 2)) return 0;
-    avi->superIndex.push_back({avi->partStart + kFirstChunk + avi->partFrameBytes, uint32_t(32 + 8 * f), uint32_t(f)});
+    if (!TryPushBack(avi->superIndex,
+                     AviSuperEntry{avi->partStart + kFirstChunk + avi->partFrameBytes, uint32_t(32 + 8 * f), uint32_t(f)}))
+      return 0;
     avi->odml = 2;
     if (!FinishPart(avi) || !StartAvixPart(avi)) return 0;
   }
@@ -515,8 +522,13 @@ int AviWriteFrame(AviFile* avi, const uint8_t* frame) {
     clearerr(avi->stream);
     return 0;
   }
-  avi->partDataOffsets.push_back(uint32_t(avi->position + 8 - avi->partStart));
-  avi->partDataSizes.push_back(uint32_t(d));
+  // Until both lists hold the frame, `position` stays put: the next frame or the closing
+  // index writes over its bytes, and what may stick out lies past the RIFF sizes.
+  if (!TryPushBack(avi->partDataOffsets, uint32_t(avi->position + 8 - avi->partStart))) return 0;
+  if (!TryPushBack(avi->partDataSizes, uint32_t(d))) {
+    avi->partDataOffsets.pop_back();
+    return 0;
+  }
   uint64_t bytes = 8 + d + (d & 1);
   avi->partFrameBytes += bytes;
   avi->position += bytes;

@@ -5,6 +5,7 @@
 // Inside: library loading - encoder - decoder - colour conversions
 #include "media/h264.h"
 #include "media/mp4.h"
+#include "media/alloc_util.h"
 #include "core/parallel.h"
 
 #include <dlfcn.h>
@@ -300,6 +301,8 @@ uint64_t H264EncodeFrame(Mp4Writer* w, ISVCEncoder** encoder, const uint8_t* y, 
       if ((type == 7 && w->sps.empty()) || (type == 8 && w->pps.empty())) {
         if (body <= 0xFFFF) {
           std::vector<uint8_t>& set = type == 7 ? w->sps : w->pps;
+          // Reserved whole, so the appends below cannot allocate.
+          if (!TryReserve(set, 2 + size_t(body))) return 0;
           set.push_back(uint8_t(body >> 8));
           set.push_back(uint8_t(body));
           set.insert(set.end(), nal + 4, nal + len);

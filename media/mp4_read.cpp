@@ -6,6 +6,7 @@
 // so frames stay right when the decoder holds pictures back for display order (B-frames).
 // Inside: sources - box tree - sample tables - parse - decoding - index - media glue
 #include "media/mp4.h"
+#include "media/alloc_util.h"
 #include "media/h264.h"
 #include "media/media_file.h"
 
@@ -91,7 +92,7 @@ int ReadBox(Mp4Reader* r, uint64_t offset, const Header& h, int32_t parent, int 
   memcpy(box.type, h.type, 4);
   box.parent = parent;
   const int32_t index = int32_t(r->boxes.size());
-  r->boxes.push_back(box);
+  if (!TryPushBack(r->boxes, box)) return 0;
   int ok = 1;
   if (IsContainer(h.type)) {
     if (box.contentSize < 8) return 0;
@@ -152,7 +153,7 @@ int ReadU16(const Mp4Reader* r, const Mp4Box& box, uint64_t at, uint16_t* out) {
 // Whole-table reads: one read per table instead of one per entry.
 int ReadTable(const Mp4Reader* r, const Mp4Box& box, uint64_t at, uint64_t bytes, std::vector<uint8_t>* out) {
   if (at > box.contentSize || bytes > box.contentSize - at) return 0;
-  out->resize(bytes);
+  if (!TryResize(*out, size_t(bytes))) return 0;
   return ReadContent(r, box, at, out->data(), bytes);
 }
 
@@ -285,7 +286,7 @@ int ReadParamSets(Mp4Reader* r, uint32_t* outLengthSize) {
     uint16_t length = 0;
     if (!ReadU16(r, box, at, &length) || length == 0) return 0;
     at += 2;
-    sets[i].resize(length);
+    if (!TryResize(sets[i], length)) return 0;
     if (!ReadContent(r, box, at, sets[i].data(), length)) return 0;
     at += length;
     const uint8_t first = sets[i][0];
@@ -295,8 +296,8 @@ int ReadParamSets(Mp4Reader* r, uint32_t* outLengthSize) {
   if ((sets[spsIndex][0] & 0x1F) != 7 || (sets[1 - spsIndex][0] & 0x1F) != 8) return 0;
   static const uint8_t kStart[4] = {0, 0, 0, 1};
   for (int i : {spsIndex, 1 - spsIndex}) {
-    r->paramSets.insert(r->paramSets.end(), kStart, kStart + 4);
-    r->paramSets.insert(r->paramSets.end(), sets[i].begin(), sets[i].end());
+    if (!TryAppend(r->paramSets, kStart, kStart + 4) || !TryAppend(r->paramSets, sets[i].begin(), sets[i].end()))
+      return 0;
   }
   return 1;
 }
@@ -330,7 +331,8 @@ bool IsVersion1(const Mp4Reader* r, const Mp4Box& box) {
 int ChooseTrack(Mp4Reader* r) {
   // A track is looked at once: a damaged file may hold thousands of "tkhd" boxes in one
   // "trak", and searching its subtree for each of them would take quadratic time.
-  std::vector<uint8_t> seen(r->boxes.size(), 0);
+  std::vector<uint8_t> seen;
+  if (!TryAssign(seen, r->boxes.size(), uint8_t(0))) return 0;
   for (int32_t t = Mp4FindChild(r, -1, "tkhd"); t >= 0; t = Mp4FindNext(r, t, "tkhd")) {
     const Mp4Box& box = r->boxes[size_t(t)];
     if (box.contentSize < 48) continue;
@@ -433,16 +435,16 @@ Mp4Reader* Mp4ReaderParse(Mp4Source source) {
     }
   }
   if (ok) {
-    r->samples.assign(r->sampleCount, Mp4Sample{});
-    ok = ReadSampleSizes(r) && PlaceSamples(r) && ReadParamSets(r, &r->nalLengthSize) && ReadSyncSamples(r);
+    ok = TryAssign(r->samples, r->sampleCount, Mp4Sample{}) && ReadSampleSizes(r) && PlaceSamples(r) && ReadParamSets(r, &r->nalLengthSize) && ReadSyncSamples(r);
+  }
+  if (ok) {
+    r->frameCount = r->sampleCount;
+    ok = TryAssign(r->frameMap, r->sampleCount, uint32_t(0)) && TryAssign(r->sampleFrame, r->sampleCount, kNoFrame);
   }
   if (!ok) {
     Mp4ReaderFree(r);
     return nullptr;
   }
-  r->frameCount = r->sampleCount;
-  r->frameMap.assign(r->sampleCount, 0);
-  r->sampleFrame.assign(r->sampleCount, kNoFrame);
   return r;
 }
 
@@ -466,9 +468,9 @@ int FeedSample(Mp4Reader* r, ISVCDecoder* dec, uint32_t s, bool withParams, H264
   const Mp4Sample& sample = r->samples[s];
   std::vector<uint8_t>& unit = r->unit;
   unit.clear();
-  if (withParams) unit = r->paramSets;
+  if (withParams && !TryAppend(unit, r->paramSets.begin(), r->paramSets.end())) return -1;
   const size_t base = unit.size();
-  unit.resize(base + sample.size);
+  if (!TryResize(unit, base + sample.size)) return -1;
   if (!Mp4SourceRead(&r->source, sample.offset, unit.data() + base, sample.size)) return -1;
   // Length prefixes become start codes; units keep their bytes, so the length size must
   // be 4 to rewrite in place, otherwise the unit is rebuilt.
@@ -486,15 +488,16 @@ int FeedSample(Mp4Reader* r, ISVCDecoder* dec, uint32_t s, bool withParams, H264
       at += 4 + len;
     }
   } else {
-    rebuilt.assign(unit.begin(), unit.begin() + long(base));
+    if (!TryAppend(rebuilt, unit.begin(), unit.begin() + long(base))) return -1;
     while (at < end) {
       if (end - at < ls) return -1;
       uint64_t len = 0;
       for (uint32_t i = 0; i < ls; ++i) len = len << 8 | unit[at + i];
       if (len > end - at - ls) return -1;
       static const uint8_t kStart[4] = {0, 0, 0, 1};
-      rebuilt.insert(rebuilt.end(), kStart, kStart + 4);
-      rebuilt.insert(rebuilt.end(), unit.begin() + long(at + ls), unit.begin() + long(at + ls + len));
+      if (!TryAppend(rebuilt, kStart, kStart + 4) ||
+          !TryAppend(rebuilt, unit.begin() + long(at + ls), unit.begin() + long(at + ls + len)))
+        return -1;
       at += ls + len;
     }
     unit.swap(rebuilt);

@@ -2,6 +2,7 @@
 // frame, and the "moov" with the sample tables written when the file is closed.
 // Inside: time base - create - frames - moov - close - media glue
 #include "media/mp4.h"
+#include "media/alloc_util.h"
 #include "media/h264.h"
 #include "media/media_file.h"
 
@@ -28,10 +29,12 @@ namespace {
 constexpr uint64_t kMdatOffset = 32;
 constexpr uint64_t kDataStart = 48;
 
-// Big-endian box builder; 64-bit headers are patched when a box is complete.
+// Big-endian box builder; 64-bit headers are patched when a box is complete.  A failed
+// allocation clears `ok`; every later call then does nothing.
 struct BoxWriter {
   std::vector<uint8_t> bytes;
-  void U8(uint32_t v) { bytes.push_back(uint8_t(v)); }
+  bool ok = true;
+  void U8(uint32_t v) { ok = ok && TryPushBack(bytes, uint8_t(v)); }
   void U16(uint32_t v) {
     U8(v >> 8);
     U8(v);
@@ -44,9 +47,9 @@ struct BoxWriter {
     U32(uint32_t(v >> 32));
     U32(uint32_t(v));
   }
-  void Type(const char* t) { bytes.insert(bytes.end(), t, t + 4); }
-  void Zeros(size_t n) { bytes.insert(bytes.end(), n, 0); }
-  void Bytes(const std::vector<uint8_t>& b) { bytes.insert(bytes.end(), b.begin(), b.end()); }
+  void Type(const char* t) { ok = ok && TryAppend(bytes, t, t + 4); }
+  void Zeros(size_t n) { ok = ok && TryResize(bytes, bytes.size() + n); }
+  void Bytes(const std::vector<uint8_t>& b) { ok = ok && TryAppend(bytes, b.begin(), b.end()); }
   size_t Open32(const char* t) {
     size_t at = bytes.size();
     U32(0);
@@ -54,6 +57,7 @@ struct BoxWriter {
     return at;
   }
   void Close32(size_t at) {
+    if (!ok) return;
     const uint32_t size = uint32_t(bytes.size() - at);
     for (int i = 0; i < 4; ++i) bytes[at + i] = uint8_t(size >> (24 - 8 * i));
   }
@@ -65,6 +69,7 @@ struct BoxWriter {
     return at;
   }
   void Close64(size_t at) {
+    if (!ok) return;
     const uint64_t size = bytes.size() - at;
     for (int i = 0; i < 8; ++i) bytes[at + 8 + i] = uint8_t(size >> (56 - 8 * i));
   }
@@ -222,6 +227,7 @@ int BuildMoov(const Mp4Writer* w, std::vector<uint8_t>* out) {
   b.Close64(mdia);
   b.Close64(trak);
   b.Close64(moov);
+  if (!b.ok) return 0;
   out->swap(b.bytes);
   return 1;
 }
@@ -270,7 +276,7 @@ Mp4Writer* Mp4WriterOpen(const char* path, uint32_t width, uint32_t height, uint
   b.U32(1);
   b.Type("mdat");
   b.U64(0);
-  if (!WriteAt(w->stream, 0, b.bytes.data(), b.bytes.size())) {
+  if (!b.ok || !WriteAt(w->stream, 0, b.bytes.data(), b.bytes.size())) {
     fclose(w->stream);
     delete w;
     return nullptr;
@@ -301,11 +307,17 @@ int Mp4WriterAddFrame(Mp4Writer* w, const uint8_t* frame) {
   const uint8_t* rgb = frame;
   if (w->bitCount == 8) {
     // Gray frames go through the gray ramp (entry i is i, i, i).
-    w->rgb.resize(pixels * 3);
+    if (!TryResize(w->rgb, pixels * 3)) {
+      --w->sampleCount;
+      return 0;
+    }
     for (size_t i = 0; i < pixels; ++i) w->rgb[3 * i] = w->rgb[3 * i + 1] = w->rgb[3 * i + 2] = frame[i];
     rgb = w->rgb.data();
   }
-  w->i420.resize(size_t(w->i420Bytes));
+  if (!TryResize(w->i420, size_t(w->i420Bytes))) {
+    --w->sampleCount;
+    return 0;
+  }
   uint8_t* y = w->i420.data();
   uint8_t* u = y + pixels;
   uint8_t* v = u + pixels / 4;
@@ -318,8 +330,17 @@ int Mp4WriterAddFrame(Mp4Writer* w, const uint8_t* frame) {
     --w->sampleCount;
     return 0;
   }
-  w->sampleSizes.push_back(uint32_t(size));
-  w->sampleSync.push_back(uint32_t(sync));
+  // The frame's bytes lie past `position` until both tables hold it; otherwise the next
+  // frame writes over them and closing cuts them off.
+  if (!TryPushBack(w->sampleSizes, uint32_t(size))) {
+    --w->sampleCount;
+    return 0;
+  }
+  if (!TryPushBack(w->sampleSync, uint32_t(sync))) {
+    w->sampleSizes.pop_back();
+    --w->sampleCount;
+    return 0;
+  }
   if (sync) ++w->syncCount;
   w->position += size;
   w->mdatSize += size;

@@ -2,6 +2,7 @@
 // trips of every codec through the media handle, OpenDML parts, hand-patched files for the
 // reader's edge cases, and interoperability with ffmpeg in both directions.
 #include "media/avi.h"
+#include "media/alloc_util.h"
 #include "media/media.h"
 #include "media/media_file.h"
 
@@ -677,6 +678,64 @@ TEST(AviInterop, FilesWrittenHereReadBackInFfmpeg) {
       EXPECT_EQ(d.max, 0);
     }
   }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Memory running out
+
+namespace {
+
+// Each growth of the reader's tables fails in turn: the open then returns null, or (where
+// another index can stand in) a handle that reads the same frames; never an abort or a leak.
+TEST(AviReader, EveryFailedAllocationFailsTheOpenCleanly) {
+  std::string path = OutPath("alloc_fail.avi");
+  const uint32_t w = 16, h = 8;
+  AviFile* out = AviWriterOpen(path.c_str(), w, h, 24, 40000, AviCodecDib, 75);
+  ASSERT_NE(out, nullptr);
+  std::vector<Bytes> written;
+  for (uint32_t i = 0; i < 3; ++i) {
+    written.push_back(Pattern(w, h, 3, i, false));
+    ASSERT_EQ(AviWriteFrame(out, written.back().data()), 1);
+  }
+  ASSERT_EQ(AviWriterClose(out), 1);
+  Bytes file = ReadAll(path);
+  auto readsAll = [&](AviFile* avi) {
+    for (uint32_t i = 0; i < written.size(); ++i) {
+      Bytes b(size_t(w) * h * 3);
+      if (AviReadFramesDirect(avi, i, 1, b.data()) != 1 || b != written[i]) return false;
+    }
+    return true;
+  };
+  int refused = 0;
+  bool clean = false;
+  for (long n = 1; n < 10000 && !clean; ++n) {
+    g_mediaAllocFailAt = n;
+    AviFile* avi = AviReaderOpenMemory(file.data(), file.size());
+    clean = g_mediaAllocFailAt != 0;  // the open needed fewer than n growths
+    g_mediaAllocFailAt = 0;
+    if (!avi) {
+      EXPECT_FALSE(clean) << n;
+      ++refused;
+      continue;
+    }
+    EXPECT_TRUE(readsAll(avi)) << n;
+    AviReaderFree(avi);
+  }
+  EXPECT_TRUE(clean);
+  EXPECT_GT(refused, 0);
+
+  // A frame buffer that cannot grow fails that read only.
+  AviFile* avi = AviReaderOpenMemory(file.data(), file.size());
+  ASSERT_NE(avi, nullptr);
+  Bytes b(size_t(w) * h * 3);
+  g_mediaAllocFailAt = 1;
+  EXPECT_EQ(AviReadFramesDirect(avi, 0, 1, b.data()), 0);
+  EXPECT_EQ(g_mediaAllocFailAt, 0);
+  g_mediaAllocFailAt = 0;
+  EXPECT_TRUE(readsAll(avi));
+  AviReaderFree(avi);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // mp4_test.cpp - MP4 reader and writer: box tree and sample tables on files built here,
 // round trips through the media handle, files checked and made by ffmpeg, progress and
 // cancel of the frame index, and a deterministic mutation run over damaged files.
+#include "media/alloc_util.h"
 #include "media/h264.h"
 #include "media/media_file.h"
 #include "media/mp4.h"
@@ -420,6 +421,33 @@ TEST(Mp4Parse, ManyTrackHeadersInOneTrackAreSearchedOnce) {
                      Box("moov", Box("trak", headers));
   std::vector<uint8_t> bytes(file.begin(), file.end());
   EXPECT_EQ(ParseMemory(bytes), nullptr);
+}
+
+// Each growth of the box list and sample tables fails in turn: every one of them refuses
+// the open (no abort, no leak), and once none fails the file opens as before.
+TEST(Mp4Parse, EveryFailedAllocationRefusesTheOpen) {
+  Synth s;
+  std::vector<uint8_t> bytes = BuildFile(s);
+  int refused = 0;
+  bool clean = false;
+  for (long n = 1; n < 10000 && !clean; ++n) {
+    g_mediaAllocFailAt = n;
+    Mp4Reader* r = ParseMemory(bytes);
+    clean = g_mediaAllocFailAt != 0;  // the parse needed fewer than n growths
+    g_mediaAllocFailAt = 0;
+    if (clean) {
+      ASSERT_NE(r, nullptr) << n;
+      EXPECT_EQ(r->sampleCount, 9u);
+      EXPECT_EQ(r->frameMap.size(), 9u);
+      EXPECT_EQ(r->sampleFrame.size(), 9u);
+    } else {
+      EXPECT_EQ(r, nullptr) << n;
+      ++refused;
+    }
+    Mp4ReaderFree(r);
+  }
+  EXPECT_TRUE(clean);
+  EXPECT_GT(refused, 10);
 }
 
 // Files over 2 GiB: the top level is bounded by the file, not by a 31-bit length.  The
