@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "core/imgbuff.h"
+#include "engine/pixel.h"
 #include "engine/scratch.h"
 
 struct BitMask {
@@ -89,6 +90,18 @@ int32_t BitMaskTakeIsland(BitMask* mask, int32_t x, int32_t y, int32_t conn8,
 // Packs n 8-bit samples into mask words: a bit is set where the sample differs from bg.
 // The last word's bits past n are 0.
 void PackRowNotEqual8(const uint8_t* p, uint32_t* out, int32_t n, uint8_t bg);
+// The same for a typed row of CH channels of NB-bit samples, comparing the accessors' gray
+// at depth D with bg.
+template <int NB, int CH, int D>
+void PackRowNotEqualTyped(const SampleType<NB>* p, uint32_t* out, int32_t n, uint32_t bg) {
+  for (int32_t x = 0; x < n; x += 32) {
+    const int32_t m = n - x < 32 ? n - x : 32;
+    uint32_t w = 0;
+    const SampleType<NB>* q = p + int64_t(x) * CH;
+    for (int32_t i = 0; i < m; ++i, q += CH) w |= uint32_t(GrayAt<NB, CH, D>(q) != bg) << (31 - i);
+    out[x >> 5] = w;
+  }
+}
 
 // One row of that test: the n pixels from (x0, y) into (n + 31) / 32 words, first pixel in bit
 // 31 of out[0], bits past n clear.  typed: the row kernels of formats 1 to 6 (the caller has

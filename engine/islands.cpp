@@ -230,17 +230,6 @@ uint32_t GrayAtClassByAccessor(const C_ImgBuff* rec, int32_t x, int32_t y) {
   }
 }
 
-template <int NB, int CH>
-void ThresholdRowTyped(const SampleType<NB>* p, uint32_t* out, int32_t n, uint32_t bg) {
-  for (int32_t x = 0; x < n; x += 32) {
-    const int32_t m = n - x < 32 ? n - x : 32;
-    uint32_t w = 0;
-    const SampleType<NB>* q = p + int64_t(x) * CH;
-    for (int32_t i = 0; i < m; ++i, q += CH) w |= uint32_t(GrayAt<NB, CH, NB>(q) != bg) << (31 - i);
-    out[x >> 5] = w;
-  }
-}
-
 void ThresholdRows(void* ctx, uint64_t first, uint64_t count) {
   const ThresholdJob& job = *static_cast<const ThresholdJob*>(ctx);
   int32_t yb, ye;
@@ -252,7 +241,7 @@ void ThresholdRows(void* ctx, uint64_t first, uint64_t count) {
       PackRowNotEqual8(RowPtr<uint8_t>(job.rec, job.r.x0, y), out, n, uint8_t(job.background));
     } else if (job.typed) {
       DispatchTyped(job.rec->format, [&]<int NB, int CH>() {
-        ThresholdRowTyped<NB, CH>(RowPtr<SampleType<NB>>(job.rec, job.r.x0, y), out, n,
+        PackRowNotEqualTyped<NB, CH, NB>(RowPtr<SampleType<NB>>(job.rec, job.r.x0, y), out, n,
                                   job.background);
       });
     } else {

@@ -23,17 +23,6 @@ struct GrayMaskJob {
   int32_t typed;
 };
 
-template <int NB, int CH, int D>
-void GrayMaskRowTyped(const SampleType<NB>* p, uint32_t* out, int32_t n, uint32_t bg) {
-  for (int32_t x = 0; x < n; x += 32) {
-    const int32_t m = n - x < 32 ? n - x : 32;
-    uint32_t w = 0;
-    const SampleType<NB>* q = p + int64_t(x) * CH;
-    for (int32_t i = 0; i < m; ++i, q += CH) w |= uint32_t(GrayAt<NB, CH, D>(q) != bg) << (31 - i);
-    out[x >> 5] = w;
-  }
-}
-
 void GrayMaskRows(void* ctx, uint64_t first, uint64_t count) {
   const GrayMaskJob& job = *static_cast<const GrayMaskJob*>(ctx);
   int32_t yb, ye;
@@ -46,8 +35,8 @@ void GrayMaskRows(void* ctx, uint64_t first, uint64_t count) {
     } else if (job.typed) {
       DispatchTyped(job.rec->format, [&]<int NB, int CH>() {
         const SampleType<NB>* p = RowPtr<SampleType<NB>>(job.rec, job.r.x0, y);
-        if (job.depth == 8) GrayMaskRowTyped<NB, CH, 8>(p, out, n, job.background);
-        else GrayMaskRowTyped<NB, CH, 16>(p, out, n, job.background);
+        if (job.depth == 8) PackRowNotEqualTyped<NB, CH, 8>(p, out, n, job.background);
+        else PackRowNotEqualTyped<NB, CH, 16>(p, out, n, job.background);
       });
     } else {
       for (int32_t i = 0; i < n; ++i) {
