@@ -198,28 +198,6 @@ void RunStore(StoreJob* j) {
   RunRows(StorePiece, j, all);
 }
 
-// ---- render: maximum power -------------------------------------------------------------------
-
-struct MaxPowerJob {
-  const double* re;
-  const double* im;
-  int64_t n;
-  double maximum;
-  MergeLock* lock;
-};
-
-void MaxPowerPiece(void* ctx, uint64_t first, uint64_t count) {
-  MaxPowerJob* j = static_cast<MaxPowerJob*>(ctx);
-  double m = 0.0;
-  for (uint64_t i = first * j->n; i < (first + count) * j->n; ++i) {
-    const double p = std::fabs(j->re[i] * j->re[i] + j->im[i] * j->im[i]);
-    if (p > m) m = p;
-  }
-  j->lock->Enter();
-  if (m > j->maximum) j->maximum = m;
-  j->lock->Leave();
-}
-
 // ---- filters ---------------------------------------------------------------------------------
 
 struct FilterJob {
@@ -358,19 +336,19 @@ int32_t FftForward(SpectrumRecord* rec, CImgBuff* source) {
 
 int32_t FftRender(SpectrumRecord* rec, CImgBuff* output) {
   if (!UsableRecord(rec) || !output || !output->record) return 0;
-  MergeLock lock;
-  if (!lock.Valid()) return 0;
   const int32_t n = rec->sideColumns;
   const int32_t channels = ChannelsOf(rec->format);
+  const uint64_t nn = uint64_t(n) * uint64_t(n);
+  double maximum[3];
+  for (int32_t c = 0; c < channels; ++c)
+    if (!MaxPowerSpectrum(rec->re[c], rec->im[c], nn, &maximum[c])) return 0;
   if (!output->Allocate(rec->width, rec->height, rec->format)) return 0;
   // The scale comes from the maximum over the whole spectrum, which may lie outside the part
   // shown; the values shown are the same log10(power + 1) x scale, computed only where shown.
   StoreJob job{output->record, OffsetMap(FormatClassBits(rec->format)), n, (n - rec->width) / 2,
                (n - rec->height) / 2, rec, {0, 0, 0}, {nullptr, nullptr, nullptr}};
   for (int32_t c = 0; c < channels; ++c) {
-    MaxPowerJob mj{rec->re[c], rec->im[c], n, 0.0, &lock};
-    RunRows(MaxPowerPiece, &mj, RoiRect{0, 0, n - 1, n - 1});
-    rec->logScale[c] = mj.maximum > 0.0 ? 1.0 / std::log10(mj.maximum + 1.0) : 0.0;
+    rec->logScale[c] = maximum[c] > 0.0 ? 1.0 / std::log10(maximum[c] + 1.0) : 0.0;
     job.scale[c] = rec->logScale[c];
   }
   RunStore(&job);

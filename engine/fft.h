@@ -5,7 +5,7 @@
 //                 one owned block; copied by value onto the Fourier filters' spectrum stack.
 //
 // Kernels (fft_core.cpp): Fft1D, Fft2DForward / Fft2DInverse, TransposeMatrix,
-// FftShiftQuadrants, PowerSpectrum, LogScaleSpectrum.  Planes are row-major, w x h doubles.
+// FftShiftQuadrants, PowerSpectrum, MaxPowerSpectrum, LogScaleSpectrum.  Planes are row-major, w x h doubles.
 // The forward transform is X[k] = sum x[j] e^(-2 pi i jk / n), unscaled; the inverse divides
 // by n at each 1-D pass, so by w x h in two dimensions.
 //
@@ -56,6 +56,10 @@ int32_t TransposeMatrix(double* dst, double* src, uint64_t cols, uint64_t rows);
 int32_t FftShiftQuadrants(double* plane, uint64_t w, uint64_t h);
 // out[i] = re[i]^2 + im[i]^2; out may be re or im.  1, or 0 for a null pointer or n of 0.
 int32_t PowerSpectrum(double* out, const double* re, const double* im, uint64_t n);
+// The largest re[i]^2 + im[i]^2 of n elements into *maximum (0 for n of 0): the maximum that
+// LogScaleSpectrum finds in PowerSpectrum's output, without writing that plane.  1, or 0 for
+// a null pointer or when the call's lock cannot be made.
+int32_t MaxPowerSpectrum(const double* re, const double* im, uint64_t n, double* maximum);
 // Every value becomes log10(|x| + 1) x scale with scale = 1 / log10(max |x| + 1), so the
 // largest is 1.  All-zero values give scale 0 and values 0.  scale is written when given.
 // 1, or 0 when the call's lock cannot be made (values untouched).

@@ -332,24 +332,32 @@ void PowerPiece(void* ctx, uint64_t first, uint64_t count) {
   for (uint64_t i = first; i < first + count; ++i) j->out[i] = j->re[i] * j->re[i] + j->im[i] * j->im[i];
 }
 
-struct LogJob {
-  double* values;
+// The largest of n element values, each worker raising the shared maximum once under the
+// call's lock: |x| of a plane for the log scale, re^2 + im^2 for a render.
+struct MaxJob {
+  const double* a;
+  const double* b;
   double maximum;
-  double scale;
   MergeLock* lock;
 };
 
+template <int Power>
 void MaxPiece(void* ctx, uint64_t first, uint64_t count) {
-  LogJob* j = static_cast<LogJob*>(ctx);
+  MaxJob* j = static_cast<MaxJob*>(ctx);
   double m = 0.0;
   for (uint64_t i = first; i < first + count; ++i) {
-    const double a = std::fabs(j->values[i]);
-    if (a > m) m = a;
+    const double v = Power ? std::fabs(j->a[i] * j->a[i] + j->b[i] * j->b[i]) : std::fabs(j->a[i]);
+    if (v > m) m = v;
   }
   j->lock->Enter();
   if (m > j->maximum) j->maximum = m;
   j->lock->Leave();
 }
+
+struct LogJob {
+  double* values;
+  double scale;
+};
 
 void LogPiece(void* ctx, uint64_t first, uint64_t count) {
   LogJob* j = static_cast<LogJob*>(ctx);
@@ -406,14 +414,24 @@ int32_t PowerSpectrum(double* out, const double* re, const double* im, uint64_t 
   return 1;
 }
 
+int32_t MaxPowerSpectrum(const double* re, const double* im, uint64_t n, double* maximum) {
+  if (!re || !im || !maximum) return 0;
+  MergeLock lock;
+  if (!lock.Valid()) return 0;
+  MaxJob job{re, im, 0.0, &lock};
+  RunItems(MaxPiece<1>, &job, n, 1);
+  *maximum = job.maximum;
+  return 1;
+}
+
 int32_t LogScaleSpectrum(double* values, uint64_t n, double* scale) {
   MergeLock lock;
   if (!lock.Valid()) return 0;
-  LogJob job{values, 0.0, 0.0, &lock};
-  if (values && n) RunItems(MaxPiece, &job, n, 1);
+  MaxJob max{values, nullptr, 0.0, &lock};
+  if (values && n) RunItems(MaxPiece<0>, &max, n, 1);
   // An all-zero spectrum (a black source) has no log scale: 0 keeps every value 0 instead of
   // dividing by log10(1).
-  job.scale = job.maximum > 0.0 ? 1.0 / std::log10(job.maximum + 1.0) : 0.0;
+  LogJob job{values, max.maximum > 0.0 ? 1.0 / std::log10(max.maximum + 1.0) : 0.0};
   if (values && n) RunItems(LogPiece, &job, n, 1);
   if (scale) *scale = job.scale;
   return 1;

@@ -13,10 +13,13 @@
 
 #include "engine/fft.h"
 #include "tests/engine/engine_test_util.h"
+#include "tests/test_files.h"
 
 namespace {
 
 using namespace enginetest;
+using testfiles::ReadFile;
+using testfiles::WriteFile;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -203,6 +206,10 @@ TEST(FftCore, ShiftTransposePowerAndLogScale) {
   ASSERT_EQ(1, PowerSpectrum(pw.data(), re.data(), im.data(), 3));
   EXPECT_EQ((std::vector<double>{25, 4, 1}), pw);
   EXPECT_EQ(0, PowerSpectrum(pw.data(), re.data(), im.data(), 0));
+  double maximum = -1;
+  ASSERT_EQ(1, MaxPowerSpectrum(re.data(), im.data(), 3, &maximum));
+  EXPECT_EQ(25.0, maximum);
+  EXPECT_EQ(0, MaxPowerSpectrum(re.data(), nullptr, 3, &maximum));
 
   std::vector<double> v{0, 9, 99};
   double scale = -1;
@@ -224,24 +231,6 @@ TEST(FftCore, ShiftTransposePowerAndLogScale) {
 bool HaveNumpy() { return std::system("/usr/bin/python3 -c 'import numpy' >/dev/null 2>&1") == 0; }
 
 std::string Script() { return std::string(QV_TEST_DATA_DIR) + "/engine/fft_reference.py"; }
-
-bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::vector<uint8_t> v;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return v;
-  uint8_t buf[65536];
-  size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) v.insert(v.end(), buf, buf + got);
-  std::fclose(f);
-  return v;
-}
 
 template <class T>
 void Append(std::vector<uint8_t>& out, const T* p, size_t n) {
