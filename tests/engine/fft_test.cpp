@@ -468,6 +468,50 @@ TEST(FftPicture, BlackSourceAndRefusals) {
   EXPECT_EQ(0, FftFree(nullptr));
 }
 
+TEST(FftPicture, BlackAndNonFiniteSpectraStoreTheLowestValues) {
+  // Black renders at the lowest display value of its depth, never through a NaN.
+  struct Case {
+    int32_t format;
+    uint32_t lowest;
+  };
+  for (const Case& c : {Case{2, 256}, Case{3, 65536}, Case{6, 65536}, Case{9, 1}}) {
+    CImgBuff black, shown;
+    ASSERT_EQ(1, black.Allocate(9, 5, c.format));
+    for (int32_t y = 0; y < 5; ++y)
+      for (int32_t x = 0; x < 9; ++x)
+        if (c.format == 9) black.SetCMYK8(x, y, 0, 0, 0, 255);  // C,M,Y,K black is K = 255
+    Record rec;
+    ASSERT_EQ(1, FftForward(&rec.r, &black));
+    ASSERT_EQ(1, FftRender(&rec.r, &shown));
+    ASSERT_EQ(c.format, shown.Format());
+    if (c.format == 9) {
+      uint8_t r, g, b;
+      shown.GetRGB8(4, 2, &r, &g, &b);
+      EXPECT_EQ(1, r);
+      continue;
+    }
+    for (int32_t y = 0; y < 5; ++y)
+      for (int32_t x = 0; x < 9; ++x) ASSERT_EQ(c.lowest, Sample(shown, x, y, 0)) << c.format;
+  }
+  // An infinite coefficient leaves no usable scale or inverse; what is stored stays in range.
+  CImgBuff src, shown, back;
+  FillRandom(src, 16, 16, 1, 44);
+  Record rec;
+  ASSERT_EQ(1, FftForward(&rec.r, &src));
+  rec.r.re[0][5] = INFINITY;
+  rec.r.im[0][7] = std::nan("");
+  ASSERT_EQ(1, FftRender(&rec.r, &shown));
+  for (int32_t y = 0; y < 16; ++y)
+    for (int32_t x = 0; x < 16; ++x) ASSERT_EQ(1u, Sample(shown, x, y, 0));
+  // The inverse spreads infinities and NaN over the picture: they store as the ends of the range.
+  ASSERT_EQ(1, FftInverse(&rec.r, &back, &shown, nullptr));
+  for (int32_t y = 0; y < 16; ++y)
+    for (int32_t x = 0; x < 16; ++x) {
+      const uint32_t v = Sample(back, x, y, 0);
+      ASSERT_TRUE(v == 0 || v == 255) << v;
+    }
+}
+
 TEST(FftPicture, RecordReusedOnlyForSameSideAndChannels) {
   CImgBuff g32, cmyk;
   FillRandom(g32, 64, 48, 3, 51);
