@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "media/media_file.h"
+#include "tests/test_files.h"
 
 namespace fixtures {
 
@@ -327,23 +328,8 @@ inline std::string RunCapture(const std::string& cmd) {
 
 inline std::string OutPath(const std::string& name) { return std::string(QV_TEST_OUT_DIR) + "/" + name; }
 
-inline bool WriteFile(const std::string& path, const Bytes& b) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
-  return std::fclose(f) == 0 && ok;
-}
-
-inline Bytes ReadFile(const std::string& path) {
-  Bytes b;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return b;
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) b.insert(b.end(), buf, buf + n);
-  std::fclose(f);
-  return b;
-}
+using testfiles::ReadFile;
+using testfiles::WriteFile;
 
 // Deterministic pseudo-random numbers for fixtures and mutation runs.
 struct Rng {
