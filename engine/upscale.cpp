@@ -7,6 +7,7 @@
 #include "engine/upscale.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -202,10 +203,9 @@ void AccumulateRowsAccessor(void* ctx, uint64_t first, uint64_t count) {
   });
 }
 
-// Nearest whole number, halves away from zero.
-int32_t Nearest(double v) { return v >= 0 ? int32_t(v + 0.5) : -int32_t(-v + 0.5); }
-
 }  // namespace
+
+int32_t CompositeCellOffset(double e) { return e >= 0 ? -int32_t(e + 0.5) : int32_t(-e + 0.5); }
 
 int32_t CompositeUpscaleAddFrame(UpscaleComposite* comp, CImgBuff* frame, uint8_t fill) {
   if (!comp || !Usable(frame)) return 0;
@@ -220,9 +220,10 @@ int32_t CompositeUpscaleAddFrame(UpscaleComposite* comp, CImgBuff* frame, uint8_
   if (!MatchPointSubpixel(&doubled, comp->fineTemplate, 2 * comp->refXA, 2 * comp->refYA, 1, &ex, &ey,
                           comp->colorMode))
     return 0;
-  // Radius 1 refines within one doubled pixel, so the offsets are -1, 0 or 1.
-  AccumulateJob job{comp, frame, -Nearest(ex), -Nearest(ey)};
-  if (job.ox < -1 || job.ox > 1 || job.oy < -1 || job.oy > 1) return 0;
+  // Radius 1 refines within one doubled pixel, so the offsets are -1, 0 or 1 (and anything
+  // else could not be converted, let alone added).
+  if (!(std::fabs(ex) <= 1.0 && std::fabs(ey) <= 1.0)) return 0;
+  AccumulateJob job{comp, frame, CompositeCellOffset(ex), CompositeCellOffset(ey)};
   const int32_t format = frame->Format();
   if (IsTypedFormat(format) && EngineTypedKernels()) {
     DispatchTyped(format, [&]<int NB, int CH>() {

@@ -8,6 +8,7 @@
 //   CompositeUpscaleCreate      a new record with the first frame added
 //   CompositeUpscaleAddFrame    one more frame stabilised and added
 //   CompositeUpscaleFinish      holes filled from neighbours, means written, record released
+//   CompositeCellOffset         the cell offset of a frame from its fine-match offset
 #pragma once
 #include <cstdint>
 
@@ -50,6 +51,10 @@ UpscaleComposite* CompositeUpscaleCreate(CImgBuff* first);
 // R, G, B into the cells at that half-pixel offset.  1, or 0 (sums unchanged, frame perhaps
 // already stabilised) for a bad record or frame, another size, or a failed step.
 int32_t CompositeUpscaleAddFrame(UpscaleComposite* comp, CImgBuff* frame, uint8_t fill);
+
+// -nearest(e), halves away from zero: a frame found e doubled pixels off lands that many
+// cells back (0.5 gives -1, -0.5 gives 1, 0.49 gives 0).  e must lie within +/-2^30.
+int32_t CompositeCellOffset(double e);
 
 // The result becomes the doubled first frame with every cell that received samples, or that
 // the hole fill reached from its neighbours, replaced by its truncated mean (8-bit R, G, B).
