@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <utility>
 
 #include "engine/pixel.h"
@@ -32,7 +33,7 @@ namespace {
 // ---- job record ----------------------------------------------------------------------------
 
 struct RotationJob {
-  CImgBuff* source;       // the copy; only read
+  CImgBuff* source;       // accessor path: the copy; only read
   CImgBuff* destination;  // the caller's picture
   int32_t cx, cy;
   int32_t hx, hy;
@@ -41,6 +42,7 @@ struct RotationJob {
   double invScale;
   int32_t x0, y0, x1, y1;
   uint32_t white;
+  const void* sourcePixels;  // typed kernels: the copy's pixel block, rows of width pixels
 };
 
 // A sine or cosine this close to 0 comes from a multiple of 90 degrees: sin(pi) is 1.2e-16,
@@ -93,14 +95,31 @@ constexpr int32_t kChunk = 256;
 #define QV_ROTATE_CLONES
 #endif
 
-QV_ROTATE_CLONES void SourcePoints(const SourceMap& m, int32_t x, int32_t n, double dy, double* __restrict sx,
-                                   double* __restrict sy) {
+// Stage 1 of a chunk: source points, cells and fractions.  Every point is interior, so both
+// coordinates are at least 0 and truncation is the floor; the cell index fits 32 bits as the
+// picture's byte count does.
+QV_ROTATE_CLONES void ChunkCells(const SourceMap& m, int32_t x, int32_t n, double dy, int32_t w,
+                                 int32_t* __restrict cell, double* __restrict fx, double* __restrict fy) {
   const double t = dy * m.sinA, u = dy * m.cosA;
   for (int32_t i = 0; i < n; ++i) {
     const double dx = double(x + i) - m.hx;
-    sx[i] = (dx * m.cosA - t) * m.invScale + m.cx;
-    sy[i] = (dx * m.sinA + u) * m.invScale + m.cy;
+    const double sx = (dx * m.cosA - t) * m.invScale + m.cx;
+    const double sy = (dx * m.sinA + u) * m.invScale + m.cy;
+    const int32_t ix = int32_t(sx), iy = int32_t(sy);
+    fx[i] = sx - ix;
+    fy[i] = sy - iy;
+    cell[i] = iy * w + ix;
   }
+}
+
+// Stage 3: the blend of gathered samples, clamped and truncated.
+template <int NB>
+QV_ROTATE_CLONES void BlendChunk(const SampleType<NB>* __restrict p00, const SampleType<NB>* __restrict p10,
+                                 const SampleType<NB>* __restrict p01, const SampleType<NB>* __restrict p11,
+                                 const double* __restrict fx, const double* __restrict fy, int32_t n,
+                                 SampleType<NB>* __restrict out) {
+  for (int32_t i = 0; i < n; ++i)
+    out[i] = ClampSample<NB>(Blend(p00[i], p10[i], p01[i], p11[i], fx[i], fy[i]));
 }
 
 // Is every neighbour of output x inside?  Each step of the source point's arithmetic is a
@@ -180,22 +199,40 @@ struct TypedRotation {
     }
   }
 
-  // Pixels xa .. xa + n - 1, all interior: no tests.
+  // Pixels xa .. xa + n - 1, all interior: no tests.  A chunk at a time: cells and
+  // fractions; per channel the four neighbours gathered into planes and blended; then the
+  // channels interleaved into the row (in reverse pixel order when mirrored).
   void Interior(T* row, int32_t xa, int32_t n, double dy) const {
-    double sx[kChunk], sy[kChunk];
+    int32_t cell[kChunk];
+    double fx[kChunk], fy[kChunk];
+    T p00[CH][kChunk], p10[CH][kChunk], p01[CH][kChunk], p11[CH][kChunk], blended[CH][kChunk];
     const int64_t stride = int64_t(w) * CH;
     for (int32_t done = 0; done < n; done += kChunk) {
       const int32_t k = n - done < kChunk ? n - done : kChunk;
-      SourcePoints(m, xa + done, k, dy, sx, sy);
+      const int32_t x = xa + done;
+      ChunkCells(m, x, k, dy, w, cell, fx, fy);
       for (int32_t i = 0; i < k; ++i) {
-        // Both are at least 0 here, so truncation is the floor.
-        const int32_t ix = int32_t(sx[i]), iy = int32_t(sy[i]);
-        const double fx = sx[i] - ix, fy = sy[i] - iy;
-        const T* p00 = src + int64_t(iy) * stride + int64_t(ix) * CH;
-        const T* p01 = p00 + stride;
-        T* o = Out(row, xa + done + i);
-        for (int c = 0; c < CH; ++c)
-          o[c] = ClampSample<NB>(Blend(p00[c], p00[CH + c], p01[c], p01[CH + c], fx, fy));
+        const T* p = src + int64_t(cell[i]) * CH;
+        for (int c = 0; c < CH; ++c) {
+          p00[c][i] = p[c];
+          p10[c][i] = p[CH + c];
+          p01[c][i] = p[stride + c];
+          p11[c][i] = p[stride + CH + c];
+        }
+      }
+      if (CH == 1 && !job.mirror) {
+        BlendChunk<NB>(p00[0], p10[0], p01[0], p11[0], fx, fy, k, row + x);
+        continue;
+      }
+      for (int c = 0; c < CH; ++c) BlendChunk<NB>(p00[c], p10[c], p01[c], p11[c], fx, fy, k, blended[c]);
+      if (!job.mirror) {
+        T* out = row + int64_t(x) * CH;
+        for (int32_t i = 0; i < k; ++i)
+          for (int c = 0; c < CH; ++c) out[int64_t(i) * CH + c] = blended[c][i];
+      } else {
+        T* out = row + int64_t(w - 1 - x) * CH;
+        for (int32_t i = 0; i < k; ++i)
+          for (int c = 0; c < CH; ++c) out[-int64_t(i) * CH + c] = blended[c][i];
       }
     }
   }
@@ -217,9 +254,10 @@ struct TypedRotation {
 template <int NB, int CH>
 void RotateRowsTyped(void* ctx, uint64_t first, uint64_t count) {
   const RotationJob& job = *static_cast<const RotationJob*>(ctx);
-  const C_ImgBuff* s = job.source->record;
-  const double fill = job.white ? double(FormatClassMax(s->format)) : 0.0;
-  TypedRotation<NB, CH> k{job, MakeMap(job), RowPtr<const SampleType<NB>>(s, 0, 0), s->width, s->height, fill};
+  const C_ImgBuff* d = job.destination->record;
+  const double fill = job.white ? double(FormatClassMax(d->format)) : 0.0;
+  TypedRotation<NB, CH> k{job, MakeMap(job), static_cast<const SampleType<NB>*>(job.sourcePixels), d->width,
+                          d->height, fill};
   k.Rows(int32_t(first), int32_t(first + count));
 }
 
@@ -330,20 +368,29 @@ int32_t RotateScale(CImgBuff* img, int32_t cx, int32_t cy, double angle, double 
   if (!(scale > 0.0) || !std::isfinite(scale) || !std::isfinite(angle)) return 0;
   const double invScale = 1.0 / scale;
   if (!std::isfinite(invScale)) return 0;
-  CImgBuff copy;
-  copy.CopyFrom(*img);
-  if (!copy.Pixels()) return 0;
   const int32_t w = img->Width(), h = img->Height();
   const double a = NormalizeAngle(-angle);
-  RotationJob job{&copy, img, cx, cy, (w - 1) / 2, (h - 1) / 2, mirror ? 1 : 0,
-                  SnapZero(std::sin(a)), SnapZero(std::cos(a)), invScale, 0, 0, w - 1, h - 1, white};
+  RotationJob job{nullptr, img, cx, cy, (w - 1) / 2, (h - 1) / 2, mirror ? 1 : 0,
+                  SnapZero(std::sin(a)), SnapZero(std::cos(a)), invScale, 0, 0, w - 1, h - 1, white, nullptr};
   if (IsTypedFormat(img->Format()) && EngineTypedKernels()) {
+    // The typed kernels read a plain copy of the pixel block: a picture copy would first
+    // zero the block it is about to overwrite.
+    const uint64_t bytes = uint64_t(w) * uint64_t(h) * uint64_t(ImgBytesPerPixel[img->Format()]);
+    void* copy = std::malloc(size_t(bytes));
+    if (!copy) return 0;
+    ParallelMemcpy(copy, img->Pixels(), bytes);
+    job.sourcePixels = copy;
     DispatchTyped(img->Format(), [&]<int NB, int CH>() {
       // A typed pixel costs a few nanoseconds: bands of a quarter million pay for the pool.
       RunBands(RotateRowsTyped<NB, CH>, &job, h, w, 256 * 1024);
     });
+    std::free(copy);
     return 1;
   }
+  CImgBuff copy;
+  copy.CopyFrom(*img);
+  if (!copy.Pixels()) return 0;
+  job.source = &copy;
   RunBands(RotateRowsAccessor, &job, h, w, 16 * 1024);
   return 1;
 }
