@@ -12,6 +12,8 @@
 #include "engine/tilt.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 
 #include "engine/pixel.h"
 #include "engine/rotate_scale.h"
@@ -89,15 +91,32 @@ struct TiltJob {
   int32_t width, height;
   uint16_t fill;             // neighbour fill at the sampler's depth: 0, 255 or 65535
   uint8_t fill8;             // the outside fill as SetGray8 writes it: 0 or 255
+  const void* sourcePixels;  // typed kernels: the copy's pixel block, rows of width pixels
 };
+
+// a when c is 1, b when c is 0, by bits: the vectoriser leaves a loop with selects of
+// doubles as they are written here unvectorised, but not this.
+inline double Pick(int64_t c, double a, double b) {
+  int64_t ia, ib;
+  std::memcpy(&ia, &a, sizeof ia);
+  std::memcpy(&ib, &b, sizeof ib);
+  const int64_t r = (ia & -c) | (ib & ~-c);
+  double d;
+  std::memcpy(&d, &r, sizeof d);
+  return d;
+}
 
 // A source point's tenth-pixel grid position.  tx * 10 within 1e-6 of an integer is that
 // integer: the identity correction traces pixel x to 10 x minus a few ulps, which truncation
-// would turn into 10 x - 1 and a blend of a tenth of the neighbour.
-inline double Tenths(double s) {
-  const double t = s * 10.0;
-  const double n = std::floor(t + 0.5);
-  return std::fabs(t - n) <= 1e-6 ? n : t;
+// would turn into 10 x - 1 and a blend of a tenth of the neighbour.  Only positions from -1
+// to hi can lie inside; any other (or NaN) is given as -1, outside, so that the nearest
+// integer comes from a conversion in range rather than floor, which keeps the loops over
+// chunks vectorised.
+inline double Tenths(double s, double hi) {
+  double t = s * 10.0;
+  t = Pick((t >= -1.0) & (t <= hi), t, -1.0);
+  const double n = double(int32_t(t + 1.5)) - 1.0;
+  return Pick(std::fabs(t - n) <= 1e-6, n, t);
 }
 
 // Output pixel (x, y) traced back to its source point (sx, sy).
@@ -153,23 +172,46 @@ constexpr int32_t kChunk = 256;
 // Tenths of a chunk of output pixels x .. x + n - 1 of row y; returns how many lie inside the
 // picture with all four neighbours (ix + 1 < w, iy + 1 < h) and writes the clamped integer
 // tenths (0 for a point outside, so that no conversion sees an out-of-range double).
-QV_TILT_CLONES int32_t TraceChunk(const TiltMap& m, int32_t x, int32_t n, double y, int32_t w, int32_t h,
+QV_TILT_CLONES int32_t TraceChunk(const TiltMap& map, int32_t x, int32_t n, double y, int32_t w, int32_t h,
                                   int32_t* __restrict tx, int32_t* __restrict ty, uint8_t* __restrict inside) {
   const double limX = 10.0 * double(w), limY = 10.0 * double(h);
   const double inX = 10.0 * double(w - 1), inY = 10.0 * double(h - 1);
+  // A local copy: the byte stores below could alias the caller's record, which would keep
+  // its fields from being held in registers.
+  const TiltMap m = map;
   int32_t interior = 0;
+  // Tests joined with & rather than &&: no branches, so the loop is vectorised.
   for (int32_t i = 0; i < n; ++i) {
     double a, b;
     m.At(double(x + i), y, &a, &b);
-    a = Tenths(a);
-    b = Tenths(b);
-    const int32_t in = a >= 0.0 && a < limX && b >= 0.0 && b < limY;
-    interior += a >= 0.0 && a < inX && b >= 0.0 && b < inY;
+    a = Tenths(a, limX + 1.0);
+    b = Tenths(b, limY + 1.0);
+    const int64_t in = (a >= 0.0) & (a < limX) & (b >= 0.0) & (b < limY);
+    interior += int32_t((a >= 0.0) & (a < inX) & (b >= 0.0) & (b < inY));
     inside[i] = uint8_t(in);
-    tx[i] = int32_t(in ? a : 0.0);
-    ty[i] = int32_t(in ? b : 0.0);
+    tx[i] = int32_t(Pick(in, a, 0.0));
+    ty[i] = int32_t(Pick(in, b, 0.0));
   }
   return interior;
+}
+
+// The tenth-pixel blend over a chunk of gathered samples (all interior), in integers.
+QV_TILT_CLONES void BlendTenthsChunk(const uint32_t* __restrict p00, const uint32_t* __restrict p10,
+                                     const uint32_t* __restrict p01, const uint32_t* __restrict p11,
+                                     const uint32_t* __restrict fx, const uint32_t* __restrict fy, int32_t n,
+                                     uint32_t* __restrict out) {
+  for (int32_t i = 0; i < n; ++i) out[i] = BlendTenths(p00[i], p10[i], p01[i], p11[i], fx[i], fy[i]);
+}
+
+// Cells and grid fractions of a chunk of interior tenths.
+QV_TILT_CLONES void ChunkCells(const int32_t* __restrict tx, const int32_t* __restrict ty, int32_t n, int32_t w,
+                               int32_t* __restrict cell, uint32_t* __restrict fx, uint32_t* __restrict fy) {
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t ix = tx[i] / 10, iy = ty[i] / 10;
+    fx[i] = uint32_t(tx[i] - 10 * ix);
+    fy[i] = uint32_t(ty[i] - 10 * iy);
+    cell[i] = iy * w + ix;
+  }
 }
 
 template <int NB, int CH>
@@ -190,19 +232,27 @@ struct TypedTilt {
     else StoreRgb<NB, 3, D>(p, v[0], v[1], v[2]);
   }
 
-  // All four neighbours inside: no tests.
-  inline void Interior(T* o, int32_t tx, int32_t ty) const {
-    const int32_t ix = tx / 10, iy = ty / 10;
-    const uint32_t fx = uint32_t(tx - 10 * ix), fy = uint32_t(ty - 10 * iy);
-    const T* p00 = src + (int64_t(iy) * w + ix) * CH;
-    const T* p01 = p00 + int64_t(w) * CH;
-    uint32_t a[3], b[3], c[3], d[3], v[3];
-    Read(p00, a);
-    Read(p00 + CH, b);
-    Read(p01, c);
-    Read(p01 + CH, d);
-    for (int k = 0; k < CH; ++k) v[k] = BlendTenths(a[k], b[k], c[k], d[k], fx, fy);
-    Write(o, v);
+  // A chunk of n pixels whose four neighbours are all inside: no tests.  Cells first, then
+  // per channel the neighbours gathered into planes and blended, then stored.
+  void Interior(T* o, const int32_t* tx, const int32_t* ty, int32_t n) const {
+    int32_t cell[kChunk];
+    uint32_t fx[kChunk], fy[kChunk], q00[kChunk], q10[kChunk], q01[kChunk], q11[kChunk], v[CH][kChunk];
+    ChunkCells(tx, ty, n, w, cell, fx, fy);
+    const int64_t stride = int64_t(w) * CH;
+    for (int c = 0; c < CH; ++c) {
+      for (int32_t i = 0; i < n; ++i) {
+        // Gray pictures are their own gray, R, G, B pictures their own channels: the
+        // accessors' values at the sampler's depth are the samples at that depth.
+        const T* p = src + int64_t(cell[i]) * CH + c;
+        q00[i] = Depth<NB, D>(p[0]);
+        q10[i] = Depth<NB, D>(p[CH]);
+        q01[i] = Depth<NB, D>(p[stride]);
+        q11[i] = Depth<NB, D>(p[stride + CH]);
+      }
+      BlendTenthsChunk(q00, q10, q01, q11, fx, fy, n, v[c]);
+    }
+    for (int32_t i = 0; i < n; ++i)
+      for (int c = 0; c < CH; ++c) o[int64_t(i) * CH + c] = T(Depth<D, NB>(v[c][i]));
   }
 
   // A point inside whose right or lower neighbours may be missing.
@@ -229,7 +279,7 @@ struct TypedTilt {
         const int32_t n = w - x < kChunk ? w - x : kChunk;
         T* o = row + int64_t(x) * CH;
         if (TraceChunk(m, x, n, double(y), w, h, tx, ty, inside) == n) {
-          for (int32_t i = 0; i < n; ++i) Interior(o + int64_t(i) * CH, tx[i], ty[i]);
+          Interior(o, tx, ty, n);
           continue;
         }
         for (int32_t i = 0; i < n; ++i) {
@@ -244,7 +294,7 @@ struct TypedTilt {
 template <int NB, int CH>
 void TiltRowsTyped(void* ctx, uint64_t first, uint64_t count) {
   const TiltJob& job = *static_cast<const TiltJob*>(ctx);
-  TypedTilt<NB, CH> k{job, MakeMap(job), RowPtr<const SampleType<NB>>(job.source->record, 0, 0), job.width,
+  TypedTilt<NB, CH> k{job, MakeMap(job), static_cast<const SampleType<NB>*>(job.sourcePixels), job.width,
                       job.height};
   k.Rows(int32_t(first), int32_t(first + count));
 }
@@ -320,7 +370,7 @@ int32_t SampleTenths(const CImgBuff* img, double sx, double sy, uint32_t white, 
   const TiltSlot slot = SlotOf(img->Format());
   const uint32_t nf = white ? (slot == TiltGray8 || slot == TiltColour8 ? 255u : 65535u) : 0u;
   const int32_t w = img->Width(), h = img->Height();
-  const double a = Tenths(sx), b = Tenths(sy);
+  const double a = Tenths(sx, 10.0 * double(w) + 1.0), b = Tenths(sy, 10.0 * double(h) + 1.0);
   if (!InsideTenths(a, b, w, h)) {
     v[0] = v[1] = v[2] = nf;
     return 0;
@@ -420,15 +470,24 @@ int32_t TiltCorrect(CImgBuff* img, const CameraModel* camera, const double* angl
   const double window[4] = {umin, vmin, stepU, stepV};
   if (!AllFinite(window, 4) || !AllFinite(&P.zp, 1)) return 0;
 
+  TiltJob job{img, nullptr, 0, 0, w - 1, h - 1, C, &P, &r, umin, vmin, stepU, stepV, w, h, fill,
+              uint8_t(white ? 255 : 0), nullptr};
+  if (IsTypedFormat(format) && EngineTypedKernels()) {
+    // The typed kernels read a plain copy of the pixel block: a picture copy would first
+    // zero the block it is about to overwrite.
+    const uint64_t bytes = uint64_t(w) * uint64_t(h) * uint64_t(ImgBytesPerPixel[format]);
+    void* copy = std::malloc(size_t(bytes));
+    if (!copy) return 0;
+    ParallelMemcpy(copy, img->Pixels(), bytes);
+    job.sourcePixels = copy;
+    DispatchTyped(format, [&]<int NB, int CH>() { RunBands(TiltRowsTyped<NB, CH>, &job, h, w, 128 * 1024); });
+    std::free(copy);
+    return 1;
+  }
   CImgBuff copy;
   copy.CopyFrom(*img);
   if (!copy.Pixels()) return 0;
-  TiltJob job{img, &copy, 0, 0, w - 1, h - 1, C, &P, &r, umin, vmin, stepU, stepV, w, h, fill,
-              uint8_t(white ? 255 : 0)};
-  if (IsTypedFormat(format) && EngineTypedKernels()) {
-    DispatchTyped(format, [&]<int NB, int CH>() { RunBands(TiltRowsTyped<NB, CH>, &job, h, w, 128 * 1024); });
-    return 1;
-  }
+  job.source = &copy;
   RunBands(TiltRowsAccessor, &job, h, w, 16 * 1024);
   return 1;
 }
