@@ -12,10 +12,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <utility>
 
 #include "engine/pixel.h"
+#include "engine/warp_source.h"
 
 // ---- angle folding -------------------------------------------------------------------------
 
@@ -122,6 +124,20 @@ QV_ROTATE_CLONES void BlendChunk(const SampleType<NB>* __restrict p00, const Sam
     out[i] = ClampSample<NB>(Blend(p00[i], p10[i], p01[i], p11[i], fx[i], fy[i]));
 }
 
+// Stage 3 for 8-bit R, G, B: each neighbour gathered as one 32-bit word (its three channels
+// and a byte of the next pixel, unused), blended channel by channel into interleaved pixels.
+QV_ROTATE_CLONES void BlendRgb8Chunk(const uint32_t* __restrict q00, const uint32_t* __restrict q10,
+                                     const uint32_t* __restrict q01, const uint32_t* __restrict q11,
+                                     const double* __restrict fx, const double* __restrict fy, int32_t n,
+                                     uint8_t* __restrict out) {
+  for (int32_t i = 0; i < n; ++i)
+    for (int c = 0; c < 3; ++c) {
+      const uint32_t s = 8 * c;
+      out[3 * i + c] = ClampSample<8>(Blend((q00[i] >> s) & 255u, (q10[i] >> s) & 255u, (q01[i] >> s) & 255u,
+                                            (q11[i] >> s) & 255u, fx[i], fy[i]));
+    }
+}
+
 // Is every neighbour of output x inside?  Each step of the source point's arithmetic is a
 // rounded operation that never reverses order, so sx and sy are monotone along a row: when
 // both ends of a span are interior, so is every pixel between them.
@@ -211,6 +227,26 @@ struct TypedRotation {
       const int32_t k = n - done < kChunk ? n - done : kChunk;
       const int32_t x = xa + done;
       ChunkCells(m, x, k, dy, w, cell, fx, fy);
+      if constexpr (NB == 8 && CH == 3) {
+        // Four loads a pixel instead of twelve; the copy has room for the last word's spare
+        // byte (WarpSource pads it).
+        uint32_t q00[kChunk], q10[kChunk], q01[kChunk], q11[kChunk];
+        for (int32_t i = 0; i < k; ++i) {
+          const T* p = src + int64_t(cell[i]) * 3;
+          std::memcpy(&q00[i], p, 4);
+          std::memcpy(&q10[i], p + 3, 4);
+          std::memcpy(&q01[i], p + stride, 4);
+          std::memcpy(&q11[i], p + stride + 3, 4);
+        }
+        T* out = job.mirror ? &blended[0][0] : row + int64_t(x) * 3;
+        BlendRgb8Chunk(q00, q10, q01, q11, fx, fy, k, out);
+        if (job.mirror) {
+          T* o = row + int64_t(w - 1 - x) * 3;
+          for (int32_t i = 0; i < k; ++i)
+            for (int c = 0; c < 3; ++c) o[-int64_t(i) * 3 + c] = out[i * 3 + c];
+        }
+        continue;
+      }
       for (int32_t i = 0; i < k; ++i) {
         const T* p = src + int64_t(cell[i]) * CH;
         for (int c = 0; c < CH; ++c) {
@@ -375,16 +411,13 @@ int32_t RotateScale(CImgBuff* img, int32_t cx, int32_t cy, double angle, double 
   if (IsTypedFormat(img->Format()) && EngineTypedKernels()) {
     // The typed kernels read a plain copy of the pixel block: a picture copy would first
     // zero the block it is about to overwrite.
-    const uint64_t bytes = uint64_t(w) * uint64_t(h) * uint64_t(ImgBytesPerPixel[img->Format()]);
-    void* copy = std::malloc(size_t(bytes));
-    if (!copy) return 0;
-    ParallelMemcpy(copy, img->Pixels(), bytes);
-    job.sourcePixels = copy;
+    WarpSource copy;
+    job.sourcePixels = copy.Take(img->record);
+    if (!job.sourcePixels) return 0;
     DispatchTyped(img->Format(), [&]<int NB, int CH>() {
       // A typed pixel costs a few nanoseconds: bands of a quarter million pay for the pool.
       RunBands(RotateRowsTyped<NB, CH>, &job, h, w, 256 * 1024);
     });
-    std::free(copy);
     return 1;
   }
   CImgBuff copy;

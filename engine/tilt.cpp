@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "engine/pixel.h"
+#include "engine/warp_source.h"
 #include "engine/rotate_scale.h"
 
 // ---- camera and angles ---------------------------------------------------------------------
@@ -203,6 +204,20 @@ QV_TILT_CLONES void BlendTenthsChunk(const uint32_t* __restrict p00, const uint3
   for (int32_t i = 0; i < n; ++i) out[i] = BlendTenths(p00[i], p10[i], p01[i], p11[i], fx[i], fy[i]);
 }
 
+// The same for 8-bit R, G, B: each neighbour gathered as one 32-bit word (three channels and
+// a spare byte), blended channel by channel into interleaved pixels.
+QV_TILT_CLONES void BlendTenthsRgb8Chunk(const uint32_t* __restrict q00, const uint32_t* __restrict q10,
+                                         const uint32_t* __restrict q01, const uint32_t* __restrict q11,
+                                         const uint32_t* __restrict fx, const uint32_t* __restrict fy, int32_t n,
+                                         uint8_t* __restrict out) {
+  for (int32_t i = 0; i < n; ++i)
+    for (int c = 0; c < 3; ++c) {
+      const uint32_t s = 8 * c;
+      out[3 * i + c] = uint8_t(BlendTenths((q00[i] >> s) & 255u, (q10[i] >> s) & 255u, (q01[i] >> s) & 255u,
+                                           (q11[i] >> s) & 255u, fx[i], fy[i]));
+    }
+}
+
 // Cells and grid fractions of a chunk of interior tenths.
 QV_TILT_CLONES void ChunkCells(const int32_t* __restrict tx, const int32_t* __restrict ty, int32_t n, int32_t w,
                                int32_t* __restrict cell, uint32_t* __restrict fx, uint32_t* __restrict fy) {
@@ -239,6 +254,18 @@ struct TypedTilt {
     uint32_t fx[kChunk], fy[kChunk], q00[kChunk], q10[kChunk], q01[kChunk], q11[kChunk], v[CH][kChunk];
     ChunkCells(tx, ty, n, w, cell, fx, fy);
     const int64_t stride = int64_t(w) * CH;
+    if constexpr (NB == 8 && CH == 3) {
+      // Four loads a pixel instead of twelve; WarpSource pads the copy for the last word.
+      for (int32_t i = 0; i < n; ++i) {
+        const T* p = src + int64_t(cell[i]) * 3;
+        std::memcpy(&q00[i], p, 4);
+        std::memcpy(&q10[i], p + 3, 4);
+        std::memcpy(&q01[i], p + stride, 4);
+        std::memcpy(&q11[i], p + stride + 3, 4);
+      }
+      BlendTenthsRgb8Chunk(q00, q10, q01, q11, fx, fy, n, o);
+      return;
+    }
     for (int c = 0; c < CH; ++c) {
       for (int32_t i = 0; i < n; ++i) {
         // Gray pictures are their own gray, R, G, B pictures their own channels: the
@@ -475,13 +502,10 @@ int32_t TiltCorrect(CImgBuff* img, const CameraModel* camera, const double* angl
   if (IsTypedFormat(format) && EngineTypedKernels()) {
     // The typed kernels read a plain copy of the pixel block: a picture copy would first
     // zero the block it is about to overwrite.
-    const uint64_t bytes = uint64_t(w) * uint64_t(h) * uint64_t(ImgBytesPerPixel[format]);
-    void* copy = std::malloc(size_t(bytes));
-    if (!copy) return 0;
-    ParallelMemcpy(copy, img->Pixels(), bytes);
-    job.sourcePixels = copy;
+    WarpSource copy;
+    job.sourcePixels = copy.Take(img->record);
+    if (!job.sourcePixels) return 0;
     DispatchTyped(format, [&]<int NB, int CH>() { RunBands(TiltRowsTyped<NB, CH>, &job, h, w, 128 * 1024); });
-    std::free(copy);
     return 1;
   }
   CImgBuff copy;
