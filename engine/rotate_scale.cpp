@@ -75,16 +75,6 @@ inline double Blend(double p00, double p10, double p01, double p11, double fx, d
   return (p00 * (1 - fx) + p10 * fx) * (1 - fy) + (p01 * (1 - fx) + p11 * fx) * fy;
 }
 
-template <int NB>
-inline SampleType<NB> ClampSample(double v) {
-  if constexpr (NB == 32) {
-    return ClampTruncU32(v);
-  } else {
-    constexpr double kMax = NB == 8 ? 255.0 : 65535.0;
-    return v > kMax ? SampleType<NB>(kMax) : SampleType<NB>(int32_t(v));
-  }
-}
-
 // ---- typed kernels (formats 1 to 6) --------------------------------------------------------
 
 // Interior pixels are worked in chunks: the source points of a chunk first (a loop the
@@ -121,7 +111,7 @@ QV_ROTATE_CLONES void BlendChunk(const SampleType<NB>* __restrict p00, const Sam
                                  const double* __restrict fx, const double* __restrict fy, int32_t n,
                                  SampleType<NB>* __restrict out) {
   for (int32_t i = 0; i < n; ++i)
-    out[i] = ClampSample<NB>(Blend(p00[i], p10[i], p01[i], p11[i], fx[i], fy[i]));
+    out[i] = ClampTruncSample<NB>(Blend(p00[i], p10[i], p01[i], p11[i], fx[i], fy[i]));
 }
 
 // Stage 3 for 8-bit R, G, B: each neighbour gathered as one 32-bit word (its three channels
@@ -133,7 +123,7 @@ QV_ROTATE_CLONES void BlendRgb8Chunk(const uint32_t* __restrict q00, const uint3
   for (int32_t i = 0; i < n; ++i)
     for (int c = 0; c < 3; ++c) {
       const uint32_t s = 8 * c;
-      out[3 * i + c] = ClampSample<8>(Blend((q00[i] >> s) & 255u, (q10[i] >> s) & 255u, (q01[i] >> s) & 255u,
+      out[3 * i + c] = ClampTruncSample<8>(Blend((q00[i] >> s) & 255u, (q10[i] >> s) & 255u, (q01[i] >> s) & 255u,
                                             (q11[i] >> s) & 255u, fx[i], fy[i]));
     }
 }
@@ -197,7 +187,7 @@ struct TypedRotation {
     m.At(double(x) - m.hx, dy, &sx, &sy);
     T* o = Out(row, x);
     if (!NearPicture(sx, sy, w, h)) {
-      for (int c = 0; c < CH; ++c) o[c] = ClampSample<NB>(fill);
+      for (int c = 0; c < CH; ++c) o[c] = ClampTruncSample<NB>(fill);
       return;
     }
     const double fsx = std::floor(sx), fsy = std::floor(sy);
@@ -211,7 +201,7 @@ struct TypedRotation {
     for (int c = 0; c < CH; ++c) {
       const double v = Blend(p[0] ? double(p[0][c]) : fill, p[1] ? double(p[1][c]) : fill,
                              p[2] ? double(p[2][c]) : fill, p[3] ? double(p[3][c]) : fill, fx, fy);
-      o[c] = ClampSample<NB>(v);
+      o[c] = ClampTruncSample<NB>(v);
     }
   }
 

@@ -69,7 +69,8 @@ int32_t SampleTenths(const CImgBuff* img, double sx, double sy, uint32_t white, 
 // window.  Every output pixel traces back to a source point sampled on a grid of tenths of a
 // pixel in integers (8 bits for formats 1, 4 and 9, 16 bits for the others; C,M,Y,K, H,S,V
 // and XYZ as their R, G, B).  Points outside get the fill: 0, or with white non-zero the
-// format's white.  Pan = tilt = rotation = 0 with scale 1 returns the picture unchanged.
+// format's white.  Pan = tilt = rotation = 0 with scale 1 returns a picture of formats 1, 2,
+// 4 and 5 unchanged (the others pass through the sampler's depth or R, G, B).
 // 1 done; 0 (picture unchanged) for a null or empty picture, null camera or angles, values
 // that are not finite, pan or tilt at or beyond +/-90, scale of 0 or below, a ray parallel to
 // the plane, or no memory for the copy.
