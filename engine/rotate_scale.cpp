@@ -11,9 +11,9 @@
 #include "engine/rotate_scale.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
-#include <cstdlib>
 #include <utility>
 
 #include "engine/pixel.h"
@@ -217,7 +217,7 @@ struct TypedRotation {
       const int32_t k = n - done < kChunk ? n - done : kChunk;
       const int32_t x = xa + done;
       ChunkCells(m, x, k, dy, w, cell, fx, fy);
-      if constexpr (NB == 8 && CH == 3) {
+      if constexpr (NB == 8 && CH == 3 && std::endian::native == std::endian::little) {
         // Four loads a pixel instead of twelve; the copy has room for the last word's spare
         // byte (WarpSource pads it).
         uint32_t q00[kChunk], q10[kChunk], q01[kChunk], q11[kChunk];

@@ -11,8 +11,8 @@
 //         the sampler - entry
 #include "engine/tilt.h"
 
+#include <bit>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 #include "engine/pixel.h"
@@ -254,7 +254,7 @@ struct TypedTilt {
     uint32_t fx[kChunk], fy[kChunk], q00[kChunk], q10[kChunk], q01[kChunk], q11[kChunk], v[CH][kChunk];
     ChunkCells(tx, ty, n, w, cell, fx, fy);
     const int64_t stride = int64_t(w) * CH;
-    if constexpr (NB == 8 && CH == 3) {
+    if constexpr (NB == 8 && CH == 3 && std::endian::native == std::endian::little) {
       // Four loads a pixel instead of twelve; WarpSource pads the copy for the last word.
       for (int32_t i = 0; i < n; ++i) {
         const T* p = src + int64_t(cell[i]) * 3;
