@@ -8,6 +8,7 @@
 //   RgbAt<D>         the accessors' R, G, B at depth D (GetRGB8/16/32)
 //   StoreGray<D>     SetGray8/16/32 of a typed pixel
 //   StoreRgb<D>      SetRGB8/16/32 of a typed pixel
+//   ClampTruncSample<NB>  a blended double as an NB-bit sample: the maximum above it, else truncated
 #pragma once
 #include <cstdint>
 
@@ -76,6 +77,18 @@ inline void StoreRgb(SampleType<NB>* p, uint32_t r, uint32_t g, uint32_t b) {
     p[0] = SampleType<NB>(Luma(Depth<D, NB>(r), Depth<D, NB>(g), Depth<D, NB>(b)));
   } else {
     p[0] = SampleType<NB>(Depth<D, NB>(Luma(r, g, b)));
+  }
+}
+
+// A blend of samples computed in doubles, stored at NB bits: above the maximum it is the
+// maximum, otherwise truncated toward zero (NaN and negatives give 0 at 32 bits).
+template <int NB>
+inline SampleType<NB> ClampTruncSample(double v) {
+  if constexpr (NB == 32) {
+    return ClampTruncU32(v);
+  } else {
+    constexpr double kMax = NB == 8 ? 255.0 : 65535.0;
+    return v > kMax ? SampleType<NB>(kMax) : SampleType<NB>(int32_t(v));
   }
 }
 
