@@ -309,7 +309,8 @@ TEST(Mp4Parse, FrameIntervalFromTheTimeToSampleTable) {
   const IntervalCase cases[] = {
       // (30000 + 285285) * 1000000 / (90000 * 105); the third entry is not read.
       {"two entries reach 100 samples", 90000, {{10, 3000}, {95, 3003}, {5, 1}}, 33363},
-      {"NTSC rate", 30000, {{9, 1001}}, 33366},
+      {"NTSC rate, rounded to the nearest microsecond", 30000, {{9, 1001}}, 33367},
+      {"film NTSC rate", 24000, {{9, 1001}}, 41708},
       {"one tick a frame", 30, {{9, 1}}, 33333},
       {"slower than a second", 1000000, {{9, 2000000}}, 2000000},
   };
@@ -500,7 +501,9 @@ TEST(Mp4Parse, SamplesLargerThanTheFrameCapAreRefused) {
 TEST(Mp4Writer, TimeBaseForIntervals) {
   const struct {
     uint32_t interval, timescale, delta;
-  } cases[] = {{33333, 30, 1}, {40000, 25, 1}, {33367, 29, 1}, {1000000, 1, 1}, {2000000, 1000000, 2000000}};
+  } cases[] = {{33333, 30, 1},       {40000, 25, 1},     {33367, 30000, 1001}, {41708, 24000, 1001},
+               {41667, 24, 1},       {16667, 60, 1},     {1000000, 1, 1},      {2000000, 1000000, 2000000},
+               {34482, 29030, 1001}, {2000001, 1000000, 2000001}};
   for (const auto& c : cases) {
     uint32_t ts = 0, delta = 0;
     Mp4TimeBase(c.interval, &ts, &delta);
@@ -716,7 +719,7 @@ TEST(Mp4Reader, FilesMadeByFfmpegDecodeLikeFfmpeg) {
       {"main with B-frames", "-profile:v main -bf 2 -g 12", "25", 30, 40000},
       {"high with B-pyramid", "-profile:v high -bf 3 -g 15", "25", 36, 40000},
       {"all intra, no stss", "-profile:v high -g 1", "25", 8, 40000},
-      {"29.97 frames a second", "-profile:v main -g 10", "30000/1001", 20, 33366},
+      {"29.97 frames a second", "-profile:v main -g 10", "30000/1001", 20, 33367},
   };
   const int w = 64, h = 48;
   for (const FfmpegCase& c : cases) {
@@ -809,18 +812,17 @@ TEST(Mp4Reader, IndexReportsProgressAndCanBeCancelled) {
   ASSERT_EQ(MediaReadFrame(file, 0, 10, 0, expect.data()), 1);
   MediaClose(file);
 
+  // The index comes from the tables, so a cancel has nothing left to stop: the file opens
+  // whole and reads the same.
   ProgressLog cancel;
   cancel.cancelAfter = 0;
   file = OpenMp4(path, Progress, &cancel);
   ASSERT_NE(file, nullptr) << "a cancelled index still opens";
   EXPECT_EQ(cancel.phases.back(), 2u);
   EXPECT_EQ(file->info.frameCount, uint64_t(frames));
-  EXPECT_LT(file->mp4Reader->indexedFrames, 10u);
   ASSERT_EQ(MediaReadFrame(file, 0, 10, 0, got.data()), 1);
   EXPECT_EQ(got, expect);
-  EXPECT_GT(file->mp4Reader->indexedFrames, 10u);
   ASSERT_EQ(MediaReadFrame(file, 0, frames - 1, 0, got.data()), 1);
-  EXPECT_EQ(file->info.frameCount, uint64_t(frames));
   MediaClose(file);
 
   // One frame: no progress at all.
