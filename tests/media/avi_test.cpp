@@ -22,6 +22,11 @@
 
 #include "tests/media/media_fixtures.h"
 
+#ifdef QV_HAVE_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/videoio.hpp>
+#endif
+
 namespace {
 
 using fixtures::HaveFfmpeg;
@@ -286,7 +291,9 @@ TEST(AviWriter, HandlerNamesTheCodec) {
     WriteVideo(path, {8, 8, 3, 40000, c.codec, 1});
     Bytes b = ReadAll(path);
     EXPECT_EQ(Id(b, 112), c.handler);
-    if (c.codec != AviCodecDib) EXPECT_EQ(Id(b, 196), c.compression);
+    if (c.codec != AviCodecDib) {
+      EXPECT_EQ(Id(b, 196), c.compression);
+    }
   }
 }
 
@@ -694,6 +701,61 @@ TEST(AviInterop, FfmpegRatesReadExactly) {
     unlink(avi.c_str());
   }
 }
+
+#ifdef QV_HAVE_OPENCV
+// OpenCV's own AVI reader takes MJPG streams only under an "MJPG" handler; its ffmpeg
+// reader takes them too.  Every frame comes out, as we read it ourselves.
+TEST(AviInterop, OpenCvReadsOurMjpgFiles) {
+  const uint32_t w = 32, h = 24, frames = 5;
+  for (uint32_t bpp : {3u, 1u}) {
+    SCOPED_TRACE(bpp);
+    const std::string avi = OutPath("opencv.avi");
+    auto written = WriteVideo(avi, {w, h, bpp, 40000, AviCodecMjpg, frames});
+    ASSERT_EQ(written.size(), frames);
+    // The same JPEG frames as we read them.
+    const ReadBack ours = ReadVideo(avi);
+    ASSERT_TRUE(ours.opened && ours.allRead);
+    for (int api : {int(cv::CAP_OPENCV_MJPEG), int(cv::CAP_FFMPEG)}) {
+      SCOPED_TRACE(api);
+      cv::VideoCapture capture(avi, api);
+      if (api == cv::CAP_FFMPEG && !capture.isOpened()) continue;  // a build without its ffmpeg reader
+      ASSERT_TRUE(capture.isOpened());
+      uint32_t count = 0;
+      cv::Mat frame;
+      while (capture.read(frame)) {
+        ASSERT_LT(count, frames);
+        ASSERT_EQ(frame.cols, int(w));
+        ASSERT_EQ(frame.rows, int(h));
+        ASSERT_EQ(frame.type(), CV_8UC3);
+        // OpenCV hands out B,G,R.
+        Bytes got(size_t(w) * h * bpp);
+        for (uint32_t y = 0; y < h; ++y)
+          for (uint32_t x = 0; x < w; ++x) {
+            const cv::Vec3b p = frame.at<cv::Vec3b>(int(y), int(x));
+            uint8_t* d = &got[(size_t(y) * w + x) * bpp];
+            if (bpp == 1) {
+              d[0] = p[1];
+            } else {
+              d[0] = p[2];
+              d[1] = p[1];
+              d[2] = p[0];
+            }
+          }
+        const Diff d = Compare(got, ours.frames[count]);
+        EXPECT_LT(d.mean, 1.5) << count;
+        // ffmpeg's JPEG decoder rounds its own way on fine detail (tens of levels at a few
+        // pixels); OpenCV's own reader decodes as libjpeg does, like ours.
+        if (api == cv::CAP_OPENCV_MJPEG) {
+          EXPECT_LE(d.max, 4) << count;
+        }
+        ++count;
+      }
+      EXPECT_EQ(count, frames);
+    }
+    unlink(avi.c_str());
+  }
+}
+#endif
 
 TEST(AviInterop, FilesWrittenHereReadBackInFfmpeg) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
