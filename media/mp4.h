@@ -40,7 +40,8 @@ struct Mp4Sample {
 
 // The decoder walking the samples in decode order, with where it stands.
 struct Mp4Cursor {
-  H264Decoder* decoder;
+  H264Decoder* decoder;  // one of the reader's two
+  bool threaded;         // the one with frame threads
   bool started;
   uint32_t start;       // the sync sample it started at
   uint32_t next;        // next sample to feed
@@ -67,9 +68,13 @@ struct Mp4Reader {
   // Colours the sample entry declares ("colr" of type "nclx"), for streams whose own
   // parameters leave them out: matrix coefficients (2 = unstated), range (-1 = unstated).
   int entryMatrix, entryFullRange;
-  int decodeThreads;                  // frames the decoder works on at once
+  int decodeThreads;                  // frames the threaded decoder works on at once
 
-  // Frame decoder and the last picture it gave.
+  // Frame decoders: one on the calling thread for short runs (a seek near a sync sample,
+  // the open), one with frame threads for long runs; created when first needed.
+  H264Decoder* singleDecoder;
+  H264Decoder* threadedDecoder;
+  // The frame decoder in use and the last picture it gave.
   Mp4Cursor cursor;
   int64_t lastFrame;          // display number of the last picture out, -1 none
   bool havePicture;

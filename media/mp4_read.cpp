@@ -524,7 +524,8 @@ Mp4Reader* Mp4ReaderParse(Mp4Source source) {
 
 void Mp4ReaderFree(Mp4Reader* r) {
   if (!r) return;
-  H264DecoderDestroy(r->cursor.decoder);
+  H264DecoderDestroy(r->singleDecoder);
+  H264DecoderDestroy(r->threadedDecoder);
   if (r->source.file) fclose(r->source.file);
   delete r;
 }
@@ -560,15 +561,27 @@ int CursorStep(Mp4Reader* r, Mp4Cursor* c, H264Picture* pic) {
   }
 }
 
-// Sets the cursor up to decode from sync sample `start`.
-int CursorStart(Mp4Reader* r, uint32_t start) {
+// Frame threads keep as many frames in flight as there are threads: the first picture
+// comes out only after that many samples went in, so a short run decodes faster on one
+// thread.  Runs of at least this many samples a thread go to the threaded decoder.
+constexpr uint32_t kThreadedRunPerThread = 2;
+
+bool LongRun(const Mp4Reader* r, uint32_t start, uint32_t codedSample) {
+  return r->decodeThreads > 1 && codedSample - start >= kThreadedRunPerThread * uint32_t(r->decodeThreads);
+}
+
+// Sets the cursor up to decode from sync sample `start`, threaded or not.
+int CursorStart(Mp4Reader* r, uint32_t start, bool threaded) {
   Mp4Cursor* c = &r->cursor;
-  if (!c->decoder) {
-    c->decoder = H264DecoderCreate(r->config.data(), r->config.size(), r->decodeThreads);
-    if (!c->decoder) return 0;
+  H264Decoder*& decoder = threaded ? r->threadedDecoder : r->singleDecoder;
+  if (!decoder) {
+    decoder = H264DecoderCreate(r->config.data(), r->config.size(), threaded ? r->decodeThreads : 1);
+    if (!decoder) return 0;
   } else {
-    H264DecoderReset(c->decoder);
+    H264DecoderReset(decoder);
   }
+  c->decoder = decoder;
+  c->threaded = threaded;
   c->started = true;
   c->start = c->next = start;
   // Leading pictures of an open GOP, shown before their sync sample, refer to pictures
@@ -578,8 +591,10 @@ int CursorStart(Mp4Reader* r, uint32_t start) {
   return 1;
 }
 
+// The decoder itself is reset when next started: a threaded one waits for the frames in
+// flight, which a seek on the other one need not wait for.
 void ClearFrameDecoder(Mp4Reader* r) {
-  if (r->cursor.decoder) H264DecoderReset(r->cursor.decoder);
+  r->cursor.decoder = nullptr;
   r->cursor.started = false;
   r->havePicture = false;
   r->lastFrame = -1;
@@ -632,7 +647,7 @@ uint32_t SyncBefore(const Mp4Reader* r, uint32_t s) {
 
 int RestartAt(Mp4Reader* r, uint32_t k, uint32_t f, uint32_t c) {
   ClearFrameDecoder(r);
-  if (!CursorStart(r, k)) return 0;
+  if (!CursorStart(r, k, LongRun(r, k, c))) return 0;
   return RunUntil(r, f, c);
 }
 
@@ -666,7 +681,10 @@ int Mp4DecodeFrame(Mp4Reader* r, uint64_t frame, uint8_t* out, uint64_t outSize)
   // Carry on with the decoder in hand when the frame is still ahead of it and it started
   // no later than a restart would: cheaper than a restart.
   const Mp4Cursor& cur = r->cursor;
-  if (cur.started && int64_t(f) > r->lastFrame && cur.start <= k && k <= cur.next && cur.firstFrame <= f) {
+  // Reading on from a short run into a long one moves to the threaded decoder once.
+  const bool moveToThreads = cur.started && !cur.threaded && LongRun(r, cur.start, c);
+  if (cur.started && !moveToThreads && int64_t(f) > r->lastFrame && cur.start <= k && k <= cur.next &&
+      cur.firstFrame <= f) {
     if (RunUntil(r, f, c)) {
       Output(r, out);
       return 1;

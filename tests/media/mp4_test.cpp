@@ -992,10 +992,11 @@ TEST(Mp4Writer, ExactRatesSurviveASave) {
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->info.frameIntervalUs, c.interval);
     MediaClose(file);
-    if (HaveFfmpeg())
+    if (HaveFfmpeg()) {
       EXPECT_EQ(RunCapture("ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate -of csv=p=0 '" +
                            path + "'"),
                 std::string(c.rate) + "\n");
+    }
     unlink(path.c_str());
   }
 }
