@@ -366,6 +366,17 @@ int ChooseTrack(Mp4Reader* r) {
   return 0;
 }
 
+// A table of (count, value) pairs after a version and an entry count ("stts", "ctts");
+// entries the box has no room for are not read.
+int ReadPairTable(const Mp4Reader* r, const Mp4Box& box, std::vector<uint8_t>* out, uint32_t* outEntries) {
+  uint32_t entries = 0;
+  if (!ReadU32(r, box, 4, &entries)) return 0;
+  const uint64_t usable = box.contentSize >= 8 ? (box.contentSize - 8) / 8 : 0;
+  if (entries > usable) entries = uint32_t(usable);
+  *outEntries = entries;
+  return ReadTable(r, box, 8, uint64_t(entries) * 8, out);
+}
+
 // Presentation times: decode times from "stts" plus the composition offsets of "ctts"
 // (signed, whatever the box version says: writers put negative offsets in version 0 too).
 // Frames are the samples sorted by presentation time.  Hostile tables may claim times that
@@ -375,13 +386,9 @@ int BuildFrameIndex(Mp4Reader* r, int32_t stts) {
   std::vector<__int128> times;
   if (!TryResize(times, n)) return 0;
   {
-    const Mp4Box& box = r->boxes[size_t(stts)];
     uint32_t entries = 0;
-    if (!ReadU32(r, box, 4, &entries)) return 0;
-    const uint64_t usable = box.contentSize >= 8 ? (box.contentSize - 8) / 8 : 0;
-    if (entries > usable) entries = uint32_t(usable);
     std::vector<uint8_t> table;
-    if (!ReadTable(r, box, 8, uint64_t(entries) * 8, &table)) return 0;
+    if (!ReadPairTable(r, r->boxes[size_t(stts)], &table, &entries)) return 0;
     __int128 t = 0;
     uint32_t delta = 1, s = 0;
     for (uint32_t e = 0; e < entries && s < n; ++e) {
@@ -394,13 +401,9 @@ int BuildFrameIndex(Mp4Reader* r, int32_t stts) {
   }
   const int32_t ctts = Mp4FindChild(r, r->track, "ctts");
   if (ctts >= 0) {
-    const Mp4Box& box = r->boxes[size_t(ctts)];
     uint32_t entries = 0;
-    if (!ReadU32(r, box, 4, &entries)) return 0;
-    const uint64_t usable = box.contentSize >= 8 ? (box.contentSize - 8) / 8 : 0;
-    if (entries > usable) entries = uint32_t(usable);
     std::vector<uint8_t> table;
-    if (!ReadTable(r, box, 8, uint64_t(entries) * 8, &table)) return 0;
+    if (!ReadPairTable(r, r->boxes[size_t(ctts)], &table, &entries)) return 0;
     uint32_t s = 0;
     for (uint32_t e = 0; e < entries && s < n; ++e) {
       const uint32_t count = Be32(&table[size_t(e) * 8]);
@@ -482,24 +485,22 @@ Mp4Reader* Mp4ReaderParse(Mp4Source source) {
     const Mp4Box& md = r->boxes[size_t(mdhd)];
     uint32_t timescale = 0;
     ok = ReadU32(r, md, IsVersion1(r, md) ? 20 : 12, &timescale) && timescale > 0;
-    const Mp4Box& box = r->boxes[size_t(stts)];
     uint32_t entries = 0;
-    if (ok) ok = ReadU32(r, box, 4, &entries);
-    uint64_t total = 0, covered = 0;
     std::vector<uint8_t> table;
-    uint32_t usable = uint32_t(box.contentSize >= 8 ? (box.contentSize - 8) / 8 : 0);
-    if (entries > usable) entries = usable;
-    if (ok) ok = ReadTable(r, box, 8, uint64_t(entries) * 8, &table);
+    if (ok) ok = ReadPairTable(r, r->boxes[size_t(stts)], &table, &entries);
+    // A long video states all its frames in one entry: its ticks pass 32 bits.
+    unsigned __int128 total = 0;
+    uint64_t covered = 0;
     for (uint32_t e = 0; ok && e < entries && covered < 100; ++e) {
       const uint32_t count = Be32(&table[size_t(e) * 8]);
       const uint32_t delta = Be32(&table[size_t(e) * 8 + 4]);
-      total += uint32_t(count * delta);
+      total += (unsigned __int128)count * delta;
       covered += count;
     }
     if (ok && covered > 0) {
       // Rounded to the nearest microsecond: 1001 ticks of 30000 a second are 33367 us.
       const unsigned __int128 ticks = (unsigned __int128)timescale * covered;
-      const unsigned __int128 interval = ((unsigned __int128)total * 1000000u + ticks / 2) / ticks;
+      const unsigned __int128 interval = (total * 1000000u + ticks / 2) / ticks;
       ok = interval > 0 && interval <= 0xFFFFFFFFu;
       r->frameIntervalUs = uint32_t(interval);
     } else {
