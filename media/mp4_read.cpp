@@ -299,6 +299,8 @@ int ReadConfig(Mp4Reader* r) {
     at += length;
     if ((kinds[i] & 0x80) != 0) return 0;
   }
+  // Sequence parameter sets first, as the record's layout has them: the decoder reads a
+  // picture parameter set only against a sequence parameter set it already has.
   if ((kinds[0] & 0x1F) != 7 || (kinds[1] & 0x1F) != 8) return 0;
   return ReadTable(r, box, 0, box.contentSize, &r->config);
 }
