@@ -1,5 +1,6 @@
-// mp4_fuzz.cpp - the MP4 box parser and sample tables fed from memory.  Decoding is left
-// out: the codec library is not ours to fuzz, and what reaches it is checked here first.
+// mp4_fuzz.cpp - the MP4 box parser, sample tables and frame index fed from memory.
+// Decoding is left out: the codec library is not ours to fuzz, and what reaches it is
+// checked here first.
 #include "media/mp4.h"
 
 #include <cstddef>
@@ -14,6 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!Mp4SourceRead(&r->source, s.offset, &byte, 1) || !Mp4SourceRead(&r->source, s.offset + s.size - 1, &byte, 1))
       __builtin_trap();
   }
+  // The frame index is a permutation of the samples.
+  if (r->frameMap.size() != r->sampleCount || r->sampleFrame.size() != r->sampleCount) __builtin_trap();
+  for (uint32_t f = 0; f < r->frameCount; ++f)
+    if (r->frameMap[f] >= r->sampleCount || r->sampleFrame[r->frameMap[f]] != f) __builtin_trap();
   Mp4FindChild(r, r->track, "avcC");
   Mp4ReaderFree(r);
   return 0;

@@ -361,10 +361,8 @@ int ReadStreamHeaders(AviFile* avi, int* outPaletteGiven) {
   uint64_t scale = Le32(rate), perSecond = Le32(rate + 4);
   // A rate or scale of 0 gives no interval at all.
   if (scale == 0 || perSecond == 0) return 0;
-  uint64_t fps = perSecond / scale;
-  // Whole frames per second first (30000/1001 gives 29 and 34482 us); slower than one frame a
-  // second, the interval comes from the exact ratio.
-  uint64_t interval = fps ? 1000000 / fps : 1000000 * scale / perSecond;
+  // The exact ratio to the nearest microsecond: 30000/1001 is 33367 us, 24000/1001 41708.
+  uint64_t interval = MediaIntervalOfRate(scale, perSecond);
   if (interval == 0) interval = 1;
   if (interval > 0xFFFFFFFFull) return 0;
   avi->frameIntervalUs = uint32_t(interval);

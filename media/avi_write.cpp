@@ -259,14 +259,12 @@ int WriteHeaderArea(AviFile* avi) {
   PutId(h + 100, "strh");
   Put32(h + 104, 64);
   PutId(h + 108, "vids");
-  PutId(h + 112, "DIB ");
-  // Whole frames per second where that is at least one; slower streams keep the exact
-  // interval as the scale so that no rate of 0 is ever written.
-  uint32_t rate = 1000000 / avi->frameIntervalUs, scale = 1;
-  if (rate == 0) {
-    scale = avi->frameIntervalUs;
-    rate = 1000000;
-  }
+  // The handler names the frame codec as other writers do: some readers (OpenCV's) refuse
+  // MJPG frames under "DIB ".
+  PutId(h + 112, avi->codec == AviCodecMjpg ? "MJPG" : avi->codec == AviCodecPng ? "MPNG" : "DIB ");
+  // A rate that gives back the interval of "avih" exactly (30000/1001 for 33367 us).
+  uint32_t scale = 1, rate = 1;
+  MediaRateOfInterval(avi->frameIntervalUs, &scale, &rate);
   Put32(h + 128, scale);
   Put32(h + 132, rate);
   PutId(h + 172, "strf");

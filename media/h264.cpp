@@ -1,7 +1,10 @@
-// h264.cpp - the openh264 bridge: run-time loading, encoder, decoder, I420 conversions.
-// The library is never linked: its headers give only the types and the interfaces'
-// layouts, and every function we call is looked up by name, so a machine without the
-// library still runs everything but MP4.
+// h264.cpp - H.264: the openh264 encoder loaded at run time, the libavcodec decoder, and
+// the I420 conversions.
+// openh264 is never linked: its headers give only the types and the interfaces' layouts,
+// and every function we call is looked up by name, so a machine without it still runs
+// everything but saving MP4.  Decoding is libavcodec's, the reference decoder of the
+// field: openh264 decodes B-pictures inexactly (pictures off by up to two hundred levels
+// in places, and the P-pictures that refer to them inherit it).
 // Inside: library loading - encoder - decoder - colour conversions
 #include "media/h264.h"
 #include "media/mp4.h"
@@ -13,9 +16,16 @@
 #include <wels/codec_api.h>
 #include <wels/codec_ver.h>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
+#include <libavutil/pixfmt.h>
+}
+
 #include <climits>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 
 const char* const kOpenH264LibraryName = "libopenh264.so.7";
@@ -27,8 +37,6 @@ namespace {
 
 typedef int (*CreateEncoderFn)(ISVCEncoder**);
 typedef void (*DestroyEncoderFn)(ISVCEncoder*);
-typedef long (*CreateDecoderFn)(ISVCDecoder**);
-typedef void (*DestroyDecoderFn)(ISVCDecoder*);
 typedef void (*GetVersionExFn)(OpenH264Version*);
 
 struct Library {
@@ -36,8 +44,6 @@ struct Library {
   uint64_t references;
   CreateEncoderFn createEncoder;
   DestroyEncoderFn destroyEncoder;
-  CreateDecoderFn createDecoder;
-  DestroyDecoderFn destroyDecoder;
 };
 
 Library g_lib;
@@ -46,17 +52,13 @@ std::mutex g_libLock;
 struct EntryPoints {
   CreateEncoderFn createEncoder;
   DestroyEncoderFn destroyEncoder;
-  CreateDecoderFn createDecoder;
-  DestroyDecoderFn destroyDecoder;
 };
 
 int LookUp(void* module, EntryPoints* out) {
   out->createEncoder = reinterpret_cast<CreateEncoderFn>(dlsym(module, "WelsCreateSVCEncoder"));
   out->destroyEncoder = reinterpret_cast<DestroyEncoderFn>(dlsym(module, "WelsDestroySVCEncoder"));
-  out->createDecoder = reinterpret_cast<CreateDecoderFn>(dlsym(module, "WelsCreateDecoder"));
-  out->destroyDecoder = reinterpret_cast<DestroyDecoderFn>(dlsym(module, "WelsDestroyDecoder"));
   GetVersionExFn version = reinterpret_cast<GetVersionExFn>(dlsym(module, "WelsGetCodecVersionEx"));
-  if (!out->createEncoder || !out->destroyEncoder || !out->createDecoder || !out->destroyDecoder || !version)
+  if (!out->createEncoder || !out->destroyEncoder || !version)
     return 0;
   // The interfaces are called through their virtual tables, whose layout is that of the
   // headers we were built with: another major version would be called at wrong slots.
@@ -120,8 +122,6 @@ int OpenH264Load() {
   g_lib.module = module;
   g_lib.createEncoder = entries.createEncoder;
   g_lib.destroyEncoder = entries.destroyEncoder;
-  g_lib.createDecoder = entries.createDecoder;
-  g_lib.destroyDecoder = entries.destroyDecoder;
   g_lib.references = 1;
   return 1;
 }
@@ -152,7 +152,8 @@ SEncParamBase BaseParams(const Mp4Writer* w, uint32_t rate) {
   p.iPicHeight = int(w->trackHeight);
   p.iTargetBitrate = int(rate > uint32_t(INT_MAX) ? uint32_t(INT_MAX) : rate);
   p.iRCMode = RC_QUALITY_MODE;
-  p.fMaxFrameRate = float(1000000 / w->frameIntervalUs);
+  // The exact rate: 33367 us is 29.97 frames a second, not 29.
+  p.fMaxFrameRate = float(1000000.0 / w->frameIntervalUs);
   return p;
 }
 
@@ -194,6 +195,22 @@ ISVCEncoder* H264EncoderCreate(Mp4Writer* writer, uint32_t* rate) {
     }
   }
   enc->SetOption(ENCODER_OPTION_TRACE_LEVEL, &trace);
+  // The stream says which matrix its colours were made with (BT.709, limited range), so
+  // that players convert them back as we do instead of guessing BT.601 for small pictures.
+  // Rate changes later set only the base parameters and keep these.
+  SEncParamExt ext;
+  memset(&ext, 0, sizeof ext);
+  if (enc->GetOption(ENCODER_OPTION_SVC_ENCODE_PARAM_EXT, &ext) == 0) {
+    SSpatialLayerConfig& layer = ext.sSpatialLayers[0];
+    layer.bVideoSignalTypePresent = true;
+    layer.uiVideoFormat = VF_UNDEF;
+    layer.bFullRange = false;
+    layer.bColorDescriptionPresent = true;
+    layer.uiColorPrimaries = CP_BT709;
+    layer.uiTransferCharacteristics = TRC_BT709;
+    layer.uiColorMatrix = CM_BT709;
+    enc->SetOption(ENCODER_OPTION_SVC_ENCODE_PARAM_EXT, &ext);
+  }
   int format = videoFormatI420;
   enc->SetOption(ENCODER_OPTION_DATAFORMAT, &format);
   enc->SetOption(ENCODER_OPTION_SVC_ENCODE_PARAM_BASE, &p);
@@ -320,70 +337,124 @@ uint64_t H264EncodeFrame(Mp4Writer* w, ISVCEncoder** encoder, const uint8_t* y, 
 // ---------------------------------------------------------------------------------------
 // Decoder
 
-ISVCDecoder* H264DecoderCreate() {
-  if (!g_lib.createDecoder) return nullptr;
-  ISVCDecoder* dec = nullptr;
-  if (g_lib.createDecoder(&dec) != 0 || !dec) return nullptr;
-  SDecodingParam p;
-  memset(&p, 0, sizeof p);
-  p.eEcActiveIdc = ERROR_CON_DISABLE;
-  p.sVideoProperty.size = sizeof(SVideoProperty);
-  p.sVideoProperty.eVideoBsType = VIDEO_BITSTREAM_AVC;
-  if (dec->Initialize(&p) != 0) {
-    g_lib.destroyDecoder(dec);
+struct H264Decoder {
+  AVCodecContext* context;
+  AVPacket* packet;   // the next sample, filled by the caller
+  AVFrame* frame;     // the last picture handed out
+  bool ended;         // the end of the stream was sent
+};
+
+H264Decoder* H264DecoderCreate(const uint8_t* config, size_t configSize, int threads) {
+  // A configuration record is a few hundred bytes; a huge one is a damaged file.
+  if (!config || configSize < 7 || configSize > (1u << 20)) return nullptr;
+  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+  if (!codec) return nullptr;
+  // Quiet: the library would print every damaged slice of a file to the terminal.
+  static std::once_flag quiet;
+  std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+  H264Decoder* d = new (std::nothrow) H264Decoder{};
+  if (!d) return nullptr;
+  d->context = avcodec_alloc_context3(codec);
+  d->packet = av_packet_alloc();
+  d->frame = av_frame_alloc();
+  bool ok = d->context && d->packet && d->frame;
+  if (ok) {
+    // The library reads past the end of its input in whole words: its buffers carry zeroed padding.
+    d->context->extradata = static_cast<uint8_t*>(av_mallocz(configSize + AV_INPUT_BUFFER_PADDING_SIZE));
+    ok = d->context->extradata != nullptr;
+  }
+  if (ok) {
+    memcpy(d->context->extradata, config, configSize);
+    d->context->extradata_size = int(configSize);
+    // Frame threads; beyond 16 the library gains nothing on H.264.
+    d->context->thread_count = threads < 1 ? 1 : threads > 16 ? 16 : threads;
+    d->context->thread_type = FF_THREAD_FRAME;
+    ok = avcodec_open2(d->context, codec, nullptr) == 0;
+  }
+  if (!ok) {
+    H264DecoderDestroy(d);
     return nullptr;
   }
-  int trace = 0;
-  dec->SetOption(DECODER_OPTION_TRACE_LEVEL, &trace);
-  return dec;
+  return d;
 }
 
-void H264DecoderDestroy(ISVCDecoder* decoder) {
-  if (!decoder || !g_lib.destroyDecoder) return;
-  decoder->Uninitialize();
-  g_lib.destroyDecoder(decoder);
+void H264DecoderDestroy(H264Decoder* d) {
+  if (!d) return;
+  avcodec_free_context(&d->context);
+  av_packet_free(&d->packet);
+  av_frame_free(&d->frame);
+  delete d;
 }
 
-int H264Decode(ISVCDecoder* decoder, const uint8_t* data, size_t size, uint64_t timestamp, H264Picture* out,
-               int* outReady) {
-  *outReady = 0;
-  // The library takes the length as an int.
-  if (size > size_t(INT_MAX)) return int(dsInvalidArgument);
-  SBufferInfo info;
-  memset(&info, 0, sizeof info);
-  info.uiInBsTimeStamp = timestamp;
-  unsigned char* planes[3] = {nullptr, nullptr, nullptr};
-  DECODING_STATE state;
-  if (data && size > 0) {
-    state = decoder->DecodeFrameNoDelay(data, int(size), planes, &info);
-  } else {
-    // End of stream: hand out the next picture still held for display order.
-    state = decoder->FlushFrame(planes, &info);
+uint8_t* H264DecoderSampleBuffer(H264Decoder* d, size_t size) {
+  av_packet_unref(d->packet);
+  if (size == 0 || size > size_t(INT_MAX) - AV_INPUT_BUFFER_PADDING_SIZE) return nullptr;
+  if (av_new_packet(d->packet, int(size)) != 0) return nullptr;
+  return d->packet->data;
+}
+
+int H264DecoderSend(H264Decoder* d, int64_t timestamp, bool endOfStream) {
+  if (d->ended) return 0;
+  if (endOfStream) {
+    av_packet_unref(d->packet);
+    d->ended = true;
+    return avcodec_send_packet(d->context, nullptr) == 0 ? 1 : 0;
   }
-  if (info.iBufferStatus == 1 && planes[0] && planes[1] && planes[2]) {
-    out->y = planes[0];
-    out->u = planes[1];
-    out->v = planes[2];
-    out->lumaStride = info.UsrData.sSystemBuffer.iStride[0];
-    out->chromaStride = info.UsrData.sSystemBuffer.iStride[1];
-    out->width = info.UsrData.sSystemBuffer.iWidth;
-    out->height = info.UsrData.sSystemBuffer.iHeight;
-    out->timestamp = info.uiOutYuvTimeStamp;
-    if (out->width > 0 && out->height > 0 && out->lumaStride >= out->width &&
-        out->chromaStride >= (out->width + 1) / 2)
-      *outReady = 1;
+  if (!d->packet->data) return 0;
+  d->packet->pts = timestamp;
+  d->packet->dts = AV_NOPTS_VALUE;
+  const int result = avcodec_send_packet(d->context, d->packet);
+  av_packet_unref(d->packet);
+  // A sample the library cannot parse is refused, and the pictures after it fail in turn.
+  return result == 0 ? 1 : 0;
+}
+
+int H264DecoderReceive(H264Decoder* d, H264Picture* out) {
+  for (;;) {
+    av_frame_unref(d->frame);
+    const int result = avcodec_receive_frame(d->context, d->frame);
+    if (result == AVERROR(EAGAIN)) return d->ended ? -1 : 0;
+    if (result != 0) return -1;
+    AVFrame* f = d->frame;
+    // Only 8-bit 4:2:0 becomes a picture; other layouts (4:2:2, 10-bit) are passed over.
+    const bool layout = (f->format == AV_PIX_FMT_YUV420P || f->format == AV_PIX_FMT_YUVJ420P) && f->width > 0 &&
+                        f->height > 0 && f->linesize[0] >= f->width && f->linesize[1] >= (f->width + 1) / 2 &&
+                        f->linesize[1] == f->linesize[2];
+    if (!layout || (f->flags & AV_FRAME_FLAG_CORRUPT) || f->decode_error_flags) continue;
+    out->y = f->data[0];
+    out->u = f->data[1];
+    out->v = f->data[2];
+    out->lumaStride = f->linesize[0];
+    out->chromaStride = f->linesize[1];
+    out->width = f->width;
+    out->height = f->height;
+    out->timestamp = f->pts;
+    out->matrixCoefficients = int(f->colorspace);
+    out->fullRange = (f->color_range == AVCOL_RANGE_JPEG || f->format == AV_PIX_FMT_YUVJ420P) ? 1
+                     : f->color_range == AVCOL_RANGE_MPEG                                       ? 0
+                                                                                                 : -1;
+    return 1;
   }
-  return int(state);
+}
+
+void H264DecoderReset(H264Decoder* d) {
+  av_frame_unref(d->frame);
+  av_packet_unref(d->packet);
+  avcodec_flush_buffers(d->context);
+  d->ended = false;
 }
 
 // ---------------------------------------------------------------------------------------
 // Colour conversions
 
+// BT.709, limited range: Y from 16 to 235, U and V from 16 to 240 around 128.  Each row's
+// weights are in thousandths; the U and V rows sum to 0 so that every grey has U = V = 128.
 void RgbToI420(int width, int height, const uint8_t* rgb, uint8_t* y, uint8_t* u, uint8_t* v) {
   for (int row = 0; row < height; ++row) {
     const uint8_t* s = rgb + size_t(row) * width * 3;
     uint8_t* d = y + size_t(row) * width;
-    for (int x = 0; x < width; ++x, s += 3) d[x] = uint8_t((183 * s[0] + 614 * s[1] + 62 * s[2] + 16000) / 1000);
+    for (int x = 0; x < width; ++x, s += 3)
+      d[x] = uint8_t((183 * s[0] + 614 * s[1] + 62 * s[2] + 16000 + 500) / 1000);
   }
   const int cw = width / 2;
   for (int j = 0; j < height / 2; ++j) {
@@ -393,15 +464,34 @@ void RgbToI420(int width, int height, const uint8_t* rgb, uint8_t* y, uint8_t* u
     uint8_t* dv = v + size_t(j) * cw;
     for (int i = 0; i < cw; ++i) {
       const uint8_t* px[4] = {r0 + 6 * i, r0 + 6 * i + 3, r1 + 6 * i, r1 + 6 * i + 3};
-      int su = 0, sv = 0;
+      int r = 0, g = 0, b = 0;
       for (const uint8_t* p : px) {
-        su += (439 * p[2] - 339 * p[1] - 101 * p[0] + 128000) / 1000;
-        sv += (439 * p[0] - 399 * p[1] - 40 * p[2] + 128000) / 1000;
+        r += p[0];
+        g += p[1];
+        b += p[2];
       }
-      du[i] = uint8_t(su >> 2);
-      dv[i] = uint8_t(sv >> 2);
+      // The block's average in one division, rounded to nearest; never negative (the
+      // offset of 128 outweighs the largest negative part).
+      du[i] = uint8_t((440 * b - 339 * g - 101 * r + 4 * 128000 + 2000) / 4000);
+      dv[i] = uint8_t((439 * r - 399 * g - 40 * b + 4 * 128000 + 2000) / 4000);
     }
   }
+}
+
+// Limited range scales Y by 255 / 219 around 16; full range takes Y as it is.  The chroma
+// weights are those of each matrix, scaled by 255 / 224 for limited range.
+const YuvMatrix kYuvBt709 = {16, 1164, 1793, -213, -533, 2112};
+namespace {
+const YuvMatrix kYuvBt601 = {16, 1164, 1596, -391, -813, 2018};
+const YuvMatrix kYuvBt709Full = {0, 1000, 1575, -187, -468, 1856};
+const YuvMatrix kYuvBt601Full = {0, 1000, 1402, -344, -714, 1772};
+}  // namespace
+
+const YuvMatrix& YuvMatrixFor(int matrixCoefficients, bool fullRange) {
+  // 5 and 6 are BT.470 B/G and SMPTE 170M: both the BT.601 matrix.
+  const bool bt601 = matrixCoefficients == 5 || matrixCoefficients == 6;
+  if (fullRange) return bt601 ? kYuvBt601Full : kYuvBt709Full;
+  return bt601 ? kYuvBt601 : kYuvBt709;
 }
 
 namespace {
@@ -414,20 +504,22 @@ inline uint8_t Channel(int sum) {
   return q >= 255 ? 255 : uint8_t(q);
 }
 
-inline void YuvToRgb(int y, int u, int v, uint8_t* out) {
-  const int c = (y - 16) * 1164;
-  out[0] = Channel(c + 1793 * (v - 128));
-  out[1] = Channel(c - 213 * (u - 128) - 533 * (v - 128));
-  out[2] = Channel(c + 2112 * (u - 128));
+inline void YuvToRgb(const YuvMatrix& m, int y, int u, int v, uint8_t* out) {
+  const int c = (y - m.yOffset) * m.yScale;
+  out[0] = Channel(c + m.rv * (v - 128));
+  out[1] = Channel(c + m.gu * (u - 128) + m.gv * (v - 128));
+  out[2] = Channel(c + m.bu * (u - 128));
 }
 
 // One row at the coded width: chroma terms once per pixel pair.
-void ConvertRowDirect(const uint8_t* ys, const uint8_t* us, const uint8_t* vs, uint8_t* d, int n) {
+void ConvertRowDirect(const YuvMatrix& m, const uint8_t* ys, const uint8_t* us, const uint8_t* vs, uint8_t* d,
+                      int n) {
+  const int yOffset = m.yOffset, yScale = m.yScale, rvw = m.rv, guw = m.gu, gvw = m.gv, buw = m.bu;
   int x = 0;
   for (; x + 1 < n; x += 2) {
     const int u = us[x / 2] - 128, v = vs[x / 2] - 128;
-    const int rv = 1793 * v, guv = -213 * u - 533 * v, bu = 2112 * u;
-    const int c0 = (ys[x] - 16) * 1164, c1 = (ys[x + 1] - 16) * 1164;
+    const int rv = rvw * v, guv = guw * u + gvw * v, bu = buw * u;
+    const int c0 = (ys[x] - yOffset) * yScale, c1 = (ys[x + 1] - yOffset) * yScale;
     d[3 * x] = Channel(c0 + rv);
     d[3 * x + 1] = Channel(c0 + guv);
     d[3 * x + 2] = Channel(c0 + bu);
@@ -435,7 +527,7 @@ void ConvertRowDirect(const uint8_t* ys, const uint8_t* us, const uint8_t* vs, u
     d[3 * x + 4] = Channel(c1 + guv);
     d[3 * x + 5] = Channel(c1 + bu);
   }
-  for (; x < n; ++x) YuvToRgb(ys[x], us[x / 2], vs[x / 2], d + 3 * x);
+  for (; x < n; ++x) YuvToRgb(m, ys[x], us[x / 2], vs[x / 2], d + 3 * x);
 }
 
 struct RgbJob {
@@ -443,10 +535,12 @@ struct RgbJob {
   const uint8_t *y, *u, *v;
   uint8_t* out;
   int lumaStride, chromaStride, srcWidth, pictureHeight;
+  const YuvMatrix* matrix;
 };
 
 void ConvertRows(void* ctx, uint64_t first, uint64_t count) {
   const RgbJob& j = *static_cast<const RgbJob*>(ctx);
+  const YuvMatrix& m = *j.matrix;
   const size_t outStride = size_t(j.outWidth) * 3;
   const int chromaWidth = (j.srcWidth + 1) / 2;
   // A coded width past the luma stride cannot be the rows' width: convert them as they are.
@@ -463,7 +557,7 @@ void ConvertRows(void* ctx, uint64_t first, uint64_t count) {
     const uint8_t* vs = j.v + (row / 2) * size_t(j.chromaStride);
     if (direct) {
       const int n = j.outWidth < j.srcWidth ? j.outWidth : j.srcWidth;
-      ConvertRowDirect(ys, us, vs, d, n);
+      ConvertRowDirect(m, ys, us, vs, d, n);
       if (n < j.outWidth) memset(d + 3 * size_t(n), 0, 3 * size_t(j.outWidth - n));
       continue;
     }
@@ -482,7 +576,7 @@ void ConvertRows(void* ctx, uint64_t first, uint64_t count) {
       const int yy = int(ys[i1] * f + ys[i] * (1 - f));
       const int uu = int(us[c1] * f + us[c0] * (1 - f));
       const int vv = int(vs[c1] * f + vs[c0] * (1 - f));
-      YuvToRgb(yy, uu, vv, d + 3 * x);
+      YuvToRgb(m, yy, uu, vv, d + 3 * x);
     }
   }
 }
@@ -490,7 +584,8 @@ void ConvertRows(void* ctx, uint64_t first, uint64_t count) {
 }  // namespace
 
 void I420ToRgb(int outWidth, int outHeight, int codedWidth, const uint8_t* y, const uint8_t* u, const uint8_t* v,
-               uint8_t* out, int lumaStride, int chromaStride, int pictureWidth, int pictureHeight) {
+               uint8_t* out, int lumaStride, int chromaStride, int pictureWidth, int pictureHeight,
+               const YuvMatrix& matrix) {
   if (outWidth <= 0 || outHeight <= 0) return;
   const size_t outStride = size_t(outWidth) * 3;
   // The decoder's picture bounds every read; the strides limit it too.
@@ -500,7 +595,7 @@ void I420ToRgb(int outWidth, int outHeight, int codedWidth, const uint8_t* y, co
     memset(out, 0, outStride * size_t(outHeight));
     return;
   }
-  RgbJob job{outWidth, outHeight, codedWidth, y, u, v, out, lumaStride, chromaStride, srcWidth, pictureHeight};
+  RgbJob job{outWidth, outHeight, codedWidth, y, u, v, out, lumaStride, chromaStride, srcWidth, pictureHeight, &matrix};
   if (int64_t(outWidth) * outHeight >= ParallelPixelThreshold) ParallelFor(ConvertRows, &job, uint64_t(outHeight));
   else ConvertRows(&job, 0, uint64_t(outHeight));
 }

@@ -1,17 +1,19 @@
-// h264.h - the bridge to the openh264 codec library, loaded at run time, and the colour
-// conversions between R,G,B pictures and its I420 planes.
+// h264.h - H.264 coding: the encoder of the openh264 library, loaded at run time, the
+// decoder of libavcodec, linked, and the colour conversions between R,G,B pictures and
+// I420 planes.
 //
-//   OpenH264Load / OpenH264Release   process-wide reference to the loaded library
+//   OpenH264Load / OpenH264Release   process-wide reference to the loaded encoder library
 //   H264OpenLibraryAt                one load attempt at one path (all entry points or nothing)
 //   H264EncoderCreate / ...Frame     encoder of the MP4 writer
-//   H264DecoderCreate / H264Decode   decoder of the MP4 reader, one access unit per call
+//   H264Decoder                      decoder of the MP4 reader: samples in, pictures out
+//   YuvMatrix                        the integer Y,U,V to R,G,B coefficients of one colour matrix
 //   RgbToI420 / I420ToRgb            the picture conversions
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 class ISVCEncoder;
-class ISVCDecoder;
+struct H264Decoder;
 struct Mp4Writer;
 
 // File name of the codec library; looked for in the program's folder first, then through
@@ -40,7 +42,18 @@ void H264EncoderDestroy(ISVCEncoder* encoder);
 uint64_t H264EncodeFrame(Mp4Writer* writer, ISVCEncoder** encoder, const uint8_t* y, const uint8_t* u,
                          const uint8_t* v, int* outSync);
 
-// One decoded picture, owned by the library and valid until the decoder's next call.
+// Y,U,V to R,G,B in integers: R = ((y - yOffset) * yScale + rv * (v - 128)) / 1000, and so on,
+// truncated toward zero and clamped to 0..255.
+struct YuvMatrix {
+  int yOffset, yScale, rv, gu, gv, bu;
+};
+// The conversion a stream asks for: BT.709 unless it declares BT.601 (matrix coefficients 5
+// or 6); limited range unless it declares full range.
+const YuvMatrix& YuvMatrixFor(int matrixCoefficients, bool fullRange);
+// The matrix of streams that declare nothing (BT.709, limited range).
+extern const YuvMatrix kYuvBt709;
+
+// One decoded picture, owned by the decoder and valid until its next call.
 struct H264Picture {
   const uint8_t* y;
   const uint8_t* u;
@@ -49,20 +62,34 @@ struct H264Picture {
   int chromaStride;
   int width;
   int height;
-  uint64_t timestamp;  // the time stamp given with the access unit that coded it
+  int64_t timestamp;        // the time stamp given with the sample that coded it
+  int matrixCoefficients;   // as the stream's VUI states them; 2 when it states none
+  int fullRange;            // 1 full range, 0 limited range, -1 not declared
 };
 
-ISVCDecoder* H264DecoderCreate();
-void H264DecoderDestroy(ISVCDecoder* decoder);
-// Feeds one Annex B access unit (null data flushes one held picture).  Returns the
-// library's decoding state (0 = no error) and sets *outReady when a picture came out.
-int H264Decode(ISVCDecoder* decoder, const uint8_t* data, size_t size, uint64_t timestamp, H264Picture* outPicture,
-               int* outReady);
+// A decoder for the track whose "avcC" content is `config` (configSize bytes), decoding on up
+// to `threads` threads (frames in flight).  Null when the configuration is refused.
+H264Decoder* H264DecoderCreate(const uint8_t* config, size_t configSize, int threads);
+void H264DecoderDestroy(H264Decoder* decoder);
+// A buffer of `size` bytes for the next sample, to be filled by the caller; null when out of
+// memory.  The buffer belongs to the decoder and is handed over by H264DecoderSend.
+uint8_t* H264DecoderSampleBuffer(H264Decoder* decoder, size_t size);
+// Hands over the filled sample buffer (one sample: NAL units behind their lengths) with its
+// time stamp; with no buffer, the end of the stream (held pictures come out next).
+// 1 when taken, 0 when the decoder refuses it.
+int H264DecoderSend(H264Decoder* decoder, int64_t timestamp, bool endOfStream);
+// 1 with a picture, 0 when it needs the next sample, -1 after the end of the stream or on
+// an error.  Pictures other than 8-bit 4:2:0 are passed over as errors.
+int H264DecoderReceive(H264Decoder* decoder, H264Picture* outPicture);
+// Drops every held picture and reference: the next sample starts a new decode.
+void H264DecoderReset(H264Decoder* decoder);
 
-// R,G,B rows (width x height x 3 bytes, no gaps) to I420 planes; width and height even.
+// R,G,B rows (width x height x 3 bytes, no gaps) to I420 planes by the BT.709 limited-range
+// matrix, rounded to nearest; width and height even.
 void RgbToI420(int width, int height, const uint8_t* rgb, uint8_t* y, uint8_t* u, uint8_t* v);
 // I420 planes of a picture of pictureWidth x pictureHeight to an R,G,B block of
 // outWidth x outHeight.  Rows map one to one; columns are resampled from codedWidth to
 // outWidth when they differ.  What lies outside the picture comes out black.
 void I420ToRgb(int outWidth, int outHeight, int codedWidth, const uint8_t* y, const uint8_t* u, const uint8_t* v,
-               uint8_t* out, int lumaStride, int chromaStride, int pictureWidth, int pictureHeight);
+               uint8_t* out, int lumaStride, int chromaStride, int pictureWidth, int pictureHeight,
+               const YuvMatrix& matrix = kYuvBt709);

@@ -1,12 +1,13 @@
 // media.cpp - the media handle: chooses a format by extension, hands every open, frame and
 // close to that format's reader or writer, and runs numbered sequences itself (each frame
 // one file, opened or created through the same operations).
-// Inside: paths and extensions - still and video dispatch - numbered sequences -
+// Inside: frame rates - paths and extensions - still and video dispatch - numbered sequences -
 //         public operations - close
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <initializer_list>
 
 #include "core/text.h"
 #include "media/media_file.h"
@@ -279,6 +280,28 @@ MediaWriteOptions DefaultOptions() {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Frame rates
+
+uint64_t MediaIntervalOfRate(uint64_t scale, uint64_t rate) {
+  if (scale == 0 || rate == 0) return 0;
+  // Both are 32-bit fields of the files: the product fits in 64 bits.
+  return (1000000 * scale + rate / 2) / rate;
+}
+
+void MediaRateOfInterval(uint32_t intervalUs, uint32_t* outScale, uint32_t* outRate) {
+  for (uint32_t scale : {1u, 1001u}) {
+    const uint64_t rate = (1000000ull * scale + intervalUs / 2) / intervalUs;
+    if (rate > 0 && rate <= 0xFFFFFFFFu && MediaIntervalOfRate(scale, rate) == intervalUs) {
+      *outScale = scale;
+      *outRate = uint32_t(rate);
+      return;
+    }
+  }
+  *outScale = intervalUs;
+  *outRate = 1000000;
+}
 
 // ---------------------------------------------------------------------------------------
 // Paths and extensions (public)

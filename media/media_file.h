@@ -21,6 +21,14 @@ struct jpeg_common_struct;
 // reader or its caller ask for gigabytes.
 constexpr uint64_t MediaMaxFrameBytes = uint64_t(1) << 30;
 
+// Video frame rates as the containers store them: a rate per scale.  The interval of a
+// stored rate is 1000000 x scale / rate rounded to the nearest microsecond (30000/1001 is
+// 33367 us); 0 when scale or rate is 0.
+uint64_t MediaIntervalOfRate(uint64_t scale, uint64_t rate);
+// The rate stored for an interval: the first of scale 1, scale 1001 (the NTSC family) and
+// scale = interval at rate 1000000 whose interval comes back exactly.
+void MediaRateOfInterval(uint32_t intervalUs, uint32_t* outScale, uint32_t* outRate);
+
 struct MediaFile {
   MediaInfo info;  // first: callers read it right after opening
   uint64_t format;

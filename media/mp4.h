@@ -4,7 +4,8 @@
 //   Mp4Source   bytes of a file or of a memory block, read at an offset
 //   Mp4Box      one box of the tree, kept in a flat list in file (pre-)order
 //   Mp4Sample   where one sample lies and whether decoding may start at it
-//   Mp4Reader   an open MP4 file: tree, tables, parameter sets, frame index, decoder state
+//   Mp4Cursor   the frame decoder walking the samples, with where it stands
+//   Mp4Reader   an open MP4 file: tree, tables, decoder set-up, frame index, decoder state
 //   Mp4Writer   an MP4 file being written: stream, sample sizes, parameter sets, encoder
 #pragma once
 #include "media/media.h"
@@ -12,8 +13,8 @@
 #include <cstdio>
 #include <vector>
 
-class ISVCDecoder;
 class ISVCEncoder;
+struct H264Decoder;
 
 struct Mp4Source {
   FILE* file;          // either a stream ...
@@ -35,16 +36,17 @@ struct Mp4Sample {
   uint64_t offset;
   uint32_t size;
   uint8_t sync;
-  uint8_t retried;
 };
 
-// A decoder walking the samples in order, with where it stands.
+// The decoder walking the samples in decode order, with where it stands.
 struct Mp4Cursor {
-  ISVCDecoder* decoder;
-  uint32_t start;       // first sample fed (gets the parameter sets in front)
+  H264Decoder* decoder;  // one of the reader's two
+  bool threaded;         // the one with frame threads
+  bool started;
+  uint32_t start;       // the sync sample it started at
   uint32_t next;        // next sample to feed
-  bool draining;        // handing out held pictures before the sync sample `next`
-  bool ended;           // every sample fed; held pictures are being handed out
+  uint32_t firstFrame;  // pictures before this frame are leading pictures of an open GOP,
+                        // whose references lie before `start`: not taken
 };
 
 struct Mp4Reader {
@@ -57,20 +59,22 @@ struct Mp4Reader {
   uint32_t sampleCount;
   uint32_t frameCount;
   uint32_t frameIntervalUs;
-  std::vector<Mp4Sample> samples;
-  // Frame index: frame f shows the picture coded by sample frameMap[f]; pictures come out
-  // of the decoder in display order, which may differ from the samples' order.
+  std::vector<Mp4Sample> samples;  // in decode order
+  // Frame index: frames are the pictures in presentation order (decode time plus the
+  // composition offset); frame f shows the picture coded by sample frameMap[f].
   std::vector<uint32_t> frameMap;
-  std::vector<uint32_t> sampleFrame;  // the reverse, kNoFrame where unknown
-  uint32_t indexedFrames;             // entries of frameMap that are known
-  bool indexComplete;
-  std::vector<uint8_t> paramSets;     // SPS and PPS, each behind a 4-byte start code
-  uint32_t nalLengthSize;             // bytes of each NAL unit's length in a sample
+  std::vector<uint32_t> sampleFrame;  // the reverse
+  std::vector<uint8_t> config;        // the "avcC" record the decoder is set up with
+  // Colours the sample entry declares ("colr" of type "nclx"), for streams whose own
+  // parameters leave them out: matrix coefficients (2 = unstated), range (-1 = unstated).
+  int entryMatrix, entryFullRange;
+  int decodeThreads;                  // frames the threaded decoder works on at once
 
-  // Indexing decoder, kept only while a cancelled index is still being completed on demand.
-  Mp4Cursor indexer;
-
-  // Frame decoder: the samples fed so far and the last picture it gave.
+  // Frame decoders: one on the calling thread for short runs (a seek near a sync sample,
+  // the open), one with frame threads for long runs; created when first needed.
+  H264Decoder* singleDecoder;
+  H264Decoder* threadedDecoder;
+  // The frame decoder in use and the last picture it gave.
   Mp4Cursor cursor;
   int64_t lastFrame;          // display number of the last picture out, -1 none
   bool havePicture;
@@ -79,17 +83,15 @@ struct Mp4Reader {
   const uint8_t* planeU;
   const uint8_t* planeV;
   int lumaStride, chromaStride, pictureWidth, pictureHeight;
-
-  std::vector<uint8_t> unit;  // access unit scratch
+  const struct YuvMatrix* matrix;
 };
 
-constexpr uint32_t kNoFrame = 0xFFFFFFFFu;
-
-// Reads the box tree and the sample tables (no decoding).  Null for a file that is not an
-// MP4 file with a readable H.264 track.  The source is taken over (its stream closed by
-// Mp4ReaderFree).
+// Reads the box tree and the sample tables and builds the frame index (no decoding).  Null
+// for a file that is not an MP4 file with a readable H.264 track.  The source is taken over
+// (its stream closed by Mp4ReaderFree).
 Mp4Reader* Mp4ReaderParse(Mp4Source source);
-// Parses and indexes the frames with progress; null on failure.
+// Parses, then decodes the first frame (a file without one picture is no video), with
+// progress; null on failure.
 Mp4Reader* Mp4ReaderOpen(const char* path, MediaProgressFn progress, void* context);
 void Mp4ReaderFree(Mp4Reader* reader);
 // Display frame to sample number; -1 for a frame beyond the file.

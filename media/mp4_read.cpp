@@ -2,14 +2,17 @@
 // Every number taken from a box is checked against its box and the file in 64-bit
 // arithmetic before use; after Mp4ReaderParse every sample lies inside the file and is no
 // larger than the readers' frame cap.
-// Pictures are identified by the time stamp handed in with the sample that coded them,
-// so frames stay right when the decoder holds pictures back for display order (B-frames).
-// Inside: sources - box tree - sample tables - parse - decoding - index - media glue
+// Frames are the pictures in presentation order, known from the tables alone; each sample
+// goes to the decoder with its frame number, which comes back with the picture it coded,
+// so frames stay right whatever order the decoder hands pictures out in (B-frames).
+// Inside: sources - box tree - sample tables - parse - decoding - open - media glue
 #include "media/mp4.h"
 #include "media/alloc_util.h"
 #include "media/h264.h"
 #include "media/media_file.h"
+#include "core/parallel.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -21,8 +24,11 @@ constexpr uint32_t kMaxSide = 16384;
 // Containers nest a few levels in real files; the cap keeps damaged files off the stack.
 constexpr int kMaxDepth = 32;
 // A picture comes out at most this many samples after the one that coded it (the
-// reorder depth of H.264 is at most 16 frames).
+// reorder depth of H.264 is at most 16 frames), plus the frames in flight on the
+// decoder's threads.
 constexpr uint32_t kMaxReorder = 34;
+// The configuration record holds a few parameter sets; more is a damaged file.
+constexpr uint64_t kMaxConfigBytes = 1u << 20;
 
 uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint16_t Be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
@@ -271,35 +277,47 @@ int PlaceSamples(Mp4Reader* r) {
   return 1;
 }
 
-int ReadParamSets(Mp4Reader* r, uint32_t* outLengthSize) {
+// The "avcC" record goes to the decoder whole; its first sequence and picture parameter
+// sets are checked here so that a file whose record is plainly damaged does not open.
+int ReadConfig(Mp4Reader* r) {
   int32_t avcC = Mp4FindChild(r, r->track, "avcC");
   if (avcC < 0) return 0;
   const Mp4Box& box = r->boxes[size_t(avcC)];
+  if (box.contentSize < 8 || box.contentSize > kMaxConfigBytes) return 0;
   uint8_t head[8];
   if (!ReadContent(r, box, 0, head, 8)) return 0;
-  *outLengthSize = (head[4] & 3) + 1u;
-  if (*outLengthSize == 3) return 0;
-  std::vector<uint8_t> sets[2];
+  // NAL unit lengths of 1, 2 or 4 bytes; 3 is not a size the format allows.
+  if ((head[4] & 3) == 2) return 0;
   uint64_t at = 6;
+  uint8_t kinds[2] = {0, 0};
   for (int i = 0; i < 2; ++i) {
     if (i == 1) at += 1;  // the count byte before the second list
     uint16_t length = 0;
     if (!ReadU16(r, box, at, &length) || length == 0) return 0;
     at += 2;
-    if (!TryResize(sets[i], length)) return 0;
-    if (!ReadContent(r, box, at, sets[i].data(), length)) return 0;
+    if (!ReadContent(r, box, at, &kinds[i], 1) || length > box.contentSize - at) return 0;
     at += length;
-    const uint8_t first = sets[i][0];
-    if ((first & 0x80) != 0 || ((first & 0x1F) != 7 && (first & 0x1F) != 8)) return 0;
+    if ((kinds[i] & 0x80) != 0) return 0;
   }
-  const int spsIndex = (sets[0][0] & 0x1F) == 7 ? 0 : 1;
-  if ((sets[spsIndex][0] & 0x1F) != 7 || (sets[1 - spsIndex][0] & 0x1F) != 8) return 0;
-  static const uint8_t kStart[4] = {0, 0, 0, 1};
-  for (int i : {spsIndex, 1 - spsIndex}) {
-    if (!TryAppend(r->paramSets, kStart, kStart + 4) || !TryAppend(r->paramSets, sets[i].begin(), sets[i].end()))
-      return 0;
-  }
-  return 1;
+  // Sequence parameter sets first, as the record's layout has them: the decoder reads a
+  // picture parameter set only against a sequence parameter set it already has.
+  if ((kinds[0] & 0x1F) != 7 || (kinds[1] & 0x1F) != 8) return 0;
+  return ReadTable(r, box, 0, box.contentSize, &r->config);
+}
+
+// The colours the sample entry declares: "nclx" (ISO) and "nclc" (QuickTime, no range).
+void ReadEntryColours(Mp4Reader* r, int32_t avc1) {
+  r->entryMatrix = 2;
+  r->entryFullRange = -1;
+  const int32_t colr = Mp4FindChild(r, avc1, "colr");
+  if (colr < 0) return;
+  uint8_t b[11];
+  const Mp4Box& box = r->boxes[size_t(colr)];
+  if (!ReadContent(r, box, 0, b, 10)) return;
+  const bool nclx = memcmp(b, "nclx", 4) == 0;
+  if (!nclx && memcmp(b, "nclc", 4) != 0) return;
+  r->entryMatrix = Be16(b + 8);
+  if (nclx && ReadContent(r, box, 10, b + 10, 1)) r->entryFullRange = b[10] >> 7;
 }
 
 int ReadSyncSamples(Mp4Reader* r) {
@@ -350,6 +368,61 @@ int ChooseTrack(Mp4Reader* r) {
   return 0;
 }
 
+// A table of (count, value) pairs after a version and an entry count ("stts", "ctts");
+// entries the box has no room for are not read.
+int ReadPairTable(const Mp4Reader* r, const Mp4Box& box, std::vector<uint8_t>* out, uint32_t* outEntries) {
+  uint32_t entries = 0;
+  if (!ReadU32(r, box, 4, &entries)) return 0;
+  const uint64_t usable = box.contentSize >= 8 ? (box.contentSize - 8) / 8 : 0;
+  if (entries > usable) entries = uint32_t(usable);
+  *outEntries = entries;
+  return ReadTable(r, box, 8, uint64_t(entries) * 8, out);
+}
+
+// Presentation times: decode times from "stts" plus the composition offsets of "ctts"
+// (signed, whatever the box version says: writers put negative offsets in version 0 too).
+// Frames are the samples sorted by presentation time.  Hostile tables may claim times that
+// overflow 64 bits, so the sums are wider.
+int BuildFrameIndex(Mp4Reader* r, int32_t stts) {
+  const uint32_t n = r->sampleCount;
+  std::vector<__int128> times;
+  if (!TryResize(times, n)) return 0;
+  {
+    uint32_t entries = 0;
+    std::vector<uint8_t> table;
+    if (!ReadPairTable(r, r->boxes[size_t(stts)], &table, &entries)) return 0;
+    __int128 t = 0;
+    uint32_t delta = 1, s = 0;
+    for (uint32_t e = 0; e < entries && s < n; ++e) {
+      const uint32_t count = Be32(&table[size_t(e) * 8]);
+      delta = Be32(&table[size_t(e) * 8 + 4]);
+      for (uint32_t k = 0; k < count && s < n; ++k, t += delta) times[s++] = t;
+    }
+    // Samples past the table go on at the last duration.
+    for (; s < n; ++s, t += delta) times[s] = t;
+  }
+  const int32_t ctts = Mp4FindChild(r, r->track, "ctts");
+  if (ctts >= 0) {
+    uint32_t entries = 0;
+    std::vector<uint8_t> table;
+    if (!ReadPairTable(r, r->boxes[size_t(ctts)], &table, &entries)) return 0;
+    uint32_t s = 0;
+    for (uint32_t e = 0; e < entries && s < n; ++e) {
+      const uint32_t count = Be32(&table[size_t(e) * 8]);
+      const int32_t offset = int32_t(Be32(&table[size_t(e) * 8 + 4]));
+      for (uint32_t k = 0; k < count && s < n; ++k) times[s++] += offset;
+    }
+  }
+  if (!TryResize(r->frameMap, n) || !TryResize(r->sampleFrame, n)) return 0;
+  for (uint32_t s = 0; s < n; ++s) r->frameMap[s] = s;
+  // Equal times keep decode order.
+  std::sort(r->frameMap.begin(), r->frameMap.end(), [&times](uint32_t a, uint32_t b) {
+    return times[a] != times[b] ? times[a] < times[b] : a < b;
+  });
+  for (uint32_t f = 0; f < n; ++f) r->sampleFrame[r->frameMap[f]] = f;
+  return 1;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -364,7 +437,10 @@ Mp4Reader* Mp4ReaderParse(Mp4Source source) {
   r->source = source;
   r->track = r->mdat = -1;
   r->lastFrame = -1;
-  r->nalLengthSize = 4;
+  r->entryMatrix = 2;
+  r->entryFullRange = -1;
+  r->decodeThreads = 1;
+  r->matrix = &kYuvBt709;
   // The top-level list is bounded by the file itself, so files past 2 GiB open.
   if (!ReadList(r, 0, source.size, -1, 0) || r->boxes.empty() || !ChooseTrack(r)) {
     Mp4ReaderFree(r);
@@ -411,23 +487,22 @@ Mp4Reader* Mp4ReaderParse(Mp4Source source) {
     const Mp4Box& md = r->boxes[size_t(mdhd)];
     uint32_t timescale = 0;
     ok = ReadU32(r, md, IsVersion1(r, md) ? 20 : 12, &timescale) && timescale > 0;
-    const Mp4Box& box = r->boxes[size_t(stts)];
     uint32_t entries = 0;
-    if (ok) ok = ReadU32(r, box, 4, &entries);
-    uint64_t total = 0, covered = 0;
     std::vector<uint8_t> table;
-    uint32_t usable = uint32_t(box.contentSize >= 8 ? (box.contentSize - 8) / 8 : 0);
-    if (entries > usable) entries = usable;
-    if (ok) ok = ReadTable(r, box, 8, uint64_t(entries) * 8, &table);
+    if (ok) ok = ReadPairTable(r, r->boxes[size_t(stts)], &table, &entries);
+    // A long video states all its frames in one entry: its ticks pass 32 bits.
+    unsigned __int128 total = 0;
+    uint64_t covered = 0;
     for (uint32_t e = 0; ok && e < entries && covered < 100; ++e) {
       const uint32_t count = Be32(&table[size_t(e) * 8]);
       const uint32_t delta = Be32(&table[size_t(e) * 8 + 4]);
-      total += uint32_t(count * delta);
+      total += (unsigned __int128)count * delta;
       covered += count;
     }
     if (ok && covered > 0) {
-      const unsigned __int128 interval =
-          (unsigned __int128)total * 1000000u / ((unsigned __int128)timescale * covered);
+      // Rounded to the nearest microsecond: 1001 ticks of 30000 a second are 33367 us.
+      const unsigned __int128 ticks = (unsigned __int128)timescale * covered;
+      const unsigned __int128 interval = (total * 1000000u + ticks / 2) / ticks;
       ok = interval > 0 && interval <= 0xFFFFFFFFu;
       r->frameIntervalUs = uint32_t(interval);
     } else {
@@ -435,11 +510,13 @@ Mp4Reader* Mp4ReaderParse(Mp4Source source) {
     }
   }
   if (ok) {
-    ok = TryAssign(r->samples, r->sampleCount, Mp4Sample{}) && ReadSampleSizes(r) && PlaceSamples(r) && ReadParamSets(r, &r->nalLengthSize) && ReadSyncSamples(r);
+    ok = TryAssign(r->samples, r->sampleCount, Mp4Sample{}) && ReadSampleSizes(r) && PlaceSamples(r) && ReadConfig(r) &&
+         ReadSyncSamples(r);
   }
   if (ok) {
     r->frameCount = r->sampleCount;
-    ok = TryAssign(r->frameMap, r->sampleCount, uint32_t(0)) && TryAssign(r->sampleFrame, r->sampleCount, kNoFrame);
+    ReadEntryColours(r, avc1);
+    ok = BuildFrameIndex(r, stts);
   }
   if (!ok) {
     Mp4ReaderFree(r);
@@ -450,8 +527,8 @@ Mp4Reader* Mp4ReaderParse(Mp4Source source) {
 
 void Mp4ReaderFree(Mp4Reader* r) {
   if (!r) return;
-  H264DecoderDestroy(r->cursor.decoder);
-  H264DecoderDestroy(r->indexer.decoder);
+  H264DecoderDestroy(r->singleDecoder);
+  H264DecoderDestroy(r->threadedDecoder);
   if (r->source.file) fclose(r->source.file);
   delete r;
 }
@@ -461,123 +538,67 @@ void Mp4ReaderFree(Mp4Reader* r) {
 
 namespace {
 
-// Feeds sample s (with the parameter sets in front when asked) as one Annex B access unit.
-// The time stamp s + 1 comes back with the picture the sample coded.
-int FeedSample(Mp4Reader* r, ISVCDecoder* dec, uint32_t s, bool withParams, H264Picture* pic, int* ready) {
-  *ready = 0;
+// Feeds the cursor's next sample, with its frame number as the time stamp.  0 when the
+// sample cannot be read from the file.
+int FeedSample(Mp4Reader* r, Mp4Cursor* c) {
+  const uint32_t s = c->next++;
   const Mp4Sample& sample = r->samples[s];
-  std::vector<uint8_t>& unit = r->unit;
-  unit.clear();
-  if (withParams && !TryAppend(unit, r->paramSets.begin(), r->paramSets.end())) return -1;
-  const size_t base = unit.size();
-  if (!TryResize(unit, base + sample.size)) return -1;
-  if (!Mp4SourceRead(&r->source, sample.offset, unit.data() + base, sample.size)) return -1;
-  // Length prefixes become start codes; units keep their bytes, so the length size must
-  // be 4 to rewrite in place, otherwise the unit is rebuilt.
-  std::vector<uint8_t> rebuilt;
-  const uint32_t ls = r->nalLengthSize;
-  size_t at = base;
-  const size_t end = unit.size();
-  if (ls == 4) {
-    while (at < end) {
-      if (end - at < 4) return -1;
-      const uint64_t len = Be32(&unit[at]);
-      if (len > end - at - 4) return -1;
-      unit[at] = unit[at + 1] = unit[at + 2] = 0;
-      unit[at + 3] = 1;
-      at += 4 + len;
-    }
-  } else {
-    if (!TryAppend(rebuilt, unit.begin(), unit.begin() + long(base))) return -1;
-    while (at < end) {
-      if (end - at < ls) return -1;
-      uint64_t len = 0;
-      for (uint32_t i = 0; i < ls; ++i) len = len << 8 | unit[at + i];
-      if (len > end - at - ls) return -1;
-      static const uint8_t kStart[4] = {0, 0, 0, 1};
-      if (!TryAppend(rebuilt, kStart, kStart + 4) ||
-          !TryAppend(rebuilt, unit.begin() + long(at + ls), unit.begin() + long(at + ls + len)))
-        return -1;
-      at += ls + len;
-    }
-    unit.swap(rebuilt);
-  }
-  return H264Decode(dec, unit.data(), unit.size(), uint64_t(s) + 1, pic, ready);
+  uint8_t* buffer = H264DecoderSampleBuffer(c->decoder, sample.size);
+  if (!buffer || !Mp4SourceRead(&r->source, sample.offset, buffer, sample.size)) return 0;
+  // A sample the decoder refuses is only a missing picture; the pictures after it may
+  // still decode.
+  H264DecoderSend(c->decoder, r->sampleFrame[s], false);
+  return 1;
 }
 
-// The decoder holds pictures back to hand them out in display order; openh264 may reuse
-// a held picture's memory once a new coded video sequence starts, so every held picture
-// is handed out before a sync sample is fed.  Returns 1 with a picture, 0 when none came
-// out of this step, -1 when the cursor has nothing more to give.
+// 1 with the next picture out of the decoder, -1 when the cursor has nothing more to give.
 int CursorStep(Mp4Reader* r, Mp4Cursor* c, H264Picture* pic) {
-  int ready = 0;
-  if (!c->decoder) return -1;
-  if (c->draining || c->ended) {
-    H264Decode(c->decoder, nullptr, 0, 0, pic, &ready);
-    if (ready) return 1;
-    if (c->ended) return -1;
-    c->draining = false;
-  }
-  if (c->next >= r->sampleCount) {
-    c->ended = true;
-    return 0;
-  }
-  const uint32_t s = c->next;
-  if (s != c->start && r->samples[s].sync && !c->draining) {
-    // Drain first; the flag clears when nothing more comes out.
-    c->draining = true;
-    H264Decode(c->decoder, nullptr, 0, 0, pic, &ready);
-    if (ready) return 1;
-    c->draining = false;
-  }
-  ++c->next;
-  FeedSample(r, c->decoder, s, s == c->start, pic, &ready);
-  return ready;
-}
-
-int CursorStart(Mp4Cursor* c, uint32_t start) {
-  H264DecoderDestroy(c->decoder);
-  *c = Mp4Cursor{};
-  c->decoder = H264DecoderCreate();
-  c->start = c->next = start;
-  return c->decoder ? 1 : 0;
-}
-
-void CursorEnd(Mp4Cursor* c) {
-  H264DecoderDestroy(c->decoder);
-  *c = Mp4Cursor{};
-}
-
-// The frame a decoded picture belongs to, kNoFrame when not (yet) known.
-uint32_t PictureFrame(const Mp4Reader* r, const H264Picture& pic) {
-  if (pic.timestamp == 0 || pic.timestamp > r->sampleCount) return kNoFrame;
-  return r->sampleFrame[size_t(pic.timestamp - 1)];
-}
-
-// One step of the sequential indexing decode: runs until one more frame is known (1) or
-// the stream is exhausted (0).
-int IndexStep(Mp4Reader* r) {
-  H264Picture pic;
   for (;;) {
-    const int got = CursorStep(r, &r->indexer, &pic);
-    if (got < 0) break;
-    if (got == 0 || pic.timestamp == 0 || pic.timestamp > r->sampleCount) continue;
-    const uint32_t c = uint32_t(pic.timestamp - 1);
-    if (r->sampleFrame[c] != kNoFrame) continue;
-    r->frameMap[r->indexedFrames] = c;
-    r->sampleFrame[c] = r->indexedFrames;
-    ++r->indexedFrames;
-    return 1;
+    const int got = H264DecoderReceive(c->decoder, pic);
+    if (got != 0) return got;
+    if (c->next < r->sampleCount) {
+      if (!FeedSample(r, c)) return -1;
+    } else if (!H264DecoderSend(c->decoder, 0, true)) {
+      return -1;
+    }
   }
-  // Exhausted: the frames found are all there is.
-  CursorEnd(&r->indexer);
-  r->indexComplete = true;
-  r->frameCount = r->indexedFrames;
-  return 0;
 }
 
+// Frame threads keep as many frames in flight as there are threads: the first picture
+// comes out only after that many samples went in, so a short run decodes faster on one
+// thread.  Runs of at least this many samples a thread go to the threaded decoder.
+constexpr uint32_t kThreadedRunPerThread = 2;
+
+bool LongRun(const Mp4Reader* r, uint32_t start, uint32_t codedSample) {
+  return r->decodeThreads > 1 && codedSample - start >= kThreadedRunPerThread * uint32_t(r->decodeThreads);
+}
+
+// Sets the cursor up to decode from sync sample `start`, threaded or not.
+int CursorStart(Mp4Reader* r, uint32_t start, bool threaded) {
+  Mp4Cursor* c = &r->cursor;
+  H264Decoder*& decoder = threaded ? r->threadedDecoder : r->singleDecoder;
+  if (!decoder) {
+    decoder = H264DecoderCreate(r->config.data(), r->config.size(), threaded ? r->decodeThreads : 1);
+    if (!decoder) return 0;
+  } else {
+    H264DecoderReset(decoder);
+  }
+  c->decoder = decoder;
+  c->threaded = threaded;
+  c->started = true;
+  c->start = c->next = start;
+  // Leading pictures of an open GOP, shown before their sync sample, refer to pictures
+  // before it: decoded from here they come out wrong, so they are not taken.  At the
+  // first sample there is nothing earlier to start from.
+  c->firstFrame = start == 0 ? 0 : r->sampleFrame[start];
+  return 1;
+}
+
+// The decoder itself is reset when next started: a threaded one waits for the frames in
+// flight, which a seek on the other one need not wait for.
 void ClearFrameDecoder(Mp4Reader* r) {
-  CursorEnd(&r->cursor);
+  r->cursor.decoder = nullptr;
+  r->cursor.started = false;
   r->havePicture = false;
   r->lastFrame = -1;
 }
@@ -586,15 +607,15 @@ void ClearFrameDecoder(Mp4Reader* r) {
 // 0 when it passed by, could not be decoded, or the stream ended.
 int RunUntil(Mp4Reader* r, uint32_t f, uint32_t codedSample) {
   H264Picture pic;
+  Mp4Cursor* c = &r->cursor;
+  const uint64_t bound = uint64_t(codedSample) + kMaxReorder + uint64_t(r->decodeThreads);
   for (;;) {
     // A picture shows up within the reorder depth after its sample, or never.
-    if (r->cursor.next > codedSample + kMaxReorder) return 0;
-    const int got = CursorStep(r, &r->cursor, &pic);
-    if (got < 0) return 0;
-    if (got == 0) continue;
-    const uint32_t frame = PictureFrame(r, pic);
-    r->havePicture = frame != kNoFrame;
-    if (!r->havePicture) continue;
+    if (c->next > bound) return 0;
+    if (CursorStep(r, c, &pic) < 0) return 0;
+    if (pic.timestamp < int64_t(c->firstFrame) || pic.timestamp >= int64_t(r->frameCount)) continue;
+    const uint32_t frame = uint32_t(pic.timestamp);
+    r->havePicture = true;
     r->pictureFrame = frame;
     r->planeY = pic.y;
     r->planeU = pic.u;
@@ -603,37 +624,46 @@ int RunUntil(Mp4Reader* r, uint32_t f, uint32_t codedSample) {
     r->chromaStride = pic.chromaStride;
     r->pictureWidth = pic.width;
     r->pictureHeight = pic.height;
+    // The stream's own colour description first, the sample entry's where it says nothing.
+    const int matrix = pic.matrixCoefficients != 2 ? pic.matrixCoefficients : r->entryMatrix;
+    const int full = pic.fullRange >= 0 ? pic.fullRange : r->entryFullRange;
+    r->matrix = &YuvMatrixFor(matrix, full == 1);
     r->lastFrame = frame;
     if (frame == f) return 1;
     if (frame > f) return 0;
   }
 }
 
-uint32_t SyncAtOrBefore(const Mp4Reader* r, uint32_t s) {
-  for (uint32_t k = s + 1; k-- > 0;)
-    if (r->samples[k].sync) return k;
+// The sync sample to decode frame f from: the last one at or before its sample that is
+// not itself shown after f (which would make f a leading picture of its GOP).
+uint32_t StartFor(const Mp4Reader* r, uint32_t f, uint32_t codedSample) {
+  for (uint32_t k = codedSample + 1; k-- > 0;)
+    if (r->samples[k].sync && r->sampleFrame[k] <= f) return k;
+  return 0;
+}
+
+uint32_t SyncBefore(const Mp4Reader* r, uint32_t s) {
+  while (s-- > 0)
+    if (r->samples[s].sync) return s;
   return 0;
 }
 
 int RestartAt(Mp4Reader* r, uint32_t k, uint32_t f, uint32_t c) {
   ClearFrameDecoder(r);
-  if (!CursorStart(&r->cursor, k)) return 0;
+  if (!CursorStart(r, k, LongRun(r, k, c))) return 0;
   return RunUntil(r, f, c);
 }
 
 void Output(Mp4Reader* r, uint8_t* out) {
   if (!out) return;
   I420ToRgb(int(r->trackWidth), int(r->trackHeight), int(r->codedWidth), r->planeY, r->planeU, r->planeV, out,
-            r->lumaStride, r->chromaStride, r->pictureWidth, r->pictureHeight);
+            r->lumaStride, r->chromaStride, r->pictureWidth, r->pictureHeight, *r->matrix);
 }
 
 }  // namespace
 
 int64_t Mp4FrameToSample(Mp4Reader* r, uint64_t frame) {
   if (!r || frame >= r->frameCount) return -1;
-  while (frame >= r->indexedFrames && !r->indexComplete)
-    if (!IndexStep(r)) break;
-  if (frame >= r->indexedFrames) return -1;
   return r->frameMap[size_t(frame)];
 }
 
@@ -650,29 +680,27 @@ int Mp4DecodeFrame(Mp4Reader* r, uint64_t frame, uint8_t* out, uint64_t outSize)
     Output(r, out);
     return 1;
   }
-  const uint32_t k = SyncAtOrBefore(r, c);
-  // Carry on with the decoder in hand when the frame is still ahead of it and no sync
-  // sample lies between: cheaper than a restart.
-  if (r->cursor.decoder && int64_t(f) > r->lastFrame && k <= r->cursor.next && !r->samples[c].retried) {
+  const uint32_t k = StartFor(r, f, c);
+  // Carry on with the decoder in hand when the frame is still ahead of it and it started
+  // no later than a restart would: cheaper than a restart.
+  const Mp4Cursor& cur = r->cursor;
+  // Reading on from a short run into a long one moves to the threaded decoder once.
+  const bool moveToThreads = cur.started && !cur.threaded && LongRun(r, cur.start, c);
+  if (cur.started && !moveToThreads && int64_t(f) > r->lastFrame && cur.start <= k && k <= cur.next &&
+      cur.firstFrame <= f) {
     if (RunUntil(r, f, c)) {
       Output(r, out);
       return 1;
     }
   }
-  uint32_t start = k;
-  if (r->samples[c].retried && start > 0) start = SyncAtOrBefore(r, start - 1);
-  if (RestartAt(r, start, f, c)) {
+  if (RestartAt(r, k, f, c)) {
     Output(r, out);
     return 1;
   }
-  // Some pictures (leading pictures of an open GOP) need the sync sample before.
-  r->samples[c].retried = 1;
-  if (start > 0) {
-    const uint32_t earlier = SyncAtOrBefore(r, start - 1);
-    if (RestartAt(r, earlier, f, c)) {
-      Output(r, out);
-      return 1;
-    }
+  // A stream whose sync samples are not all true entry points: one GOP earlier.
+  if (k > 0 && RestartAt(r, SyncBefore(r, k), f, c)) {
+    Output(r, out);
+    return 1;
   }
   ClearFrameDecoder(r);
   if (out) memset(out, 0, need);
@@ -680,31 +708,7 @@ int Mp4DecodeFrame(Mp4Reader* r, uint64_t frame, uint8_t* out, uint64_t outSize)
 }
 
 // ---------------------------------------------------------------------------------------
-// Index
-
-namespace {
-
-int BuildIndex(Mp4Reader* r, MediaProgressFn progress, void* context) {
-  if (!CursorStart(&r->indexer, 0)) return 0;
-  // Frame 0 first: a file without a single decodable picture is no video.
-  if (!IndexStep(r)) return 0;
-  if (r->sampleCount == 1) {
-    while (IndexStep(r)) {
-    }
-    return r->indexedFrames > 0;
-  }
-  if (progress) progress(r->indexedFrames, r->sampleCount, 1, context);
-  while (IndexStep(r)) {
-    if (progress && !progress(r->indexedFrames, r->sampleCount, 0, context)) {
-      progress(r->indexedFrames, r->sampleCount, 2, context);
-      return 1;  // cancelled: the rest is indexed when asked for
-    }
-  }
-  if (progress) progress(r->indexedFrames, r->sampleCount, 2, context);
-  return r->indexedFrames > 0;
-}
-
-}  // namespace
+// Open
 
 Mp4Reader* Mp4ReaderOpen(const char* path, MediaProgressFn progress, void* context) {
   if (!path || !*path) return nullptr;
@@ -723,7 +727,19 @@ Mp4Reader* Mp4ReaderOpen(const char* path, MediaProgressFn progress, void* conte
   src.size = uint64_t(size);
   Mp4Reader* r = Mp4ReaderParse(src);
   if (!r) return nullptr;
-  if (!BuildIndex(r, progress, context)) {
+  uint64_t threads = ActiveWorkerCount();
+  r->decodeThreads = int(threads < 1 ? 1 : threads > 16 ? 16 : threads);
+  // The frame index comes from the tables; what the open still checks is that the first
+  // frame decodes (a file without a single picture is no video).  A cancel has nothing
+  // left to stop.
+  const bool report = progress && r->frameCount > 1;
+  if (report) progress(0, r->frameCount, 1, context);
+  const int ok = Mp4DecodeFrame(r, 0, nullptr, 0);
+  if (report) {
+    progress(r->frameCount, r->frameCount, 0, context);
+    progress(r->frameCount, r->frameCount, 2, context);
+  }
+  if (!ok) {
     Mp4ReaderFree(r);
     return nullptr;
   }
@@ -735,12 +751,8 @@ Mp4Reader* Mp4ReaderOpen(const char* path, MediaProgressFn progress, void* conte
 
 int Mp4OpenRead(MediaFile* file, const char* ansiPath, MediaProgressFn progress, void* context) {
   if (!file || !ansiPath) return 0;
-  if (!OpenH264Load()) return 0;
   Mp4Reader* r = Mp4ReaderOpen(ansiPath, progress, context);
-  if (!r) {
-    OpenH264Release();
-    return 0;
-  }
+  if (!r) return 0;
   file->mp4Reader = r;
   file->info.planes = 1;
   file->info.frameCount = r->frameCount;
@@ -760,8 +772,6 @@ int Mp4ReadFrames(MediaFile* file, uint64_t plane, uint64_t first, uint64_t coun
   uint8_t* out = static_cast<uint8_t*>(buffer);
   int ok = 1;
   for (uint64_t i = 0; i < count && ok; ++i) ok = Mp4DecodeFrame(r, first + i, out + i * frameBytes, frameBytes);
-  // The count shrinks once a cancelled index learns where the pictures end.
-  file->info.frameCount = r->frameCount;
   return ok;
 }
 
@@ -771,7 +781,6 @@ int Mp4Close(MediaFile* file) {
   if (file->mp4Reader) {
     Mp4ReaderFree(file->mp4Reader);
     file->mp4Reader = nullptr;
-    OpenH264Release();
   }
   if (file->mp4Writer) {
     result = Mp4WriterClose(file->mp4Writer);

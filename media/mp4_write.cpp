@@ -12,16 +12,14 @@
 #include <new>
 
 void Mp4TimeBase(uint32_t intervalUs, uint32_t* outTimescale, uint32_t* outDelta) {
-  // Whole frames per second, one tick a sample; intervals past a second would give a
-  // timescale of 0, so those count in microseconds instead.
-  const uint32_t perSecond = intervalUs ? 1000000 / intervalUs : 0;
-  if (perSecond == 0) {
+  // The AVI writer's rule, so that the file plays at the rate asked for and reads back the
+  // same interval: 30000 ticks a second and 1001 a frame for 33367 us, not 29 and 1.
+  if (intervalUs == 0) {
     *outTimescale = 1000000;
-    *outDelta = intervalUs;
-  } else {
-    *outTimescale = perSecond;
-    *outDelta = 1;
+    *outDelta = 0;
+    return;
   }
+  MediaRateOfInterval(intervalUs, outDelta, outTimescale);
 }
 
 namespace {
@@ -182,6 +180,15 @@ int BuildMoov(const Mp4Writer* w, std::vector<uint8_t>* out) {
   b.U8(1);
   b.Bytes(w->pps);
   b.Close32(avcC);
+  // The colours, as the stream's own parameters also state them: BT.709 primaries,
+  // transfer and matrix, limited range.
+  size_t colr = b.Open32("colr");
+  b.Type("nclx");
+  b.U16(1);
+  b.U16(1);
+  b.U16(1);
+  b.U8(0);
+  b.Close32(colr);
   b.Close32(avc1);
   b.Close32(box);
 

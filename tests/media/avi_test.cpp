@@ -22,6 +22,11 @@
 
 #include "tests/media/media_fixtures.h"
 
+#ifdef QV_HAVE_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/videoio.hpp>
+#endif
+
 namespace {
 
 using fixtures::HaveFfmpeg;
@@ -230,23 +235,65 @@ TEST(AviWriter, OddMjpegFramesArePaddedAndIndexedPastThePad) {
   EXPECT_TRUE(sawOdd) << "pattern should give at least one odd-sized JPEG";
 }
 
-// A rate of 0 must never be written: slower than one frame a second, scale holds the interval.
+// "strh" holds a rate whose interval is that of "avih" exactly: whole frames a second, else
+// the NTSC family over 1001, else the interval itself over a million (never a rate of 0).
 TEST(AviWriter, IntervalsRoundTripWithoutRateZero) {
   struct Case {
-    uint32_t interval, scale, rate, readBack;
+    uint32_t interval, scale, rate;
   } cases[] = {
-      {40000, 1, 25, 40000}, {33333, 1, 30, 33333}, {1000000, 1, 1, 1000000},
-      {2500000, 2500000, 1000000, 2500000}, {4000000000u, 4000000000u, 1000000, 4000000000u},
+      {40000, 1, 25},           {33333, 1, 30},       {33367, 1001, 30000},     {41708, 1001, 24000},
+      {16683, 1001, 60001},     {41667, 1, 24},       {1000000, 1, 1},          {2500000, 2500000, 1000000},
+      {34482, 1001, 29030},     {4000000000u, 4000000000u, 1000000},
   };
   for (const Case& c : cases) {
     std::string path = OutPath("interval.avi");
     WriteVideo(path, {2, 2, 1, c.interval, AviCodecDib, 1});
     Bytes b = ReadAll(path);
+    EXPECT_EQ(Get32(b, 32), c.interval);
     EXPECT_EQ(Get32(b, 128), c.scale) << c.interval;
     EXPECT_EQ(Get32(b, 132), c.rate) << c.interval;
     ReadBack r = ReadVideo(path);
     ASSERT_TRUE(r.opened);
-    EXPECT_EQ(r.info.frameIntervalUs, c.readBack);
+    EXPECT_EQ(r.info.frameIntervalUs, c.interval);
+  }
+}
+
+// The reader's interval is the exact ratio to the nearest microsecond, "avih" aside.
+TEST(AviReader, IntervalIsTheRateRounded) {
+  struct Case {
+    uint32_t scale, rate, interval;
+  } cases[] = {
+      {1001, 30000, 33367}, {1001, 24000, 41708}, {1, 25, 40000},   {2, 1, 2000000},
+      {1, 30, 33333},       {1001, 60000, 16683}, {1, 3000000, 1},  {3, 2000000, 2},
+  };
+  std::string path = OutPath("rate.avi");
+  WriteVideo(path, {2, 2, 1, 40000, AviCodecDib, 1});
+  Bytes b = ReadAll(path);
+  for (const Case& c : cases) {
+    Set32(b, 128, c.scale);
+    Set32(b, 132, c.rate);
+    WriteAll(path, b);
+    ReadBack r = ReadVideo(path);
+    ASSERT_TRUE(r.opened);
+    EXPECT_EQ(r.info.frameIntervalUs, c.interval) << c.scale << "/" << c.rate;
+  }
+}
+
+// The stream header names the frame codec as other writers do.
+TEST(AviWriter, HandlerNamesTheCodec) {
+  struct Case {
+    uint32_t codec;
+    const char* handler;
+    const char* compression;
+  } cases[] = {{AviCodecDib, "DIB ", ""}, {AviCodecMjpg, "MJPG", "MJPG"}, {AviCodecPng, "MPNG", "png "}};
+  for (const Case& c : cases) {
+    std::string path = OutPath("handler.avi");
+    WriteVideo(path, {8, 8, 3, 40000, c.codec, 1});
+    Bytes b = ReadAll(path);
+    EXPECT_EQ(Id(b, 112), c.handler);
+    if (c.codec != AviCodecDib) {
+      EXPECT_EQ(Id(b, 196), c.compression);
+    }
   }
 }
 
@@ -621,7 +668,7 @@ TEST(AviInterop, FilesWrittenByFfmpegOpenWithTheirPixels) {
     ReadBack r = ReadVideo(avi);
     ASSERT_TRUE(r.opened);
     EXPECT_EQ(r.info.frameCount, 3u);
-    EXPECT_EQ(r.info.frameIntervalUs, 34482u);
+    EXPECT_EQ(r.info.frameIntervalUs, 33367u);
     EXPECT_EQ(r.info.bytesPerPixel, c.bpp);
     EXPECT_TRUE(r.allRead);
     Bytes got;
@@ -636,6 +683,80 @@ TEST(AviInterop, FilesWrittenByFfmpegOpenWithTheirPixels) {
   }
 }
 
+// Rates as ffmpeg stores them read as the exact interval to the microsecond.
+TEST(AviInterop, FfmpegRatesReadExactly) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  const struct {
+    const char* rate;
+    uint64_t interval;
+  } cases[] = {{"30000/1001", 33367}, {"24000/1001", 41708}, {"25/1", 40000}, {"1/2", 2000000}};
+  for (const auto& c : cases) {
+    const std::string avi = OutPath("ffrate.avi");
+    const std::string cmd = std::string("ffmpeg -v error -y -f lavfi -i color=c=gray:size=8x8:rate=") + c.rate +
+                            " -frames:v 2 -c:v rawvideo -pix_fmt bgr24 " + avi;
+    ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
+    ReadBack r = ReadVideo(avi);
+    ASSERT_TRUE(r.opened) << c.rate;
+    EXPECT_EQ(r.info.frameIntervalUs, c.interval) << c.rate;
+    unlink(avi.c_str());
+  }
+}
+
+#ifdef QV_HAVE_OPENCV
+// OpenCV's own AVI reader takes MJPG streams only under an "MJPG" handler; its ffmpeg
+// reader takes them too.  Every frame comes out, as we read it ourselves.
+TEST(AviInterop, OpenCvReadsOurMjpgFiles) {
+  const uint32_t w = 32, h = 24, frames = 5;
+  for (uint32_t bpp : {3u, 1u}) {
+    SCOPED_TRACE(bpp);
+    const std::string avi = OutPath("opencv.avi");
+    auto written = WriteVideo(avi, {w, h, bpp, 40000, AviCodecMjpg, frames});
+    ASSERT_EQ(written.size(), frames);
+    // The same JPEG frames as we read them.
+    const ReadBack ours = ReadVideo(avi);
+    ASSERT_TRUE(ours.opened && ours.allRead);
+    for (int api : {int(cv::CAP_OPENCV_MJPEG), int(cv::CAP_FFMPEG)}) {
+      SCOPED_TRACE(api);
+      cv::VideoCapture capture(avi, api);
+      if (api == cv::CAP_FFMPEG && !capture.isOpened()) continue;  // a build without its ffmpeg reader
+      ASSERT_TRUE(capture.isOpened());
+      uint32_t count = 0;
+      cv::Mat frame;
+      while (capture.read(frame)) {
+        ASSERT_LT(count, frames);
+        ASSERT_EQ(frame.cols, int(w));
+        ASSERT_EQ(frame.rows, int(h));
+        ASSERT_EQ(frame.type(), CV_8UC3);
+        // OpenCV hands out B,G,R.
+        Bytes got(size_t(w) * h * bpp);
+        for (uint32_t y = 0; y < h; ++y)
+          for (uint32_t x = 0; x < w; ++x) {
+            const cv::Vec3b p = frame.at<cv::Vec3b>(int(y), int(x));
+            uint8_t* d = &got[(size_t(y) * w + x) * bpp];
+            if (bpp == 1) {
+              d[0] = p[1];
+            } else {
+              d[0] = p[2];
+              d[1] = p[1];
+              d[2] = p[0];
+            }
+          }
+        const Diff d = Compare(got, ours.frames[count]);
+        EXPECT_LT(d.mean, 1.5) << count;
+        // ffmpeg's JPEG decoder rounds its own way on fine detail (tens of levels at a few
+        // pixels); OpenCV's own reader decodes as libjpeg does, like ours.
+        if (api == cv::CAP_OPENCV_MJPEG) {
+          EXPECT_LE(d.max, 4) << count;
+        }
+        ++count;
+      }
+      EXPECT_EQ(count, frames);
+    }
+    unlink(avi.c_str());
+  }
+}
+#endif
+
 TEST(AviInterop, FilesWrittenHereReadBackInFfmpeg) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
   struct Case {
@@ -646,6 +767,8 @@ TEST(AviInterop, FilesWrittenHereReadBackInFfmpeg) {
   } cases[] = {
       {"dib24", AviCodecDib, 3, 7, 5, 40000, 3, 0, "25/1"},
       {"dib8", AviCodecDib, 1, 9, 4, 33333, 3, 0, "30/1"},
+      {"ntsc", AviCodecDib, 3, 8, 4, 33367, 3, 0, "30000/1001"},
+      {"film", AviCodecMjpg, 3, 16, 8, 41708, 3, 0, "24000/1001"},
       {"png24", AviCodecPng, 3, 11, 6, 40000, 3, 0, "25/1"},
       {"png8", AviCodecPng, 1, 11, 6, 40000, 3, 0, "25/1"},
       {"mjpg24", AviCodecMjpg, 3, 31, 17, 40000, 3, 0, "25/1"},
@@ -657,6 +780,9 @@ TEST(AviInterop, FilesWrittenHereReadBackInFfmpeg) {
     SCOPED_TRACE(c.name);
     std::string avi = OutPath(std::string("ours_") + c.name + ".avi"), dec = OutPath(std::string("ours_") + c.name + ".dec");
     auto frames = WriteVideo(avi, {c.w, c.h, c.bpp, c.interval, c.codec, c.frames}, c.partLimit);
+    ReadBack back = ReadVideo(avi);
+    ASSERT_TRUE(back.opened);
+    EXPECT_EQ(back.info.frameIntervalUs, c.interval);
     std::string probe = RunCapture("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
                             "stream=nb_read_frames,r_frame_rate,width,height -of default=nw=1 " + avi);
     EXPECT_NE(probe.find("nb_read_frames=" + std::to_string(c.frames)), std::string::npos) << probe;

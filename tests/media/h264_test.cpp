@@ -1,4 +1,5 @@
-// h264_test.cpp - colour conversions to and from I420, and loading the codec library.
+// h264_test.cpp - colour conversions to and from I420, loading the encoder library, and the
+// decoder's refusals.
 #include "media/h264.h"
 
 #include <dlfcn.h>
@@ -17,10 +18,13 @@ struct RgbCase {
 
 TEST(RgbToI420, WorkedValues) {
   const RgbCase cases[] = {
-      {"white", 255, 255, 255, 235, 127, 128},
+      // (859*255 + 16500) / 1000 = 235; the U and V weights sum to 0, so greys have 128
+      {"white", 255, 255, 255, 235, 128, 128},
       {"black", 0, 0, 0, 16, 128, 128},
-      // (183*255 + 16000) / 1000 = 62; u = (-101*255 + 128000) / 1000 = 102; v = (439*255 + 128000) / 1000 = 239
-      {"red", 255, 0, 0, 62, 102, 239},
+      // y = 16 + 46.665 rounds to 63; u = 128 - 25.755 to 102; v = 128 + 111.945 to 240
+      {"red", 255, 0, 0, 63, 102, 240},
+      // u = 128 + 440 * 255 / 1000 = 240.2; y = 16 + 15.81 rounds to 32
+      {"blue", 0, 0, 255, 32, 240, 118},
   };
   for (const RgbCase& c : cases) {
     // A 2 x 2 block of one colour: U and V are the average of four equal values.
@@ -39,14 +43,34 @@ TEST(RgbToI420, WorkedValues) {
 }
 
 TEST(RgbToI420, ChromaIsTheBlockAverage) {
-  // Two white and two black pixels: u sums 127 + 127 + 128 + 128 = 510, / 4 = 127.
-  const uint8_t rgb[12] = {255, 255, 255, 0, 0, 0, 0, 0, 0, 255, 255, 255};
+  // Red, green, blue and black: the average of the four pixels' chroma, rounded once.
+  // u = 128 + (-101*255 - 339*255 + 440*255) / 4000 = 128; v = 128 + (439 - 399 - 40) * 255 / 4000 = 128
+  const uint8_t rgb[12] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0};
   uint8_t y[4], u, v;
   RgbToI420(2, 2, rgb, y, &u, &v);
-  EXPECT_EQ(y[0], 235);
-  EXPECT_EQ(y[1], 16);
-  EXPECT_EQ(u, 127);
+  EXPECT_EQ(u, 128);
   EXPECT_EQ(v, 128);
+  // Two reds and two blacks: u = 128 - 2 * 25.755 / 4 = 115.1, v = 128 + 2 * 111.945 / 4 = 183.97
+  const uint8_t half[12] = {255, 0, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0};
+  RgbToI420(2, 2, half, y, &u, &v);
+  EXPECT_EQ(u, 115);
+  EXPECT_EQ(v, 184);
+}
+
+// Every grey level comes out neutral (a grey video saved as MP4 must not turn yellowish) and
+// comes back within a level through the limited-range formula.
+TEST(RgbToI420, GreysAreNeutralAndComeBack) {
+  for (int g = 0; g < 256; ++g) {
+    uint8_t rgb[12];
+    memset(rgb, g, sizeof rgb);
+    uint8_t y[4], u, v;
+    RgbToI420(2, 2, rgb, y, &u, &v);
+    ASSERT_EQ(u, 128) << g;
+    ASSERT_EQ(v, 128) << g;
+    uint8_t back[12];
+    I420ToRgb(2, 2, 2, y, &u, &v, back, 2, 1, 2, 2);
+    for (uint8_t b : back) ASSERT_NEAR(b, g, 1) << g;
+  }
 }
 
 struct YuvCase {
@@ -124,11 +148,27 @@ TEST(I420ToRgb, CodedWidthBeyondTheStrideConvertsRowsDirectly) {
     }
 }
 
-// The plain per-pixel formula, signed divisions truncating toward zero.
-void ReferencePixel(int y, int u, int v, uint8_t* out) {
-  const int c = (y - 16) * 1164;
-  const int values[3] = {(c + 1793 * (v - 128)) / 1000, (c - 213 * (u - 128) - 533 * (v - 128)) / 1000,
-                         (c + 2112 * (u - 128)) / 1000};
+// The plain per-pixel formula, signed divisions truncating toward zero, with the matrix's
+// coefficients written out here.
+struct Coefficients {
+  const char* name;
+  int matrix;
+  bool full;
+  double yOffset, yScale, rv, gu, gv, bu;
+};
+const Coefficients kMatrices[] = {
+    {"BT.709 limited", 1, false, 16, 1164, 1793, -213, -533, 2112},
+    {"unstated", 2, false, 16, 1164, 1793, -213, -533, 2112},
+    {"BT.601 limited (BT.470 B/G)", 5, false, 16, 1164, 1596, -391, -813, 2018},
+    {"BT.601 limited (SMPTE 170M)", 6, false, 16, 1164, 1596, -391, -813, 2018},
+    {"BT.709 full", 1, true, 0, 1000, 1575, -187, -468, 1856},
+    {"BT.601 full", 6, true, 0, 1000, 1402, -344, -714, 1772},
+};
+
+void ReferencePixel(const Coefficients& m, int y, int u, int v, uint8_t* out) {
+  const int c = (y - int(m.yOffset)) * int(m.yScale);
+  const int values[3] = {(c + int(m.rv) * (v - 128)) / 1000, (c + int(m.gu) * (u - 128) + int(m.gv) * (v - 128)) / 1000,
+                         (c + int(m.bu) * (u - 128)) / 1000};
   for (int k = 0; k < 3; ++k) out[k] = values[k] < 1 ? 0 : values[k] >= 255 ? 255 : uint8_t(values[k]);
 }
 
@@ -140,6 +180,7 @@ TEST(I420ToRgb, MatchesThePerPixelFormulaOnRandomPictures) {
   };
   // Odd widths and heights, strides wider than the picture, small and pool-sized.
   const int sizes[][2] = {{7, 5}, {64, 3}, {130, 67}};
+  for (const Coefficients& m : kMatrices)
   for (const auto& size : sizes) {
     const int w = size[0], h = size[1], ls = w + 5, cs = (w + 1) / 2 + 3;
     std::vector<uint8_t> y(size_t(ls) * h), u(size_t(cs) * ((h + 1) / 2)), v(u.size());
@@ -147,12 +188,12 @@ TEST(I420ToRgb, MatchesThePerPixelFormulaOnRandomPictures) {
     for (auto& b : u) b = next();
     for (auto& b : v) b = next();
     std::vector<uint8_t> out(size_t(w) * h * 3), expect(out.size());
-    I420ToRgb(w, h, w, y.data(), u.data(), v.data(), out.data(), ls, cs, w, h);
+    I420ToRgb(w, h, w, y.data(), u.data(), v.data(), out.data(), ls, cs, w, h, YuvMatrixFor(m.matrix, m.full));
     for (int row = 0; row < h; ++row)
       for (int x = 0; x < w; ++x)
-        ReferencePixel(y[size_t(row) * ls + x], u[size_t(row / 2) * cs + x / 2], v[size_t(row / 2) * cs + x / 2],
+        ReferencePixel(m, y[size_t(row) * ls + x], u[size_t(row / 2) * cs + x / 2], v[size_t(row / 2) * cs + x / 2],
                        &expect[(size_t(row) * w + x) * 3]);
-    EXPECT_EQ(out, expect) << w << "x" << h;
+    EXPECT_EQ(out, expect) << m.name << " " << w << "x" << h;
   }
 }
 
@@ -194,22 +235,37 @@ TEST(OpenH264, LibraryWithoutTheEntryPointsIsRefusedAndReleased) {
   EXPECT_EQ(H264OpenLibraryAt(""), nullptr);
 }
 
-// The library takes an access unit's length as an int: a longer unit must fail here, not
-// reach it as a negative length (which it would take for the end of the stream).
-TEST(OpenH264, DecodeRefusesUnitsLongerThanAnInt) {
-  ASSERT_EQ(OpenH264Load(), 1);
-  ISVCDecoder* dec = H264DecoderCreate();
+// The decoder's set-up record is checked before the library sees it, and a sample buffer
+// whose length would not fit the library's int is refused rather than cut short.
+TEST(H264Decoder, RefusesBadSetUpAndOversizedSamples) {
+  // A Baseline 64 x 48 configuration record as x264 writes it.
+  const uint8_t config[] = {0x01, 0x42, 0xC0, 0x0A, 0xFF, 0xE1, 0x00, 0x17, 0x67, 0x42, 0xC0, 0x0A, 0xD9, 0x04,
+                            0x26, 0xC0, 0x44, 0x00, 0x00, 0x03, 0x00, 0x04, 0x00, 0x00, 0x03, 0x00, 0xC8, 0x3C,
+                            0x48, 0x99, 0x20, 0x01, 0x00, 0x06, 0x68, 0xCB, 0x83, 0xCB, 0x20, 0x00};
+  EXPECT_EQ(H264DecoderCreate(nullptr, 0, 1), nullptr);
+  EXPECT_EQ(H264DecoderCreate(config, 6, 1), nullptr);
+  std::vector<uint8_t> huge((1u << 20) + 1, 0);
+  EXPECT_EQ(H264DecoderCreate(huge.data(), huge.size(), 1), nullptr);
+  H264Decoder* dec = H264DecoderCreate(config, sizeof config, 4);
   ASSERT_NE(dec, nullptr);
-  // Room for what a length cut to 32 bits would claim.
-  const uint8_t unit[32] = {0, 0, 0, 1, 0x65, 0x88, 0x80, 0x40};
+  for (size_t size : {size_t(0), size_t(0x80000000u), size_t(0xFFFFFFFFu), size_t(0x100000010ull)})
+    EXPECT_EQ(H264DecoderSampleBuffer(dec, size), nullptr) << size;
+  // Nothing to send, nothing out; the end of the stream ends it.
   H264Picture pic{};
-  int ready = 1;
-  for (size_t size : {size_t(0x80000000u), size_t(0xFFFFFFFFu), size_t(0x100000010ull)}) {
-    EXPECT_NE(H264Decode(dec, unit, size, 1, &pic, &ready), 0) << size;
-    EXPECT_EQ(ready, 0) << size;
+  EXPECT_EQ(H264DecoderSend(dec, 0, false), 0);
+  EXPECT_EQ(H264DecoderReceive(dec, &pic), 0);
+  EXPECT_EQ(H264DecoderSend(dec, 0, true), 1);
+  EXPECT_EQ(H264DecoderReceive(dec, &pic), -1);
+  // A sample of garbage gives no picture and no crash; a reset starts over.
+  H264DecoderReset(dec);
+  uint8_t* buffer = H264DecoderSampleBuffer(dec, 64);
+  ASSERT_NE(buffer, nullptr);
+  for (int i = 0; i < 64; ++i) buffer[i] = uint8_t(i * 37);
+  H264DecoderSend(dec, 0, false);
+  H264DecoderSend(dec, 0, true);
+  while (H264DecoderReceive(dec, &pic) == 1) {
   }
   H264DecoderDestroy(dec);
-  OpenH264Release();
 }
 
 TEST(OpenH264, ProgramFolderIsThisTestsFolder) {

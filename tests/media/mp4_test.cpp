@@ -309,7 +309,10 @@ TEST(Mp4Parse, FrameIntervalFromTheTimeToSampleTable) {
   const IntervalCase cases[] = {
       // (30000 + 285285) * 1000000 / (90000 * 105); the third entry is not read.
       {"two entries reach 100 samples", 90000, {{10, 3000}, {95, 3003}, {5, 1}}, 33363},
-      {"NTSC rate", 30000, {{9, 1001}}, 33366},
+      {"NTSC rate, rounded to the nearest microsecond", 30000, {{9, 1001}}, 33367},
+      {"film NTSC rate", 24000, {{9, 1001}}, 41708},
+      // 9 million frames in one entry: 9009000000 ticks, past 32 bits.
+      {"a long video in one entry", 30000, {{9000000, 1001}}, 33367},
       {"one tick a frame", 30, {{9, 1}}, 33333},
       {"slower than a second", 1000000, {{9, 2000000}}, 2000000},
   };
@@ -500,7 +503,9 @@ TEST(Mp4Parse, SamplesLargerThanTheFrameCapAreRefused) {
 TEST(Mp4Writer, TimeBaseForIntervals) {
   const struct {
     uint32_t interval, timescale, delta;
-  } cases[] = {{33333, 30, 1}, {40000, 25, 1}, {33367, 29, 1}, {1000000, 1, 1}, {2000000, 1000000, 2000000}};
+  } cases[] = {{33333, 30, 1},       {40000, 25, 1},     {33367, 30000, 1001}, {41708, 24000, 1001},
+               {41667, 24, 1},       {16667, 60, 1},     {1000000, 1, 1},      {2000000, 1000000, 2000000},
+               {34482, 29030, 1001}, {2000001, 1000000, 2000001}};
   for (const auto& c : cases) {
     uint32_t ts = 0, delta = 0;
     Mp4TimeBase(c.interval, &ts, &delta);
@@ -716,7 +721,7 @@ TEST(Mp4Reader, FilesMadeByFfmpegDecodeLikeFfmpeg) {
       {"main with B-frames", "-profile:v main -bf 2 -g 12", "25", 30, 40000},
       {"high with B-pyramid", "-profile:v high -bf 3 -g 15", "25", 36, 40000},
       {"all intra, no stss", "-profile:v high -g 1", "25", 8, 40000},
-      {"29.97 frames a second", "-profile:v main -g 10", "30000/1001", 20, 33366},
+      {"29.97 frames a second", "-profile:v main -g 10", "30000/1001", 20, 33367},
   };
   const int w = 64, h = 48;
   for (const FfmpegCase& c : cases) {
@@ -771,6 +776,233 @@ TEST(Mp4Reader, SeekIntoTheMiddleOfALongGop) {
   unlink(path.c_str());
 }
 
+// Every frame's Y, U and V planes as the decoder gave them equal ffmpeg's own decode byte
+// for byte (a PSNR would hide local errors), read in order and out of order: B-frames,
+// weighted and temporal-direct prediction, open GOPs, odd sizes.
+struct PlaneCase {
+  const char* name;
+  const char* args;
+  const char* rate;
+  int w, h, frames;
+};
+
+// ffmpeg's decode of a file as raw frames of one pixel format, with optional filters.
+std::vector<uint8_t> FfmpegRaw(const std::string& path, const char* pixFmt, const std::string& filters = "") {
+  const std::string out = path + ".raw";
+  const std::string cmd = "ffmpeg -v error -y -i '" + path + "' " + (filters.empty() ? "" : "-vf '" + filters + "' ") +
+                          "-f rawvideo -pix_fmt " + pixFmt + " '" + out + "'";
+  if (system(cmd.c_str()) != 0) return {};
+  std::vector<uint8_t> bytes = ReadAll(out);
+  unlink(out.c_str());
+  return bytes;
+}
+
+// Compares the reader's current picture with frame n of a yuv420p block; returns the
+// number of differing samples.
+size_t PlaneDifferences(const Mp4Reader* r, const std::vector<uint8_t>& yuv, int w, int h, int n) {
+  const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+  const size_t frameBytes = size_t(w) * h + 2 * size_t(cw) * ch;
+  const uint8_t* y = &yuv[size_t(n) * frameBytes];
+  const uint8_t* u = y + size_t(w) * h;
+  const uint8_t* v = u + size_t(cw) * ch;
+  if (r->pictureWidth != w || r->pictureHeight != h) return size_t(-1);
+  size_t diff = 0;
+  for (int row = 0; row < h; ++row)
+    for (int x = 0; x < w; ++x) diff += r->planeY[size_t(row) * r->lumaStride + x] != y[size_t(row) * w + x];
+  for (int row = 0; row < ch; ++row)
+    for (int x = 0; x < cw; ++x) {
+      diff += r->planeU[size_t(row) * r->chromaStride + x] != u[size_t(row) * cw + x];
+      diff += r->planeV[size_t(row) * r->chromaStride + x] != v[size_t(row) * cw + x];
+    }
+  return diff;
+}
+
+TEST(Mp4Reader, PlanesEqualFfmpegsDecode) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  const PlaneCase cases[] = {
+      {"baseline", "-profile:v baseline", "25", 160, 96, 48},
+      {"main, two B-frames", "-profile:v main -bf 2", "25", 160, 96, 48},
+      {"high, x264 defaults", "-profile:v high", "25", 160, 96, 48},
+      {"no B-pyramid", "-profile:v high -x264-params b-pyramid=none", "25", 160, 96, 48},
+      {"no weighted B", "-profile:v high -x264-params weightb=0", "25", 160, 96, 48},
+      {"temporal direct", "-profile:v high -x264-params direct=temporal", "25", 160, 96, 48},
+      {"all intra", "-profile:v high -g 1", "25", 160, 96, 12},
+      {"open GOP", "-profile:v high -bf 3 -g 12 -x264-params open-gop=1", "25", 160, 96, 48},
+      {"29.97 frames a second", "-profile:v high", "30000/1001", 160, 96, 48},
+      {"long GOP", "-profile:v high -bf 3 -g 48 -sc_threshold 0", "25", 160, 96, 48},
+      // 4:2:0 has no odd sizes; a size off the macroblock grid is cropped by the stream.
+      {"cropped size", "-profile:v high", "25", 162, 98, 24},
+  };
+  for (const PlaneCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = OutPath("planes.mp4");
+    const std::string size = std::to_string(c.w) + "x" + std::to_string(c.h);
+    const std::string cmd = std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=") + size + ":rate=" + c.rate +
+                            " -frames:v " + std::to_string(c.frames) + " -c:v libx264 -pix_fmt yuv420p " + c.args +
+                            " '" + path + "'";
+    if (system((cmd + " 2>/dev/null").c_str()) != 0) {
+      // x264 refuses odd sizes in 4:2:0.
+      EXPECT_EQ(c.w % 2 + c.h % 2, 2) << cmd;
+      continue;
+    }
+    const std::vector<uint8_t> yuv = FfmpegRaw(path, "yuv420p");
+    const size_t frameBytes = size_t(c.w) * c.h + 2 * size_t((c.w + 1) / 2) * ((c.h + 1) / 2);
+    ASSERT_EQ(yuv.size(), frameBytes * size_t(c.frames));
+    Mp4Reader* r = Mp4ReaderOpen(path.c_str(), nullptr, nullptr);
+    ASSERT_NE(r, nullptr);
+    ASSERT_EQ(r->frameCount, uint32_t(c.frames));
+    std::vector<int> order;
+    for (int n = 0; n < c.frames; ++n) order.push_back(n);
+    // Out of order: the middle, the start, the end, into the GOP, backwards over a stretch.
+    for (int n : {c.frames / 2, 0, c.frames - 1, c.frames / 3, c.frames / 3 + 5, 7, 6, 5, 4, 3, 2, 1})
+      if (n < c.frames) order.push_back(n);
+    for (int n : order) {
+      ASSERT_EQ(Mp4DecodeFrame(r, uint64_t(n), nullptr, 0), 1) << "frame " << n;
+      EXPECT_EQ(PlaneDifferences(r, yuv, c.w, c.h, n), 0u) << "frame " << n;
+    }
+    Mp4ReaderFree(r);
+    unlink(path.c_str());
+  }
+}
+
+// A stream's declared matrix and range decide the conversion: R,G,B within 2 levels of
+// ffmpeg's conversion with that matrix forced.  Our own files declare BT.709 and decode in
+// ffmpeg, by its default conversion, within 2 levels of what we read back.
+struct ColourCase {
+  const char* name;
+  const char* args;     // tagging options for the encode
+  const char* filters;  // ffmpeg's conversion with the same matrix forced
+};
+
+int MaxDifference(const uint8_t* a, const uint8_t* b, size_t n) {
+  int worst = 0;
+  for (size_t i = 0; i < n; ++i) worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
+  return worst;
+}
+
+// Every frame read through the media handle lies within `tolerance` levels of the same
+// frame of `expect` (frames of R,G,B one after another).
+void ExpectFramesWithin(const std::string& path, const std::vector<uint8_t>& expect, int w, int h, int frames,
+                        int tolerance) {
+  MediaFile* file = OpenMp4(path);
+  ASSERT_NE(file, nullptr);
+  std::vector<uint8_t> out(size_t(w) * h * 3);
+  for (int n = 0; n < frames; ++n) {
+    ASSERT_EQ(MediaReadFrame(file, 0, uint64_t(n), 0, out.data()), 1);
+    EXPECT_LE(MaxDifference(out.data(), &expect[size_t(n) * out.size()], out.size()), tolerance) << "frame " << n;
+  }
+  MediaClose(file);
+}
+
+// A smooth colour field, and ffmpeg's converter that takes each chroma sample for its 2 x 2
+// block as ours does: interpolated chroma differs by several levels wherever colour changes,
+// which is not what this compares.
+const char* const kSmoothSource =
+    "ffmpeg -v error -y -f lavfi -i \"gradients=size=64x48:rate=25:c0=0x2040e0:c1=0xe0c020:x0=0:y0=0:x1=63:y1=47,"
+    "format=rgb24\" -frames:v 6 -c:v libx264 -pix_fmt yuv420p ";
+
+TEST(Mp4Reader, ColoursFollowTheDeclaredMatrix) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  const ColourCase cases[] = {
+      {"BT.709", "-colorspace bt709 -color_primaries bt709 -color_trc bt709",
+       "scale=in_color_matrix=bt709:in_range=tv:flags=neighbor,format=rgb24"},
+      {"BT.601", "-colorspace smpte170m -color_primaries smpte170m -color_trc smpte170m",
+       "scale=in_color_matrix=bt601:in_range=tv:flags=neighbor,format=rgb24"},
+      {"BT.709 full range", "-colorspace bt709 -color_range pc",
+       "scale=in_color_matrix=bt709:in_range=pc:flags=neighbor,format=rgb24"},
+      {"BT.601 full range", "-colorspace bt470bg -color_range pc",
+       "scale=in_color_matrix=bt601:in_range=pc:flags=neighbor,format=rgb24"},
+      {"nothing declared", "", "scale=in_color_matrix=bt709:in_range=tv:flags=neighbor,format=rgb24"},
+  };
+  const int w = 64, h = 48, frames = 6;
+  for (const ColourCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = OutPath("colour.mp4");
+    ASSERT_EQ(system((std::string(kSmoothSource) + c.args + " '" + path + "'").c_str()), 0);
+    const std::vector<uint8_t> ff = FfmpegRaw(path, "rgb24", c.filters);
+    ASSERT_EQ(ff.size(), size_t(w) * h * 3 * frames);
+    ExpectFramesWithin(path, ff, w, h, frames, 2);
+    unlink(path.c_str());
+  }
+}
+
+// Our own files as other players see them: tagged BT.709 in the stream and the sample entry,
+// decoded by ffmpeg's default conversion within 2 levels of our own reading; a grey ramp
+// stays grey (U = V = 128) and within 2 levels of what we wrote.
+TEST(Mp4Writer, OurColoursDecodeAlikeInFfmpeg) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  {
+    const int w = 64, h = 48, frames = 6;
+    const std::string path = OutPath("ourcolour.mp4");
+    ASSERT_EQ(WriteMp4(path, w, h, frames, 3, 40000, Options(4000000, 3)), 1);
+    const std::string tags = RunCapture("ffprobe -v error -select_streams v:0 -show_entries "
+                                        "stream=color_space,color_range,color_primaries,color_transfer -of csv=p=0 '" +
+                                        path + "'");
+    EXPECT_EQ(tags, "tv,bt709,bt709,bt709\n");
+    // The matrix is ffmpeg's own choice, from the tags.
+    const std::vector<uint8_t> ff = FfmpegRaw(path, "rgb24", "scale=flags=neighbor");
+    ASSERT_EQ(ff.size(), size_t(w) * h * 3 * frames);
+    ExpectFramesWithin(path, ff, w, h, frames, 2);
+    unlink(path.c_str());
+  }
+  {
+    // A grey ramp, saved as 8-bit and as R,G,B frames: 16 steps from 0 to 255, each a
+    // macroblock wide, so that what is measured is the colour conversion and not the
+    // encoder's loss on fine detail.
+    const int w = 256, h = 16, frames = 3;
+    auto ramp = [](int w, int h, int, int bpp) {
+      std::vector<uint8_t> f(size_t(w) * h * bpp);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+          for (int k = 0; k < bpp; ++k) f[(size_t(y) * w + x) * bpp + k] = uint8_t(x / 16 * 17);
+      return f;
+    };
+    for (uint64_t bpp : {1u, 3u}) {
+      SCOPED_TRACE(bpp);
+      const std::string path = OutPath("greyramp.mp4");
+      ASSERT_EQ(WriteMp4(path, w, h, frames, bpp, 40000, Options(0, 0, 101), nullptr, ramp), 1);
+      EXPECT_EQ(RunCapture("ffprobe -v error -select_streams v:0 -show_entries stream=color_space -of csv=p=0 '" +
+                           path + "'"),
+                "bt709\n");
+      const std::vector<uint8_t> yuv = FfmpegRaw(path, "yuv420p");
+      ASSERT_EQ(yuv.size(), size_t(w) * h * 3 / 2 * frames);
+      for (int n = 0; n < frames; ++n)
+        for (size_t i = size_t(w) * h; i < size_t(w) * h * 3 / 2; ++i)
+          ASSERT_EQ(yuv[size_t(n) * w * h * 3 / 2 + i], 128) << "frame " << n << " chroma sample " << i;
+      const std::vector<uint8_t> rgb = FfmpegRaw(path, "rgb24");
+      ASSERT_EQ(rgb.size(), size_t(w) * h * 3 * frames);
+      const std::vector<uint8_t> wrote = ramp(w, h, 0, 3);
+      for (int n = 0; n < frames; ++n)
+        EXPECT_LE(MaxDifference(&rgb[size_t(n) * wrote.size()], wrote.data(), wrote.size()), 2) << "frame " << n;
+      unlink(path.c_str());
+    }
+  }
+}
+
+// Frame rates survive a save: 33367 us is 30000/1001 to other players and comes back as
+// 33367; 41667 and 16667 us come back as themselves.
+TEST(Mp4Writer, ExactRatesSurviveASave) {
+  const struct {
+    uint32_t interval;
+    const char* rate;
+  } cases[] = {{33367, "30000/1001"}, {41667, "24/1"}, {16667, "60/1"}, {41708, "24000/1001"}, {40000, "25/1"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.interval);
+    const std::string path = OutPath("rate.mp4");
+    ASSERT_EQ(WriteMp4(path, 32, 16, 3, 3, c.interval, Options(500000, 0)), 1);
+    MediaFile* file = OpenMp4(path);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->info.frameIntervalUs, c.interval);
+    MediaClose(file);
+    if (HaveFfmpeg()) {
+      EXPECT_EQ(RunCapture("ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate -of csv=p=0 '" +
+                           path + "'"),
+                std::string(c.rate) + "\n");
+    }
+    unlink(path.c_str());
+  }
+}
+
 // ---------------------------------------------------------------------------------------
 // Progress and cancel
 
@@ -809,18 +1041,17 @@ TEST(Mp4Reader, IndexReportsProgressAndCanBeCancelled) {
   ASSERT_EQ(MediaReadFrame(file, 0, 10, 0, expect.data()), 1);
   MediaClose(file);
 
+  // The index comes from the tables, so a cancel has nothing left to stop: the file opens
+  // whole and reads the same.
   ProgressLog cancel;
   cancel.cancelAfter = 0;
   file = OpenMp4(path, Progress, &cancel);
   ASSERT_NE(file, nullptr) << "a cancelled index still opens";
   EXPECT_EQ(cancel.phases.back(), 2u);
   EXPECT_EQ(file->info.frameCount, uint64_t(frames));
-  EXPECT_LT(file->mp4Reader->indexedFrames, 10u);
   ASSERT_EQ(MediaReadFrame(file, 0, 10, 0, got.data()), 1);
   EXPECT_EQ(got, expect);
-  EXPECT_GT(file->mp4Reader->indexedFrames, 10u);
   ASSERT_EQ(MediaReadFrame(file, 0, frames - 1, 0, got.data()), 1);
-  EXPECT_EQ(file->info.frameCount, uint64_t(frames));
   MediaClose(file);
 
   // One frame: no progress at all.
