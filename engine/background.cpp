@@ -15,6 +15,7 @@
 
 #include "core/colour.h"
 #include "engine/pixel.h"
+#include "engine/subtract.h"
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define QV_BACKGROUND_CLONES __attribute__((target_clones("avx2", "default")))
@@ -317,15 +318,6 @@ int32_t BuildPlainBackground(BackgroundJob* job, FrameFetchFn fetch, void* user)
 }
 
 // ---- L*a*b* mean ---------------------------------------------------------------------------
-
-// The squared distance of the background rules: lightness alone unless both colours are
-// brighter than L* 50, then a quarter of the squared chroma difference as well.
-inline double LabSquaredDistance(double L1, double a1, double b1, double L2, double a2,
-                                 double b2) {
-  const double dL = L2 - L1;
-  if (L1 <= 50.0 || L2 <= 50.0) return dL * dL;
-  return dL * dL + 0.25 * ((a2 - a1) * (a2 - a1) + (b2 - b1) * (b2 - b1));
-}
 
 struct LabPass {
   const BackgroundLabJob* job;
