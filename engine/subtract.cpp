@@ -14,6 +14,7 @@
 #include "core/colour.h"
 #include "engine/pixel.h"
 #include "engine/scratch.h"
+#include "engine/slotaccess.h"
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define QV_SUBTRACT_CLONES __attribute__((target_clones("avx2", "default")))
@@ -24,36 +25,6 @@
 namespace {
 
 // ---- slot reads ----------------------------------------------------------------------------
-
-// Gray or R, G, B of (x, y) at depth D through the accessors; the point lies inside.
-template <int D>
-inline void AccessorGray(const C_ImgBuff* r, int32_t x, int32_t y, uint32_t* v) {
-  if constexpr (D == 8) {
-    uint8_t t;
-    r->GetGray8(x, y, &t);
-    *v = t;
-  } else if constexpr (D == 16) {
-    uint16_t t;
-    r->GetGray16(x, y, &t);
-    *v = t;
-  } else {
-    r->GetGray32(x, y, v);
-  }
-}
-template <int D>
-inline void AccessorRgb(const C_ImgBuff* r, int32_t x, int32_t y, uint32_t* v) {
-  if constexpr (D == 8) {
-    uint8_t a, b, c;
-    r->GetRGB8(x, y, &a, &b, &c);
-    v[0] = a, v[1] = b, v[2] = c;
-  } else if constexpr (D == 16) {
-    uint16_t a, b, c;
-    r->GetRGB16(x, y, &a, &b, &c);
-    v[0] = a, v[1] = b, v[2] = c;
-  } else {
-    r->GetRGB32(x, y, &v[0], &v[1], &v[2]);
-  }
-}
 
 // n pixels of the background from (x0, y) as a picture of format (NB, CH) reads them.
 template <int NB, int CH>
@@ -146,15 +117,8 @@ void SubtractPixelAccessor(const SubtractJob& job, int32_t x, int32_t y) {
   } else if (!job.maskOutside) {
     return;  // keeps its value
   }
-  if constexpr (CH == 1) {
-    if constexpr (D == 8) pic->SetGray8(x, y, uint8_t(p[0]));
-    else if constexpr (D == 16) pic->SetGray16(x, y, uint16_t(p[0]));
-    else pic->SetGray32(x, y, p[0]);
-  } else {
-    if constexpr (D == 8) pic->SetRGB8(x, y, uint8_t(p[0]), uint8_t(p[1]), uint8_t(p[2]));
-    else if constexpr (D == 16) pic->SetRGB16(x, y, uint16_t(p[0]), uint16_t(p[1]), uint16_t(p[2]));
-    else pic->SetRGB32(x, y, p[0], p[1], p[2]);
-  }
+  if constexpr (CH == 1) AccessorSetGray<D>(pic, x, y, p[0]);
+  else AccessorSetRgb<D>(pic, x, y, p[0], p[1], p[2]);
 }
 
 struct SubtractPass {
