@@ -37,6 +37,9 @@ void* AllocZeroed(uint64_t count, uint64_t size) {
 // 65535 x 65537 are 4294967295.
 constexpr uint64_t MaxFramesSum8 = 16843009ull;
 constexpr uint64_t MaxFramesSum16 = 65537ull;
+// 8-bit frames are summed into 16 bits first (255 x 257 = 65535), which halves the bytes a
+// frame's pass moves; every 257 frames the 16-bit sums are folded into the 32-bit ones.
+constexpr uint64_t FramesPerSum16 = 257ull;
 
 int32_t SlotChannels(FormatSlot slot) { return slot <= SlotGray32 ? 1 : 3; }
 int32_t SlotBits(FormatSlot slot) {
@@ -56,7 +59,7 @@ int32_t SlotBits(FormatSlot slot) {
   QV_BACKGROUND_CLONES void name(A* __restrict acc, const S* __restrict s, int64_t n) { \
     for (int64_t i = 0; i < n; ++i) acc[i] += A(s[i]);                                  \
   }
-QV_ADD_ROW(AddRowU8ToU32, uint8_t, uint32_t)
+QV_ADD_ROW(AddRowU8ToU16, uint8_t, uint16_t)
 QV_ADD_ROW(AddRowU16ToU32, uint16_t, uint32_t)
 QV_ADD_ROW(AddRowU8ToF64, uint8_t, double)
 QV_ADD_ROW(AddRowU16ToF64, uint16_t, double)
@@ -175,9 +178,10 @@ void MeanRows(void* ctx, uint64_t first, uint64_t count) {
     if (p.direct) {
       const int32_t bits = SlotBits(p.slot);
       const void* s = RowPtr<const uint8_t>(f, 0, int32_t(y));
-      if (job.sums32) {
-        if (bits == 8) AddRowU8ToU32(job.sums32 + at, static_cast<const uint8_t*>(s), n);
-        else AddRowU16ToU32(job.sums32 + at, static_cast<const uint16_t*>(s), n);
+      if (job.sums16) {
+        AddRowU8ToU16(job.sums16 + at, static_cast<const uint8_t*>(s), n);
+      } else if (job.sums32) {
+        AddRowU16ToU32(job.sums32 + at, static_cast<const uint16_t*>(s), n);
       } else if (bits == 8) {
         AddRowU8ToF64(job.sums + at, static_cast<const uint8_t*>(s), n);
       } else if (bits == 16) {
@@ -185,12 +189,23 @@ void MeanRows(void* ctx, uint64_t first, uint64_t count) {
       } else {
         AddRowU32ToF64(job.sums + at, static_cast<const uint32_t*>(s), n);
       }
+    } else if (job.sums16) {
+      AddPixelsAccessor(p, job.sums16 + at, int32_t(y));
     } else if (job.sums32) {
       AddPixelsAccessor(p, job.sums32 + at, int32_t(y));
     } else {
       AddPixelsAccessor(p, job.sums + at, int32_t(y));
     }
   }
+}
+
+// sums32 += sums16, and sums16 starts again from 0.
+void FoldSumsRows(void* ctx, uint64_t first, uint64_t count) {
+  const PlainPass& p = *static_cast<const PlainPass*>(ctx);
+  const BackgroundJob& job = *p.job;
+  const size_t n = size_t(job.width) * size_t(p.channels);
+  AddRowU16ToU32(job.sums32 + first * n, job.sums16 + first * n, int64_t(count * n));
+  std::memset(job.sums16 + first * n, 0, count * n * sizeof(uint16_t));
 }
 
 template <class T>
@@ -236,7 +251,8 @@ void ExtremeRows(void* ctx, uint64_t first, uint64_t count) {
 // The finished value of element i: the truncated mean, or the stored extreme.
 inline uint32_t PlainValue(const BackgroundJob& job, size_t i, double clamp) {
   if (job.mode == 0) {
-    double m = (job.sums32 ? double(job.sums32[i]) : job.sums[i]) / double(job.frameCount);
+    const double sum = job.sums32 ? double(job.sums32[i]) : job.sums16 ? double(job.sums16[i]) : job.sums[i];
+    double m = sum / double(job.frameCount);
     if (m > clamp) m = clamp;
     return ClampTruncU32(m);
   }
@@ -290,10 +306,21 @@ int32_t BuildPlainBackground(BackgroundJob* job, FrameFetchFn fetch, void* user)
   if (pixels / job->width != job->height || pixels > UINT64_MAX / 3) return 0;
   const uint64_t elements = pixels * uint64_t(channels);
   void* acc = nullptr;
+  int32_t fold = 0;  // 16-bit sums folded into 32-bit ones
   if (job->mode == 0) {
     const uint64_t fit = bits == 8 ? MaxFramesSum8 : bits == 16 ? MaxFramesSum16 : 0;
-    if (typed && job->frameCount <= fit) acc = job->sums32 = static_cast<uint32_t*>(AllocZeroed(elements, 4));
-    else acc = job->sums = static_cast<double*>(AllocZeroed(elements, 8));
+    if (typed && bits == 8 && job->frameCount <= fit) {
+      acc = job->sums16 = static_cast<uint16_t*>(AllocZeroed(elements, 2));
+      fold = job->frameCount > FramesPerSum16;
+      if (acc && fold && !(job->sums32 = static_cast<uint32_t*>(AllocZeroed(elements, 4)))) {
+        std::free(acc);
+        acc = job->sums16 = nullptr;
+      }
+    } else if (typed && job->frameCount <= fit) {
+      acc = job->sums32 = static_cast<uint32_t*>(AllocZeroed(elements, 4));
+    } else {
+      acc = job->sums = static_cast<double*>(AllocZeroed(elements, 8));
+    }
   } else {
     const uint64_t size = uint64_t(bits / 8);
     acc = AllocZeroed(elements, size);
@@ -305,14 +332,21 @@ int32_t BuildPlainBackground(BackgroundJob* job, FrameFetchFn fetch, void* user)
   if (!acc) return 0;
   PlainPass p{job, slot, channels, 0};
   const ParallelForFn rows = job->mode == 0 ? MeanRows : ExtremeRows;
+  uint64_t unfolded = 0;  // frames in the 16-bit sums
   int32_t result = FrameLoop(job->frameCount, job->frame, job->width, job->height, fetch, user, [&] {
     p.direct = typed && IsTypedFormat(job->frame->Format()) &&
                job->frame->Format() == job->out->Format();
     RunPlainPass(rows, p, p.direct);
+    if (fold && ++unfolded == FramesPerSum16) {
+      RunPlainPass(FoldSumsRows, p, 1);
+      unfolded = 0;
+    }
   });
+  if (result == 1 && fold && unfolded) RunPlainPass(FoldSumsRows, p, 1);
   if (result == 1) RunPlainPass(PlainWriteRows, p, typed && IsTypedFormat(job->out->Format()));
   std::free(acc);
-  job->sums = nullptr, job->sums32 = nullptr;
+  if (fold) std::free(job->sums32);
+  job->sums = nullptr, job->sums32 = nullptr, job->sums16 = nullptr;
   job->extremes8 = nullptr, job->extremes16 = nullptr, job->extremes32 = nullptr;
   return result;
 }

@@ -28,6 +28,7 @@ struct BackgroundJob {
   uint32_t* extremes32;  // of the 32-bit slots
   double* sums;          // sums of the mean (when they may not fit 32-bit integers)
   uint32_t* sums32;      // exact integer sums of the mean, where they provably fit
+  uint16_t* sums16;      // 8-bit slots: sums of up to 257 frames, then folded into sums32
   uint64_t width;
   uint64_t height;
   uint64_t frameCount;

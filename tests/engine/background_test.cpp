@@ -317,4 +317,32 @@ TEST(CreateBackground, TypedMatchesReference) {
     }
 }
 
+// 8-bit sums run in 16 bits for 257 frames at a time: 600 frames of 255 overflow them
+// twice before the last fold, and random frames must still match the double sums.
+TEST(CreateBackground, LongRunsOfEightBitFrames) {
+  for (int32_t format : {1, 4, 9}) {
+    Source white, noise;
+    for (int32_t i = 0; i < 600; ++i) {
+      CImgBuff& w = white.Add(5, 3, format);
+      for (int32_t k = 0; k < 15; ++k) w.SetGray8(k % 5, k / 5, 255);
+      FillRandom(noise.Add(5, 3, format), 5, 3, format, uint32_t(i));
+    }
+    for (uint64_t n : {257u, 258u, 600u}) {
+      CImgBuff out;
+      Placeholder(out);
+      ASSERT_EQ(1, CreateBackground(&out, n, 0, Fetch, &white));
+      EXPECT_EQ(255, Gray8(out, 4, 2)) << n;
+      CImgBuff typed, reference;
+      Placeholder(typed);
+      Placeholder(reference);
+      EXPECT_EQ(1, CreateBackground(&typed, n, 0, Fetch, &noise));
+      SetEngineTypedKernels(0);
+      EXPECT_EQ(1, CreateBackground(&reference, n, 0, Fetch, &noise));
+      SetEngineTypedKernels(1);
+      EXPECT_TRUE(SamePixels(typed, reference)) << format << " " << n << ": "
+                                                << FirstDifference(typed, reference);
+    }
+  }
+}
+
 }  // namespace
