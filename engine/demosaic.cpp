@@ -2,13 +2,16 @@
 // Every kernel reads a full copy of the picture taken on entry (for a whole-picture call the
 // old pixel block itself becomes the copy) and writes only its own pixel.  The reference
 // kernels go through the accessors at the depth of the picture's class, so any of the nine
-// formats is accepted; 8- and 16-bit gray raws under a 2 x 2 pattern with unit gains take a
-// typed linear kernel, whose integer rounding equals the reference's: the mean of two
-// samples plus 0.5, truncated, is (a + b + 1) >> 1, and of four (s + 2) >> 2.
-// Inside: tables - rounding - mosaic - linear - ACPI - typed linear - passes - entry
+// formats is accepted.  8- and 16-bit gray raws take typed kernels: linear ones under a 2 x 2
+// pattern with unit gains, whose integer rounding equals the reference's (the mean of two
+// samples plus 0.5, truncated, is (a + b + 1) >> 1, and of four (s + 2) >> 2), and ACPI ones
+// for the interior of both passes.
+// Inside: tables - rounding - mosaic - linear - ACPI - typed linear - typed ACPI - passes -
+//         entry
 #include "engine/demosaic.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <utility>
 
 #include "engine/slotaccess.h"
@@ -283,6 +286,106 @@ void LinearTypedInterior(const DemosaicJob& job, int32_t y, int32_t xb, int32_t 
   else LinearTypedRow<T, CfaBlue, CfaGreen>(u, m, d, o, xb, xe);
 }
 
+// ---- typed ACPI ----------------------------------------------------------------------------
+
+// The colours of row y, cells[x % period] for x = 0, 1, ...
+inline const CfaColor* PatternRow(uint32_t pattern, int32_t y) {
+  const BayerPattern& p = BayerPatternTable[pattern];
+  return p.cells + (y % p.height) * p.width;
+}
+
+// Pass 1 on rows where both lines may be usable; the columns and rows within two of the
+// edges go to the reference kernel.  Integer gradients, and estimates in doubles formed from
+// exact integer sums, give the reference's very values.
+template <class T, int D>
+void AcpiGreenTypedRow(const DemosaicJob& job, int32_t y, int32_t xb, int32_t xe) {
+  const C_ImgBuff* s = job.source->record;
+  const int32_t w = s->width, h = s->height;
+  if (y < 2 || y > h - 3) {
+    for (int32_t x = xb; x <= xe; ++x) AcpiGreenPixel<D>(job, x, y);
+    return;
+  }
+  const T* m = RowPtr<const T>(s, 0, y);
+  const T *u2 = m - 2 * int64_t(w), *u1 = m - w, *d1 = m + w, *d2 = m + 2 * int64_t(w);
+  T* g = RowPtr<T>(job.green->record, 0, y);
+  const BayerPattern& pat = BayerPatternTable[job.pattern];
+  const CfaColor* cells = PatternRow(uint32_t(job.pattern), y);
+  for (int32_t x = xb; x <= xe; ++x) {
+    if (x < 2 || x > w - 3) {
+      AcpiGreenPixel<D>(job, x, y);
+      continue;
+    }
+    const int32_t c = m[x];
+    if (cells[x % pat.width] == CfaGreen) {
+      g[x] = T(c);
+      continue;
+    }
+    const int32_t dH = std::abs(2 * c - m[x - 2] - m[x + 2]) + std::abs(m[x - 1] - m[x + 1]);
+    const int32_t dV = std::abs(2 * c - u2[x] - d2[x]) + std::abs(u1[x] - d1[x]);
+    double est;
+    if (dH < dV) {
+      est = double(m[x - 1] + m[x + 1]) / 2 + double(2 * c - m[x - 2] - m[x + 2]) / 4;
+    } else if (dV < dH) {
+      est = double(u1[x] + d1[x]) / 2 + double(2 * c - u2[x] - d2[x]) / 4;
+    } else {
+      est = double(m[x - 1] + m[x + 1] + u1[x] + d1[x]) / 4 +
+            double(4 * c - m[x - 2] - m[x + 2] - u2[x] - d2[x]) / 8;
+    }
+    g[x] = T(RoundCap<D>(est));
+  }
+}
+
+// Pass 2 inside the outermost rows and columns; those go to the reference kernel.
+template <class T, int D>
+void AcpiColorTypedRow(const DemosaicJob& job, int32_t y, int32_t xb, int32_t xe) {
+  const C_ImgBuff* s = job.source->record;
+  const int32_t w = s->width, h = s->height;
+  if (y < 1 || y > h - 2) {
+    for (int32_t x = xb; x <= xe; ++x) AcpiColorPixel<D>(job, x, y);
+    return;
+  }
+  const T* sm = RowPtr<const T>(s, 0, y);
+  const T *su = sm - w, *sd = sm + w;
+  const T* pm = RowPtr<const T>(job.green->record, 0, y);
+  const T *pu = pm - w, *pd = pm + w;
+  T* o = RowPtr<T>(job.destination->record, 0, y);
+  const BayerPattern& pat = BayerPatternTable[job.pattern];
+  const CfaColor* cells = PatternRow(uint32_t(job.pattern), y);
+  for (int32_t x = xb; x <= xe; ++x) {
+    if (x < 1 || x > w - 2) {
+      AcpiColorPixel<D>(job, x, y);
+      continue;
+    }
+    const int32_t pc = pm[x];
+    const CfaColor c = cells[x % pat.width];
+    double r, b;
+    if (c == CfaGreen) {
+      const double hE = double(2 * pc - pm[x - 1] - pm[x + 1]) / 4 + double(sm[x - 1] + sm[x + 1]) / 2;
+      const double vE = double(2 * pc - pu[x] - pd[x]) / 4 + double(su[x] + sd[x]) / 2;
+      const int32_t rightIsRed = cells[(x + 1) % pat.width] == CfaRed;
+      r = rightIsRed ? hE : vE;
+      b = rightIsRed ? vE : hE;
+    } else {
+      const int32_t dA = std::abs(2 * pc - pu[x + 1] - pd[x - 1]) + std::abs(su[x + 1] - sd[x - 1]);
+      const int32_t dF = std::abs(2 * pc - pu[x - 1] - pd[x + 1]) + std::abs(su[x - 1] - sd[x + 1]);
+      double e;
+      if (dA < dF) {
+        e = double(2 * pc - pu[x + 1] - pd[x - 1]) / 4 + double(su[x + 1] + sd[x - 1]) / 2;
+      } else if (dF < dA) {
+        e = double(2 * pc - pu[x - 1] - pd[x + 1]) / 4 + double(su[x - 1] + sd[x + 1]) / 2;
+      } else {
+        e = double(4 * pc - pu[x - 1] - pu[x + 1] - pd[x - 1] - pd[x + 1]) / 8 +
+            double(su[x - 1] + su[x + 1] + sd[x - 1] + sd[x + 1]) / 4;
+      }
+      r = c == CfaRed ? double(sm[x]) : e;
+      b = c == CfaRed ? e : double(sm[x]);
+    }
+    o[3 * x] = T(RoundCap<D>(r));
+    o[3 * x + 1] = T(pc);
+    o[3 * x + 2] = T(RoundCap<D>(b));
+  }
+}
+
 // ---- passes --------------------------------------------------------------------------------
 
 template <int D, void (*Kernel)(const DemosaicJob&, int32_t, int32_t)>
@@ -302,9 +405,32 @@ void RunKernelRows(const Pass& p, int32_t yb, int32_t ye) {
   }
 QV_DEMOSAIC_ROWS(MosaicRows, MosaicPixel)
 QV_DEMOSAIC_ROWS(AcpiGainRows, AcpiGainPixel)
-QV_DEMOSAIC_ROWS(AcpiGreenRows, AcpiGreenPixel)
-QV_DEMOSAIC_ROWS(AcpiColorRows, AcpiColorPixel)
 #undef QV_DEMOSAIC_ROWS
+
+template <void (*Row8)(const DemosaicJob&, int32_t, int32_t, int32_t),
+          void (*Row16)(const DemosaicJob&, int32_t, int32_t, int32_t),
+          void (*Kernel8)(const DemosaicJob&, int32_t, int32_t),
+          void (*Kernel16)(const DemosaicJob&, int32_t, int32_t),
+          void (*Kernel32)(const DemosaicJob&, int32_t, int32_t)>
+void AcpiRows(void* ctx, uint64_t first, uint64_t count) {
+  const Pass& p = *static_cast<const Pass*>(ctx);
+  int32_t yb, ye;
+  PieceRows(p.rect, first, count, &yb, &ye);
+  for (int32_t y = yb; y < ye; ++y) {
+    if (p.typed) {
+      (p.bits == 8 ? Row8 : Row16)(*p.job, y, p.rect.x0, p.rect.x1);
+      continue;
+    }
+    for (int32_t x = p.rect.x0; x <= p.rect.x1; ++x)
+      (p.bits == 8 ? Kernel8 : p.bits == 16 ? Kernel16 : Kernel32)(*p.job, x, y);
+  }
+}
+constexpr ParallelForFn AcpiGreenRows =
+    AcpiRows<AcpiGreenTypedRow<uint8_t, 8>, AcpiGreenTypedRow<uint16_t, 16>, AcpiGreenPixel<8>,
+             AcpiGreenPixel<16>, AcpiGreenPixel<32>>;
+constexpr ParallelForFn AcpiColorRows =
+    AcpiRows<AcpiColorTypedRow<uint8_t, 8>, AcpiColorTypedRow<uint16_t, 16>, AcpiColorPixel<8>,
+             AcpiColorPixel<16>, AcpiColorPixel<32>>;
 
 template <int D>
 void LinearRowsOf(const Pass& p, int32_t yb, int32_t ye) {
@@ -344,13 +470,16 @@ RoiRect Grow(const RoiRect& r, int32_t n, const C_ImgBuff* rec) {
                  r.y1 + n > rec->height - 1 ? rec->height - 1 : r.y1 + n};
 }
 
-// The typed kernel needs 8- or 16-bit gray samples written into R,G,B of the same depth,
-// a 2 x 2 pattern and gains that change nothing.
-int32_t LinearTyped(const DemosaicJob& job, const double* gains) {
+// The typed kernels need 8- or 16-bit gray samples written into R,G,B of the same depth.
+int32_t TypedRaw(const DemosaicJob& job) {
   const int32_t src = job.source->Format(), dst = job.destination->Format();
+  return EngineTypedKernels() && ((src == 1 && dst == 4) || (src == 2 && dst == 5));
+}
+
+// The typed linear kernel also needs a 2 x 2 pattern and gains that change nothing.
+int32_t LinearTyped(const DemosaicJob& job, const double* gains) {
   const int32_t unit = !gains || (gains[1] == 1.0 && gains[2] == 1.0 && gains[3] == 1.0);
-  return EngineTypedKernels() && unit && job.pattern <= 3 &&
-         ((src == 1 && dst == 4) || (src == 2 && dst == 5));
+  return TypedRaw(job) && unit && job.pattern <= 3;
 }
 
 // Moves the pixels of one record into another (empty) one: the old block becomes the copy.
@@ -416,6 +545,7 @@ int32_t Demosaic(CImgBuff* picture, uint32_t mode, uint32_t pattern, const doubl
         p.rect = Grow(r, 3, source.record);
         RunRows(AcpiGainRows, &p, p.rect);
       }
+      p.typed = TypedRaw(job);
       p.rect = Grow(r, 1, source.record);
       RunRows(AcpiGreenRows, &p, p.rect);
       p.rect = r;

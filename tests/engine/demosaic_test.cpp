@@ -352,15 +352,15 @@ TEST(Demosaic, AcpiGainsAndRectangles) {
   }
 }
 
-TEST(Demosaic, TypedLinearMatchesReference) {
+TEST(Demosaic, TypedMatchesReference) {
   const double gains[4] = {0.0, 1.25, 1.0, 0.5};
-  for (int32_t format : {1, 2, 4})
-    for (uint32_t pattern = 0; pattern <= 5; ++pattern)
-      for (const double* g : {static_cast<const double*>(nullptr), static_cast<const double*>(gains)})
-        ExpectTypedMatchesReference(format, "linear pattern " + std::to_string(pattern),
-                                    [&](CImgBuff* img, const RoiRect* roi) {
-                                      return Demosaic(img, 1, pattern, g, roi);
-                                    });
+  for (uint32_t mode : {1u, 2u})
+    for (int32_t format : {1, 2, 4})
+      for (uint32_t pattern = 0; pattern <= 5; ++pattern)
+        for (const double* g : {static_cast<const double*>(nullptr), static_cast<const double*>(gains)})
+          ExpectTypedMatchesReference(
+              format, "mode " + std::to_string(mode) + " pattern " + std::to_string(pattern),
+              [&](CImgBuff* img, const RoiRect* roi) { return Demosaic(img, mode, pattern, g, roi); });
 }
 
 #ifdef QV_HAVE_OPENCV
