@@ -251,7 +251,9 @@ void ExtremeRows(void* ctx, uint64_t first, uint64_t count) {
 // The finished value of element i: the truncated mean, or the stored extreme.
 inline uint32_t PlainValue(const BackgroundJob& job, size_t i, double clamp) {
   if (job.mode == 0) {
-    const double sum = job.sums32 ? double(job.sums32[i]) : job.sums16 ? double(job.sums16[i]) : job.sums[i];
+    const double sum = job.sums32   ? double(job.sums32[i])
+                       : job.sums16 ? double(job.sums16[i])
+                                    : job.sums[i];
     double m = sum / double(job.frameCount);
     if (m > clamp) m = clamp;
     return ClampTruncU32(m);
@@ -333,7 +335,7 @@ int32_t BuildPlainBackground(BackgroundJob* job, FrameFetchFn fetch, void* user)
   PlainPass p{job, slot, channels, 0};
   const ParallelForFn rows = job->mode == 0 ? MeanRows : ExtremeRows;
   uint64_t unfolded = 0;  // frames in the 16-bit sums
-  int32_t result = FrameLoop(job->frameCount, job->frame, job->width, job->height, fetch, user, [&] {
+  auto foldFrame = [&] {
     p.direct = typed && IsTypedFormat(job->frame->Format()) &&
                job->frame->Format() == job->out->Format();
     RunPlainPass(rows, p, p.direct);
@@ -341,7 +343,9 @@ int32_t BuildPlainBackground(BackgroundJob* job, FrameFetchFn fetch, void* user)
       RunPlainPass(FoldSumsRows, p, 1);
       unfolded = 0;
     }
-  });
+  };
+  const int32_t result =
+      FrameLoop(job->frameCount, job->frame, job->width, job->height, fetch, user, foldFrame);
   if (result == 1 && fold && unfolded) RunPlainPass(FoldSumsRows, p, 1);
   if (result == 1) RunPlainPass(PlainWriteRows, p, typed && IsTypedFormat(job->out->Format()));
   std::free(acc);
@@ -503,35 +507,38 @@ int32_t FetchFirst(CImgBuff* out, FrameFetchFn fetch, void* user, uint64_t* widt
 
 // ---- entries -------------------------------------------------------------------------------
 
-int32_t CreateBackground(CImgBuff* out, uint64_t frameCount, int32_t mode, FrameFetchFn fetch,
-                         void* user) {
+// The checks both entries share, then the first fetch: frame 0 into out.  The job's common
+// fields are set on success.
+template <class Job>
+int32_t StartBuild(Job* job, CImgBuff* out, CImgBuff* frame, uint64_t frameCount, int32_t mode,
+                   FrameFetchFn fetch, void* user) {
   if (!out || !out->record || out->Format() == 0 || frameCount == 0 || mode < -1 || mode > 1 ||
       !fetch)
     return 0;
+  job->mode = mode;
+  job->out = out;
+  job->frame = frame;
+  job->frameCount = frameCount;
+  return FetchFirst(out, fetch, user, &job->width, &job->height);
+}
+
+int32_t CreateBackground(CImgBuff* out, uint64_t frameCount, int32_t mode, FrameFetchFn fetch,
+                         void* user) {
   CImgBuff frame;
   BackgroundJob job{};
-  job.mode = mode;
-  job.out = out;
-  job.frame = &frame;
-  job.frameCount = frameCount;
-  if (!FetchFirst(out, fetch, user, &job.width, &job.height)) return 0;
+  if (!StartBuild(&job, out, &frame, frameCount, mode, fetch, user)) return 0;
   return BuildPlainBackground(&job, fetch, user);
 }
 
 int32_t CreateBackgroundLab(CImgBuff* out, uint64_t frameCount, int32_t mode, double noiseLevel,
                             FrameFetchFn fetch, void* user) {
-  // !(>= 0) also refuses NaN, which no distance would ever be compared with sensibly.
-  if (!out || !out->record || out->Format() == 0 || frameCount == 0 || mode < -1 || mode > 1 ||
-      !fetch || !(noiseLevel >= 0.0))
-    return 0;
+  // !(>= 0) also refuses NaN, with which no distance could be compared; checked before the
+  // first fetch like every other argument.
+  if (!(noiseLevel >= 0.0)) return 0;
   CImgBuff frame;
   BackgroundLabJob job{};
-  job.mode = mode;
-  job.out = out;
-  job.frame = &frame;
   job.noiseLevel = noiseLevel;
-  job.frameCount = frameCount;
-  if (!FetchFirst(out, fetch, user, &job.width, &job.height)) return 0;
+  if (!StartBuild(&job, out, &frame, frameCount, mode, fetch, user)) return 0;
   return mode == 0 ? BuildLabMeanBackground(&job, fetch, user)
                    : BuildNoiseExtremeBackground(&job, fetch, user);
 }

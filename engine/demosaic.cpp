@@ -360,7 +360,8 @@ void AcpiColorTypedRow(const DemosaicJob& job, int32_t y, int32_t xb, int32_t xe
     const CfaColor c = cells[x % pat.width];
     double r, b;
     if (c == CfaGreen) {
-      const double hE = double(2 * pc - pm[x - 1] - pm[x + 1]) / 4 + double(sm[x - 1] + sm[x + 1]) / 2;
+      const double hE =
+          double(2 * pc - pm[x - 1] - pm[x + 1]) / 4 + double(sm[x - 1] + sm[x + 1]) / 2;
       const double vE = double(2 * pc - pu[x] - pd[x]) / 4 + double(su[x] + sd[x]) / 2;
       const int32_t rightIsRed = cells[(x + 1) % pat.width] == CfaRed;
       r = rightIsRed ? hE : vE;

@@ -174,6 +174,16 @@ struct LabTables {
   }
 };
 
+// 16- and 32-bit gray or R, G, B samples, divided by the depth's maximum as GetXYZ does.
+template <class T>
+void LabRowDeep(const T* p, int32_t ch, double max, int32_t n, double* lab) {
+  double X, Y, Z;
+  for (int32_t i = 0; i < n; ++i, p += ch) {
+    SrgbToXyz(p[0] / max, p[ch == 3] / max, p[ch == 3 ? 2 : 0] / max, &X, &Y, &Z);
+    XyzToLab(X, Y, Z, lab + 3 * i, lab + 3 * i + 1, lab + 3 * i + 2);
+  }
+}
+
 // L*, a*, b* of n pixels from (x0, y), three doubles each, as GetXYZ and XyzToLab give them.
 // Without tables every format goes through GetXYZ (the reference path).
 void LabRow(const C_ImgBuff* rec, const LabTables* tables, int32_t x0, int32_t y, int32_t n,
@@ -198,23 +208,14 @@ void LabRow(const C_ImgBuff* rec, const LabTables* tables, int32_t x0, int32_t y
     }
     case 2:
     case 5: {
-      const uint16_t* p = RowPtr<const uint16_t>(rec, x0, y);
       const int32_t ch = rec->format == 2 ? 1 : 3;
-      for (int32_t i = 0; i < n; ++i, p += ch) {
-        SrgbToXyz(p[0] / 65535.0, p[ch == 3] / 65535.0, p[ch == 3 ? 2 : 0] / 65535.0, &X, &Y, &Z);
-        XyzToLab(X, Y, Z, lab + 3 * i, lab + 3 * i + 1, lab + 3 * i + 2);
-      }
+      LabRowDeep(RowPtr<const uint16_t>(rec, x0, y), ch, 65535.0, n, lab);
       return;
     }
     case 3:
     case 6: {
-      const uint32_t* p = RowPtr<const uint32_t>(rec, x0, y);
       const int32_t ch = rec->format == 3 ? 1 : 3;
-      constexpr double max32 = 4294967295.0;
-      for (int32_t i = 0; i < n; ++i, p += ch) {
-        SrgbToXyz(p[0] / max32, p[ch == 3] / max32, p[ch == 3 ? 2 : 0] / max32, &X, &Y, &Z);
-        XyzToLab(X, Y, Z, lab + 3 * i, lab + 3 * i + 1, lab + 3 * i + 2);
-      }
+      LabRowDeep(RowPtr<const uint32_t>(rec, x0, y), ch, 4294967295.0, n, lab);
       return;
     }
     default:
@@ -289,7 +290,8 @@ void ExtractPixelRows(void* ctx, uint64_t first, uint64_t count) {
 // tile size may be anything up to 2^64 - 1.
 RoiRect TileRect(const ExtractJob& job, uint64_t tilesPerRow, uint64_t i) {
   const uint64_t row = i / tilesPerRow, col = i % tilesPerRow, ts = job.tileSize;
-  const int64_t tx0 = int64_t(job.x0) + int64_t(col * ts), ty0 = int64_t(job.y0) + int64_t(row * ts);
+  const int64_t tx0 = int64_t(job.x0) + int64_t(col * ts);
+  const int64_t ty0 = int64_t(job.y0) + int64_t(row * ts);
   const int64_t tx1 = ts - 1 >= uint64_t(job.x1 - tx0) ? job.x1 : tx0 + int64_t(ts) - 1;
   const int64_t ty1 = ts - 1 >= uint64_t(job.y1 - ty0) ? job.y1 : ty0 + int64_t(ts) - 1;
   return RoiRect{int32_t(tx0), int32_t(ty0), int32_t(tx1), int32_t(ty1)};
@@ -361,7 +363,8 @@ int32_t SubtractBackground(CImgBuff* picture, CImgBuff* background, int32_t mask
     return 0;
   SubtractJob job{picture, background, maskOutside, r.x0, r.y0, r.x1, r.y1};
   SubtractPass pass{&job, slot, IsTypedFormat(picture->Format()) && EngineTypedKernels()};
-  const int64_t perRow = pass.typed ? RoiWidth(r) * ImgBytesPerPixel[picture->Format()] : RoiWidth(r);
+  const int64_t perRow =
+      pass.typed ? RoiWidth(r) * ImgBytesPerPixel[picture->Format()] : RoiWidth(r);
   RunBands(SubtractRows, &pass, RoiHeight(r), perRow,
            pass.typed ? MinSubtractBandBytes : MinAccessorBandPixels);
   return 1;

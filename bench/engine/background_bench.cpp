@@ -49,24 +49,17 @@ void RunBackground(benchmark::State& state, int32_t format, int32_t mode) {
 
 }  // namespace
 
-static void BM_FetchCopyGray8(benchmark::State& state) {
+static void RunFetchCopy(benchmark::State& state, int32_t format) {
   Workers(state, state.range(0));
-  FrameStore store(1);
+  FrameStore store(format);
   CImgBuff out;
   for (auto _ : state)
     for (uint64_t i = 0; i < Frames; ++i) CopyFrame(i, &out, &store);
   PerFrame(state);
 }
+static void BM_FetchCopyGray8(benchmark::State& state) { RunFetchCopy(state, 1); }
 BENCHMARK(BM_FetchCopyGray8)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-static void BM_FetchCopyRgb24(benchmark::State& state) {
-  Workers(state, state.range(0));
-  FrameStore store(4);
-  CImgBuff out;
-  for (auto _ : state)
-    for (uint64_t i = 0; i < Frames; ++i) CopyFrame(i, &out, &store);
-  PerFrame(state);
-}
+static void BM_FetchCopyRgb24(benchmark::State& state) { RunFetchCopy(state, 4); }
 BENCHMARK(BM_FetchCopyRgb24)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 #define BACKGROUND_BENCH(name, format, mode)                                                    \
