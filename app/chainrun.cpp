@@ -76,10 +76,10 @@ void CFilterCtrl::ProcessFrame(CImgBuff* picture, uint64_t scene) {
     CImgFilter* filter = chain.filters[i];
     if (filter->m_type == 1) {
       // A group tag is never run; it switches the filters up to the next tag.
-      skipping = filter->m_enabled ? 0 : 1;
+      skipping = filter->m_filterEnabled ? 0 : 1;
       continue;
     }
-    if (skipping || !filter->m_enabled) continue;
+    if (skipping || !filter->m_filterEnabled) continue;
     uint32_t now = tick();
     // Unsigned difference: a wrap of the tick count counts as more than 50 ms.
     if (now - lastYield > 50 || now < lastYield) {
@@ -126,7 +126,7 @@ void CFilterCtrl::DrawOverlays(CFgScreen* screen, CFgFont* font, int32_t viewX0,
   for (uint64_t i = 0; i < chain.count; ++i) {
     CImgFilter* filter = chain.filters[i];
     // Group tags are not consulted: a filter inside a switched-off group still draws.
-    if (!filter->m_enabled) continue;
+    if (!filter->m_filterEnabled) continue;
     filter->DrawOverlay(&PixelToGlX, &PixelToGlY, screen, font, viewX0, viewY0, viewX1, viewY1,
                         imageX0, imageY0, imageX1, imageY1, zoom);
   }

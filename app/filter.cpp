@@ -62,14 +62,14 @@ void CImgFilter::ProcessChain(CImgBuff* picture, uint64_t scene, int64_t* x, int
 }
 
 void CImgFilter::OnLanguageChanged(const wchar_t*) {
-  if (!m_visible) return;
+  if (!m_dialogVisible) return;
   // Closed and opened again so that the window is laid out for the new language where it was.
-  CFgScreen* parent = m_parent;
-  m_visible = 0;
-  m_parent = nullptr;
+  CFgScreen* parent = m_dialogParent;
+  m_dialogVisible = 0;
+  m_dialogParent = nullptr;
   ShowDialog(0, nullptr);
-  m_visible = 1;
-  m_parent = parent;
+  m_dialogVisible = 1;
+  m_dialogParent = parent;
   ShowDialog(1, parent);
 }
 
@@ -91,29 +91,29 @@ const wchar_t* CImgFilter::GetName(const wchar_t* language) {
 
 void CImgFilter::SaveParams(CCfgPack* pack) {
   if (!pack) return;
-  pack->AddItem(L"if_enable", m_enabled ? L"1" : L"0");
-  if (HasDialog()) pack->AddItem(L"if_visible", m_visible ? L"1" : L"0");
+  pack->AddItem(L"if_enable", m_filterEnabled ? L"1" : L"0");
+  if (HasDialog()) pack->AddItem(L"if_visible", m_dialogVisible ? L"1" : L"0");
 }
 
 void CImgFilter::LoadParams(CCfgPack* pack) {
   if (!pack) return;
   if (CCfgItem* item = pack->FindItem(L"if_enable"); item && item->value) {
     if (wcscmp(item->value, L"0") == 0) {
-      m_enabled = 0;
+      m_filterEnabled = 0;
       OnEnable(0);
     } else if (wcscmp(item->value, L"1") == 0) {
-      m_enabled = 1;
+      m_filterEnabled = 1;
       OnEnable(1);
     }
   }
   if (CCfgItem* item = pack->FindItem(L"if_visible"); item && item->value) {
     if (wcscmp(item->value, L"0") == 0) {
-      m_visible = 0;
-      m_parent = nullptr;
+      m_dialogVisible = 0;
+      m_dialogParent = nullptr;
       ShowDialog(0, nullptr);
     } else if (wcscmp(item->value, L"1") == 0) {
-      m_visible = 1;
-      ShowDialog(1, m_parent);
+      m_dialogVisible = 1;
+      ShowDialog(1, m_dialogParent);
     }
   }
 }
@@ -167,9 +167,9 @@ void FilterDialogEnable(CFgUIDialog* window, int32_t enable) {
 }
 
 int32_t FilterDialogClose(CImgFilter* filter, CFgUIDialog*) {
-  if (filter && filter->m_visible) {
-    filter->m_visible = 0;
-    filter->m_parent = nullptr;
+  if (filter && filter->m_dialogVisible) {
+    filter->m_dialogVisible = 0;
+    filter->m_dialogParent = nullptr;
     filter->ShowDialog(0, nullptr);
     if (filter->m_host) filter->m_host->OnDialogClosed();
   }
@@ -213,5 +213,5 @@ int32_t FilterDialogShow(CFgUIDialog* window, FilterWindowPlace* own,
 
 void FilterDialogChanged(CImgFilter* filter, CFgUIDialog* window, uint32_t async) {
   if (window) window->Redraw();
-  if (filter && filter->m_enabled && filter->m_host) filter->m_host->RequestProcess(async);
+  if (filter && filter->m_filterEnabled && filter->m_host) filter->m_host->RequestProcess(async);
 }

@@ -95,14 +95,16 @@ class CImgFilter {
   void SetScale(double scale, int32_t axisY, const wchar_t* unit);
 
   // Base fields, in the order of the design.  The controller writes the copies (source
-  // size to unit) and then calls the matching notification; filters only read them.
+  // size to unit) and then calls the matching notification; filters only read them.  The
+  // names keep clear of CFgScreen's and CFgUICtrl's own (m_parent, m_visible, m_enabled),
+  // which a filter with a settings window also inherits.
   CFilterCtrl* m_host = nullptr;
   uint32_t m_type = 0;  // 1: a group tag
-  CFgScreen* m_parent = nullptr;
+  CFgScreen* m_dialogParent = nullptr;
   const wchar_t* m_language;  // belongs to the controller
-  uint32_t m_visible = 0;
+  uint32_t m_dialogVisible = 0;
   uint32_t m_parked = 0;
-  uint32_t m_enabled = 0;
+  uint32_t m_filterEnabled = 0;
   uint64_t m_sourceWidth = 0, m_sourceHeight = 0, m_bytesPerPixel = 0, m_sceneCount = 0;
   double m_guide[3] = {1.0, 0.0, 0.0};
   double m_scale = 1.0;

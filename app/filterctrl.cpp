@@ -291,11 +291,11 @@ int32_t CFilterCtrl::AddFilter(CImgFilter* filter, uint64_t* index) {
   filter->m_guide[2] = m_guide[2];
   filter->OnOverlayColorChanged(m_guide[0], m_guide[1], m_guide[2]);
   filter->SetScale(m_scale, m_axisY, m_unit);
-  filter->m_enabled = 1;
+  filter->m_filterEnabled = 1;
   filter->OnEnable(1);
   if (filter->HasDialog()) {
-    filter->m_visible = 1;
-    filter->m_parent = m_parentScreen;
+    filter->m_dialogVisible = 1;
+    filter->m_dialogParent = m_parentScreen;
     filter->ShowDialog(1, m_parentScreen);
   }
   return 1;
@@ -306,9 +306,9 @@ int32_t CFilterCtrl::RemoveFilter(uint64_t index) {
   if (index >= chain.count) return 0;
   ChainEdit edit(this);
   CImgFilter* filter = chain.filters[index];
-  if (filter->HasDialog() && filter->m_visible) {
-    filter->m_visible = 0;
-    filter->m_parent = nullptr;
+  if (filter->HasDialog() && filter->m_dialogVisible) {
+    filter->m_dialogVisible = 0;
+    filter->m_dialogParent = nullptr;
     filter->ShowDialog(0, nullptr);
   }
   delete filter;
