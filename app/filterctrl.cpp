@@ -426,13 +426,14 @@ void CFilterCtrl::RunInline() {
   while (m_requestPending && !m_stop) {
     if (m_input) CopyPictureReusing(&m_workPicture, m_input);
     else m_workPicture.Free();
+    CImgBuff* output = m_output;
     uint64_t scene = m_scene;
     m_takenSerial = m_requestSerial;
     m_requestPending = 0;
     lock.Leave();
     ProcessFrame(&m_workPicture, scene);
     lock.Enter();
-    if (m_output) CopyPictureReusing(m_output, &m_workPicture);
+    if (output) CopyPictureReusing(output, &m_workPicture);
     lock.Leave();
     OnProcessed();
     lock.Enter();
@@ -482,6 +483,9 @@ void CFilterCtrl::WorkerLoop() {
     CFilterCtrl* ctrl = m_controller;
     if (m_input) CopyPictureReusing(&m_workPicture, m_input);
     else m_workPicture.Free();
+    // The result goes where the request it came from asked, even when a later request has
+    // replaced the block meanwhile.
+    CImgBuff* output = m_output;
     uint64_t scene = m_scene;
     m_takenSerial = m_requestSerial;
     m_requestPending = 0;
@@ -489,7 +493,7 @@ void CFilterCtrl::WorkerLoop() {
     lock.Leave();
     ctrl->ProcessFrame(&m_workPicture, scene);
     lock.Enter();
-    if (m_output) CopyPictureReusing(m_output, &m_workPicture);
+    if (output) CopyPictureReusing(output, &m_workPicture);
     lock.Leave();
     ctrl->OnProcessed();
     lock.Enter();
