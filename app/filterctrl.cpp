@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <utility>
 
 #include "core/parallel.h"
 #include "toolkit/screen.h"
@@ -48,6 +49,23 @@ int32_t CopyPictureReusing(CImgBuff* dst, const CImgBuff* src) {
   dst->CopyFrom(*src);
   return dst->Format() != 0 ? 1 : 0;
 }
+
+namespace {
+
+// The result goes to the output by exchanging the two pictures' pixel blocks rather than by
+// a copy: the worker's picture then holds the output's old block, which the next request's
+// copy reuses when the size and format stay.  Readers of the output take the chain lock, as
+// the hand-over does.
+void HandOver(CImgBuff* output, CImgBuff* work) {
+  C_ImgBuff& a = *output->record;
+  C_ImgBuff& b = *work->record;
+  std::swap(a.format, b.format);
+  std::swap(a.width, b.width);
+  std::swap(a.height, b.height);
+  std::swap(a.pixels, b.pixels);
+}
+
+}  // namespace
 
 // Scope of one chain edit: waits until the worker is idle and keeps it from starting a run
 // until the edit is over.
@@ -433,7 +451,7 @@ void CFilterCtrl::RunInline() {
     lock.Leave();
     ProcessFrame(&m_workPicture, scene);
     lock.Enter();
-    if (output) CopyPictureReusing(output, &m_workPicture);
+    if (output) HandOver(output, &m_workPicture);
     lock.Leave();
     OnProcessed();
     lock.Enter();
@@ -493,7 +511,7 @@ void CFilterCtrl::WorkerLoop() {
     lock.Leave();
     ctrl->ProcessFrame(&m_workPicture, scene);
     lock.Enter();
-    if (output) CopyPictureReusing(output, &m_workPicture);
+    if (output) HandOver(output, &m_workPicture);
     lock.Leave();
     ctrl->OnProcessed();
     lock.Enter();

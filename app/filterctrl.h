@@ -105,8 +105,9 @@ class CFilterCtrl {
 
   // ---- requests and the worker ---------------------------------------------------------
   // Hands a frame to the worker: input is copied into the worker's picture, the current
-  // chain runs on it, the result is copied into output (under the chain lock) and
-  // OnProcessed follows.  A request that comes while the worker runs replaces the one
+  // chain runs on it, the result becomes output's content (its pixel block exchanged with
+  // the worker's under the chain lock, so output's pixel pointer changes) and OnProcessed
+  // follows.  A request that comes while the worker runs replaces the one
   // still pending.  async 0 returns after a run that took this request (or a later one)
   // has finished and OnProcessed has run.  Both pictures stay the caller's and must live
   // until that run has copied them.
