@@ -248,13 +248,16 @@ void CFilterCtrl::SetImageInfo(uint64_t width, uint64_t height, uint64_t bytesPe
   m_height = height;
   m_bytesPerPixel = bytesPerPixel;
   m_sceneCount = sceneCount;
-  FilterChain& chain = CurrentChain();
-  chain.width = width;
-  chain.height = height;
-  chain.bytesPerPixel = bytesPerPixel;
-  chain.sceneCount = sceneCount;
+  AnnounceSource(CurrentChain());
+}
+
+void CFilterCtrl::AnnounceSource(FilterChain& chain) {
+  chain.width = m_width;
+  chain.height = m_height;
+  chain.bytesPerPixel = m_bytesPerPixel;
+  chain.sceneCount = m_sceneCount;
   for (uint64_t i = 0; i < chain.count; ++i)
-    TellSource(chain.filters[i], width, height, bytesPerPixel, sceneCount);
+    TellSource(chain.filters[i], m_width, m_height, m_bytesPerPixel, m_sceneCount);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -272,12 +275,7 @@ int32_t CFilterCtrl::SelectChain(int32_t index) {
   if (chain.width == m_width && chain.height == m_height &&
       chain.bytesPerPixel == m_bytesPerPixel && chain.sceneCount == m_sceneCount)
     return 1;
-  chain.width = m_width;
-  chain.height = m_height;
-  chain.bytesPerPixel = m_bytesPerPixel;
-  chain.sceneCount = m_sceneCount;
-  for (uint64_t i = 0; i < chain.count; ++i)
-    TellSource(chain.filters[i], m_width, m_height, m_bytesPerPixel, m_sceneCount);
+  AnnounceSource(chain);
   return 1;
 }
 
@@ -434,29 +432,37 @@ void CFilterCtrl::WaitIdle() {
   m_idle.Wait(lock, [this] { return m_workerLeft || (!m_requestPending && !m_running); });
 }
 
+// One pass for the request in the block, entered and left with the chain lock held once:
+// take the request under the lock, run without it, hand the result over under it, then tell
+// the host without it.
+void CFilterCtrl::RunTakenRequest() {
+  PlatformLock& lock = *m_chainLock;
+  CFilterCtrl* ctrl = m_controller;
+  if (m_input) CopyPictureReusing(&m_workPicture, m_input);
+  else m_workPicture.Free();
+  // The result goes where the request it came from asked, even when a later request has
+  // replaced the block meanwhile.
+  CImgBuff* output = m_output;
+  uint64_t scene = m_scene;
+  m_takenSerial = m_requestSerial;
+  m_requestPending = 0;
+  lock.Leave();
+  ctrl->ProcessFrame(&m_workPicture, scene);
+  lock.Enter();
+  if (output) HandOver(output, &m_workPicture);
+  lock.Leave();
+  ctrl->OnProcessed();
+  lock.Enter();
+  m_finishedSerial = m_takenSerial;
+}
+
 // Without a worker the caller's thread runs the request, and any that a filter makes
 // during the run (an asynchronous one from Process) right after it, as the worker would.
 void CFilterCtrl::RunInline() {
-  PlatformLock& lock = *m_chainLock;
-  PlatformLockHold hold(lock);
+  PlatformLockHold hold(*m_chainLock);
   if (m_running) return;  // made from inside the run: the loop below takes it next
   m_running = 1;
-  while (m_requestPending && !m_stop) {
-    if (m_input) CopyPictureReusing(&m_workPicture, m_input);
-    else m_workPicture.Free();
-    CImgBuff* output = m_output;
-    uint64_t scene = m_scene;
-    m_takenSerial = m_requestSerial;
-    m_requestPending = 0;
-    lock.Leave();
-    ProcessFrame(&m_workPicture, scene);
-    lock.Enter();
-    if (output) HandOver(output, &m_workPicture);
-    lock.Leave();
-    OnProcessed();
-    lock.Enter();
-    m_finishedSerial = m_takenSerial;
-  }
+  while (m_requestPending && !m_stop) RunTakenRequest();
   m_running = 0;
 }
 
@@ -486,10 +492,8 @@ uint32_t CFilterCtrl::WorkerEntry(void* self) {
   return 0;
 }
 
-// One pass per request: take the request block under the lock, run without it, hand the
-// result over under it, then tell the host without it.  The worker waits on a condition
-// that it tests under the lock, so a request made between its last look and its sleep is
-// never lost.
+// One pass per request.  The worker waits on a condition that it tests under the lock, so a
+// request made between its last look and its sleep is never lost.
 void CFilterCtrl::WorkerLoop() {
   m_workerThread.store(std::this_thread::get_id());
   PlatformLock& lock = *m_chainLock;
@@ -498,25 +502,9 @@ void CFilterCtrl::WorkerLoop() {
     m_idle.WakeAll();
     m_wake.Wait(lock, [this] { return m_stop || (m_requestPending && !m_editing); });
     if (m_stop) break;
-    CFilterCtrl* ctrl = m_controller;
-    if (m_input) CopyPictureReusing(&m_workPicture, m_input);
-    else m_workPicture.Free();
-    // The result goes where the request it came from asked, even when a later request has
-    // replaced the block meanwhile.
-    CImgBuff* output = m_output;
-    uint64_t scene = m_scene;
-    m_takenSerial = m_requestSerial;
-    m_requestPending = 0;
     m_running = 1;
-    lock.Leave();
-    ctrl->ProcessFrame(&m_workPicture, scene);
-    lock.Enter();
-    if (output) HandOver(output, &m_workPicture);
-    lock.Leave();
-    ctrl->OnProcessed();
-    lock.Enter();
+    RunTakenRequest();
     m_running = 0;
-    m_finishedSerial = m_takenSerial;
   }
   m_stop = 0;
   m_workerLeft = 1;

@@ -168,10 +168,13 @@ class CFilterCtrl {
 
  private:
   static uint32_t WorkerEntry(void* self);
+  // The controller's source becomes chain's announced source and each of its filters'.
+  void AnnounceSource(FilterChain& chain);
   void WorkerLoop();
   // Runs the pending requests on the calling thread (no worker): copy in, run, copy out,
   // notify, as the worker loop does.
   void RunInline();
+  void RunTakenRequest();
   // 0 (after the checked-build stop) when a wait for the worker could never end here.
   int32_t MayWaitForWorker(const char* what) const;
   // Waits idle and holds the worker off until the edit ends.
