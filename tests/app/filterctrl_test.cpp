@@ -179,6 +179,9 @@ TEST(FilterCtrlValues, LanguageColourScaleAndEnableOnly) {
 // Records each run's scene and the first byte of its picture; can hold a run at a gate.
 class LatchFilter : public CImgFilter {
  public:
+  ~LatchFilter() override {
+    if (finishedAtDelete) *finishedAtDelete = finished;
+  }
   void Process(CImgBuff* picture, uint64_t scene, int64_t, int64_t, int64_t, int64_t, uint32_t,
                uint32_t) override {
     std::unique_lock<std::mutex> hold(m);
@@ -218,6 +221,7 @@ class LatchFilter : public CImgFilter {
   std::thread::id thread;
   int inside = 0, closed = 0, finished = 0;
   std::atomic<int> requestFromRun{0};
+  int* finishedAtDelete = nullptr;
 };
 
 void Gray(CImgBuff& img, uint8_t v) {
@@ -331,6 +335,23 @@ TEST(FilterCtrlRequests, ShutDownMidRunWaitsForTheWorkerToLeave) {
   EXPECT_EQ(1u, latch->Runs().size());
   delete host;
   opener.join();
+
+  // The destructor alone does the same: the filter is deleted only after its run ended.
+  int finishedAtDelete = -1;
+  host = new CTestHost;
+  latch = new LatchFilter;
+  latch->finishedAtDelete = &finishedAtDelete;
+  host->AddFilter(latch, nullptr);
+  latch->Close();
+  host->Request(&host->m_display, &in, 0, 1);
+  latch->WaitInside();
+  std::thread opener2([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    latch->Open();
+  });
+  delete host;
+  EXPECT_EQ(1, finishedAtDelete);
+  opener2.join();
 }
 
 TEST(FilterCtrlRequests, ARefusedWorkerRunsRequestsOnTheCallersThread) {
