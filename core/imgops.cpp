@@ -625,7 +625,8 @@ int32_t CImgBuff::Crop(CImgBuff& dst, int32_t x0, int32_t y0, int32_t x1, int32_
     }
     const int32_t w = x1 - x0 + 1;
     const int32_t h = y1 - y0 + 1;
-    if (!AllocateForImgOps(dst.record, w, h, s->format)) return 0;
+    // Every row of the result is copied in full: no zero fill first.
+    if (!AllocateUnclearedForImgOps(dst.record, w, h, s->format)) return 0;
     const uint64_t bpp = uint64_t(ImgBytesPerPixel[s->format]);
     CropJob job{static_cast<const uint8_t*>(s->pixels), static_cast<uint8_t*>(dst.record->pixels),
                 uint64_t(s->width) * bpp, uint64_t(w) * bpp, (uint64_t(y0) * uint64_t(s->width) + uint64_t(x0)) * bpp};

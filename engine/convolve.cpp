@@ -4,7 +4,10 @@
 // the row's weight sum is the same for every pixel, and the border columns, computed pixel by
 // pixel with their own shrunken window.  The interior accumulates one kernel entry at a time
 // over the whole span of samples (gray or interleaved R, G, B alike: a neighbour column is
-// `channels` samples away), which the compiler turns into vector code.
+// `channels` samples away), which the compiler turns into vector code.  A kernel that is the
+// product of a column and a row of integers (binomial, box, Sobel) runs its interior as a
+// row pass, kept for the kernel's height of rows, and a column pass over those: the same
+// integer sums in another order, so the same results.
 // Inside: filter source - integer convolution - double convolution
 #include "engine/convolve.h"
 
@@ -127,6 +130,8 @@ struct KernelEntry {
 
 struct ConvIntJob {
   const FilterSource* fs;
+  const int32_t* colWeights;  // separable kernels: weight of kernel row j, else null
+  const int32_t* rowWeights;  // separable kernels: weight of kernel column i
   const KernelEntry* entries;
   const int32_t* rowStart;  // [size + 1]: first entry of kernel row j
   const int64_t* rowWeightPrefix;  // [size + 1]: sum of the weights of kernel rows < j
@@ -204,6 +209,40 @@ QV_CONVOLVE_CLONES void AccumulateSpan(Acc* __restrict acc, const T* __restrict 
   for (int64_t k = 0; k < n; ++k) acc[k] += Acc(w * Prod(s[k]));
 }
 
+// Columns 0 .. xa - 1 and xb .. wc - 1 of row y, each with its own shrunken window.
+template <class T, class Acc>
+void ConvIntBorderRow(const ConvIntJob& job, int32_t y, int32_t xa, int32_t xb) {
+  typedef typename ProdOf<Acc>::type Prod;
+  const FilterSource& fs = *job.fs;
+  const int32_t ch = fs.channels, r = job.r, wc = job.wc, hc = job.hc;
+  const uint32_t maxv = T(~T(0));
+  const int32_t jlo = r - y > 0 ? r - y : 0;
+  const int32_t jhi = (hc - 1 - y + r) < job.size - 1 ? (hc - 1 - y + r) : job.size - 1;
+  const int32_t e0 = job.rowStart[jlo], e1 = job.rowStart[jhi + 1];
+  T* out = FilterDestRow<T>(fs, y);
+  for (int32_t x = 0; x < wc; ++x) {
+    if (x == xa) x = xb;
+    if (x >= wc) break;
+    Acc sum[3] = {0, 0, 0};
+    int64_t wsum = 0;
+    for (int32_t e = e0; e < e1; ++e) {
+      const KernelEntry& ke = job.entries[e];
+      const int32_t u = x + ke.i - r;
+      if (u < 0 || u >= wc) continue;
+      const T* s = FilterSrcRow<T>(fs, y + ke.j - r) + int64_t(u) * ch;
+      for (int32_t c = 0; c < ch; ++c) sum[c] += Acc(Prod(ke.w) * Prod(s[c]));
+      wsum += ke.w;
+    }
+    const int64_t d = job.autoDiv ? (wsum > 1 ? wsum : 1) : job.divisor;
+    for (int32_t c = 0; c < ch; ++c) out[int64_t(x) * ch + c] = T(FinishSum<Acc>(sum[c], d, maxv));
+  }
+}
+
+template <class T, class Acc>
+void ConvIntBorderColumns(const ConvIntJob& job, int32_t yb, int32_t ye) {
+  for (int32_t y = yb; y < ye; ++y) ConvIntBorderRow<T, Acc>(job, y, job.r, job.wc - job.r);
+}
+
 template <class T, class Acc>
 void ConvIntRowsT(const ConvIntJob& job, int32_t yb, int32_t ye) {
   typedef typename ProdOf<Acc>::type Prod;
@@ -233,24 +272,56 @@ void ConvIntRowsT(const ConvIntJob& job, int32_t yb, int32_t ye) {
       FinishRow<T, Acc>(acc, out + int64_t(xa) * ch, span, d, maxv);
     }
     // Border columns (all columns when the window is wider than the rectangle).
-    for (int32_t x = 0; x < wc; ++x) {
-      if (x == xEnd && acc) x = xb + 1;
-      if (x >= wc) break;
-      Acc sum[3] = {0, 0, 0};
-      int64_t wsum = 0;
-      for (int32_t e = e0; e < e1; ++e) {
-        const KernelEntry& ke = job.entries[e];
-        const int32_t u = x + ke.i - r;
-        if (u < 0 || u >= wc) continue;
-        const T* s = FilterSrcRow<T>(fs, y + ke.j - r) + int64_t(u) * ch;
-        for (int32_t c = 0; c < ch; ++c) sum[c] += Acc(Prod(ke.w) * Prod(s[c]));
-        wsum += ke.w;
-      }
-      const int64_t d = job.autoDiv ? (wsum > 1 ? wsum : 1) : job.divisor;
-      for (int32_t c = 0; c < ch; ++c) out[int64_t(x) * ch + c] = T(FinishSum<Acc>(sum[c], d, maxv));
-    }
+    ConvIntBorderRow<T, Acc>(job, y, acc ? xEnd : wc, xb + 1);
   }
   std::free(acc);
+}
+
+// The interior of a separable kernel: each source row once through the row weights into a
+// ring of the kernel's height, then each output row as the column-weighted sum of its ring
+// rows.  Only for 32-bit sums: a row sum is bounded by the whole kernel's absolute sum.
+template <class T>
+void ConvIntRowsSeparable(const ConvIntJob& job, int32_t yb, int32_t ye) {
+  const FilterSource& fs = *job.fs;
+  const int32_t ch = fs.channels, r = job.r, n = job.size, wc = job.wc, hc = job.hc;
+  const uint32_t maxv = T(~T(0));
+  const int32_t xa = r, xb = wc - 1 - r;
+  const int64_t span = int64_t(xb - xa + 1) * ch;
+  int32_t* ring = static_cast<int32_t*>(std::malloc(size_t(span) * size_t(n + 1) * sizeof(int32_t)));
+  if (!ring) {
+    ConvIntRowsT<T, int32_t>(job, yb, ye);
+    return;
+  }
+  int32_t* acc = ring + span * n;
+  int32_t next = yb - r > 0 ? yb - r : 0;  // next source row to pass through the row weights
+  for (int32_t y = yb; y < ye; ++y) {
+    const int32_t last = y + r < hc - 1 ? y + r : hc - 1;
+    for (; next <= last; ++next) {
+      int32_t* h = ring + int64_t(next % n) * span;
+      std::memset(h, 0, size_t(span) * sizeof(int32_t));
+      const T* s = FilterSrcRow<T>(fs, next);
+      for (int32_t i = 0; i < n; ++i)
+        if (job.rowWeights[i]) AccumulateSpan<T, int32_t, int32_t>(h, s + int64_t(i) * ch, job.rowWeights[i], span);
+    }
+    const int32_t jlo = r - y > 0 ? r - y : 0;
+    const int32_t jhi = (hc - 1 - y + r) < n - 1 ? (hc - 1 - y + r) : n - 1;
+    std::memset(acc, 0, size_t(span) * sizeof(int32_t));
+    for (int32_t j = jlo; j <= jhi; ++j)
+      if (job.colWeights[j])
+        AccumulateSpan<int32_t, int32_t, int32_t>(acc, ring + int64_t((y + j - r) % n) * span, job.colWeights[j],
+                                                  span);
+    const int64_t wsum = job.rowWeightPrefix[jhi + 1] - job.rowWeightPrefix[jlo];
+    const int64_t d = job.autoDiv ? (wsum > 1 ? wsum : 1) : job.divisor;
+    FinishRow<T, int32_t>(acc, FilterDestRow<T>(fs, y) + int64_t(xa) * ch, span, d, maxv);
+  }
+  std::free(ring);
+  // The border columns, pixel by pixel, as for any kernel.
+  ConvIntBorderColumns<T, int32_t>(job, yb, ye);
+}
+
+template <class T>
+void ConvIntRowsSplit(void* ctx, uint64_t first, uint64_t count) {
+  ConvIntRowsSeparable<T>(*static_cast<const ConvIntJob*>(ctx), int32_t(first), int32_t(first + count));
 }
 
 template <class Acc>
@@ -262,6 +333,42 @@ void ConvIntRowsAcc(void* ctx, uint64_t first, uint64_t count) {
     case 16: ConvIntRowsT<uint16_t, Acc>(job, yb, ye); break;
     default: ConvIntRowsT<uint32_t, Acc>(job, yb, ye); break;
   }
+}
+
+int64_t Gcd(int64_t a, int64_t b) {
+  while (b != 0) {
+    const int64_t t = a % b;
+    a = b;
+    b = t;
+  }
+  return a;
+}
+
+// 1 when kernel[j][i] = col[j] x row[i] for integer vectors (the row made coprime), else 0.
+int32_t SplitKernel(const int32_t* kernel, int32_t n, std::vector<int32_t>* col, std::vector<int32_t>* row) {
+  const auto at = [&](int32_t j, int32_t i) { return int64_t(kernel[int64_t(j) * n + i]); };
+  int32_t j0 = -1, i0 = -1;
+  for (int32_t j = 0; j < n && j0 < 0; ++j)
+    for (int32_t i = 0; i < n; ++i)
+      if (at(j, i) != 0) {
+        j0 = j, i0 = i;
+        break;
+      }
+  if (j0 < 0) return 0;
+  int64_t g = 0;
+  for (int32_t i = 0; i < n; ++i) g = Gcd(g, std::llabs(at(j0, i)));
+  row->assign(size_t(n), 0);
+  col->assign(size_t(n), 0);
+  for (int32_t i = 0; i < n; ++i) (*row)[size_t(i)] = int32_t(at(j0, i) / g);
+  const int64_t b0 = (*row)[size_t(i0)];
+  for (int32_t j = 0; j < n; ++j) {
+    if (at(j, i0) % b0 != 0) return 0;
+    const int64_t a = at(j, i0) / b0;
+    for (int32_t i = 0; i < n; ++i)
+      if (a * (*row)[size_t(i)] != at(j, i)) return 0;
+    (*col)[size_t(j)] = int32_t(a);
+  }
+  return 1;
 }
 
 }  // namespace
@@ -302,11 +409,20 @@ int32_t ConvolveInt(CImgBuff* img, uint64_t size, const int32_t* kernel, int32_t
 
   FilterSource fs;
   if (!PrepareFilterSource(img, r, &fs)) return 0;
-  ConvIntJob job{&fs, entries.data(), rowStart.data(), rowPrefix.data(), n, half,
+  ConvIntJob job{&fs, nullptr, nullptr, entries.data(), rowStart.data(), rowPrefix.data(), n, half,
                  autoDiv, autoDiv ? 1 : int64_t(divisor), fs.copy.Width(), fs.copy.Height()};
   const uint64_t maxv = FormatClassMax(fs.format);
+  std::vector<int32_t> colWeights, rowWeights;
+  // The split needs every kernel entry (a rectangle at least the kernel's size) and an
+  // interior to run on.
+  const bool fits = job.wc >= n && job.hc >= n;
   ParallelForFn fn;
-  if (absSum <= int64_t(2147483647 / maxv)) fn = ConvIntRowsAcc<int32_t>;
+  if (fits && absSum <= int64_t(2147483647 / maxv) && maxv <= 65535 &&
+      SplitKernel(kernel, n, &colWeights, &rowWeights)) {
+    job.colWeights = colWeights.data();
+    job.rowWeights = rowWeights.data();
+    fn = maxv == 255 ? ConvIntRowsSplit<uint8_t> : ConvIntRowsSplit<uint16_t>;
+  } else if (absSum <= int64_t(2147483647 / maxv)) fn = ConvIntRowsAcc<int32_t>;
   else if (absSum <= int64_t(9223372036854775807ull / maxv)) fn = ConvIntRowsAcc<int64_t>;
   else fn = ConvIntRowsAcc<__int128>;  // 32-bit samples under huge weights
   RunRows(fn, &job, RoiRect{0, 0, job.wc - 1, job.hc - 1});
