@@ -2,8 +2,11 @@
 // brightest down in equal shares.
 // The ranking is a sort on one composite key per pixel: (maximum - value) above (key range
 // top - key), ascending, stable on the row-major index - exactly the order of the records'
-// merge sort.  8-bit planes need 17 key bits and sort in a single counting pass; deeper
-// planes in 11-bit radix passes, skipping digits that every pixel shares.
+// merge sort.  8-bit planes need 17 key bits: bands of rows count their keys side by side,
+// the counts give every (key, band) its first rank, and each band then hands its pixels the
+// levels of their ranks in one raster pass, a running counter per key - the order itself is
+// never built.  Deeper planes sort in 11-bit radix passes, skipping digits that every pixel
+// shares.
 // Inside: tie keys - ranking - level hand-out - planes - merge sort
 #include "engine/equalize.h"
 
@@ -61,7 +64,28 @@ struct KeyJob {
   int32_t w, h;
   int32_t bits, keyBits;
   uint64_t* keys;
+  uint32_t* keys32;  // 8-bit planes: the 17-bit keys, 4 bytes each
 };
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define QV_EQUALIZE_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QV_EQUALIZE_CLONES
+#endif
+
+// Keys of the pixels 1 .. w - 2 of a row with rows above and below: eight neighbours each,
+// so (sum - 8 value) / 8 in 32 bits (8- and 16-bit samples cannot reach the limits), a
+// constant division the compiler does with shifts, in vector code.
+template <class T, class K>
+QV_EQUALIZE_CLONES void InnerKeysT(const T* __restrict up, const T* __restrict mid, const T* __restrict dn,
+                                   K* __restrict out, int32_t w, int32_t keyBits, int32_t maxv) {
+  for (int32_t x = 1; x + 1 < w; ++x) {
+    const int32_t v = mid[x];
+    const int32_t sum = int32_t(up[x - 1]) + up[x] + up[x + 1] + mid[x - 1] + mid[x + 1] + dn[x - 1] + dn[x] + dn[x + 1];
+    const int32_t key = (sum - 8 * v) / 8;
+    out[x] = (K(uint32_t(maxv - v)) << keyBits) | K(uint32_t(maxv - key));
+  }
+}
 
 // Composite keys of rows: value descending above tie key descending, both as ascending
 // unsigned fields.
@@ -75,8 +99,15 @@ void KeyRowsT(const KeyJob& job, int32_t yb, int32_t ye) {
     const T* mid = RowPtr<const T>(job.plane, 0, y);
     const T* dn = y + 1 < h ? RowPtr<const T>(job.plane, 0, y + 1) : nullptr;
     const int32_t rowsAround = (up ? 1 : 0) + (dn ? 1 : 0);
-    uint64_t* out = job.keys + int64_t(y) * w;
+    uint64_t* out = job.keys ? job.keys + int64_t(y) * w : nullptr;
+    uint32_t* out32 = job.keys32 ? job.keys32 + int64_t(y) * w : nullptr;
+    const bool inner = sizeof(T) < 4 && up && dn && w > 2;
+    if (inner) {
+      if (out32) InnerKeysT<T, uint32_t>(up, mid, dn, out32, w, job.keyBits, int32_t(maxv));
+      else InnerKeysT<T, uint64_t>(up, mid, dn, out, w, job.keyBits, int32_t(maxv));
+    }
     for (int32_t x = 0; x < w; ++x) {
+      if (inner && x == 1) x = w - 1;
       uint64_t sum = 0;
       int32_t count = 0;
       const int32_t u0 = x > 0 ? x - 1 : 0, u1 = x + 1 < w ? x + 1 : w - 1;
@@ -88,7 +119,9 @@ void KeyRowsT(const KeyJob& job, int32_t yb, int32_t ye) {
       count = (u1 - u0 + 1) * (rowsAround + 1) - 1;
       const uint32_t v = mid[x];
       const int64_t key = TieKey(sum, count, v);
-      out[x] = ((maxv - v) << job.keyBits) | uint64_t(keyTop - key);
+      const uint64_t composite = ((maxv - v) << job.keyBits) | uint64_t(keyTop - key);
+      if (out) out[x] = composite;
+      else out32[x] = uint32_t(composite);
     }
   }
 }
@@ -101,24 +134,9 @@ void KeyRows(void* ctx, uint64_t first, uint64_t count) {
   else KeyRowsT<uint32_t>(job, yb, ye);
 }
 
-// Stable ascending order of keys[0..n) as indices into order[]: one counting pass for keys
-// of up to 17 bits, 11-bit radix passes otherwise.  0 when memory is short.
+// Stable ascending order of keys[0..n) as indices into order[], in 11-bit radix passes.
+// 0 when memory is short.
 int32_t RankKeys(const uint64_t* keys, uint32_t n, int32_t totalBits, uint32_t* order) {
-  if (totalBits <= 17) {
-    const uint32_t buckets = 1u << totalBits;
-    uint32_t* count = static_cast<uint32_t*>(std::calloc(buckets, sizeof(uint32_t)));
-    if (!count) return 0;
-    for (uint32_t i = 0; i < n; ++i) ++count[keys[i]];
-    uint32_t run = 0;
-    for (uint32_t b = 0; b < buckets; ++b) {
-      const uint32_t c = count[b];
-      count[b] = run;
-      run += c;
-    }
-    for (uint32_t i = 0; i < n; ++i) order[count[keys[i]]++] = i;
-    std::free(count);
-    return 1;
-  }
   constexpr int32_t D = 11;
   constexpr uint32_t B = 1u << D;
   uint64_t* k2 = static_cast<uint64_t*>(std::malloc(size_t(n) * 2 * sizeof(uint64_t)));
@@ -163,9 +181,10 @@ int32_t RankKeys(const uint64_t* keys, uint32_t n, int32_t totalBits, uint32_t* 
 
 // ---- level hand-out ------------------------------------------------------------------------
 
+// The level of every rank, brightest first: px[order[i]] for the pixel of rank i.  With
+// order null, px[i] itself (the level table of the banded hand-out).
 template <class T>
-void HandOut(C_ImgBuff* plane, const uint32_t* order, uint32_t n, int32_t bits) {
-  T* px = static_cast<T*>(plane->pixels);
+void HandOut(T* px, const uint32_t* order, uint32_t n, int32_t bits) {
   const uint64_t levels = uint64_t(1) << bits;
   if (bits < 32 && n >= levels) {
     // Equal shares: n / levels per level with the fraction carried; the fractions are
@@ -175,7 +194,7 @@ void HandOut(C_ImgBuff* plane, const uint32_t* order, uint32_t n, int32_t bits) 
       acc += n;
       const uint64_t give = acc / levels;
       acc %= levels;
-      for (uint64_t g = 0; g < give; ++g) px[order[i++]] = T(level);
+      for (uint64_t g = 0; g < give; ++g) px[order ? order[i++] : i++] = T(level);
     }
     return;
   }
@@ -185,7 +204,7 @@ void HandOut(C_ImgBuff* plane, const uint32_t* order, uint32_t n, int32_t bits) 
   double frac = 0.0;
   uint32_t i = 0;
   for (; i < n; ++i) {
-    px[order[i]] = T(level);
+    px[order ? order[i] : i] = T(level);
     frac += step;
     const int64_t whole = int64_t(frac);
     frac -= double(whole);
@@ -195,7 +214,92 @@ void HandOut(C_ImgBuff* plane, const uint32_t* order, uint32_t n, int32_t bits) 
     }
     level -= whole;
   }
-  for (; i < n; ++i) px[order[i]] = 0;  // left without a level by rounding
+  for (; i < n; ++i) px[order ? order[i] : i] = 0;  // left without a level by rounding
+}
+
+// ---- banded ranking of 8-bit planes --------------------------------------------------------
+
+constexpr uint32_t kKeys8 = 1u << 17;  // 8 value bits above 9 tie-key bits
+constexpr uint32_t kMaxBands = 8;
+
+struct BandJob {
+  const uint32_t* keys;
+  uint8_t* px;
+  const uint8_t* levelOfRank;  // the spread of fewer pixels than levels; null for equal shares
+  uint32_t* counts;  // [band][key]: first counts, then each band's next rank per key
+  int32_t w, h;
+  uint32_t bands;
+};
+
+inline int32_t BandRow(const BandJob& j, uint32_t b) { return int32_t(uint64_t(j.h) * b / j.bands); }
+
+void CountBands(void* ctx, uint64_t first, uint64_t count) {
+  const BandJob& j = *static_cast<const BandJob*>(ctx);
+  for (uint32_t b = uint32_t(first); b < uint32_t(first + count); ++b) {
+    uint32_t* c = j.counts + uint64_t(b) * kKeys8;
+    const uint32_t* k = j.keys + int64_t(BandRow(j, b)) * j.w;
+    const uint32_t* end = j.keys + int64_t(BandRow(j, b + 1)) * j.w;
+    for (; k < end; ++k) ++c[*k];
+  }
+}
+
+void HandOutBands(void* ctx, uint64_t first, uint64_t count) {
+  const BandJob& j = *static_cast<const BandJob*>(ctx);
+  for (uint32_t b = uint32_t(first); b < uint32_t(first + count); ++b) {
+    uint32_t* next = j.counts + uint64_t(b) * kKeys8;
+    const int64_t i0 = int64_t(BandRow(j, b)) * j.w, i1 = int64_t(BandRow(j, b + 1)) * j.w;
+    if (j.levelOfRank) {
+      for (int64_t i = i0; i < i1; ++i) j.px[i] = j.levelOfRank[next[j.keys[i]]++];
+      continue;
+    }
+    // Equal shares give the first floor(t n / 256) ranks to the top t levels, so rank p
+    // has level 256 - ceil((p + 1) 256 / n).  The quotient comes from a double reciprocal,
+    // off by at most one (the dividend is below 2^41), and is then set exact.
+    const uint64_t n = uint64_t(j.w) * uint64_t(j.h);
+    const double inv = 1.0 / double(n);
+    for (int64_t i = i0; i < i1; ++i) {
+      const uint64_t a = (uint64_t(next[j.keys[i]]++) + 1) * 256 + n - 1;
+      uint64_t q = uint64_t(double(a) * inv);
+      if (q * n > a) --q;
+      else if ((q + 1) * n <= a) ++q;
+      j.px[i] = uint8_t(256 - q);
+    }
+  }
+}
+
+// Equalises an 8-bit plane from its keys; 0 when memory is short (plane unchanged).
+int32_t EqualizeBands8(uint8_t* px, const uint32_t* keys, int32_t w, int32_t h) {
+  const uint32_t n = uint32_t(w) * uint32_t(h);
+  // The bands only share out the work: the ranks, and so the result, are the same for any
+  // number of them.
+  const uint32_t bands = uint32_t(h) < kMaxBands ? uint32_t(h) : kMaxBands;
+  uint32_t* counts = static_cast<uint32_t*>(std::calloc(size_t(bands) * kKeys8, sizeof(uint32_t)));
+  uint8_t* levelOfRank = n < 256 ? static_cast<uint8_t*>(std::malloc(n)) : nullptr;
+  if (!counts || (n < 256 && !levelOfRank)) {
+    std::free(counts);
+    std::free(levelOfRank);
+    return 0;
+  }
+  if (levelOfRank) HandOut<uint8_t>(levelOfRank, nullptr, n, 8);
+  BandJob job{keys, px, levelOfRank, counts, w, h, bands};
+  const bool pool = int64_t(w) * h >= ParallelPixelThreshold;
+  if (pool) ParallelFor(CountBands, &job, bands);
+  else CountBands(&job, 0, bands);
+  // Ranks in key order, and within a key band by band, as the row-major order has them.
+  uint32_t run = 0;
+  for (uint32_t k = 0; k < kKeys8; ++k) {
+    for (uint32_t b = 0; b < bands; ++b) {
+      uint32_t& c = counts[uint64_t(b) * kKeys8 + k];
+      const uint32_t here = c;
+      c = run;
+      run += here;
+    }
+  }
+  if (pool) ParallelFor(HandOutBands, &job, bands);
+  else HandOutBands(&job, 0, bands);
+  std::free(counts);
+  std::free(levelOfRank);
+  return 1;
 }
 
 }  // namespace
@@ -211,6 +315,15 @@ int32_t EqualizeGrayPlane(CImgBuff* plane, int32_t w, int32_t h) {
   const uint32_t n = uint32_t(w) * uint32_t(h);
   const int32_t bits = FormatClassBits(plane->Format());
   const int32_t keyBits = bits == 32 ? 32 : bits + 1;
+  if (bits == 8) {
+    uint32_t* keys32 = static_cast<uint32_t*>(std::malloc(size_t(n) * sizeof(uint32_t)));
+    if (!keys32) return 0;
+    KeyJob job{plane->record, w, h, bits, keyBits, nullptr, keys32};
+    RunRows(KeyRows, &job, RoiRect{0, 0, w - 1, h - 1});
+    const int32_t ok = EqualizeBands8(static_cast<uint8_t*>(plane->Pixels()), keys32, w, h);
+    std::free(keys32);
+    return ok;
+  }
   uint64_t* keys = static_cast<uint64_t*>(std::malloc(size_t(n) * sizeof(uint64_t)));
   uint32_t* order = static_cast<uint32_t*>(std::malloc(size_t(n) * sizeof(uint32_t)));
   if (!keys || !order) {
@@ -218,14 +331,13 @@ int32_t EqualizeGrayPlane(CImgBuff* plane, int32_t w, int32_t h) {
     std::free(order);
     return 0;
   }
-  KeyJob job{plane->record, w, h, bits, keyBits, keys};
+  KeyJob job{plane->record, w, h, bits, keyBits, keys, nullptr};
   RunRows(KeyRows, &job, RoiRect{0, 0, w - 1, h - 1});
   const int32_t ok = RankKeys(keys, n, bits + keyBits, order);
   std::free(keys);
   if (ok) {
-    if (bits == 8) HandOut<uint8_t>(plane->record, order, n, 8);
-    else if (bits == 16) HandOut<uint16_t>(plane->record, order, n, 16);
-    else HandOut<uint32_t>(plane->record, order, n, 32);
+    if (bits == 16) HandOut<uint16_t>(static_cast<uint16_t*>(plane->Pixels()), order, n, 16);
+    else HandOut<uint32_t>(static_cast<uint32_t*>(plane->Pixels()), order, n, 32);
   }
   std::free(order);
   return ok;
