@@ -209,9 +209,10 @@ QV_CONVOLVE_CLONES void AccumulateSpan(Acc* __restrict acc, const T* __restrict 
   for (int64_t k = 0; k < n; ++k) acc[k] += Acc(w * Prod(s[k]));
 }
 
-// Columns 0 .. xa - 1 and xb .. wc - 1 of row y, each with its own shrunken window.
-template <class T, class Acc>
-void ConvIntBorderRow(const ConvIntJob& job, int32_t y, int32_t xa, int32_t xb) {
+// Columns 0 .. xa - 1 and xb .. wc - 1 of row y, each with its own shrunken window; src(t)
+// gives source row t of the rectangle.
+template <class T, class Acc, class SrcRow>
+void ConvIntBorderRowFrom(const ConvIntJob& job, int32_t y, int32_t xa, int32_t xb, SrcRow src) {
   typedef typename ProdOf<Acc>::type Prod;
   const FilterSource& fs = *job.fs;
   const int32_t ch = fs.channels, r = job.r, wc = job.wc, hc = job.hc;
@@ -229,7 +230,7 @@ void ConvIntBorderRow(const ConvIntJob& job, int32_t y, int32_t xa, int32_t xb) 
       const KernelEntry& ke = job.entries[e];
       const int32_t u = x + ke.i - r;
       if (u < 0 || u >= wc) continue;
-      const T* s = FilterSrcRow<T>(fs, y + ke.j - r) + int64_t(u) * ch;
+      const T* s = src(y + ke.j - r) + int64_t(u) * ch;
       for (int32_t c = 0; c < ch; ++c) sum[c] += Acc(Prod(ke.w) * Prod(s[c]));
       wsum += ke.w;
     }
@@ -239,8 +240,9 @@ void ConvIntBorderRow(const ConvIntJob& job, int32_t y, int32_t xa, int32_t xb) 
 }
 
 template <class T, class Acc>
-void ConvIntBorderColumns(const ConvIntJob& job, int32_t yb, int32_t ye) {
-  for (int32_t y = yb; y < ye; ++y) ConvIntBorderRow<T, Acc>(job, y, job.r, job.wc - job.r);
+void ConvIntBorderRow(const ConvIntJob& job, int32_t y, int32_t xa, int32_t xb) {
+  const FilterSource& fs = *job.fs;
+  ConvIntBorderRowFrom<T, Acc>(job, y, xa, xb, [&fs](int32_t t) { return FilterSrcRow<T>(fs, t); });
 }
 
 template <class T, class Acc>
@@ -277,51 +279,138 @@ void ConvIntRowsT(const ConvIntJob& job, int32_t yb, int32_t ye) {
   std::free(acc);
 }
 
-// The interior of a separable kernel: each source row once through the row weights into a
-// ring of the kernel's height, then each output row as the column-weighted sum of its ring
-// rows.  Only for 32-bit sums: a row sum is bounded by the whole kernel's absolute sum.
+// ---- separable kernels ----
+// A kernel col[j] x row[i] runs band by band.  Each source row goes once through the row
+// weights into a ring of the kernel's height, and each output row is the column-weighted
+// sum of its ring rows (only for 32-bit sums: a row sum is bounded by the whole kernel's
+// absolute sum).  Gray and R, G, B pictures are filtered where they lie, without a copy: a
+// band reads each row of its own r rows before its output reaches that row, and the r rows
+// on either side of a band, which its neighbours overwrite, are saved before the bands
+// start.  The rows a band has read stay in a second ring for the border columns' windows.
+
+// N weights over N sources in one pass, the partial sums kept in registers rather than
+// taken through memory N times: the row pass (sources CH samples apart) and the column pass
+// (N rows of row sums) of the common kernel sizes.
+template <class T, int N, int CH>
+QV_CONVOLVE_CLONES void RowPassN(const T* __restrict s, const int32_t* __restrict weights, int32_t* __restrict h,
+                                 int64_t n) {
+  int32_t w[N];
+  for (int i = 0; i < N; ++i) w[i] = weights[i];
+  for (int64_t k = 0; k < n; ++k) {
+    int32_t sum = 0;
+    for (int i = 0; i < N; ++i) sum += w[i] * int32_t(s[k + i * CH]);
+    h[k] = sum;
+  }
+}
+
+template <int N>
+QV_CONVOLVE_CLONES void ColumnPassN(const int32_t* const* rows, const int32_t* __restrict weights,
+                                    int32_t* __restrict acc, int64_t n) {
+  const int32_t* r[N];
+  int32_t w[N];
+  for (int i = 0; i < N; ++i) r[i] = rows[i], w[i] = weights[i];
+  for (int64_t k = 0; k < n; ++k) {
+    int32_t sum = 0;
+    for (int i = 0; i < N; ++i) sum += w[i] * r[i][k];
+    acc[k] = sum;
+  }
+}
+
+// 1 when a fused pass of this size did the row.
 template <class T>
-void ConvIntRowsSeparable(const ConvIntJob& job, int32_t yb, int32_t ye) {
+int32_t RowPass(const T* s, int32_t ch, int32_t n, const int32_t* w, int32_t* h, int64_t span) {
+  switch (n * 4 + (ch == 3 ? 1 : 0)) {
+    case 3 * 4: RowPassN<T, 3, 1>(s, w, h, span); return 1;
+    case 3 * 4 + 1: RowPassN<T, 3, 3>(s, w, h, span); return 1;
+    case 5 * 4: RowPassN<T, 5, 1>(s, w, h, span); return 1;
+    case 5 * 4 + 1: RowPassN<T, 5, 3>(s, w, h, span); return 1;
+    case 7 * 4: RowPassN<T, 7, 1>(s, w, h, span); return 1;
+    case 7 * 4 + 1: RowPassN<T, 7, 3>(s, w, h, span); return 1;
+    case 9 * 4: RowPassN<T, 9, 1>(s, w, h, span); return 1;
+    case 9 * 4 + 1: RowPassN<T, 9, 3>(s, w, h, span); return 1;
+    default: return 0;
+  }
+}
+
+int32_t ColumnPass(const int32_t* const* rows, int32_t n, const int32_t* w, int32_t* acc, int64_t span) {
+  switch (n) {
+    case 3: ColumnPassN<3>(rows, w, acc, span); return 1;
+    case 5: ColumnPassN<5>(rows, w, acc, span); return 1;
+    case 7: ColumnPassN<7>(rows, w, acc, span); return 1;
+    case 9: ColumnPassN<9>(rows, w, acc, span); return 1;
+    default: return 0;
+  }
+}
+
+struct SplitBandsJob {
+  const ConvIntJob* job;
+  int32_t bands;
+  const uint8_t* halo;  // per inner band boundary: rows (top - r) .. (top + r - 1)
+  uint8_t* scratch;     // perBand bytes for each band
+  size_t perBand;
+  int64_t rowBytes;
+};
+
+inline int32_t BandTop(int32_t hc, int32_t bands, int32_t b) { return int32_t(int64_t(hc) * b / bands); }
+
+template <class T>
+void ConvIntBandSeparable(const SplitBandsJob& sj, int32_t band) {
+  const ConvIntJob& job = *sj.job;
   const FilterSource& fs = *job.fs;
   const int32_t ch = fs.channels, r = job.r, n = job.size, wc = job.wc, hc = job.hc;
+  const int32_t yb = BandTop(hc, sj.bands, band), ye = BandTop(hc, sj.bands, band + 1);
   const uint32_t maxv = T(~T(0));
   const int32_t xa = r, xb = wc - 1 - r;
   const int64_t span = int64_t(xb - xa + 1) * ch;
-  int32_t* ring = static_cast<int32_t*>(std::malloc(size_t(span) * size_t(n + 1) * sizeof(int32_t)));
-  if (!ring) {
-    ConvIntRowsT<T, int32_t>(job, yb, ye);
-    return;
-  }
+  const bool copied = fs.copy.Pixels() != nullptr;
+  // Row t of the rectangle as it was before the filter.
+  auto source = [&](int32_t t) -> const T* {
+    if (copied) return FilterSrcRow<T>(fs, t);
+    if (t < yb) return reinterpret_cast<const T*>(sj.halo + (int64_t(band - 1) * 2 * r + (t - (yb - r))) * sj.rowBytes);
+    if (t >= ye) return reinterpret_cast<const T*>(sj.halo + (int64_t(band) * 2 * r + (t - (ye - r))) * sj.rowBytes);
+    return FilterDestRow<T>(fs, t);
+  };
+  uint8_t* block = sj.scratch + sj.perBand * size_t(band);
+  int32_t* ring = reinterpret_cast<int32_t*>(block);
   int32_t* acc = ring + span * n;
+  uint8_t* kept = block + size_t(span) * size_t(n + 1) * sizeof(int32_t);
+  auto keptRow = [&](int32_t t) { return reinterpret_cast<const T*>(kept + int64_t(t % n) * sj.rowBytes); };
   int32_t next = yb - r > 0 ? yb - r : 0;  // next source row to pass through the row weights
   for (int32_t y = yb; y < ye; ++y) {
     const int32_t last = y + r < hc - 1 ? y + r : hc - 1;
     for (; next <= last; ++next) {
+      T* keep = reinterpret_cast<T*>(kept + int64_t(next % n) * sj.rowBytes);
+      std::memcpy(keep, source(next), size_t(sj.rowBytes));
       int32_t* h = ring + int64_t(next % n) * span;
+      if (RowPass<T>(keep, ch, n, job.rowWeights, h, span)) continue;
       std::memset(h, 0, size_t(span) * sizeof(int32_t));
-      const T* s = FilterSrcRow<T>(fs, next);
       for (int32_t i = 0; i < n; ++i)
-        if (job.rowWeights[i]) AccumulateSpan<T, int32_t, int32_t>(h, s + int64_t(i) * ch, job.rowWeights[i], span);
+        if (job.rowWeights[i]) AccumulateSpan<T, int32_t, int32_t>(h, keep + int64_t(i) * ch, job.rowWeights[i], span);
     }
     const int32_t jlo = r - y > 0 ? r - y : 0;
     const int32_t jhi = (hc - 1 - y + r) < n - 1 ? (hc - 1 - y + r) : n - 1;
-    std::memset(acc, 0, size_t(span) * sizeof(int32_t));
-    for (int32_t j = jlo; j <= jhi; ++j)
-      if (job.colWeights[j])
-        AccumulateSpan<int32_t, int32_t, int32_t>(acc, ring + int64_t((y + j - r) % n) * span, job.colWeights[j],
-                                                  span);
+    const int32_t* rows[9];
+    for (int32_t j = 0; j < n && n <= 9; ++j) rows[j] = ring + int64_t((y + j - r + n) % n) * span;
+    // Rows whose window is cut by the top or bottom take the general sum over their rows.
+    if (jlo != 0 || jhi != n - 1 || !ColumnPass(rows, n, job.colWeights, acc, span)) {
+      std::memset(acc, 0, size_t(span) * sizeof(int32_t));
+      for (int32_t j = jlo; j <= jhi; ++j)
+        if (job.colWeights[j])
+          AccumulateSpan<int32_t, int32_t, int32_t>(acc, ring + int64_t((y + j - r) % n) * span, job.colWeights[j],
+                                                    span);
+    }
     const int64_t wsum = job.rowWeightPrefix[jhi + 1] - job.rowWeightPrefix[jlo];
     const int64_t d = job.autoDiv ? (wsum > 1 ? wsum : 1) : job.divisor;
     FinishRow<T, int32_t>(acc, FilterDestRow<T>(fs, y) + int64_t(xa) * ch, span, d, maxv);
+    // The border columns from the kept rows y - r .. y + r, which no write has touched.
+    ConvIntBorderRowFrom<T, int32_t>(job, y, xa, xb + 1, keptRow);
   }
-  std::free(ring);
-  // The border columns, pixel by pixel, as for any kernel.
-  ConvIntBorderColumns<T, int32_t>(job, yb, ye);
 }
 
 template <class T>
-void ConvIntRowsSplit(void* ctx, uint64_t first, uint64_t count) {
-  ConvIntRowsSeparable<T>(*static_cast<const ConvIntJob*>(ctx), int32_t(first), int32_t(first + count));
+void ConvIntBandsSplit(void* ctx, uint64_t first, uint64_t count) {
+  const SplitBandsJob& sj = *static_cast<const SplitBandsJob*>(ctx);
+  for (uint64_t b = first; b < first + count; ++b) ConvIntBandSeparable<T>(sj, int32_t(b));
 }
 
 template <class Acc>
@@ -333,6 +422,40 @@ void ConvIntRowsAcc(void* ctx, uint64_t first, uint64_t count) {
     case 16: ConvIntRowsT<uint16_t, Acc>(job, yb, ye); break;
     default: ConvIntRowsT<uint32_t, Acc>(job, yb, ye); break;
   }
+}
+
+// The bands of a separable kernel: every band's scratch and the rows around the band
+// boundaries are had before any band writes, so a refusal leaves the picture unchanged.
+int32_t RunSplit(const ConvIntJob& job, int32_t sampleBytes) {
+  const FilterSource& fs = *job.fs;
+  const int32_t r = job.r, n = job.size, hc = job.hc;
+  const int64_t rowBytes = int64_t(job.wc) * fs.channels * sampleBytes;
+  const int64_t span = int64_t(job.wc - 2 * r) * fs.channels;
+  // Bands of at least 64 rows: the r rows a band reads twice are then a small share.
+  const bool copied = fs.copy.Pixels() != nullptr;
+  int32_t bands = hc / 64;
+  bands = bands < 1 ? 1 : (bands > 64 ? 64 : bands);
+  // Rounded to a cache line: each band's sums start aligned, and bands do not share lines.
+  const size_t perBand = (size_t(span) * size_t(n + 1) * sizeof(int32_t) + size_t(rowBytes) * size_t(n) + 63) / 64 * 64;
+  const size_t haloBytes = copied ? 0 : size_t(bands - 1) * size_t(2 * r) * size_t(rowBytes);
+  uint8_t* block = static_cast<uint8_t*>(std::malloc(perBand * size_t(bands) + haloBytes + 1));
+  if (!block) return 0;
+  uint8_t* halo = block + perBand * size_t(bands);
+  for (int32_t b = 1; b < bands && !copied; ++b) {
+    const int32_t top = BandTop(hc, bands, b);
+    for (int32_t t = top - r; t < top + r; ++t) {
+      if (t < 0 || t >= hc) continue;
+      std::memcpy(halo + (int64_t(b - 1) * 2 * r + (t - (top - r))) * rowBytes,
+                  RowPtr<uint8_t>(fs.dest, 0, fs.destY0 + t) + int64_t(fs.destX0) * fs.channels * sampleBytes,
+                  size_t(rowBytes));
+    }
+  }
+  SplitBandsJob sj{&job, bands, halo, block, perBand, rowBytes};
+  const ParallelForFn fn = sampleBytes == 1 ? ConvIntBandsSplit<uint8_t> : ConvIntBandsSplit<uint16_t>;
+  if (int64_t(job.wc) * hc >= ParallelPixelThreshold) ParallelFor(fn, &sj, uint64_t(bands));
+  else fn(&sj, 0, uint64_t(bands));
+  std::free(block);
+  return 1;
 }
 
 int64_t Gcd(int64_t a, int64_t b) {
@@ -407,22 +530,38 @@ int32_t ConvolveInt(CImgBuff* img, uint64_t size, const int32_t* kernel, int32_t
   }
   rowStart[n] = int32_t(entries.size());
 
-  FilterSource fs;
-  if (!PrepareFilterSource(img, r, &fs)) return 0;
-  ConvIntJob job{&fs, nullptr, nullptr, entries.data(), rowStart.data(), rowPrefix.data(), n, half,
-                 autoDiv, autoDiv ? 1 : int64_t(divisor), fs.copy.Width(), fs.copy.Height()};
-  const uint64_t maxv = FormatClassMax(fs.format);
+  // A kernel that splits runs as two 1-D passes; that needs every kernel entry (a rectangle
+  // at least the kernel's size), samples of 8 or 16 bits and sums inside 32 bits.
+  const int32_t wc = int32_t(RoiWidth(r)), hc = int32_t(RoiHeight(r));
+  const uint64_t classMax = FormatClassMax(IsTypedFormat(img->Format()) ? img->Format() : RgbFormatOfClass(img->Format()));
   std::vector<int32_t> colWeights, rowWeights;
-  // The split needs every kernel entry (a rectangle at least the kernel's size) and an
-  // interior to run on.
-  const bool fits = job.wc >= n && job.hc >= n;
-  ParallelForFn fn;
-  if (fits && absSum <= int64_t(2147483647 / maxv) && maxv <= 65535 &&
-      SplitKernel(kernel, n, &colWeights, &rowWeights)) {
+  const bool split = wc >= n && hc >= n && classMax <= 65535 && absSum <= int64_t(2147483647 / classMax) &&
+                     SplitKernel(kernel, n, &colWeights, &rowWeights);
+
+  FilterSource fs;
+  if (split && IsTypedFormat(img->Format())) {
+    // Filtered where it lies: no copy of the rectangle.
+    fs.format = img->Format();
+    fs.channels = IsGrayFormat(fs.format) ? 1 : 3;
+    fs.isStaged = 0;
+    fs.dest = img->record;
+    fs.destX0 = r.x0;
+    fs.destY0 = r.y0;
+  } else if (!PrepareFilterSource(img, r, &fs)) {
+    return 0;
+  }
+  ConvIntJob job{&fs, nullptr, nullptr, entries.data(), rowStart.data(), rowPrefix.data(), n, half,
+                 autoDiv, autoDiv ? 1 : int64_t(divisor), wc, hc};
+  const uint64_t maxv = FormatClassMax(fs.format);
+  if (split) {
     job.colWeights = colWeights.data();
     job.rowWeights = rowWeights.data();
-    fn = maxv == 255 ? ConvIntRowsSplit<uint8_t> : ConvIntRowsSplit<uint16_t>;
-  } else if (absSum <= int64_t(2147483647 / maxv)) fn = ConvIntRowsAcc<int32_t>;
+    if (!RunSplit(job, maxv == 255 ? 1 : 2)) return 0;
+    StoreStagedResults(img, r, fs);
+    return 1;
+  }
+  ParallelForFn fn;
+  if (absSum <= int64_t(2147483647 / maxv)) fn = ConvIntRowsAcc<int32_t>;
   else if (absSum <= int64_t(9223372036854775807ull / maxv)) fn = ConvIntRowsAcc<int64_t>;
   else fn = ConvIntRowsAcc<__int128>;  // 32-bit samples under huge weights
   RunRows(fn, &job, RoiRect{0, 0, job.wc - 1, job.hc - 1});
