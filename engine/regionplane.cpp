@@ -194,6 +194,17 @@ int32_t NormalisePlaneU8(ComparePlane* plane) {
 
 // ---- kernels -------------------------------------------------------------------------------
 
+#if defined(__SSE2__)
+namespace {
+// The two 64-bit lanes of a sum of absolute differences, added.
+inline int64_t LaneSum(__m128i acc) {
+  int64_t lanes[2];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), acc);
+  return lanes[0] + lanes[1];
+}
+}  // namespace
+#endif
+
 int64_t SumAbsDiffU8(const uint8_t* a, int64_t aStride, const uint8_t* b, int64_t bStride,
                      int32_t rowBytes, int32_t rows) {
   int64_t total = 0;
@@ -222,9 +233,7 @@ int64_t SumAbsDiffU8(const uint8_t* a, int64_t aStride, const uint8_t* b, int64_
     for (; i < rowBytes; ++i) total += std::abs(int32_t(p[i]) - int32_t(q[i]));
   }
 #if defined(__SSE2__)
-  int64_t lanes[2];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), acc);
-  total += lanes[0] + lanes[1];
+  total += LaneSum(acc);
 #endif
   return total;
 }
@@ -400,9 +409,7 @@ int64_t StretchedSadU8(const ComparePlane& img, int32_t px, int32_t py, const Co
     for (; i < rowBytes; ++i) total += std::abs(int32_t(s.table[p[i]]) - int32_t(q[i]));
   }
 #if defined(__SSE2__)
-  int64_t lanes[2];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), acc);
-  total += lanes[0] + lanes[1];
+  total += LaneSum(acc);
 #endif
   return total;
 }
