@@ -66,18 +66,12 @@ struct KeyJob {
   uint64_t* keys;
 };
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QV_EQUALIZE_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QV_EQUALIZE_CLONES
-#endif
-
 // Keys of the pixels 1 .. w - 2 of a row with rows above and below: eight neighbours each,
 // so (sum - 8 value) / 8 in 32 bits (8- and 16-bit samples cannot reach the limits), a
 // constant division the compiler does with shifts, in vector code.
 template <class T, class K>
-QV_EQUALIZE_CLONES void InnerKeysT(const T* __restrict up, const T* __restrict mid, const T* __restrict dn,
-                                   K* __restrict out, int32_t w, int32_t keyBits, int32_t maxv) {
+void InnerKeysT(const T* __restrict up, const T* __restrict mid, const T* __restrict dn,
+                K* __restrict out, int32_t w, int32_t keyBits, int32_t maxv) {
   for (int32_t x = 1; x + 1 < w; ++x) {
     const int32_t v = mid[x];
     const int32_t sum = int32_t(up[x - 1]) + up[x] + up[x + 1] + mid[x - 1] + mid[x + 1] + dn[x - 1] + dn[x] + dn[x + 1];
