@@ -18,7 +18,7 @@ namespace {
 constexpr uint64_t kHeaderBytes = 8;
 }
 
-void* AllocPixels(uint64_t count, uint64_t bytesPerPixel) {
+void* AllocPixelsUncleared(uint64_t count, uint64_t bytesPerPixel) {
   // Every size is checked before it is used: an overflowed product must not turn into a
   // small block that the caller then fills as if it were large.
   if (bytesPerPixel != 0 && count > UINT64_MAX / bytesPerPixel) return nullptr;
@@ -28,8 +28,12 @@ void* AllocPixels(uint64_t count, uint64_t bytesPerPixel) {
   unsigned char* block = static_cast<unsigned char*>(PlatformAllocFixed(size));
   if (!block) return nullptr;
   std::memcpy(block, &size, sizeof size);
-  unsigned char* pixels = block + kHeaderBytes;
-  ParallelZeroFill(pixels, 0, n);
+  return block + kHeaderBytes;
+}
+
+void* AllocPixels(uint64_t count, uint64_t bytesPerPixel) {
+  void* pixels = AllocPixelsUncleared(count, bytesPerPixel);
+  if (pixels) ParallelZeroFill(pixels, 0, count * bytesPerPixel);
   return pixels;
 }
 
@@ -63,6 +67,14 @@ int32_t C_ImgBuff::Allocate(int32_t w, int32_t h, int32_t f) {
     Clear();
     return 1;
   }
+  if (!AllocateUncleared(w, h, f)) return 0;
+  ParallelZeroFill(pixels, 0, static_cast<uint64_t>(w) * static_cast<uint64_t>(h) *
+                                  static_cast<uint64_t>(ImgBytesPerPixel[f]));
+  return 1;
+}
+
+int32_t C_ImgBuff::AllocateUncleared(int32_t w, int32_t h, int32_t f) {
+  if (w == width && h == height && f == format && pixels) return 1;
   FreePixels(pixels);
   pixels = nullptr;
   format = width = height = 0;
@@ -71,7 +83,7 @@ int32_t C_ImgBuff::Allocate(int32_t w, int32_t h, int32_t f) {
   uint64_t count = static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
   uint64_t bytes = count * static_cast<uint64_t>(ImgBytesPerPixel[f]);
   if (bytes > ImgMaxPixelBytes) return 0;
-  void* p = AllocPixels(count, static_cast<uint64_t>(ImgBytesPerPixel[f]));
+  void* p = AllocPixelsUncleared(count, static_cast<uint64_t>(ImgBytesPerPixel[f]));
   if (!p) return 0;
   pixels = p;
   format = f;

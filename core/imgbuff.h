@@ -38,6 +38,8 @@ extern const int32_t ImgBytesPerPixel[ImgFormatCount];
 // a multiple of 4096), then the pixels.  Returns the pixel pointer with count * bytesPerPixel
 // zero bytes, or null when the size overflows or memory is short.  Free with FreePixels.
 void* AllocPixels(uint64_t count, uint64_t bytesPerPixel);
+// The same block with its pixel bytes left as they come, for a caller that writes them all.
+void* AllocPixelsUncleared(uint64_t count, uint64_t bytesPerPixel);
 void FreePixels(void* pixels);
 // Total block size stored in the header of a block from AllocPixels.
 uint64_t PixelBlockSize(const void* pixels);
@@ -61,6 +63,9 @@ class C_ImgBuff {
   // 1 with every pixel byte zero (the same geometry keeps the block); 0 with the record empty
   // for a size below 1, a format outside 1..9, 2^31 pixel bytes or more, or no memory.
   int32_t Allocate(int32_t width, int32_t height, int32_t format);
+  // Allocate without the zero fill: the pixel bytes are undefined until the caller has
+  // written every one of them (conversions and copies into a fresh picture).
+  int32_t AllocateUncleared(int32_t width, int32_t height, int32_t format);
   void Clear();
   int32_t Contains(int32_t x, int32_t y) const;
 

@@ -9,6 +9,11 @@
 
 #include <atomic>
 #include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#define QV_IMGOPS_X86 1
+#include <immintrin.h>
+#endif
 #include <type_traits>
 #include <utility>
 
@@ -18,16 +23,29 @@ namespace {
 std::atomic<int32_t> g_failCountdown{0};
 }
 
-int32_t AllocateForImgOps(C_ImgBuff* record, int32_t width, int32_t height, int32_t format)
+namespace {
+// 1 when the failure hook says this allocation fails (the record is then emptied).
+bool HookRefuses(C_ImgBuff* record)
 {
     int32_t left = g_failCountdown.load();
     while (left > 0 && !g_failCountdown.compare_exchange_weak(left, left - 1)) {
     }
-    if (left == 1) {
-        record->Allocate(0, 0, 0);  // empties the record, as a refused block does
-        return 0;
-    }
+    if (left != 1) return false;
+    record->Allocate(0, 0, 0);  // empties the record, as a refused block does
+    return true;
+}
+}
+
+int32_t AllocateForImgOps(C_ImgBuff* record, int32_t width, int32_t height, int32_t format)
+{
+    if (HookRefuses(record)) return 0;
     return record->Allocate(width, height, format);
+}
+
+int32_t AllocateUnclearedForImgOps(C_ImgBuff* record, int32_t width, int32_t height, int32_t format)
+{
+    if (HookRefuses(record)) return 0;
+    return record->AllocateUncleared(width, height, format);
 }
 
 void FailImgOpsAllocationForTesting(int32_t n) { g_failCountdown.store(n > 0 ? n : 0); }
@@ -38,6 +56,8 @@ namespace {
 
 // Converts source row y, all of it, into out in the target format.
 typedef void (*ConvertRowFn)(const C_ImgBuff* src, int32_t y, uint8_t* out);
+// A typed row kernel: n samples (or pixels, as its name says) from s into d.
+typedef void (*SampleRowFn)(const uint8_t* s, uint8_t* d, int64_t n);
 
 template <typename T>
 const T* RowOf(const C_ImgBuff* src, int32_t y, int32_t channels)
@@ -95,6 +115,245 @@ void LumaRow(const C_ImgBuff* src, int32_t y, uint8_t* out)
         Acc sum = Acc(299) * s[3 * i] + Acc(587) * s[3 * i + 1] + Acc(114) * s[3 * i + 2] + 500;
         d[i] = T(sum / 1000);
     }
+}
+
+// ---- vector row kernels -------------------------------------------------------------
+// The pairs that video frames and the engine's working formats go through, in SIMD steps
+// (SSE2 is always there on x86-64; SSSE3 and AVX2 are asked of the processor once).  Each
+// kernel finishes its row with the scalar rule, and every step gives exactly that rule's
+// result, so the kernels above stay the reference the tests hold these to.
+
+bool HasSsse3()
+{
+#ifdef QV_IMGOPS_X86
+    static const bool has = __builtin_cpu_supports("ssse3");
+    return has;
+#else
+    return false;
+#endif
+}
+
+bool HasAvx2()
+{
+#ifdef QV_IMGOPS_X86
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+#else
+    return false;
+#endif
+}
+
+// 8 to 16 bits: v * 257 is the byte beside itself.
+void Widen8To16Samples(const uint8_t* s, uint8_t* out, int64_t n)
+{
+    uint16_t* d = reinterpret_cast<uint16_t*>(out);
+    int64_t i = 0;
+#ifdef QV_IMGOPS_X86
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_unpacklo_epi8(v, v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i + 8), _mm_unpackhi_epi8(v, v));
+    }
+#endif
+    for (; i < n; ++i) d[i] = Rescale<uint8_t, uint16_t>(s[i]);
+}
+
+// 16 to 8 bits: the high byte.
+void Narrow16To8Samples(const uint8_t* in, uint8_t* d, int64_t n)
+{
+    const uint16_t* s = reinterpret_cast<const uint16_t*>(in);
+    int64_t i = 0;
+#ifdef QV_IMGOPS_X86
+    for (; i + 16 <= n; i += 16) {
+        const __m128i a = _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)), 8);
+        const __m128i b = _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8)), 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(a, b));
+    }
+#endif
+    for (; i < n; ++i) d[i] = Rescale<uint16_t, uint8_t>(s[i]);
+}
+
+#ifdef QV_IMGOPS_X86
+// Byte shuffles that spread 16 grays over 48 RGB bytes, and 8 16-bit grays over 24 words.
+alignas(16) constexpr int8_t kSpreadBytes[3][16] = {
+    {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5},
+    {5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10},
+    {10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15},
+};
+alignas(16) constexpr int8_t kSpreadWords[3][16] = {
+    {0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 4, 5, 4, 5},
+    {4, 5, 6, 7, 6, 7, 6, 7, 8, 9, 8, 9, 8, 9, 10, 11},
+    {10, 11, 10, 11, 12, 13, 12, 13, 12, 13, 14, 15, 14, 15, 14, 15},
+};
+
+__attribute__((target("ssse3"))) inline __m128i Mask(const int8_t (&m)[16])
+{
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(m));
+}
+
+__attribute__((target("ssse3"))) int64_t Gray8ToRgb24Ssse3(const uint8_t* s, uint8_t* d, int64_t n)
+{
+    const __m128i m0 = Mask(kSpreadBytes[0]), m1 = Mask(kSpreadBytes[1]), m2 = Mask(kSpreadBytes[2]);
+    int64_t i = 0;
+    for (; i + 16 <= n; i += 16, d += 48) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_shuffle_epi8(v, m0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), _mm_shuffle_epi8(v, m1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 32), _mm_shuffle_epi8(v, m2));
+    }
+    return i;
+}
+
+// Eight 16-bit grays in w to 24 words at d.
+__attribute__((target("ssse3"))) inline void SpreadWords(__m128i w, uint8_t* d, __m128i m0, __m128i m1, __m128i m2)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_shuffle_epi8(w, m0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), _mm_shuffle_epi8(w, m1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 32), _mm_shuffle_epi8(w, m2));
+}
+
+__attribute__((target("ssse3"))) int64_t Gray8ToRgb48Ssse3(const uint8_t* s, uint8_t* d, int64_t n)
+{
+    const __m128i m0 = Mask(kSpreadWords[0]), m1 = Mask(kSpreadWords[1]), m2 = Mask(kSpreadWords[2]);
+    int64_t i = 0;
+    for (; i + 8 <= n; i += 8, d += 48) {
+        const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i));
+        SpreadWords(_mm_unpacklo_epi8(v, v), d, m0, m1, m2);
+    }
+    return i;
+}
+
+__attribute__((target("ssse3"))) int64_t Gray16ToRgb48Ssse3(const uint8_t* s, uint8_t* d, int64_t n)
+{
+    const __m128i m0 = Mask(kSpreadWords[0]), m1 = Mask(kSpreadWords[1]), m2 = Mask(kSpreadWords[2]);
+    int64_t i = 0;
+    for (; i + 8 <= n; i += 8, d += 48)
+        SpreadWords(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * i)), d, m0, m1, m2);
+    return i;
+}
+
+// Luma of 8-bit RGB exactly: 299 R + 587 G + 114 B = 8 (37 R + 73 G + 14 B) + (3 R + 3 G + 2 B),
+// so (sum + 500) / 1000 = (main + 62 + (rest + 4) / 8) / 125 with every coefficient a signed
+// byte for the byte-pair multiply-adds and every partial sum inside a 16-bit lane; the last
+// division is a multiply-high by 33555 and a shift of 6, exact for these sums.  Pixels 0..4
+// of a step come from the 16 bytes at p, pixels 5..7 from the 16 bytes at p + 8.
+alignas(16) constexpr int8_t kLumaShuffles[4][16] = {
+    {0, 1, 3, 4, 6, 7, 9, 10, 12, 13, -1, -1, -1, -1, -1, -1},     // R, G of pixels 0..4
+    {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 7, 8, 10, 11, 13, 14},  // R, G of pixels 5..7
+    {2, -1, 5, -1, 8, -1, 11, -1, 14, -1, -1, -1, -1, -1, -1, -1},   // B, 0 of pixels 0..4
+    {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 9, -1, 12, -1, 15, -1},  // B, 0 of pixels 5..7
+};
+constexpr int16_t kLumaRg = int16_t(73 << 8 | 37), kLumaRestRg = int16_t(3 << 8 | 3);
+constexpr int16_t kLumaB = 14, kLumaRestB = 2;
+
+__attribute__((target("ssse3"))) int64_t Rgb24ToGray8Ssse3(const uint8_t* p, uint8_t* d, int64_t n)
+{
+    const __m128i rgLo = Mask(kLumaShuffles[0]), rgHi = Mask(kLumaShuffles[1]);
+    const __m128i bLo = Mask(kLumaShuffles[2]), bHi = Mask(kLumaShuffles[3]);
+    const __m128i kRg = _mm_set1_epi16(kLumaRg), kB = _mm_set1_epi16(kLumaB);
+    const __m128i kRestRg = _mm_set1_epi16(kLumaRestRg), kRestB = _mm_set1_epi16(kLumaRestB);
+    const __m128i c62 = _mm_set1_epi16(62), c4 = _mm_set1_epi16(4), c33555 = _mm_set1_epi16(int16_t(33555));
+    int64_t i = 0;
+    for (; i + 8 <= n; i += 8, p += 24) {
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+        const __m128i rg = _mm_or_si128(_mm_shuffle_epi8(lo, rgLo), _mm_shuffle_epi8(hi, rgHi));
+        const __m128i b = _mm_or_si128(_mm_shuffle_epi8(lo, bLo), _mm_shuffle_epi8(hi, bHi));
+        const __m128i main = _mm_add_epi16(_mm_maddubs_epi16(rg, kRg), _mm_maddubs_epi16(b, kB));
+        const __m128i rest = _mm_add_epi16(_mm_maddubs_epi16(rg, kRestRg), _mm_maddubs_epi16(b, kRestB));
+        const __m128i eighth = _mm_add_epi16(_mm_add_epi16(main, c62), _mm_srli_epi16(_mm_add_epi16(rest, c4), 3));
+        const __m128i grey = _mm_srli_epi16(_mm_mulhi_epu16(eighth, c33555), 6);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(grey, grey));
+    }
+    return i;
+}
+
+__attribute__((target("avx2"))) inline __m256i Mask2(const int8_t (&m)[16])
+{
+    return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(m)));
+}
+
+__attribute__((target("avx2"))) inline __m256i LoadHalves(const uint8_t* a, const uint8_t* b)
+{
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), 1);
+}
+
+// Sixteen pixels a step: each 128-bit half does the SSSE3 step, pixels 0..7 from p and
+// 8..15 from p + 24.
+__attribute__((target("avx2"))) int64_t Rgb24ToGray8Avx2(const uint8_t* p, uint8_t* d, int64_t n)
+{
+    const __m256i rgLo = Mask2(kLumaShuffles[0]), rgHi = Mask2(kLumaShuffles[1]);
+    const __m256i bLo = Mask2(kLumaShuffles[2]), bHi = Mask2(kLumaShuffles[3]);
+    const __m256i kRg = _mm256_set1_epi16(kLumaRg), kB = _mm256_set1_epi16(kLumaB);
+    const __m256i kRestRg = _mm256_set1_epi16(kLumaRestRg), kRestB = _mm256_set1_epi16(kLumaRestB);
+    const __m256i c62 = _mm256_set1_epi16(62), c4 = _mm256_set1_epi16(4);
+    const __m256i c33555 = _mm256_set1_epi16(int16_t(33555));
+    int64_t i = 0;
+    for (; i + 16 <= n; i += 16, p += 48) {
+        const __m256i lo = LoadHalves(p, p + 24);
+        const __m256i hi = LoadHalves(p + 8, p + 32);
+        const __m256i rg = _mm256_or_si256(_mm256_shuffle_epi8(lo, rgLo), _mm256_shuffle_epi8(hi, rgHi));
+        const __m256i b = _mm256_or_si256(_mm256_shuffle_epi8(lo, bLo), _mm256_shuffle_epi8(hi, bHi));
+        const __m256i main = _mm256_add_epi16(_mm256_maddubs_epi16(rg, kRg), _mm256_maddubs_epi16(b, kB));
+        const __m256i rest = _mm256_add_epi16(_mm256_maddubs_epi16(rg, kRestRg), _mm256_maddubs_epi16(b, kRestB));
+        const __m256i eighth =
+            _mm256_add_epi16(_mm256_add_epi16(main, c62), _mm256_srli_epi16(_mm256_add_epi16(rest, c4), 3));
+        const __m256i grey = _mm256_srli_epi16(_mm256_mulhi_epu16(eighth, c33555), 6);
+        // Bytes 0..7 of each half hold the half's eight grays.
+        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(grey, grey), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm256_castsi256_si128(bytes));
+    }
+    return i;
+}
+#endif
+
+void Gray8ToRgb24Pixels(const uint8_t* s, uint8_t* d, int64_t n)
+{
+    int64_t i = 0;
+#ifdef QV_IMGOPS_X86
+    if (HasSsse3()) i = Gray8ToRgb24Ssse3(s, d, n);
+#endif
+    for (; i < n; ++i) d[3 * i] = d[3 * i + 1] = d[3 * i + 2] = s[i];
+}
+
+void Gray8ToRgb48Pixels(const uint8_t* s, uint8_t* out, int64_t n)
+{
+    int64_t i = 0;
+#ifdef QV_IMGOPS_X86
+    if (HasSsse3()) i = Gray8ToRgb48Ssse3(s, out, n);
+#endif
+    uint16_t* d = reinterpret_cast<uint16_t*>(out);
+    for (; i < n; ++i) d[3 * i] = d[3 * i + 1] = d[3 * i + 2] = Rescale<uint8_t, uint16_t>(s[i]);
+}
+
+void Gray16ToRgb48Pixels(const uint8_t* in, uint8_t* out, int64_t n)
+{
+    int64_t i = 0;
+#ifdef QV_IMGOPS_X86
+    if (HasSsse3()) i = Gray16ToRgb48Ssse3(in, out, n);
+#endif
+    const uint16_t* s = reinterpret_cast<const uint16_t*>(in);
+    uint16_t* d = reinterpret_cast<uint16_t*>(out);
+    for (; i < n; ++i) d[3 * i] = d[3 * i + 1] = d[3 * i + 2] = s[i];
+}
+
+void Rgb24ToGray8Pixels(const uint8_t* s, uint8_t* d, int64_t n)
+{
+    int64_t i = 0;
+#ifdef QV_IMGOPS_X86
+    if (HasAvx2()) i = Rgb24ToGray8Avx2(s, d, n);
+    if (HasSsse3()) i += Rgb24ToGray8Ssse3(s + 3 * i, d + i, n - i);
+#endif
+    for (; i < n; ++i) d[i] = uint8_t((299u * s[3 * i] + 587u * s[3 * i + 1] + 114u * s[3 * i + 2] + 500u) / 1000u);
+}
+
+// Row adapter: a typed kernel over source row y; Samples per pixel are handed to it.
+template <SampleRowFn Kernel, int SourceBytes, int Samples>
+void VectorRow(const C_ImgBuff* src, int32_t y, uint8_t* out)
+{
+    const uint8_t* s = static_cast<const uint8_t*>(src->pixels) + uint64_t(y) * uint64_t(src->width) * SourceBytes;
+    Kernel(s, out, int64_t(src->width) * Samples);
 }
 
 // The reference rule: every pixel read with the target format's getter, stored as it comes.
@@ -193,11 +452,34 @@ const ConvertRowFn kDirect[6][6] = {
 #undef QV_D
 #undef QV_R
 
-ConvertRowFn ChooseKernel(int32_t source, int32_t target)
+// The vector kernels of the hot pairs, where they replace a direct kernel above.
+ConvertRowFn VectorKernel(int32_t source, int32_t target)
+{
+    switch (source * 16 + target) {
+    case ImgFormatGray8 * 16 + ImgFormatGray16: return VectorRow<Widen8To16Samples, 1, 1>;
+    case ImgFormatGray8 * 16 + ImgFormatRgb24: return VectorRow<Gray8ToRgb24Pixels, 1, 1>;
+    case ImgFormatGray8 * 16 + ImgFormatRgb48: return VectorRow<Gray8ToRgb48Pixels, 1, 1>;
+    case ImgFormatGray16 * 16 + ImgFormatGray8: return VectorRow<Narrow16To8Samples, 2, 1>;
+    case ImgFormatGray16 * 16 + ImgFormatRgb48: return VectorRow<Gray16ToRgb48Pixels, 2, 1>;
+    case ImgFormatRgb24 * 16 + ImgFormatGray8: return VectorRow<Rgb24ToGray8Pixels, 3, 1>;
+    case ImgFormatRgb24 * 16 + ImgFormatRgb48: return VectorRow<Widen8To16Samples, 3, 3>;
+    case ImgFormatRgb48 * 16 + ImgFormatRgb24: return VectorRow<Narrow16To8Samples, 6, 3>;
+    default: return nullptr;
+    }
+}
+
+// The scalar rule of a pair: its direct kernel, else the target's getters.
+ConvertRowFn ScalarKernel(int32_t source, int32_t target)
 {
     if (source >= 1 && source <= 6 && target >= 1 && target <= 6 && kDirect[source - 1][target - 1])
         return kDirect[source - 1][target - 1];
     return GetterKernel(target);
+}
+
+ConvertRowFn ChooseKernel(int32_t source, int32_t target)
+{
+    if (ConvertRowFn fast = VectorKernel(source, target)) return fast;
+    return ScalarKernel(source, target);
 }
 
 bool WorthThePool(int64_t width, int64_t height) { return width * height >= ParallelPixelThreshold; }
@@ -280,7 +562,7 @@ C_ImgBuff* C_ImgBuff::CopyFrom(const C_ImgBuff& src)
 {
     // Copying onto itself would first clear the pixels it is meant to keep.
     if (&src == this) return this;
-    if (!AllocateForImgOps(this, src.width, src.height, src.format)) return this;
+    if (!AllocateUnclearedForImgOps(this, src.width, src.height, src.format)) return this;
     if (!pixels) return this;   // an empty source on an empty record
     uint64_t n = BytesOf(this);
     if (n >= ParallelByteThreshold) ParallelMemcpy(pixels, src.pixels, n);
@@ -294,7 +576,8 @@ int32_t C_ImgBuff::ConvertTo(int32_t target)
     if (target == format) return 1;
     if (!ValidFormat(target)) return 0;
     C_ImgBuff temp;
-    if (!AllocateForImgOps(&temp, width, height, target)) return 0;
+    // Every row is written in full, so the block needs no zero fill first.
+    if (!AllocateUnclearedForImgOps(&temp, width, height, target)) return 0;
     ConvertJob job{this, static_cast<uint8_t*>(temp.pixels), uint64_t(width) * uint64_t(ImgBytesPerPixel[target]),
                    ChooseKernel(format, target)};
     RunRows(ConvertPiece, &job, height, WorthThePool(width, height));
@@ -342,7 +625,8 @@ int32_t CImgBuff::Crop(CImgBuff& dst, int32_t x0, int32_t y0, int32_t x1, int32_
     }
     const int32_t w = x1 - x0 + 1;
     const int32_t h = y1 - y0 + 1;
-    if (!AllocateForImgOps(dst.record, w, h, s->format)) return 0;
+    // Every row of the result is copied in full: no zero fill first.
+    if (!AllocateUnclearedForImgOps(dst.record, w, h, s->format)) return 0;
     const uint64_t bpp = uint64_t(ImgBytesPerPixel[s->format]);
     CropJob job{static_cast<const uint8_t*>(s->pixels), static_cast<uint8_t*>(dst.record->pixels),
                 uint64_t(s->width) * bpp, uint64_t(w) * bpp, (uint64_t(y0) * uint64_t(s->width) + uint64_t(x0)) * bpp};

@@ -1,26 +1,44 @@
 // parallel.cpp - the worker pool: one thread per logical processor, lent to one ParallelFor
-// job at a time.  Each worker sleeps on its own condition variable; the caller of a job and
-// the stop sleep on one all-done condition variable.  Every wait re-tests its predicate, so
-// a spurious wake-up can neither run a piece twice nor let the caller return early.
+// job at a time.  A job reaches the workers without the pool lock: the caller writes each
+// worker's piece, raises that worker's ticket, then bumps one job signal word that every idle
+// worker watches.  A worker that has just finished spins on that word for a short while (a
+// chain calls ParallelFor many times per frame, and a wake-up from the kernel costs more than
+// most of those jobs), then sleeps on it; one notification wakes every sleeper.  The caller
+// spins, then sleeps, on the count of unfinished pieces.  The lock only guards start, stop,
+// the busy flag and the worker count.
 // Inside: pool state - processor count - plan - workers - start and stop - ParallelFor -
 //         locks, copies and fills - thread start
 #include "core/parallel.h"
 
+#include <chrono>
 #include <cstring>
 #include <new>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace {
 
 // ---- pool state ----
 
-struct PoolWorker {
-  PlatformCondVar wake;
-  uint64_t stop = 0;
+// How long a worker that has run out of pieces, and a caller whose job is not done yet,
+// poll before they sleep.  Long enough to cover the gap between the jobs of one engine
+// operation, short enough that an idle program is asleep at once for a person watching.
+constexpr std::chrono::microseconds kSpinWindow{50};
+
+// One cache line each, so that a worker polling its ticket does not fight over the line the
+// caller writes for its neighbour.
+struct alignas(64) PoolWorker {
+  // Written by the caller before it raises the ticket; read by the worker after it sees it.
   ParallelForFn fn = nullptr;
   void* ctx = nullptr;
   uint64_t first = 0;
   uint64_t count = 0;
-  uint64_t hasPiece = 0;  // set when a piece is handed over, cleared when the worker takes it
+  // 2 x the number of the last job that called this worker, + 1 when that job gave it a
+  // piece of its own (first, count above) rather than a share of the queue.
+  std::atomic<uint64_t> ticket{0};
+  std::atomic<uint32_t> stop{0};
 };
 
 struct PoolState {
@@ -33,13 +51,27 @@ struct PoolState {
 
   PoolWorker* workers = nullptr;
   uint64_t workerCount = 0;
-  ParallelPiece* queue = nullptr;  // chunks waiting for a free worker
-  uint64_t capacity = 0;           // 2 x processor count
-  uint64_t queueNext = 0;
-  uint64_t queueEnd = 0;
-  uint64_t outstanding = 0;  // pieces not yet finished; during a stop, workers not yet ended
+  ParallelPiece* queue = nullptr;         // chunks waiting for a free worker
+  ParallelPiece* workerPieces = nullptr;  // the plan's first pieces, one per worker
+  uint64_t capacity = 0;                  // 2 x processor count
   uint64_t yetToStart = 0;
+  uint64_t stopping = 0;  // during a stop, workers not yet ended
   PlatformCondVar* allDone = nullptr;
+
+  // The job in flight; owned by whoever set busy.  The hand-over words live as long as the
+  // process: a worker touches the done signal after its last piece, possibly after the
+  // caller has returned and the pool has been stopped.
+  uint64_t jobNumber = 0;
+  ParallelForFn jobFn = nullptr;  // of the queued chunks
+  void* jobCtx = nullptr;
+  alignas(64) std::atomic<uint32_t> jobSignal{0};  // bumped once per job and once per stop
+  std::atomic<uint32_t> sleepers{0};                // workers asleep on jobSignal
+  // Next chunk to claim: the job's number in the high 32 bits, the chunk's index in the low
+  // ones, so that a worker late for a job that has ended claims nothing of the next one.
+  alignas(64) std::atomic<uint64_t> queueHead{0};
+  std::atomic<uint64_t> queueEnd{0};
+  alignas(64) std::atomic<uint64_t> outstanding{0};  // pieces of the job not yet finished
+  std::atomic<uint32_t> doneSignal{0};               // bumped when outstanding reaches 0
 };
 
 PoolState g_pool;
@@ -55,16 +87,68 @@ PlatformLock& PoolLock() {
 void FreePoolArrays() {
   delete[] g_pool.workers;
   delete[] g_pool.queue;
+  delete[] g_pool.workerPieces;
   delete g_pool.allDone;
   g_pool.workers = nullptr;
   g_pool.queue = nullptr;
+  g_pool.workerPieces = nullptr;
   g_pool.allDone = nullptr;
   g_pool.workerCount = 0;
   g_pool.capacity = 0;
-  g_pool.queueNext = g_pool.queueEnd = 0;
+}
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  _mm_pause();
+#endif
+}
+
+// Polls until pred() holds or the spin window has passed; pred() at the end.  Between
+// rounds the poller offers its processor: the caller of a job is one thread more than there
+// are processors, and a worker holding a piece may be waiting for the very processor that
+// an idle worker or the caller is polling on.
+template <class Pred>
+bool SpinUntil(Pred pred) {
+  if (pred()) return true;
+  const auto deadline = std::chrono::steady_clock::now() + kSpinWindow;
+  for (;;) {
+    // The clock is read once every few rounds: a pause costs far less than a clock read.
+    for (int i = 0; i < 16; i++) {
+      CpuRelax();
+      if (pred()) return true;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return pred();
+    PlatformYield();
+  }
 }
 
 // ---- workers ----
+
+void FinishPiece() {
+  if (g_pool.outstanding.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    g_pool.doneSignal.fetch_add(1);
+    g_pool.doneSignal.notify_all();
+  }
+}
+
+// A job of more items than workers puts every chunk in the queue, and the workers it calls
+// claim them as they come: a worker the system has not yet put on a processor leaves its
+// share to the others instead of holding the job up.  A claimed chunk keeps the job (its
+// queue and fields) alive until it is finished; a claim only succeeds while the head still
+// carries this job's number, and the caller renumbers the head before it rewrites the end
+// (both in one total order), so a late worker never takes an end that belongs to the next job.
+void ClaimChunks(uint32_t job) {
+  uint64_t head = g_pool.queueHead.load();
+  for (;;) {
+    if (uint32_t(head >> 32) != job) return;
+    uint64_t index = head & 0xFFFFFFFFu;
+    if (index >= g_pool.queueEnd.load()) return;
+    if (!g_pool.queueHead.compare_exchange_weak(head, head + 1)) continue;
+    g_pool.jobFn(g_pool.jobCtx, g_pool.queue[index].first, g_pool.queue[index].count);
+    FinishPiece();
+    head = g_pool.queueHead.load();
+  }
+}
 
 uint32_t WorkerThreadMain(void* arg) {
   PoolWorker* w = static_cast<PoolWorker*>(arg);
@@ -73,44 +157,52 @@ uint32_t WorkerThreadMain(void* arg) {
   g_pool.liveThreads.fetch_add(1);
   g_pool.yetToStart--;
   g_pool.allDone->WakeAll();
+  uint64_t taken = w->ticket.load();
+  lock.Leave();
+  auto hasWork = [w, &taken] {
+    return w->ticket.load(std::memory_order_acquire) != taken || w->stop.load(std::memory_order_acquire) != 0;
+  };
   for (;;) {
-    w->wake.Wait(lock, [w] { return w->hasPiece != 0 || w->stop != 0; });
-    if (w->stop) {
-      w->stop = 0;
+    uint32_t signal = g_pool.jobSignal.load();
+    if (!hasWork()) {
+      if (SpinUntil([signal] { return g_pool.jobSignal.load(std::memory_order_relaxed) != signal; })) {
+        continue;
+      }
+      // Counted as a sleeper before the last look at the signal: a job either sees the
+      // count and notifies, or was published before that look.
+      g_pool.sleepers.fetch_add(1);
+      if (!hasWork()) g_pool.jobSignal.wait(signal);
+      g_pool.sleepers.fetch_sub(1);
+      continue;
+    }
+    if (w->stop.load(std::memory_order_acquire)) {
+      lock.Enter();
+      w->stop.store(0);
       g_pool.liveThreads.fetch_sub(1);
-      if (--g_pool.outstanding == 0) g_pool.allDone->WakeAll();
+      if (--g_pool.stopping == 0) g_pool.allDone->WakeAll();
       // Nothing of the pool is touched after this release: the stop frees it.
       lock.Leave();
       return 0;
     }
-    ParallelForFn fn = w->fn;
-    void* ctx = w->ctx;
-    uint64_t first = w->first;
-    uint64_t count = w->count;
-    w->hasPiece = 0;
-    for (;;) {
-      lock.Leave();
-      fn(ctx, first, count);
-      lock.Enter();
-      g_pool.outstanding--;
-      if (g_pool.queueNext == g_pool.queueEnd) break;
-      first = g_pool.queue[g_pool.queueNext].first;
-      count = g_pool.queue[g_pool.queueNext].count;
-      g_pool.queueNext++;
+    taken = w->ticket.load(std::memory_order_acquire);
+    if (taken & 1) {
+      // A piece of its own: the job waits for this worker, so the fields stay put.
+      w->fn(w->ctx, w->first, w->count);
+      FinishPiece();
+    } else {
+      ClaimChunks(uint32_t(taken >> 1));
     }
-    if (g_pool.outstanding == 0) g_pool.allDone->WakeAll();
   }
 }
 
 // Stops workers 0 .. n-1 (all started and idle) and waits until each has left.  Lock held.
 void EndWorkers(uint64_t n) {
   PlatformLock& lock = PoolLock();
-  g_pool.outstanding = n;
-  for (uint64_t i = 0; i < n; i++) {
-    g_pool.workers[i].stop = 1;
-    g_pool.workers[i].wake.Wake();
-  }
-  g_pool.allDone->Wait(lock, [] { return g_pool.outstanding == 0; });
+  g_pool.stopping = n;
+  for (uint64_t i = 0; i < n; i++) g_pool.workers[i].stop.store(1, std::memory_order_release);
+  g_pool.jobSignal.fetch_add(1);
+  g_pool.jobSignal.notify_all();
+  g_pool.allDone->Wait(lock, [] { return g_pool.stopping == 0; });
 }
 
 void RunInline(ParallelForFn fn, void* ctx, uint64_t n) { fn(ctx, 0, n); }
@@ -229,15 +321,16 @@ int32_t StartWorkerPool() {
   if (processors > UINT64_MAX / 2) return 0;
   g_pool.workers = new (std::nothrow) PoolWorker[processors];
   g_pool.queue = new (std::nothrow) ParallelPiece[processors * 2];
+  g_pool.workerPieces = new (std::nothrow) ParallelPiece[processors * 2];
   g_pool.allDone = new (std::nothrow) PlatformCondVar;
-  if (!g_pool.workers || !g_pool.queue || !g_pool.allDone) {
+  if (!g_pool.workers || !g_pool.queue || !g_pool.workerPieces || !g_pool.allDone) {
     FreePoolArrays();
     return 0;
   }
   g_pool.workerCount = processors;
   g_pool.capacity = processors * 2;
-  g_pool.queueNext = g_pool.queueEnd = 0;
-  g_pool.outstanding = 0;
+  g_pool.queueEnd.store(0);
+  g_pool.outstanding.store(0);
   g_pool.yetToStart = processors;
 
   uint64_t started = 0;
@@ -298,36 +391,51 @@ int32_t ParallelFor(ParallelForFn fn, void* ctx, uint64_t n) {
     return 1;
   }
   g_pool.busy.store(1, std::memory_order_release);
+  // The busy flag makes this thread the owner of the job fields and arrays; a stop waits for
+  // it to clear, so they stay while the lock is free.
+  lock.Leave();
 
-  // Worker pieces are handed straight to the worker records; the plan writes them to the
-  // queue's tail first (the queue has room for all C pieces).
-  uint64_t nw = 0, nq = 0;
-  ParallelPiece* pieces = g_pool.queue;
-  ParallelPiece firstPieces[64];
-  ParallelPiece* workerPieces = active <= 64 ? firstPieces : new (std::nothrow) ParallelPiece[active];
-  if (!workerPieces) {
-    g_pool.busy.store(0);
-    g_pool.allDone->WakeAll();
-    lock.Leave();
-    RunInline(fn, ctx, n);
-    return 1;
+  const uint64_t job = ++g_pool.jobNumber;
+  const uint64_t nw = n < active ? n : active;
+  uint64_t nq = 0, planned = 0;
+  ParallelPlan(n, active, g_pool.capacity, g_pool.workerPieces, &planned, g_pool.queue + nw, &nq);
+  if (nq == 0) {
+    // No more items than workers: one each, as planned.
+    g_pool.outstanding.store(nw, std::memory_order_relaxed);
+    for (uint64_t i = 0; i < nw; i++) {
+      PoolWorker& w = g_pool.workers[i];
+      w.fn = fn;
+      w.ctx = ctx;
+      w.first = g_pool.workerPieces[i].first;
+      w.count = g_pool.workerPieces[i].count;
+      w.ticket.store(job * 2 + 1, std::memory_order_release);
+    }
+  } else {
+    // The workers' first chunks go in front of the queued ones, in plan order.
+    g_pool.queueHead.store(uint64_t(uint32_t(job)) << 32);
+    std::memcpy(g_pool.queue, g_pool.workerPieces, sizeof(ParallelPiece) * nw);
+    g_pool.jobFn = fn;
+    g_pool.jobCtx = ctx;
+    g_pool.queueEnd.store(nw + nq);
+    g_pool.outstanding.store(nw + nq, std::memory_order_relaxed);
+    for (uint64_t i = 0; i < nw; i++) g_pool.workers[i].ticket.store(job * 2, std::memory_order_release);
   }
-  ParallelPlan(n, active, g_pool.capacity, workerPieces, &nw, pieces, &nq);
-  g_pool.queueNext = 0;
-  g_pool.queueEnd = nq;
-  g_pool.outstanding = nw + nq;
-  for (uint64_t i = 0; i < nw; i++) {
-    PoolWorker& w = g_pool.workers[i];
-    w.fn = fn;
-    w.ctx = ctx;
-    w.first = workerPieces[i].first;
-    w.count = workerPieces[i].count;
-    w.hasPiece = 1;
-    w.wake.Wake();
+  // One bump for all workers; the sleepers' count decides whether the kernel is needed.
+  g_pool.jobSignal.fetch_add(1);
+  if (g_pool.sleepers.load() != 0) g_pool.jobSignal.notify_all();
+
+  auto done = [] { return g_pool.outstanding.load(std::memory_order_acquire) == 0; };
+  if (!SpinUntil(done)) {
+    for (;;) {
+      // The signal is read before the count: a worker that ends the job after that read
+      // bumps the signal, so the wait cannot miss it.
+      uint32_t signal = g_pool.doneSignal.load();
+      if (done()) break;
+      g_pool.doneSignal.wait(signal);
+    }
   }
-  if (workerPieces != firstPieces) delete[] workerPieces;
-  g_pool.allDone->Wait(lock, [] { return g_pool.outstanding == 0; });
-  g_pool.queueNext = g_pool.queueEnd = 0;
+
+  lock.Enter();
   g_pool.busy.store(0, std::memory_order_release);
   g_pool.allDone->WakeAll();  // a stop may be waiting for the job to end
   lock.Leave();

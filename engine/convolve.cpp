@@ -4,7 +4,10 @@
 // the row's weight sum is the same for every pixel, and the border columns, computed pixel by
 // pixel with their own shrunken window.  The interior accumulates one kernel entry at a time
 // over the whole span of samples (gray or interleaved R, G, B alike: a neighbour column is
-// `channels` samples away), which the compiler turns into vector code.
+// `channels` samples away), which the compiler turns into vector code.  A kernel that is the
+// product of a column and a row of integers (binomial, box, Sobel) runs its interior as a
+// row pass, kept for the kernel's height of rows, and a column pass over those: the same
+// integer sums in another order, so the same results.
 // Inside: filter source - integer convolution - double convolution
 #include "engine/convolve.h"
 
@@ -127,6 +130,8 @@ struct KernelEntry {
 
 struct ConvIntJob {
   const FilterSource* fs;
+  const int32_t* colWeights;  // separable kernels: weight of kernel row j, else null
+  const int32_t* rowWeights;  // separable kernels: weight of kernel column i
   const KernelEntry* entries;
   const int32_t* rowStart;  // [size + 1]: first entry of kernel row j
   const int64_t* rowWeightPrefix;  // [size + 1]: sum of the weights of kernel rows < j
@@ -204,6 +209,42 @@ QV_CONVOLVE_CLONES void AccumulateSpan(Acc* __restrict acc, const T* __restrict 
   for (int64_t k = 0; k < n; ++k) acc[k] += Acc(w * Prod(s[k]));
 }
 
+// Columns 0 .. xa - 1 and xb .. wc - 1 of row y, each with its own shrunken window; src(t)
+// gives source row t of the rectangle.
+template <class T, class Acc, class SrcRow>
+void ConvIntBorderRowFrom(const ConvIntJob& job, int32_t y, int32_t xa, int32_t xb, SrcRow src) {
+  typedef typename ProdOf<Acc>::type Prod;
+  const FilterSource& fs = *job.fs;
+  const int32_t ch = fs.channels, r = job.r, wc = job.wc, hc = job.hc;
+  const uint32_t maxv = T(~T(0));
+  const int32_t jlo = r - y > 0 ? r - y : 0;
+  const int32_t jhi = (hc - 1 - y + r) < job.size - 1 ? (hc - 1 - y + r) : job.size - 1;
+  const int32_t e0 = job.rowStart[jlo], e1 = job.rowStart[jhi + 1];
+  T* out = FilterDestRow<T>(fs, y);
+  for (int32_t x = 0; x < wc; ++x) {
+    if (x == xa) x = xb;
+    if (x >= wc) break;
+    Acc sum[3] = {0, 0, 0};
+    int64_t wsum = 0;
+    for (int32_t e = e0; e < e1; ++e) {
+      const KernelEntry& ke = job.entries[e];
+      const int32_t u = x + ke.i - r;
+      if (u < 0 || u >= wc) continue;
+      const T* s = src(y + ke.j - r) + int64_t(u) * ch;
+      for (int32_t c = 0; c < ch; ++c) sum[c] += Acc(Prod(ke.w) * Prod(s[c]));
+      wsum += ke.w;
+    }
+    const int64_t d = job.autoDiv ? (wsum > 1 ? wsum : 1) : job.divisor;
+    for (int32_t c = 0; c < ch; ++c) out[int64_t(x) * ch + c] = T(FinishSum<Acc>(sum[c], d, maxv));
+  }
+}
+
+template <class T, class Acc>
+void ConvIntBorderRow(const ConvIntJob& job, int32_t y, int32_t xa, int32_t xb) {
+  const FilterSource& fs = *job.fs;
+  ConvIntBorderRowFrom<T, Acc>(job, y, xa, xb, [&fs](int32_t t) { return FilterSrcRow<T>(fs, t); });
+}
+
 template <class T, class Acc>
 void ConvIntRowsT(const ConvIntJob& job, int32_t yb, int32_t ye) {
   typedef typename ProdOf<Acc>::type Prod;
@@ -233,24 +274,143 @@ void ConvIntRowsT(const ConvIntJob& job, int32_t yb, int32_t ye) {
       FinishRow<T, Acc>(acc, out + int64_t(xa) * ch, span, d, maxv);
     }
     // Border columns (all columns when the window is wider than the rectangle).
-    for (int32_t x = 0; x < wc; ++x) {
-      if (x == xEnd && acc) x = xb + 1;
-      if (x >= wc) break;
-      Acc sum[3] = {0, 0, 0};
-      int64_t wsum = 0;
-      for (int32_t e = e0; e < e1; ++e) {
-        const KernelEntry& ke = job.entries[e];
-        const int32_t u = x + ke.i - r;
-        if (u < 0 || u >= wc) continue;
-        const T* s = FilterSrcRow<T>(fs, y + ke.j - r) + int64_t(u) * ch;
-        for (int32_t c = 0; c < ch; ++c) sum[c] += Acc(Prod(ke.w) * Prod(s[c]));
-        wsum += ke.w;
-      }
-      const int64_t d = job.autoDiv ? (wsum > 1 ? wsum : 1) : job.divisor;
-      for (int32_t c = 0; c < ch; ++c) out[int64_t(x) * ch + c] = T(FinishSum<Acc>(sum[c], d, maxv));
-    }
+    ConvIntBorderRow<T, Acc>(job, y, acc ? xEnd : wc, xb + 1);
   }
   std::free(acc);
+}
+
+// ---- separable kernels ----
+// A kernel col[j] x row[i] runs band by band.  Each source row goes once through the row
+// weights into a ring of the kernel's height, and each output row is the column-weighted
+// sum of its ring rows (only for 32-bit sums: a row sum is bounded by the whole kernel's
+// absolute sum).  Gray and R, G, B pictures are filtered where they lie, without a copy: a
+// band reads each row of its own r rows before its output reaches that row, and the r rows
+// on either side of a band, which its neighbours overwrite, are saved before the bands
+// start.  The rows a band has read stay in a second ring for the border columns' windows.
+
+// N weights over N sources in one pass, the partial sums kept in registers rather than
+// taken through memory N times: the row pass (sources CH samples apart) and the column pass
+// (N rows of row sums) of the common kernel sizes.
+template <class T, int N, int CH>
+QV_CONVOLVE_CLONES void RowPassN(const T* __restrict s, const int32_t* __restrict weights, int32_t* __restrict h,
+                                 int64_t n) {
+  int32_t w[N];
+  for (int i = 0; i < N; ++i) w[i] = weights[i];
+  for (int64_t k = 0; k < n; ++k) {
+    int32_t sum = 0;
+    for (int i = 0; i < N; ++i) sum += w[i] * int32_t(s[k + i * CH]);
+    h[k] = sum;
+  }
+}
+
+template <int N>
+QV_CONVOLVE_CLONES void ColumnPassN(const int32_t* const* rows, const int32_t* __restrict weights,
+                                    int32_t* __restrict acc, int64_t n) {
+  const int32_t* r[N];
+  int32_t w[N];
+  for (int i = 0; i < N; ++i) r[i] = rows[i], w[i] = weights[i];
+  for (int64_t k = 0; k < n; ++k) {
+    int32_t sum = 0;
+    for (int i = 0; i < N; ++i) sum += w[i] * r[i][k];
+    acc[k] = sum;
+  }
+}
+
+// 1 when a fused pass of this size did the row.
+template <class T>
+int32_t RowPass(const T* s, int32_t ch, int32_t n, const int32_t* w, int32_t* h, int64_t span) {
+  switch (n * 4 + (ch == 3 ? 1 : 0)) {
+    case 3 * 4: RowPassN<T, 3, 1>(s, w, h, span); return 1;
+    case 3 * 4 + 1: RowPassN<T, 3, 3>(s, w, h, span); return 1;
+    case 5 * 4: RowPassN<T, 5, 1>(s, w, h, span); return 1;
+    case 5 * 4 + 1: RowPassN<T, 5, 3>(s, w, h, span); return 1;
+    case 7 * 4: RowPassN<T, 7, 1>(s, w, h, span); return 1;
+    case 7 * 4 + 1: RowPassN<T, 7, 3>(s, w, h, span); return 1;
+    case 9 * 4: RowPassN<T, 9, 1>(s, w, h, span); return 1;
+    case 9 * 4 + 1: RowPassN<T, 9, 3>(s, w, h, span); return 1;
+    default: return 0;
+  }
+}
+
+int32_t ColumnPass(const int32_t* const* rows, int32_t n, const int32_t* w, int32_t* acc, int64_t span) {
+  switch (n) {
+    case 3: ColumnPassN<3>(rows, w, acc, span); return 1;
+    case 5: ColumnPassN<5>(rows, w, acc, span); return 1;
+    case 7: ColumnPassN<7>(rows, w, acc, span); return 1;
+    case 9: ColumnPassN<9>(rows, w, acc, span); return 1;
+    default: return 0;
+  }
+}
+
+struct SplitBandsJob {
+  const ConvIntJob* job;
+  int32_t bands;
+  const uint8_t* halo;  // per inner band boundary: rows (top - r) .. (top + r - 1)
+  uint8_t* scratch;     // perBand bytes for each band
+  size_t perBand;
+  int64_t rowBytes;
+};
+
+inline int32_t BandTop(int32_t hc, int32_t bands, int32_t b) { return int32_t(int64_t(hc) * b / bands); }
+
+template <class T>
+void ConvIntBandSeparable(const SplitBandsJob& sj, int32_t band) {
+  const ConvIntJob& job = *sj.job;
+  const FilterSource& fs = *job.fs;
+  const int32_t ch = fs.channels, r = job.r, n = job.size, wc = job.wc, hc = job.hc;
+  const int32_t yb = BandTop(hc, sj.bands, band), ye = BandTop(hc, sj.bands, band + 1);
+  const uint32_t maxv = T(~T(0));
+  const int32_t xa = r, xb = wc - 1 - r;
+  const int64_t span = int64_t(xb - xa + 1) * ch;
+  const bool copied = fs.copy.Pixels() != nullptr;
+  // Row t of the rectangle as it was before the filter.
+  auto source = [&](int32_t t) -> const T* {
+    if (copied) return FilterSrcRow<T>(fs, t);
+    if (t < yb) return reinterpret_cast<const T*>(sj.halo + (int64_t(band - 1) * 2 * r + (t - (yb - r))) * sj.rowBytes);
+    if (t >= ye) return reinterpret_cast<const T*>(sj.halo + (int64_t(band) * 2 * r + (t - (ye - r))) * sj.rowBytes);
+    return FilterDestRow<T>(fs, t);
+  };
+  uint8_t* block = sj.scratch + sj.perBand * size_t(band);
+  int32_t* ring = reinterpret_cast<int32_t*>(block);
+  int32_t* acc = ring + span * n;
+  uint8_t* kept = block + size_t(span) * size_t(n + 1) * sizeof(int32_t);
+  auto keptRow = [&](int32_t t) { return reinterpret_cast<const T*>(kept + int64_t(t % n) * sj.rowBytes); };
+  int32_t next = yb - r > 0 ? yb - r : 0;  // next source row to pass through the row weights
+  for (int32_t y = yb; y < ye; ++y) {
+    const int32_t last = y + r < hc - 1 ? y + r : hc - 1;
+    for (; next <= last; ++next) {
+      T* keep = reinterpret_cast<T*>(kept + int64_t(next % n) * sj.rowBytes);
+      std::memcpy(keep, source(next), size_t(sj.rowBytes));
+      int32_t* h = ring + int64_t(next % n) * span;
+      if (RowPass<T>(keep, ch, n, job.rowWeights, h, span)) continue;
+      std::memset(h, 0, size_t(span) * sizeof(int32_t));
+      for (int32_t i = 0; i < n; ++i)
+        if (job.rowWeights[i]) AccumulateSpan<T, int32_t, int32_t>(h, keep + int64_t(i) * ch, job.rowWeights[i], span);
+    }
+    const int32_t jlo = r - y > 0 ? r - y : 0;
+    const int32_t jhi = (hc - 1 - y + r) < n - 1 ? (hc - 1 - y + r) : n - 1;
+    const int32_t* rows[9];
+    for (int32_t j = 0; j < n && n <= 9; ++j) rows[j] = ring + int64_t((y + j - r + n) % n) * span;
+    // Rows whose window is cut by the top or bottom take the general sum over their rows.
+    if (jlo != 0 || jhi != n - 1 || !ColumnPass(rows, n, job.colWeights, acc, span)) {
+      std::memset(acc, 0, size_t(span) * sizeof(int32_t));
+      for (int32_t j = jlo; j <= jhi; ++j)
+        if (job.colWeights[j])
+          AccumulateSpan<int32_t, int32_t, int32_t>(acc, ring + int64_t((y + j - r) % n) * span, job.colWeights[j],
+                                                    span);
+    }
+    const int64_t wsum = job.rowWeightPrefix[jhi + 1] - job.rowWeightPrefix[jlo];
+    const int64_t d = job.autoDiv ? (wsum > 1 ? wsum : 1) : job.divisor;
+    FinishRow<T, int32_t>(acc, FilterDestRow<T>(fs, y) + int64_t(xa) * ch, span, d, maxv);
+    // The border columns from the kept rows y - r .. y + r, which no write has touched.
+    ConvIntBorderRowFrom<T, int32_t>(job, y, xa, xb + 1, keptRow);
+  }
+}
+
+template <class T>
+void ConvIntBandsSplit(void* ctx, uint64_t first, uint64_t count) {
+  const SplitBandsJob& sj = *static_cast<const SplitBandsJob*>(ctx);
+  for (uint64_t b = first; b < first + count; ++b) ConvIntBandSeparable<T>(sj, int32_t(b));
 }
 
 template <class Acc>
@@ -262,6 +422,76 @@ void ConvIntRowsAcc(void* ctx, uint64_t first, uint64_t count) {
     case 16: ConvIntRowsT<uint16_t, Acc>(job, yb, ye); break;
     default: ConvIntRowsT<uint32_t, Acc>(job, yb, ye); break;
   }
+}
+
+// The bands of a separable kernel: every band's scratch and the rows around the band
+// boundaries are had before any band writes, so a refusal leaves the picture unchanged.
+int32_t RunSplit(const ConvIntJob& job, int32_t sampleBytes) {
+  const FilterSource& fs = *job.fs;
+  const int32_t r = job.r, n = job.size, hc = job.hc;
+  const int64_t rowBytes = int64_t(job.wc) * fs.channels * sampleBytes;
+  const int64_t span = int64_t(job.wc - 2 * r) * fs.channels;
+  // Bands of at least 64 rows: the r rows a band reads twice are then a small share.
+  const bool copied = fs.copy.Pixels() != nullptr;
+  int32_t bands = hc / 64;
+  bands = bands < 1 ? 1 : (bands > 64 ? 64 : bands);
+  // Rounded to a cache line: each band's sums start aligned, and bands do not share lines.
+  const size_t perBand = (size_t(span) * size_t(n + 1) * sizeof(int32_t) + size_t(rowBytes) * size_t(n) + 63) / 64 * 64;
+  const size_t haloBytes = copied ? 0 : size_t(bands - 1) * size_t(2 * r) * size_t(rowBytes);
+  uint8_t* block = static_cast<uint8_t*>(std::malloc(perBand * size_t(bands) + haloBytes + 1));
+  if (!block) return 0;
+  uint8_t* halo = block + perBand * size_t(bands);
+  for (int32_t b = 1; b < bands && !copied; ++b) {
+    const int32_t top = BandTop(hc, bands, b);
+    for (int32_t t = top - r; t < top + r; ++t) {
+      if (t < 0 || t >= hc) continue;
+      std::memcpy(halo + (int64_t(b - 1) * 2 * r + (t - (top - r))) * rowBytes,
+                  RowPtr<uint8_t>(fs.dest, 0, fs.destY0 + t) + int64_t(fs.destX0) * fs.channels * sampleBytes,
+                  size_t(rowBytes));
+    }
+  }
+  SplitBandsJob sj{&job, bands, halo, block, perBand, rowBytes};
+  const ParallelForFn fn = sampleBytes == 1 ? ConvIntBandsSplit<uint8_t> : ConvIntBandsSplit<uint16_t>;
+  if (int64_t(job.wc) * hc >= ParallelPixelThreshold) ParallelFor(fn, &sj, uint64_t(bands));
+  else fn(&sj, 0, uint64_t(bands));
+  std::free(block);
+  return 1;
+}
+
+int64_t Gcd(int64_t a, int64_t b) {
+  while (b != 0) {
+    const int64_t t = a % b;
+    a = b;
+    b = t;
+  }
+  return a;
+}
+
+// 1 when kernel[j][i] = col[j] x row[i] for integer vectors (the row made coprime), else 0.
+int32_t SplitKernel(const int32_t* kernel, int32_t n, std::vector<int32_t>* col, std::vector<int32_t>* row) {
+  const auto at = [&](int32_t j, int32_t i) { return int64_t(kernel[int64_t(j) * n + i]); };
+  int32_t j0 = -1, i0 = -1;
+  for (int32_t j = 0; j < n && j0 < 0; ++j)
+    for (int32_t i = 0; i < n; ++i)
+      if (at(j, i) != 0) {
+        j0 = j, i0 = i;
+        break;
+      }
+  if (j0 < 0) return 0;
+  int64_t g = 0;
+  for (int32_t i = 0; i < n; ++i) g = Gcd(g, std::llabs(at(j0, i)));
+  row->assign(size_t(n), 0);
+  col->assign(size_t(n), 0);
+  for (int32_t i = 0; i < n; ++i) (*row)[size_t(i)] = int32_t(at(j0, i) / g);
+  const int64_t b0 = (*row)[size_t(i0)];
+  for (int32_t j = 0; j < n; ++j) {
+    if (at(j, i0) % b0 != 0) return 0;
+    const int64_t a = at(j, i0) / b0;
+    for (int32_t i = 0; i < n; ++i)
+      if (a * (*row)[size_t(i)] != at(j, i)) return 0;
+    (*col)[size_t(j)] = int32_t(a);
+  }
+  return 1;
 }
 
 }  // namespace
@@ -300,11 +530,36 @@ int32_t ConvolveInt(CImgBuff* img, uint64_t size, const int32_t* kernel, int32_t
   }
   rowStart[n] = int32_t(entries.size());
 
+  // A kernel that splits runs as two 1-D passes; that needs every kernel entry (a rectangle
+  // at least the kernel's size), samples of 8 or 16 bits and sums inside 32 bits.
+  const int32_t wc = int32_t(RoiWidth(r)), hc = int32_t(RoiHeight(r));
+  const uint64_t classMax = FormatClassMax(IsTypedFormat(img->Format()) ? img->Format() : RgbFormatOfClass(img->Format()));
+  std::vector<int32_t> colWeights, rowWeights;
+  const bool split = wc >= n && hc >= n && classMax <= 65535 && absSum <= int64_t(2147483647 / classMax) &&
+                     SplitKernel(kernel, n, &colWeights, &rowWeights);
+
   FilterSource fs;
-  if (!PrepareFilterSource(img, r, &fs)) return 0;
-  ConvIntJob job{&fs, entries.data(), rowStart.data(), rowPrefix.data(), n, half,
-                 autoDiv, autoDiv ? 1 : int64_t(divisor), fs.copy.Width(), fs.copy.Height()};
+  if (split && IsTypedFormat(img->Format())) {
+    // Filtered where it lies: no copy of the rectangle.
+    fs.format = img->Format();
+    fs.channels = IsGrayFormat(fs.format) ? 1 : 3;
+    fs.isStaged = 0;
+    fs.dest = img->record;
+    fs.destX0 = r.x0;
+    fs.destY0 = r.y0;
+  } else if (!PrepareFilterSource(img, r, &fs)) {
+    return 0;
+  }
+  ConvIntJob job{&fs, nullptr, nullptr, entries.data(), rowStart.data(), rowPrefix.data(), n, half,
+                 autoDiv, autoDiv ? 1 : int64_t(divisor), wc, hc};
   const uint64_t maxv = FormatClassMax(fs.format);
+  if (split) {
+    job.colWeights = colWeights.data();
+    job.rowWeights = rowWeights.data();
+    if (!RunSplit(job, maxv == 255 ? 1 : 2)) return 0;
+    StoreStagedResults(img, r, fs);
+    return 1;
+  }
   ParallelForFn fn;
   if (absSum <= int64_t(2147483647 / maxv)) fn = ConvIntRowsAcc<int32_t>;
   else if (absSum <= int64_t(9223372036854775807ull / maxv)) fn = ConvIntRowsAcc<int64_t>;

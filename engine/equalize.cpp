@@ -2,8 +2,11 @@
 // brightest down in equal shares.
 // The ranking is a sort on one composite key per pixel: (maximum - value) above (key range
 // top - key), ascending, stable on the row-major index - exactly the order of the records'
-// merge sort.  8-bit planes need 17 key bits and sort in a single counting pass; deeper
-// planes in 11-bit radix passes, skipping digits that every pixel shares.
+// merge sort.  8-bit planes need 17 key bits: bands of rows count their keys side by side,
+// the counts give every (key, band) its first rank, and each band then hands its pixels the
+// levels of their ranks in one raster pass, a running counter per key - neither the keys
+// nor the order are ever stored whole.  Deeper planes sort in 11-bit radix passes, skipping digits that every pixel
+// shares.
 // Inside: tie keys - ranking - level hand-out - planes - merge sort
 #include "engine/equalize.h"
 
@@ -63,20 +66,36 @@ struct KeyJob {
   uint64_t* keys;
 };
 
-// Composite keys of rows: value descending above tie key descending, both as ascending
-// unsigned fields.
+// Keys of the pixels 1 .. w - 2 of a row with rows above and below: eight neighbours each,
+// so (sum - 8 value) / 8 in 32 bits (8- and 16-bit samples cannot reach the limits), a
+// constant division the compiler does with shifts, in vector code.
+template <class T, class K>
+void InnerKeysT(const T* __restrict up, const T* __restrict mid, const T* __restrict dn,
+                K* __restrict out, int32_t w, int32_t keyBits, int32_t maxv) {
+  for (int32_t x = 1; x + 1 < w; ++x) {
+    const int32_t v = mid[x];
+    const int32_t sum = int32_t(up[x - 1]) + up[x] + up[x + 1] + mid[x - 1] + mid[x + 1] + dn[x - 1] + dn[x] + dn[x + 1];
+    const int32_t key = (sum - 8 * v) / 8;
+    out[x] = (K(uint32_t(maxv - v)) << keyBits) | K(uint32_t(maxv - key));
+  }
+}
+
+// Composite keys of one row: value descending above tie key descending, both as ascending
+// unsigned fields.  up or dn null: no row there.  Into out, or out32 when out is null.
 template <class T>
-void KeyRowsT(const KeyJob& job, int32_t yb, int32_t ye) {
-  const int32_t w = job.w, h = job.h;
-  const uint64_t maxv = FormatClassMax(job.plane->format);
-  const int64_t keyTop = job.bits == 32 ? 2147483647ll : int64_t(maxv);
-  for (int32_t y = yb; y < ye; ++y) {
-    const T* up = y > 0 ? RowPtr<const T>(job.plane, 0, y - 1) : nullptr;
-    const T* mid = RowPtr<const T>(job.plane, 0, y);
-    const T* dn = y + 1 < h ? RowPtr<const T>(job.plane, 0, y + 1) : nullptr;
+void KeyRowT(const T* up, const T* mid, const T* dn, int32_t w, int32_t bits, int32_t keyBits, uint64_t* out,
+             uint32_t* out32) {
+  const uint64_t maxv = bits == 32 ? 0xFFFFFFFFull : (uint64_t(1) << bits) - 1;
+  const int64_t keyTop = bits == 32 ? 2147483647ll : int64_t(maxv);
+  {
     const int32_t rowsAround = (up ? 1 : 0) + (dn ? 1 : 0);
-    uint64_t* out = job.keys + int64_t(y) * w;
+    const bool inner = sizeof(T) < 4 && up && dn && w > 2;
+    if (inner) {
+      if (!out) InnerKeysT<T, uint32_t>(up, mid, dn, out32, w, keyBits, int32_t(maxv));
+      else InnerKeysT<T, uint64_t>(up, mid, dn, out, w, keyBits, int32_t(maxv));
+    }
     for (int32_t x = 0; x < w; ++x) {
+      if (inner && x == 1) x = w - 1;
       uint64_t sum = 0;
       int32_t count = 0;
       const int32_t u0 = x > 0 ? x - 1 : 0, u1 = x + 1 < w ? x + 1 : w - 1;
@@ -88,8 +107,20 @@ void KeyRowsT(const KeyJob& job, int32_t yb, int32_t ye) {
       count = (u1 - u0 + 1) * (rowsAround + 1) - 1;
       const uint32_t v = mid[x];
       const int64_t key = TieKey(sum, count, v);
-      out[x] = ((maxv - v) << job.keyBits) | uint64_t(keyTop - key);
+      const uint64_t composite = ((maxv - v) << keyBits) | uint64_t(keyTop - key);
+      if (out) out[x] = composite;
+      else out32[x] = uint32_t(composite);
     }
+  }
+}
+
+template <class T>
+void KeyRowsT(const KeyJob& job, int32_t yb, int32_t ye) {
+  for (int32_t y = yb; y < ye; ++y) {
+    const T* up = y > 0 ? RowPtr<const T>(job.plane, 0, y - 1) : nullptr;
+    const T* dn = y + 1 < job.h ? RowPtr<const T>(job.plane, 0, y + 1) : nullptr;
+    KeyRowT<T>(up, RowPtr<const T>(job.plane, 0, y), dn, job.w, job.bits, job.keyBits,
+               job.keys + int64_t(y) * job.w, nullptr);
   }
 }
 
@@ -101,24 +132,9 @@ void KeyRows(void* ctx, uint64_t first, uint64_t count) {
   else KeyRowsT<uint32_t>(job, yb, ye);
 }
 
-// Stable ascending order of keys[0..n) as indices into order[]: one counting pass for keys
-// of up to 17 bits, 11-bit radix passes otherwise.  0 when memory is short.
+// Stable ascending order of keys[0..n) as indices into order[], in 11-bit radix passes.
+// 0 when memory is short.
 int32_t RankKeys(const uint64_t* keys, uint32_t n, int32_t totalBits, uint32_t* order) {
-  if (totalBits <= 17) {
-    const uint32_t buckets = 1u << totalBits;
-    uint32_t* count = static_cast<uint32_t*>(std::calloc(buckets, sizeof(uint32_t)));
-    if (!count) return 0;
-    for (uint32_t i = 0; i < n; ++i) ++count[keys[i]];
-    uint32_t run = 0;
-    for (uint32_t b = 0; b < buckets; ++b) {
-      const uint32_t c = count[b];
-      count[b] = run;
-      run += c;
-    }
-    for (uint32_t i = 0; i < n; ++i) order[count[keys[i]]++] = i;
-    std::free(count);
-    return 1;
-  }
   constexpr int32_t D = 11;
   constexpr uint32_t B = 1u << D;
   uint64_t* k2 = static_cast<uint64_t*>(std::malloc(size_t(n) * 2 * sizeof(uint64_t)));
@@ -163,9 +179,10 @@ int32_t RankKeys(const uint64_t* keys, uint32_t n, int32_t totalBits, uint32_t* 
 
 // ---- level hand-out ------------------------------------------------------------------------
 
+// The level of every rank, brightest first: px[order[i]] for the pixel of rank i.  With
+// order null, px[i] itself (the level table of the banded hand-out).
 template <class T>
-void HandOut(C_ImgBuff* plane, const uint32_t* order, uint32_t n, int32_t bits) {
-  T* px = static_cast<T*>(plane->pixels);
+void HandOut(T* px, const uint32_t* order, uint32_t n, int32_t bits) {
   const uint64_t levels = uint64_t(1) << bits;
   if (bits < 32 && n >= levels) {
     // Equal shares: n / levels per level with the fraction carried; the fractions are
@@ -175,7 +192,7 @@ void HandOut(C_ImgBuff* plane, const uint32_t* order, uint32_t n, int32_t bits) 
       acc += n;
       const uint64_t give = acc / levels;
       acc %= levels;
-      for (uint64_t g = 0; g < give; ++g) px[order[i++]] = T(level);
+      for (uint64_t g = 0; g < give; ++g) px[order ? order[i++] : i++] = T(level);
     }
     return;
   }
@@ -185,7 +202,7 @@ void HandOut(C_ImgBuff* plane, const uint32_t* order, uint32_t n, int32_t bits) 
   double frac = 0.0;
   uint32_t i = 0;
   for (; i < n; ++i) {
-    px[order[i]] = T(level);
+    px[order ? order[i] : i] = T(level);
     frac += step;
     const int64_t whole = int64_t(frac);
     frac -= double(whole);
@@ -195,7 +212,129 @@ void HandOut(C_ImgBuff* plane, const uint32_t* order, uint32_t n, int32_t bits) 
     }
     level -= whole;
   }
-  for (; i < n; ++i) px[order[i]] = 0;  // left without a level by rounding
+  for (; i < n; ++i) px[order ? order[i] : i] = 0;  // left without a level by rounding
+}
+
+// ---- banded ranking of 8-bit planes --------------------------------------------------------
+// No key array: a band makes each row's keys in a row buffer, once to count them and once
+// to hand out the levels.  The second time the rows above have their levels already, so the
+// band keeps its last original row, and the rows next to every band boundary, which the
+// neighbouring band overwrites, are saved before the hand-out starts.
+
+constexpr uint32_t kKeys8 = 1u << 17;  // 8 value bits above 9 tie-key bits
+
+struct BandJob {
+  uint8_t* px;
+  const uint8_t* levelOfRank;  // the spread of fewer pixels than levels; null for equal shares
+  uint32_t* counts;            // [band][key]: first counts, then each band's next rank per key
+  uint8_t* scratch;            // per band: keys of a row (4 w bytes), two original rows (2 w)
+  const uint8_t* halo;         // per inner boundary: the rows above and below it, as they were
+  int32_t w, h;
+  uint32_t bands;
+};
+
+inline int32_t BandRow(const BandJob& j, uint32_t b) { return int32_t(uint64_t(j.h) * b / j.bands); }
+// Each band's scratch starts on a cache line (its keys are 4-byte words).
+inline uint64_t BandStride(int32_t w) { return (6 * uint64_t(w) + 63) / 64 * 64; }
+inline uint8_t* BandScratch(const BandJob& j, uint32_t b) { return j.scratch + uint64_t(b) * BandStride(j.w); }
+
+void CountBands(void* ctx, uint64_t first, uint64_t count) {
+  const BandJob& j = *static_cast<const BandJob*>(ctx);
+  for (uint32_t b = uint32_t(first); b < uint32_t(first + count); ++b) {
+    uint32_t* c = j.counts + uint64_t(b) * kKeys8;
+    uint32_t* keys = reinterpret_cast<uint32_t*>(BandScratch(j, b));
+    for (int32_t y = BandRow(j, b); y < BandRow(j, b + 1); ++y) {
+      const uint8_t* row = j.px + int64_t(y) * j.w;
+      KeyRowT<uint8_t>(y > 0 ? row - j.w : nullptr, row, y + 1 < j.h ? row + j.w : nullptr, j.w, 8, 9, nullptr,
+                       keys);
+      for (int32_t x = 0; x < j.w; ++x) ++c[keys[x]];
+    }
+  }
+}
+
+void HandOutBands(void* ctx, uint64_t first, uint64_t count) {
+  const BandJob& j = *static_cast<const BandJob*>(ctx);
+  const uint64_t n = uint64_t(j.w) * uint64_t(j.h);
+  const double inv = 1.0 / double(n);
+  for (uint32_t b = uint32_t(first); b < uint32_t(first + count); ++b) {
+    uint32_t* next = j.counts + uint64_t(b) * kKeys8;
+    uint32_t* keys = reinterpret_cast<uint32_t*>(BandScratch(j, b));
+    uint8_t* before = BandScratch(j, b) + 4 * int64_t(j.w);  // original of the row above
+    uint8_t* here = before + j.w;                             // original of this row
+    const int32_t yb = BandRow(j, b), ye = BandRow(j, b + 1);
+    for (int32_t y = yb; y < ye; ++y) {
+      uint8_t* row = j.px + int64_t(y) * j.w;
+      const uint8_t* up = y == 0 ? nullptr : (y == yb ? j.halo + (int64_t(b) - 1) * 2 * j.w : before);
+      const uint8_t* dn = y + 1 >= j.h ? nullptr : (y + 1 < ye ? row + j.w : j.halo + (int64_t(b) * 2 + 1) * j.w);
+      std::memcpy(here, row, size_t(j.w));
+      KeyRowT<uint8_t>(up, here, dn, j.w, 8, 9, nullptr, keys);
+      if (j.levelOfRank) {
+        for (int32_t x = 0; x < j.w; ++x) row[x] = j.levelOfRank[next[keys[x]]++];
+      } else {
+        // Equal shares give the first floor(t n / 256) ranks to the top t levels, so rank p
+        // has level 256 - ceil((p + 1) 256 / n).  The quotient comes from a double
+        // reciprocal, off by at most one (the dividend is below 2^41), and is then set exact.
+        for (int32_t x = 0; x < j.w; ++x) {
+          const uint64_t a = (uint64_t(next[keys[x]]++) + 1) * 256 + n - 1;
+          uint64_t q = uint64_t(double(a) * inv);
+          if (q * n > a) --q;
+          else if ((q + 1) * n <= a) ++q;
+          row[x] = uint8_t(256 - q);
+        }
+      }
+      uint8_t* t = before;
+      before = here;
+      here = t;
+    }
+  }
+}
+
+// Equalises an 8-bit plane; 0 when memory is short (plane unchanged).
+int32_t EqualizeBands8(uint8_t* px, int32_t w, int32_t h) {
+  const uint32_t n = uint32_t(w) * uint32_t(h);
+  // The bands only share out the work: the ranks, and so the result, are the same for any
+  // number of them.  One per worker, since each has a count table of its own.
+  uint64_t workers = ActiveWorkerCount();
+  uint32_t bands = uint32_t(workers < 8 ? workers : 8);
+  if (bands > uint32_t(h)) bands = uint32_t(h);
+  if (bands < 1) bands = 1;
+  const bool pool = int64_t(w) * h >= ParallelPixelThreshold;
+  if (!pool) bands = 1;
+  uint32_t* counts = static_cast<uint32_t*>(std::calloc(size_t(bands) * kKeys8, sizeof(uint32_t)));
+  uint8_t* levelOfRank = n < 256 ? static_cast<uint8_t*>(std::malloc(n)) : nullptr;
+  uint8_t* scratch = static_cast<uint8_t*>(std::malloc(size_t(bands) * BandStride(w) + size_t(bands) * 2 * size_t(w)));
+  if (!counts || (n < 256 && !levelOfRank) || !scratch) {
+    std::free(counts);
+    std::free(levelOfRank);
+    std::free(scratch);
+    return 0;
+  }
+  if (levelOfRank) HandOut<uint8_t>(levelOfRank, nullptr, n, 8);
+  uint8_t* halo = scratch + size_t(bands) * BandStride(w);
+  BandJob job{px, levelOfRank, counts, scratch, halo, w, h, bands};
+  if (pool) ParallelFor(CountBands, &job, bands);
+  else CountBands(&job, 0, bands);
+  // Ranks in key order, and within a key band by band, as the row-major order has them.
+  uint32_t run = 0;
+  for (uint32_t k = 0; k < kKeys8; ++k) {
+    for (uint32_t b = 0; b < bands; ++b) {
+      uint32_t& c = counts[uint64_t(b) * kKeys8 + k];
+      const uint32_t here = c;
+      c = run;
+      run += here;
+    }
+  }
+  for (uint32_t b = 1; b < bands; ++b) {
+    const int32_t top = BandRow(job, b);
+    std::memcpy(halo + (int64_t(b) - 1) * 2 * w, px + int64_t(top - 1) * w, size_t(w));
+    std::memcpy(halo + ((int64_t(b) - 1) * 2 + 1) * w, px + int64_t(top) * w, size_t(w));
+  }
+  if (pool) ParallelFor(HandOutBands, &job, bands);
+  else HandOutBands(&job, 0, bands);
+  std::free(counts);
+  std::free(levelOfRank);
+  std::free(scratch);
+  return 1;
 }
 
 }  // namespace
@@ -211,6 +350,7 @@ int32_t EqualizeGrayPlane(CImgBuff* plane, int32_t w, int32_t h) {
   const uint32_t n = uint32_t(w) * uint32_t(h);
   const int32_t bits = FormatClassBits(plane->Format());
   const int32_t keyBits = bits == 32 ? 32 : bits + 1;
+  if (bits == 8) return EqualizeBands8(static_cast<uint8_t*>(plane->Pixels()), w, h);
   uint64_t* keys = static_cast<uint64_t*>(std::malloc(size_t(n) * sizeof(uint64_t)));
   uint32_t* order = static_cast<uint32_t*>(std::malloc(size_t(n) * sizeof(uint32_t)));
   if (!keys || !order) {
@@ -223,9 +363,8 @@ int32_t EqualizeGrayPlane(CImgBuff* plane, int32_t w, int32_t h) {
   const int32_t ok = RankKeys(keys, n, bits + keyBits, order);
   std::free(keys);
   if (ok) {
-    if (bits == 8) HandOut<uint8_t>(plane->record, order, n, 8);
-    else if (bits == 16) HandOut<uint16_t>(plane->record, order, n, 16);
-    else HandOut<uint32_t>(plane->record, order, n, 32);
+    if (bits == 16) HandOut<uint16_t>(static_cast<uint16_t*>(plane->Pixels()), order, n, 16);
+    else HandOut<uint32_t>(static_cast<uint32_t*>(plane->Pixels()), order, n, 32);
   }
   std::free(order);
   return ok;

@@ -199,6 +199,17 @@ void SearchRows(void* ctx, uint64_t first, uint64_t count) {
   }
   const int32_t stretch = job.normalise && job.tpl->mode != CompareLab;
   const CompareMode mode = job.tpl->mode;
+  // Stretched search: the extremes of every candidate of a row come from one pass over the
+  // rows the candidates cover, not from rescanning each candidate.
+  const int32_t across = job.x1 - job.x0 + 1;
+  PlaneBuffer<uint8_t> extremes;
+  if (stretch && !extremes.Reserve(2 * int64_t(across) + 2 * int64_t(across + job.tpl->w) * job.tpl->Channels())) {
+    job.failed.store(1);
+    return;
+  }
+  uint8_t* rowLo = extremes.Data();
+  uint8_t* rowHi = rowLo + across;
+  uint8_t* extremesScratch = rowHi + across;
   Best mine{0, 0, 0, 0};
   int32_t have = 0;
   // Unstretched sums only grow pixel by pixel: a position whose running sum passes the
@@ -209,6 +220,9 @@ void SearchRows(void* ctx, uint64_t first, uint64_t count) {
     const int32_t y = job.y0 + int32_t(r);
     const double dy = double(y) - double(job.cy);
     int32_t stop = 0;
+    if (stretch)
+      RegionExtremesRow(*job.img, job.x0 - job.px0, y - job.py0, across, job.tpl->w, job.tpl->h, rowLo, rowHi,
+                        extremesScratch);
     for (int32_t x = job.x0; x <= job.x1; ++x) {
       if (job.cancel && job.cancel(job.user)) {
         job.cancelled.store(1);
@@ -219,7 +233,9 @@ void SearchRows(void* ctx, uint64_t first, uint64_t count) {
       int64_t sumU8 = 0;
       double sumLab = 0;
       if (stretch) {
-        s = ScorePlanes(*job.img, x - job.px0, y - job.py0, *job.tpl, 1, &scratch);
+        const int64_t sad = StretchedSadU8(*job.img, x - job.px0, y - job.py0, *job.tpl, rowLo[x - job.x0],
+                                           rowHi[x - job.x0], &scratch);
+        s = ScoreFromSadU8(mode, sad, job.tpl->w, job.tpl->h);
       } else if (mode == CompareLab) {
         if (!BoundedSumLab(*job.img, x - job.px0, y - job.py0, *job.tpl, bestLab, &sumLab)) continue;
         s = ScoreFromSum(mode, sumLab, job.tpl->w, job.tpl->h);

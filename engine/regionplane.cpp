@@ -194,6 +194,17 @@ int32_t NormalisePlaneU8(ComparePlane* plane) {
 
 // ---- kernels -------------------------------------------------------------------------------
 
+#if defined(__SSE2__)
+namespace {
+// The two 64-bit lanes of a sum of absolute differences, added.
+inline int64_t LaneSum(__m128i acc) {
+  int64_t lanes[2];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), acc);
+  return lanes[0] + lanes[1];
+}
+}  // namespace
+#endif
+
 int64_t SumAbsDiffU8(const uint8_t* a, int64_t aStride, const uint8_t* b, int64_t bStride,
                      int32_t rowBytes, int32_t rows) {
   int64_t total = 0;
@@ -222,9 +233,7 @@ int64_t SumAbsDiffU8(const uint8_t* a, int64_t aStride, const uint8_t* b, int64_
     for (; i < rowBytes; ++i) total += std::abs(int32_t(p[i]) - int32_t(q[i]));
   }
 #if defined(__SSE2__)
-  int64_t lanes[2];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), acc);
-  total += lanes[0] + lanes[1];
+  total += LaneSum(acc);
 #endif
   return total;
 }
@@ -289,6 +298,128 @@ double ScoreFromSum(CompareMode mode, double sum, int32_t w, int32_t h) {
   return sum / n / 255.0 * 100.0;
 }
 
+// ---- stretched sums ------------------------------------------------------------------------
+
+void RegionExtremesRow(const ComparePlane& img, int32_t px0, int32_t py, int32_t count, int32_t tw, int32_t th,
+                       uint8_t* lo, uint8_t* hi, uint8_t* scratch) {
+  const int32_t ch = img.Channels();
+  const int64_t len = int64_t(count + tw - 1) * ch, window = int64_t(tw) * ch;
+  uint8_t* mn = scratch;
+  uint8_t* mx = scratch + len;
+  // Down the template's height first, then across with windows doubling in width: after
+  // the pass of width p every element holds the extreme of the p elements from it on.
+  const uint8_t* first = img.U8(px0, py);
+  std::memcpy(mn, first, size_t(len));
+  std::memcpy(mx, first, size_t(len));
+  for (int32_t j = 1; j < th; ++j) {
+    const uint8_t* r = first + j * img.stride;
+    for (int64_t e = 0; e < len; ++e) {
+      mn[e] = r[e] < mn[e] ? r[e] : mn[e];
+      mx[e] = r[e] > mx[e] ? r[e] : mx[e];
+    }
+  }
+  int64_t p = 1;
+  for (; 2 * p <= window; p *= 2) {
+    for (int64_t e = 0; e + p < len; ++e) {
+      mn[e] = mn[e + p] < mn[e] ? mn[e + p] : mn[e];
+      mx[e] = mx[e + p] > mx[e] ? mx[e + p] : mx[e];
+    }
+  }
+  // Two overlapping runs of p cover the window.
+  const int64_t rest = window - p;
+  for (int32_t k = 0; k < count; ++k) {
+    const int64_t e = int64_t(k) * ch;
+    lo[k] = mn[e + rest] < mn[e] ? mn[e + rest] : mn[e];
+    hi[k] = mx[e + rest] > mx[e] ? mx[e + rest] : mx[e];
+  }
+}
+
+namespace {
+
+// Makes the stretch of (lo, hi) the scratch's current one.  The vector loop computes
+// d x whole + (d x fraction) >> 16 in 16-bit lanes; the fraction is taken from the double
+// factor and its neighbours tried, and the loop is used only when one of them gives every
+// table entry of the range.
+void UseStretch(NormaliseScratch& s, CompareMode mode, uint8_t lo, uint8_t hi) {
+  if (s.lastLo == lo && s.lastHi == hi) return;
+  s.lastLo = lo;
+  s.lastHi = hi;
+  StretchTable(lo, hi, mode == CompareGray ? s.grayBack : nullptr, s.table);
+  s.vector = 0;
+  const int32_t exactBack = mode == CompareGray ? GrayBackExact(s.format) : s.rgbExact;
+  if (!exactBack) return;
+  const double factor = hi > lo ? 255.0 / double(hi - lo) : 0.0;
+  const int32_t whole = int32_t(factor);
+  const int64_t base = int64_t((factor - whole) * 65536.0);
+  for (int64_t f : {base, base + 1, base - 1}) {
+    if (f < 0 || f > 65535) continue;
+    int32_t ok = 1;
+    for (int32_t d = 0; d <= hi - lo && ok; ++d)
+      ok = d * whole + ((d * f) >> 16) == s.table[lo + d];
+    if (ok) {
+      s.vector = 1;
+      s.whole = uint16_t(whole);
+      s.fraction = uint16_t(f);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+int64_t StretchedSadU8(const ComparePlane& img, int32_t px, int32_t py, const ComparePlane& tmpl, uint8_t lo,
+                       uint8_t hi, NormaliseScratch* scratch) {
+  NormaliseScratch& s = *scratch;
+  UseStretch(s, tmpl.mode, lo, hi);
+  const int32_t rowBytes = tmpl.w * tmpl.Channels();
+  const uint8_t* a = img.U8(px, py);
+  const uint8_t* b = tmpl.u8.Data();
+  if (!s.vector) {
+    // The table, with the format's R, G, B read-back where it is not exact.
+    uint8_t* buf = s.buf.Data();
+    for (int32_t j = 0; j < tmpl.h; ++j) {
+      const uint8_t* src = a + j * img.stride;
+      uint8_t* dst = buf + int64_t(j) * rowBytes;
+      for (int32_t i = 0; i < rowBytes; ++i) dst[i] = s.table[src[i]];
+      if (tmpl.mode == CompareRgb && !s.rgbExact)
+        for (int32_t i = 0; i < tmpl.w; ++i) RgbBack(s.one, dst + 3 * i);
+    }
+    return SumAbsDiffU8(buf, rowBytes, b, tmpl.stride, rowBytes, tmpl.h);
+  }
+  int64_t total = 0;
+#if defined(__SSE2__)
+  const __m128i vlo = _mm_set1_epi8(char(lo)), zero = _mm_setzero_si128();
+  const __m128i whole = _mm_set1_epi16(int16_t(s.whole)), fraction = _mm_set1_epi16(int16_t(s.fraction));
+  __m128i acc = _mm_setzero_si128();
+#endif
+  for (int32_t j = 0; j < tmpl.h; ++j) {
+    const uint8_t* p = a + j * img.stride;
+    const uint8_t* q = b + j * tmpl.stride;
+    int32_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= rowBytes; i += 16) {
+      const __m128i d = _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), vlo);
+      const __m128i d0 = _mm_unpacklo_epi8(d, zero), d1 = _mm_unpackhi_epi8(d, zero);
+      const __m128i t0 = _mm_add_epi16(_mm_mullo_epi16(d0, whole), _mm_mulhi_epu16(d0, fraction));
+      const __m128i t1 = _mm_add_epi16(_mm_mullo_epi16(d1, whole), _mm_mulhi_epu16(d1, fraction));
+      const __m128i t = _mm_packus_epi16(t0, t1);
+      acc = _mm_add_epi64(acc, _mm_sad_epu8(t, _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + i))));
+    }
+#endif
+    for (; i < rowBytes; ++i) total += std::abs(int32_t(s.table[p[i]]) - int32_t(q[i]));
+  }
+#if defined(__SSE2__)
+  total += LaneSum(acc);
+#endif
+  return total;
+}
+
+double ScoreFromSadU8(CompareMode mode, int64_t sad, int32_t w, int32_t h) {
+  const double n = double(w) * double(h);
+  const double sum = mode == CompareRgb ? double(sad) / 3.0 : double(sad);
+  return sum / n / 255.0 * 100.0;
+}
+
 // ---- score ---------------------------------------------------------------------------------
 
 double ScorePlanes(const ComparePlane& img, int32_t px, int32_t py, const ComparePlane& tmpl,
@@ -306,6 +437,5 @@ double ScorePlanes(const ComparePlane& img, int32_t px, int32_t py, const Compar
   } else {
     sad = SumAbsDiffU8(img.U8(px, py), img.stride, tmpl.u8.Data(), tmpl.stride, rowBytes, tmpl.h);
   }
-  const double sum = tmpl.mode == CompareRgb ? double(sad) / 3.0 : double(sad);
-  return sum / n / 255.0 * 100.0;
+  return ScoreFromSadU8(tmpl.mode, sad, tmpl.w, tmpl.h);
 }

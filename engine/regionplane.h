@@ -10,6 +10,8 @@
 //   BuildPlane        fills a ComparePlane from a picture
 //   NormaliseScratch  per-caller scratch for the contrast stretch of one candidate region
 //   ScorePlanes       the score of a template plane at a position of an image plane
+//   RegionExtremesRow lowest and highest value of the template-sized regions along a row
+//   StretchedSadU8    the stretched sum of a region whose extremes are known
 #pragma once
 #include <cstdint>
 #include <new>
@@ -84,6 +86,13 @@ struct NormaliseScratch {
   uint8_t grayBack[256];
   int32_t rgbExact = 1;      // R, G, B come back as stored
   C_ImgBuff one;
+  // The stretch of the last extremes asked for: its table, and when the stretch is also
+  // d x whole + (d x fraction) / 65536 for every d = v - lo of the range (checked against
+  // the table), the vector loop's factors.
+  int32_t lastLo = -1, lastHi = -1;
+  uint8_t table[256];
+  int32_t vector = 0;
+  uint16_t whole = 0, fraction = 0;
   // Makes the tables for a format and room for n bytes; 1, or 0 when memory is short.
   int32_t Prepare(int32_t format, int64_t n);
 };
@@ -93,6 +102,19 @@ struct NormaliseScratch {
 // stretch a copy of the region in scratch (which must have room for tmpl's bytes).
 double ScorePlanes(const ComparePlane& img, int32_t px, int32_t py, const ComparePlane& tmpl,
                    int32_t normalise, NormaliseScratch* scratch);
+
+// lo[k], hi[k]: the lowest and highest value (any channel) of the tw x th region at plane
+// position (px0 + k, py), k = 0 .. count - 1; the regions are inside img.  scratch has room
+// for 2 x (count + tw - 1) x channels bytes.
+void RegionExtremesRow(const ComparePlane& img, int32_t px0, int32_t py, int32_t count, int32_t tw, int32_t th,
+                       uint8_t* lo, uint8_t* hi, uint8_t* scratch);
+
+// The sum of absolute differences between tmpl (stretched) and the region at (px, py)
+// stretched with its extremes lo and hi: what ScorePlanes with normalise sums.  Gray and RGB.
+int64_t StretchedSadU8(const ComparePlane& img, int32_t px, int32_t py, const ComparePlane& tmpl, uint8_t lo,
+                       uint8_t hi, NormaliseScratch* scratch);
+// The score of a gray or RGB sum of absolute differences.
+double ScoreFromSadU8(CompareMode mode, int64_t sad, int32_t w, int32_t h);
 
 // Sums of a template plane against a position of an image plane, without the stretch, that
 // give up as soon as the running sum exceeds limit (L*a*b*: once its score exceeds limit's),

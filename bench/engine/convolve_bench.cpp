@@ -65,6 +65,18 @@ ENGINE_BENCH(BM_ConvolveInt5Gray16);
 ENGINE_BENCH(BM_ConvolveInt9Gray16);
 ENGINE_BENCH(BM_ConvolveInt3Rgb24);
 
+// The 5 x 5 binomial (1 4 6 4 1 by itself), a kernel that splits into a row and a column.
+static void BM_ConvolveIntBinomial5Gray8(benchmark::State& state) {
+  Workers(state, state.range(0));
+  Fixture f(1);
+  const int32_t b[5] = {1, 4, 6, 4, 1};
+  int32_t k[25];
+  for (int j = 0; j < 5; ++j)
+    for (int i = 0; i < 5; ++i) k[j * 5 + i] = b[j] * b[i];
+  for (auto _ : state) benchmark::DoNotOptimize(ConvolveInt(&f.img, 5, k, 1, 1, nullptr));
+}
+ENGINE_BENCH(BM_ConvolveIntBinomial5Gray8);
+
 static void BM_ConvolveDoubleGray8(benchmark::State& state) {
   Workers(state, state.range(0));
   Fixture f(1);
@@ -210,6 +222,14 @@ ENGINE_BENCH(BM_CvMedian5Rgb24);
 ENGINE_BENCH(BM_CvMedian3Rgb48);
 ENGINE_BENCH(BM_CvMedian5Rgb48);
 ENGINE_BENCH(BM_CvMedian7Gray8);
+
+// GaussianBlur with the binomial 5 x 5 weights (sigma 0 at size 5 gives 1 4 6 4 1 / 16).
+static void BM_CvGaussianBlur5Gray8(benchmark::State& state) {
+  Workers(state, state.range(0));
+  cv::Mat m = RandomMat(CV_8UC1), out;
+  for (auto _ : state) cv::GaussianBlur(m, out, cv::Size(5, 5), 0, 0, cv::BORDER_REPLICATE);
+}
+ENGINE_BENCH(BM_CvGaussianBlur5Gray8);
 
 static void BM_CvEqualizeHistGray8(benchmark::State& state) {
   Workers(state, state.range(0));

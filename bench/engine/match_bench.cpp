@@ -1,7 +1,7 @@
 // Template matching on a 1920 x 1080 picture: a 32 x 32 template searched in a +/-32 pixel
 // window (65 x 65 positions) in gray, R, G, B and L*a*b*, exhaustively and with the pyramid;
-// the sub-pixel refinement; one worker and all.  OpenCV matchTemplate (TM_SQDIFF) over the
-// same 96 x 96 search area beside it.
+// the sub-pixel refinement; one worker and all.  OpenCV matchTemplate (TM_SQDIFF, and
+// TM_CCOEFF_NORMED beside the normalised search) over the same 96 x 96 search area.
 #include "bench/engine/engine_bench_util.h"
 #include "engine/match.h"
 #include "engine/shift.h"
@@ -96,6 +96,22 @@ static void RunCv(benchmark::State& state, int type) {
     benchmark::DoNotOptimize(at);
   }
 }
+// The contrast-normalised counterpart of the normalised search.
+static void BM_CvMatchTemplateCcoeffNormedGray(benchmark::State& state) {
+  Workers(state, state.range(0));
+  cv::Mat m = RandomMat(CV_8UC1);
+  const cv::Mat area = m(cv::Rect(kTx - kR, kTy - kR, 2 * kR + kT, 2 * kR + kT));
+  const cv::Mat tpl = m(cv::Rect(kTx + 3, kTy - 2, kT, kT)).clone();
+  cv::Mat result;
+  for (auto _ : state) {
+    cv::matchTemplate(area, tpl, result, cv::TM_CCOEFF_NORMED);
+    double mx;
+    cv::Point at;
+    cv::minMaxLoc(result, nullptr, &mx, nullptr, &at);
+    benchmark::DoNotOptimize(at);
+  }
+}
+ENGINE_BENCH(BM_CvMatchTemplateCcoeffNormedGray);
 static void BM_CvMatchTemplateGray(benchmark::State& state) { RunCv(state, CV_8UC1); }
 ENGINE_BENCH(BM_CvMatchTemplateGray);
 static void BM_CvMatchTemplateRgb(benchmark::State& state) { RunCv(state, CV_8UC3); }

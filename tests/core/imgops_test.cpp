@@ -125,6 +125,62 @@ TEST(ImgConvert, EveryPairMatchesTheGetters)
     }
 }
 
+// The pairs with vector kernels, at every width around their step sizes (8 and 16 pixels),
+// so each step and each scalar tail meets the getters.
+TEST(ImgConvert, VectorPairsAtEveryWidth)
+{
+    const int32_t pairs[][2] = {{1, 2}, {1, 4}, {1, 5}, {2, 1}, {2, 5}, {4, 1}, {4, 5}, {5, 4}};
+    for (const auto& pair : pairs) {
+        for (int32_t w = 1; w <= 70; w += (w < 40 ? 1 : 29)) {
+            SCOPED_TRACE(testing::Message() << "width " << w << " " << pair[0] << " -> " << pair[1]);
+            CImgBuff src, pic;
+            ASSERT_EQ(src.Allocate(w, 3, pair[0]), 1);
+            FillRandom(src, uint32_t(w * 7 + pair[0]));
+            pic.CopyFrom(src);
+            ASSERT_EQ(pic.record->ConvertTo(pair[1]), 1);
+            int bad = 0;
+            for (int32_t y = 0; y < 3 && bad < 3; ++y)
+                for (int32_t x = 0; x < w && bad < 3; ++x) {
+                    std::vector<uint8_t> want = GetterBytes(*src.record, x, y, pair[1]);
+                    if (memcmp(PixelBytes(pic, x, y), want.data(), want.size()) != 0) {
+                        ADD_FAILURE() << "pixel " << x << "," << y;
+                        ++bad;
+                    }
+                }
+        }
+    }
+}
+
+// The luma of 8-bit RGB for every R and G with the B values at both ends and the middle,
+// against the formula itself.
+TEST(ImgConvert, LumaOfRgb24IsExact)
+{
+    for (int32_t b : {0, 1, 127, 128, 254, 255}) {
+        SCOPED_TRACE(b);
+        CImgBuff p;
+        ASSERT_EQ(p.Allocate(256, 256, ImgFormatRgb24), 1);
+        auto px = static_cast<uint8_t*>(p.Pixels());
+        for (int32_t g = 0; g < 256; ++g)
+            for (int32_t r = 0; r < 256; ++r) {
+                uint8_t* q = px + 3 * (g * 256 + r);
+                q[0] = uint8_t(r);
+                q[1] = uint8_t(g);
+                q[2] = uint8_t(b);
+            }
+        ASSERT_EQ(p.record->ConvertTo(ImgFormatGray8), 1);
+        auto gray = static_cast<const uint8_t*>(p.Pixels());
+        int bad = 0;
+        for (int32_t g = 0; g < 256 && bad < 3; ++g)
+            for (int32_t r = 0; r < 256 && bad < 3; ++r) {
+                const uint32_t want = (299u * uint32_t(r) + 587u * uint32_t(g) + 114u * uint32_t(b) + 500u) / 1000u;
+                if (gray[g * 256 + r] != want) {
+                    ADD_FAILURE() << "r " << r << " g " << g;
+                    ++bad;
+                }
+            }
+    }
+}
+
 TEST(ImgConvert, WorkedValues)
 {
     CImgBuff p;

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "core/parallel.h"
 #include "engine/equalize.h"
 #include "tests/engine/engine_test_util.h"
 #include "tests/engine/filter_reference.h"
@@ -246,6 +247,31 @@ TEST(EqualizeHistogram, MatchesThePlainRuleOnEveryFormat) {
       }
     }
   }
+}
+
+// Pictures large enough for the worker pool, whose 8-bit planes are ranked in bands of rows
+// (one per worker, so several worker counts): the same as the plain rule, band boundaries
+// included, with flat patches across them.
+TEST(EqualizeHistogram, BandsOfRowsMatchThePlainRule) {
+  const uint64_t all = GetProcessorCount();
+  for (uint64_t workers : {uint64_t(1), uint64_t(3), all}) {
+    if (workers > all) continue;
+    ASSERT_EQ(1, SetWorkerCount(workers));
+    for (int32_t f : {1, 4}) {
+      for (auto [w, h] : {std::pair{97, 131}, std::pair{4100, 2}}) {
+        SCOPED_TRACE(testing::Message() << workers << " workers, format " << f << " " << w << "x" << h);
+        CImgBuff fast, ref;
+        FillRandom(fast, w, h, f, uint32_t(w + f));
+        for (int y = h / 4; y < h * 3 / 4; ++y)
+          for (int x = 0; x < w / 2; ++x) fast.SetRGB8(x, y, 77, 77, 77);
+        CopyPicture(ref, fast);
+        ASSERT_EQ(1, EqualizeHistogram(&fast, nullptr));
+        RefEqualize(&ref, nullptr);
+        EXPECT_TRUE(SamePixels(fast, ref)) << FirstDifference(fast, ref);
+      }
+    }
+  }
+  SetWorkerCount(all);
 }
 
 }  // namespace

@@ -5,10 +5,13 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
+#include <vector>
 
 #include "core/colour.h"
 #include "core/parallel.h"
 #include "engine/region.h"
+#include "engine/regionplane.h"
 #include "engine/shift.h"
 #include "tests/engine/engine_test_util.h"
 
@@ -243,6 +246,92 @@ void PixelLab(const CImgBuff& img, int32_t x, int32_t y, double* lab) {
   double X, Y, Z;
   img.GetXYZ(x, y, &X, &Y, &Z);
   XyzToLab(X, Y, Z, &lab[0], &lab[1], &lab[2]);
+}
+
+// The template search's stretched sums against ScorePlanes with the stretch, position by
+// position: every pair of extremes (each value of its range present), then random planes
+// of gray and colour formats whose candidates have ranges of every width, the extremes
+// from the row pass checked against a scan of each candidate.
+TEST(StretchedSum, EqualsTheStretchedScoreForEveryRange) {
+  CImgBuff tplPic;
+  ASSERT_EQ(1, tplPic.Allocate(256, 1, 1));
+  std::mt19937 rng(9);
+  for (int32_t x = 0; x < 256; ++x) tplPic.SetGray8(x, 0, uint8_t(rng()));
+  ComparePlane tpl;
+  ASSERT_EQ(1, BuildPlane(tplPic.record, 0, 0, 256, 1, CompareGray, 0, 0, &tpl));
+  ASSERT_EQ(1, NormalisePlaneU8(&tpl));
+  NormaliseScratch fast, slow;
+  ASSERT_EQ(1, fast.Prepare(1, 256));
+  ASSERT_EQ(1, slow.Prepare(1, 256));
+  CImgBuff pic;
+  ASSERT_EQ(1, pic.Allocate(256, 1, 1));
+  int bad = 0;
+  for (int32_t lo = 0; lo < 256 && bad < 5; ++lo) {
+    for (int32_t hi = lo; hi < 256 && bad < 5; ++hi) {
+      for (int32_t x = 0; x < 256; ++x) pic.SetGray8(x, 0, uint8_t(lo + x % (hi - lo + 1)));
+      ComparePlane img;
+      ASSERT_EQ(1, BuildPlane(pic.record, 0, 0, 256, 1, CompareGray, 0, 0, &img));
+      const double want = ScorePlanes(img, 0, 0, tpl, 1, &slow);
+      const double got = ScoreFromSadU8(CompareGray, StretchedSadU8(img, 0, 0, tpl, uint8_t(lo), uint8_t(hi), &fast),
+                                        256, 1);
+      if (got != want) {
+        ADD_FAILURE() << "lo " << lo << " hi " << hi;
+        ++bad;
+      }
+    }
+  }
+
+  struct Case {
+    int32_t format, tw, th;
+  } cases[] = {{1, 32, 32}, {1, 17, 5}, {1, 3, 40}, {2, 33, 9}, {4, 32, 32}, {4, 7, 6}, {5, 11, 12}, {9, 16, 8}, {7, 20, 4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "format " << c.format << " template " << c.tw << "x" << c.th);
+    const int32_t w = 70, h = 50;
+    CImgBuff image, templ;
+    ASSERT_EQ(1, image.Allocate(w, h, c.format));
+    // Bands of narrow and wide ranges, so that candidates see extremes of every spread.
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        const int32_t base = (y * 37 + x / 9 * 11) % 200, spread = 1 + (x * y) % 56;
+        const auto v = [&] { return uint8_t(base + int32_t(rng() % uint32_t(spread))); };
+        image.SetRGB8(x, y, v(), v(), v());
+      }
+    ASSERT_EQ(1, image.Crop(templ, 5, 7, 5 + c.tw - 1, 7 + c.th - 1));
+    templ.SetGray8(0, 0, 0);
+    const CompareMode mode = CompareModeFor(c.format, 0);
+    ComparePlane img, tpl;
+    ASSERT_EQ(1, BuildPlane(image.record, 0, 0, w, h, mode, 0, 0, &img));
+    ASSERT_EQ(1, BuildPlane(templ.record, 0, 0, c.tw, c.th, mode, 0, 0, &tpl));
+    ASSERT_EQ(1, NormalisePlaneU8(&tpl));
+    NormaliseScratch f, s;
+    const int64_t bytes = int64_t(c.tw) * c.th * tpl.Channels();
+    ASSERT_EQ(1, f.Prepare(c.format, bytes));
+    ASSERT_EQ(1, s.Prepare(c.format, bytes));
+    const int32_t count = w - c.tw + 1;
+    std::vector<uint8_t> lo(static_cast<size_t>(count)), hi(static_cast<size_t>(count));
+    std::vector<uint8_t> scratch(static_cast<size_t>(2 * (count + c.tw) * tpl.Channels()));
+    int wrong = 0;
+    for (int32_t y = 0; y + c.th <= h && wrong < 3; ++y) {
+      RegionExtremesRow(img, 0, y, count, c.tw, c.th, lo.data(), hi.data(), scratch.data());
+      for (int32_t x = 0; x < count && wrong < 3; ++x) {
+        uint8_t mn = 255, mx = 0;
+        for (int32_t j = 0; j < c.th; ++j)
+          for (int32_t i = 0; i < c.tw * tpl.Channels(); ++i) {
+            const uint8_t v = img.U8(x, y + j)[i];
+            mn = v < mn ? v : mn;
+            mx = v > mx ? v : mx;
+          }
+        const double want = ScorePlanes(img, x, y, tpl, 1, &s);
+        const double got = ScoreFromSadU8(mode, StretchedSadU8(img, x, y, tpl, lo[size_t(x)], hi[size_t(x)], &f),
+                                          c.tw, c.th);
+        if (lo[size_t(x)] != mn || hi[size_t(x)] != mx || got != want) {
+          ADD_FAILURE() << "position " << x << "," << y << " extremes " << int(lo[size_t(x)]) << ".."
+                        << int(hi[size_t(x)]) << " of " << int(mn) << ".." << int(mx);
+          ++wrong;
+        }
+      }
+    }
+  }
 }
 
 TEST(RegionStatistics, Entries) {
