@@ -264,6 +264,84 @@ TEST(PtvAccuracy, RigidlyMovedDiscsGiveOneWholeTrackEach)
   }
 }
 
+// Random discs with births, deaths and crossings: link precision and recall over the discs
+// that stand alone are printed for the record; the bounds only catch a linking gone wrong.
+TEST(PtvAccuracy, RandomDiscsLinkPrecisionAndRecall)
+{
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<double> u(0, 1);
+  struct Body {
+    int32_t id;
+    double x, y, vx, vy;
+  };
+  int32_t nextBody = 0;
+  auto born = [&] {
+    const double speed = u(rng) * 4, a = u(rng) * 6.2832;
+    return Body{nextBody++, 10 + u(rng) * 380, 10 + u(rng) * 380, speed * std::cos(a), speed * std::sin(a)};
+  };
+  std::vector<Body> bodies;
+  for (int i = 0; i < 300; ++i) bodies.push_back(born());
+  std::vector<std::vector<Disc>> scenes;
+  std::vector<std::vector<int32_t>> idsOf;
+  for (int32_t t = 0; t < 30; ++t) {
+    std::vector<Disc> scene;
+    std::vector<int32_t> ids;
+    for (Body& b : bodies) {
+      if (u(rng) < 0.02 || b.x < 4 || b.y < 4 || b.x > 396 || b.y > 396) b = born();
+      scene.push_back({b.x, b.y});
+      ids.push_back(b.id);
+      b.x += b.vx;
+      b.y += b.vy;
+    }
+    scenes.push_back(scene);
+    idsOf.push_back(ids);
+  }
+  // A disc counts when no other disc comes near enough to merge with it.
+  auto isolated = [&](int32_t s, size_t k) {
+    for (size_t j = 0; j < scenes[size_t(s)].size(); ++j)
+      if (j != k && std::hypot(scenes[size_t(s)][j].x - scenes[size_t(s)][k].x,
+                               scenes[size_t(s)][j].y - scenes[size_t(s)][k].y) < 9)
+        return false;
+    return true;
+  };
+  auto bodyAt = [&](int32_t s, double x, double y) {
+    for (size_t k = 0; k < scenes[size_t(s)].size(); ++k)
+      if (std::hypot(scenes[size_t(s)][k].x - x, scenes[size_t(s)][k].y - y) < 0.5 && isolated(s, k))
+        return idsOf[size_t(s)][k];
+    return -1;
+  };
+  int64_t trueLinks = 0;
+  for (int32_t s = 0; s + 1 < 30; ++s)
+    for (size_t k = 0; k < scenes[size_t(s)].size(); ++k)
+      for (size_t j = 0; j < scenes[size_t(s + 1)].size(); ++j)
+        if (idsOf[size_t(s + 1)][j] == idsOf[size_t(s)][k] && isolated(s, k) && isolated(s + 1, j)) ++trueLinks;
+  Rig rig(scenes, 400, 400, 3.0);
+  rig.ptv->m_searchRadius = 6;
+  rig.ptv->Execute();
+  CParticleData& d = rig.ptv->m_data;
+  int64_t links = 0, right = 0;
+  for (int32_t s = 0; s + 1 < d.sceneCount; ++s) {
+    for (int32_t i = 0; i < d.scenes[s].count; ++i) {
+      const ParticleRecord& a = d.scenes[s].records[i];
+      ParticleRecord b;
+      if (!d.GetParticle(s + 1, a.id, &b)) continue;
+      // Links to merged discs belong to no single body and are left out of both counts.
+      const int32_t ba = bodyAt(s, a.x, a.y), bb = bodyAt(s + 1, b.x, b.y);
+      if (ba < 0 || bb < 0) continue;
+      ++links;
+      if (ba == bb) ++right;
+    }
+  }
+  const double precision = double(right) / double(std::max<int64_t>(links, 1));
+  const double recall = double(right) / double(std::max<int64_t>(trueLinks, 1));
+  printf("random discs: %lld links, %lld right, %lld true: precision %.4f recall %.4f\n", (long long)links,
+         (long long)right, (long long)trueLinks, precision, recall);
+  RecordProperty("precision", std::to_string(precision));
+  RecordProperty("recall", std::to_string(recall));
+  EXPECT_GT(precision, 0.95);
+  EXPECT_GT(recall, 0.9);
+}
+
 // ---- track files ----------------------------------------------------------------------
 
 std::string OutPath(const char* name) { return std::string(QV_TEST_OUT_DIR) + "/" + name; }
