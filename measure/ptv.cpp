@@ -302,15 +302,20 @@ bool WriteStore(FILE* file, void* context) { return static_cast<CLfPtv*>(context
 
 }  // namespace
 
-void CLfPtv::SaveP2d()
+int32_t CLfPtv::AskTrackFile(const wchar_t* jpTitle, const wchar_t* enTitle, wchar_t* path, uint64_t units)
 {
-  if (Running()) return;
-  wchar_t path[1024] = L"temp.p2d";
+  wcsncpy(path, L"temp.p2d", size_t(units));
   FileSelectOptions options;
-  options.title = Text(m_language, L"保存するファイル名を選択", L"select file name to save");
+  options.title = Text(m_language, jpTitle, enTitle);
   options.startPath = L"temp.p2d";
   options.extensions = L"p2d";
-  if (!FgSelectFile(path, 1024, &options, MessageParent())) return;
+  return FgSelectFile(path, units, &options, MessageParent());
+}
+
+void CLfPtv::SaveP2d()
+{
+  wchar_t path[1024];
+  if (Running() || !AskTrackFile(L"保存するファイル名を選択", L"select file name to save", path, 1024)) return;
   char* ansi = WideToAnsiPath(path);
   if (!ansi) {
     Message(L"メモリー不足です", L"poor memory", 1);
@@ -331,13 +336,8 @@ void CLfPtv::SaveP2d()
 
 void CLfPtv::LoadP2d()
 {
-  if (Running()) return;
-  wchar_t path[1024] = L"temp.p2d";
-  FileSelectOptions options;
-  options.title = Text(m_language, L"ファイルを選択", L"select file");
-  options.startPath = L"temp.p2d";
-  options.extensions = L"p2d";
-  if (!FgSelectFile(path, 1024, &options, MessageParent())) return;
+  wchar_t path[1024];
+  if (Running() || !AskTrackFile(L"ファイルを選択", L"select file", path, 1024)) return;
   char* ansi = WideToAnsiPath(path);
   FILE* file = ansi ? fopen(ansi, "rb") : nullptr;
   free(ansi);

@@ -97,6 +97,8 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   // The window when it is open, else the window it would open over.
   CFgScreen* MessageParent();
   int32_t Message(const wchar_t* jp, const wchar_t* en, int32_t error, int32_t kind = 1);
+  // The file chooser for a track file, titled for the language; 1 with the path chosen.
+  int32_t AskTrackFile(const wchar_t* jpTitle, const wchar_t* enTitle, wchar_t* path, uint64_t units);
   // Detects the islands of the fetched picture into list (count 0 when it fails).
   void Detect(const CImgBuff* picture, PtvList* list);
   int32_t StoreScene(int32_t scene, const PtvList& list);

@@ -93,7 +93,11 @@ TEST(PtvRun, ExactlyFourScenesMakeOneTrackAndTheButtonReadsCancelMeanwhile)
 {
   Rig rig(MovingDisc(4));
   std::vector<std::wstring> labels;
-  rig.host.m_onProcessedHook = [&] { labels.push_back(rig.ptv->m_exec.m_text); };
+  int32_t lockedDuringRun = 1;
+  rig.host.m_onProcessedHook = [&] {
+    labels.push_back(rig.ptv->m_exec.m_text);
+    lockedDuringRun &= !rig.ptv->m_searchEdit.m_enabled && !rig.ptv->m_load.m_enabled && !rig.ptv->m_idList.m_enabled;
+  };
   rig.ptv->Execute();
   rig.host.m_onProcessedHook = nullptr;
   EXPECT_TRUE(rig.Shown().empty());
@@ -101,6 +105,8 @@ TEST(PtvRun, ExactlyFourScenesMakeOneTrackAndTheButtonReadsCancelMeanwhile)
   EXPECT_EQ((std::vector<std::wstring>(4, L"CANCEL")), labels);
   EXPECT_EQ(std::wstring(L"EXEC"), rig.ptv->m_exec.m_text);
   EXPECT_EQ(0, rig.ptv->Running());
+  EXPECT_EQ(1, lockedDuringRun);
+  EXPECT_EQ(1, rig.ptv->m_searchEdit.m_enabled);
   ASSERT_EQ(2u, rig.host.m_enableOnlyCalls.size());
   EXPECT_EQ(1u, rig.host.m_enableOnlyCalls[0].first);
   EXPECT_EQ(0u, rig.host.m_enableOnlyCalls[1].first);
@@ -182,6 +188,23 @@ TEST(PtvRun, AtMost4096ParticlesAScene)
     const ParticleRecord& last = d.scenes[s].records[4095];
     EXPECT_EQ(2.0 + 4 * 95 + s, last.x);
     EXPECT_EQ(2.0 + 4 * 40, last.y);
+  }
+}
+
+TEST(PtvRun, SearchRadiusTakesOnlyValuesAboveZero)
+{
+  CLfPtv ptv;
+  EXPECT_EQ(std::wstring(L"5"), ptv.m_searchEdit.GetText());
+  struct Case {
+    const wchar_t* typed;
+    double radius;
+    const wchar_t* shown;
+  } cases[] = {{L"2.5", 2.5, L"2.5"}, {L"-3", 2.5, L"2.5"}, {L"0", 2.5, L"2.5"}, {L"abc", 2.5, L"2.5"}, {L"12", 12, L"12"}};
+  for (const Case& c : cases) {
+    ptv.m_searchEdit.SetLine(0, c.typed);
+    ptv.OnSearchRadiusEdit();
+    EXPECT_EQ(c.radius, ptv.m_searchRadius) << c.typed;
+    EXPECT_EQ(std::wstring(c.shown), ptv.m_searchEdit.GetText()) << c.typed;
   }
 }
 
