@@ -209,12 +209,7 @@ wchar_t* P2dUnitToWide(const P2dCalibration& calibration)
 
 // ---- safe save ----------------------------------------------------------------------
 
-namespace {
-
-// Writes a file through write(stream, context) into a temporary file beside path, then
-// flushes, closes and renames it over path.  On any failure the temporary file is removed
-// and whatever stood at path stays as it was.
-bool SaveBeside(const char* path, bool (*write)(FILE*, void*), void* context)
+bool P2dSaveBeside(const char* path, bool (*write)(FILE*, void*), void* context)
 {
   if (!path || !path[0]) return false;
   std::string temporary;
@@ -240,6 +235,17 @@ bool SaveBeside(const char* path, bool (*write)(FILE*, void*), void* context)
   return ok;
 }
 
+int64_t P2dBytesLeft(FILE* file)
+{
+  off_t start = ftello(file);
+  if (start < 0 || fseeko(file, 0, SEEK_END) != 0) return -1;
+  off_t end = ftello(file);
+  if (fseeko(file, start, SEEK_SET) != 0 || end < start) return -1;
+  return int64_t(end - start);
+}
+
+namespace {
+
 bool WriteTable(FILE* file, void* context)
 {
   const CP2dData* table = static_cast<const CP2dData*>(context);
@@ -251,21 +257,10 @@ bool WriteTable(FILE* file, void* context)
   return WriteP2dPoints(file, uint64_t(table->header.ids) * table->header.scenes, table->points) != 0;
 }
 
-// Bytes from the stream's position to its end, the position kept; -1 when the stream
-// cannot tell (not seekable).
-int64_t BytesLeft(FILE* file)
-{
-  off_t start = ftello(file);
-  if (start < 0 || fseeko(file, 0, SEEK_END) != 0) return -1;
-  off_t end = ftello(file);
-  if (fseeko(file, start, SEEK_SET) != 0 || end < start) return -1;
-  return int64_t(end - start);
-}
-
 // Reads a whole track file from the stream into the empty table into; 0 or the error code.
 uint32_t LoadInto(FILE* file, CP2dData& into)
 {
-  int64_t left = BytesLeft(file);
+  int64_t left = P2dBytesLeft(file);
   if (left < 0) return P2dErrorFile;
   P2dHeader header;
   P2dLastError = 0;
@@ -368,7 +363,7 @@ int32_t CP2dData::Save(const char* path)
     error = P2dErrorNothing;
     return 0;
   }
-  if (!SaveBeside(path, WriteTable, this)) {
+  if (!P2dSaveBeside(path, WriteTable, this)) {
     // A failure before the first write (no folder, no right to create) says nothing in
     // P2dLastError yet.
     error = P2dErrorFile;

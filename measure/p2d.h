@@ -9,6 +9,7 @@
 //   Read/WriteP2d*   the six record operations on an open binary stream
 //   P2dPointCounts   whether a point is a position at all (every user tests through it)
 //   P2dSetUnit, P2dUnitToWide   the unit field to and from wide text
+//   P2dSaveBeside, P2dBytesLeft  safe whole-file save; bytes a stream has left to read
 //   CP2dData         the whole table in memory, loaded and saved as one file
 //
 // Layout: header, calibration, then IDs x scenes points scene-major (the point of ID i in
@@ -88,6 +89,15 @@ void P2dSetUnit(P2dCalibration* calibration, const wchar_t* unit);
 // The unit as new wide text (free it); text that is not valid UTF-8 gives an empty text.
 // Null only when memory is short.
 wchar_t* P2dUnitToWide(const P2dCalibration& calibration);
+
+// Writes a file through write(stream, context) into a temporary file beside path, then
+// flushes, closes and renames it over path.  On any failure the temporary file is removed
+// and whatever stood at path stays as it was.
+bool P2dSaveBeside(const char* path, bool (*write)(FILE*, void*), void* context);
+// Bytes from the stream's position to its end, the position kept; -1 when the stream
+// cannot tell (not seekable).  Readers compare a file's claimed sizes with it before they
+// take memory.
+int64_t P2dBytesLeft(FILE* file);
 
 // The track table.  Every operation sets error to 0 at its start and to a failure's code.
 // The point table exists exactly when both counts are non-zero.

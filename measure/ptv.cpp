@@ -1,0 +1,404 @@
+// ptv.cpp - the particle-tracking filter: its controls, the tracking run over the scenes
+// (detection by island extraction, linking by the four-scene window) and its track files.
+// Inside: construction - filter slots - tracking run - track files - controls
+#include "measure/ptv.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "app/filterctrl.h"
+#include "core/text.h"
+#include "measure/ptvfile.h"
+#include "measure/track_alloc.h"
+#include "media/media.h"
+#include "toolkit/filesel.h"
+#include "toolkit/msgbox.h"
+#include "toolkit/screen.h"
+
+namespace {
+
+// One particle run at a time in the process: two tracking filters could each have their
+// EXEC pressed, and a second run inside the first one's message dispatching would walk the
+// same host at the same time.  The second request is refused without a word.
+std::atomic<int32_t> g_runActive{0};
+
+const wchar_t* Text(const wchar_t* language, const wchar_t* jp, const wchar_t* en)
+{
+  return IsJapanese(language) ? jp : en;
+}
+
+}  // namespace
+
+// ---- construction ---------------------------------------------------------------------
+
+CLfPtv::CLfPtv()
+{
+  m_exec.m_callback = OnExecPressed;
+  m_exec.m_user = this;
+  m_load.m_callback = OnLoadPressed;
+  m_load.m_user = this;
+  m_save.m_callback = OnSavePressed;
+  m_save.m_user = this;
+  m_searchEdit.OnFocusLost = OnSearchFocusLost;
+  m_searchEdit.CallbackArg = this;
+  m_searchEdit.SetLine(0, L"5");
+  m_predict.m_checked = 1;
+  m_adaptive.m_checked = 1;
+  m_idList.Clear(2, 0);  // several items may be selected
+  m_exec.SetText(L"EXEC");
+  m_searchLabel.SetText(L"search r");
+  m_predict.SetText(L"prediction frame");
+  m_adaptive.SetText(L"optimized search scope");
+  m_load.SetText(L"LOAD");
+  m_save.SetText(L"SAVE");
+  CFgUIObj* children[] = {&m_idList, &m_searchLabel, &m_searchEdit, &m_unitLabel, &m_predict,
+                          &m_adaptive,  &m_exec,       &m_load,       &m_save};
+  for (CFgUIObj* child : children) AddChild(child);
+  RefreshDialog();
+}
+
+CLfPtv::~CLfPtv()
+{
+  free(m_islands);
+  m_data.Clear();
+}
+
+// ---- filter slots ---------------------------------------------------------------------
+
+const wchar_t* CLfPtv::GetName(const wchar_t* language)
+{
+  return IsJapanese(language) ? L"粒子追跡/PTV" : L"Particle tracking / PTV";
+}
+
+void CLfPtv::EnableDialog(int32_t enable)
+{
+  if (Running()) return;
+  FilterDialogEnable(this, enable);
+}
+
+void CLfPtv::OnEnableAll() { RefreshDialog(); }
+
+int32_t CLfPtv::OnClose()
+{
+  if (Running()) return 0;
+  return FilterDialogClose(this, this);
+}
+
+void CLfPtv::OnSourceChanged(uint64_t, uint64_t, uint64_t, uint64_t)
+{
+  // Tracks belong to the source they were found in.
+  if (!Running()) m_data.Clear();
+}
+
+void CLfPtv::Process(CImgBuff* picture, uint64_t, int64_t x, int64_t y, int64_t width, int64_t height,
+                     uint32_t connectivity, uint32_t background)
+{
+  if (m_walk.Busy()) {
+    m_walk.Capture(picture);
+    PlatformLockHold hold(m_lock);
+    auto clamp = [](int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+    m_roi = {clamp(x), clamp(y), clamp(x + width - 1), clamp(y + height - 1)};
+    m_islandParams.valueFlag = int32_t(background);
+    m_islandParams.conn = int32_t(connectivity);
+  }
+  PlatformLockHold hold(m_lock);
+  if (m_copyScale != m_scale || m_copyAxisY != m_axisY || wcsncmp(m_copyUnit, m_unit, kPtvUnitUnits - 1) != 0) {
+    m_copyScale = m_scale;
+    m_copyAxisY = m_axisY;
+    wcsncpy(m_copyUnit, m_unit, kPtvUnitUnits - 1);
+    m_copyUnit[kPtvUnitUnits - 1] = 0;
+    m_unitLabel.SetText(m_copyUnit);
+  }
+}
+
+// ---- tracking run ---------------------------------------------------------------------
+
+CFgScreen* CLfPtv::MessageParent() { return GetWindow() ? static_cast<CFgScreen*>(this) : m_dialogParent; }
+
+int32_t CLfPtv::Message(const wchar_t* jp, const wchar_t* en, int32_t error, int32_t kind)
+{
+  const wchar_t* caption = error ? Text(m_language, L"エラー", L"error") : Text(m_language, L"確認", L"confirmation");
+  return FgMessageBox(Text(m_language, jp, en), caption, kind, MessageParent());
+}
+
+void CLfPtv::Execute()
+{
+  if (Running()) {
+    m_walk.Cancel();
+    return;
+  }
+  if (g_runActive.load()) return;
+  m_pickCount = 0;
+  if (m_sceneCount < 4) {
+    Message(L"4フレーム以上の画像が必要です", L"need an image of 4 frames or more", 1);
+    return;
+  }
+  if (m_sceneCount > uint64_t(INT32_MAX)) {
+    Message(L"メモリー不足です", L"poor memory", 1);
+    return;
+  }
+  int32_t expected = 0;
+  if (!g_runActive.compare_exchange_strong(expected, 1)) return;
+  {
+    CSceneWalkRun run(&m_walk, this, &m_exec);
+    if (run.Started()) {
+      RefreshDialog();
+      m_data.Clear();
+      if (!TrackFrames(int32_t(m_sceneCount - 1))) m_data.Clear();
+      m_work.Free();
+      // A quit ends the run as a cancel does, without a word: the program is closing.
+      if (m_walk.Cancelled() && !QuitRequested) Message(L"中止しました", L"canceled", 0);
+      RebuildIdList();
+    }
+  }
+  g_runActive.store(0);
+  RefreshDialog();
+}
+
+void CLfPtv::Detect(const CImgBuff* picture, PtvList* list)
+{
+  RoiRect roi;
+  IslandParams params;
+  {
+    PlatformLockHold hold(m_lock);
+    roi = m_roi;
+    params = m_islandParams;
+  }
+  // The engine measures with scale 1 and y downward, so the centres are picture pixels.
+  params.img = const_cast<CImgBuff*>(picture);
+  params.separateNested = 0;
+  params.unweighted = 1;
+  params.scale = 1.0;
+  params.yAxis = 1;
+  params.progress = nullptr;
+  params.user = nullptr;
+  const int32_t n = ExtractIslands(&params, nullptr, m_islands, kPtvMaxParticles, &roi);
+  // A scene beyond the limit yields its first islands; the engine counts on past it.
+  const int32_t kept = std::min(n, kPtvMaxParticles);
+  list->count = std::max(kept, 0);
+  for (int32_t i = 0; i < list->count; ++i) list->records[i] = {-1, 1, m_islands[i].contourX, m_islands[i].contourY};
+}
+
+int32_t CLfPtv::StoreScene(int32_t scene, const PtvList& list)
+{
+  if (!m_data.SetParticleCount(scene, list.count)) return 0;
+  if (list.count > 0) memcpy(m_data.scenes[scene].records, list.records, size_t(list.count) * sizeof(ParticleRecord));
+  return 1;
+}
+
+int32_t CLfPtv::TrackFrames(int32_t last)
+{
+  if (last < 3) return 0;
+  PtvWindow window;
+  bool memory = !m_data.SetFrameCount(last + 1) || !PtvWindowCreate(&window, kPtvMaxParticles);
+  if (!memory) {
+    free(m_islands);
+    m_islands = static_cast<IslandRecord*>(TrackAlloc(size_t(kPtvMaxParticles) * sizeof(IslandRecord)));
+    memory = !m_islands;
+  }
+  if (memory) {
+    PtvWindowFree(&window);
+    Message(L"メモリー不足です", L"poor memory", 1);
+    return 0;
+  }
+  int32_t result = 1;
+  int32_t fetched = 0;
+  // Fetches scene into the newest list: 1, or 0 when the walk was stopped.
+  auto fetch = [&](int32_t scene, PtvList* list) {
+    const int32_t r = m_walk.FetchScene(uint64_t(scene), &m_work);
+    if (r == SceneStopped) return 0;
+    list->count = 0;  // a refused scene has no particles; tracks through it end
+    if (r == SceneFetched) {
+      ++fetched;
+      Detect(&m_work, list);
+    }
+    return 1;
+  };
+  int32_t nextId = 0;
+  for (int32_t scene = 0; scene < 3; ++scene) {
+    if (!fetch(scene, &window.lists[scene + 1])) goto done;  // stopped early: empty scenes stay
+  }
+  for (int32_t t = 3; t <= last; ++t) {
+    PtvWindowRotate(&window);
+    if (!fetch(t, &window.lists[3])) {
+      result = 0;
+      goto done;
+    }
+    double R, G;
+    const int32_t P = m_predict.m_checked ? 1 : 0, A = m_adaptive.m_checked ? 1 : 0;
+    {
+      PlatformLockHold hold(m_lock);
+      R = m_searchRadius;
+      G = R / m_copyScale;
+    }
+    PtvWindowStep(&window, &nextId, R, G, P, A);
+    if (!StoreScene(t - 3, window.lists[0])) {
+      Message(L"メモリー不足です", L"poor memory", 1);
+      result = 0;
+      goto done;
+    }
+  }
+  m_data.idCount = nextId;
+  for (int32_t k = 1; k <= 3; ++k) {
+    PtvDropUnlinked(&window.lists[k]);
+    if (!StoreScene(last - 3 + k, window.lists[k])) {
+      Message(L"メモリー不足です", L"poor memory", 1);
+      result = 0;
+      goto done;
+    }
+  }
+  // No scene reached this filter (switched off in the chain, or every seek refused): say
+  // so rather than end as if the video had no particles.
+  if (fetched == 0) {
+    Message(L"失敗しました", L"failed", 1);
+    result = 0;
+  }
+done:
+  PtvWindowFree(&window);
+  free(m_islands);
+  m_islands = nullptr;
+  m_work.Free();
+  return result;
+}
+
+// ---- track files ----------------------------------------------------------------------
+
+int32_t CLfPtv::WriteP2d(FILE* file)
+{
+  P2dCalibration calibration;
+  {
+    PlatformLockHold hold(m_lock);
+    calibration.lengthPerPixel = m_scale;
+    calibration.yAxis = m_axisY;
+  }
+  P2dSetUnit(&calibration, m_unit);
+  return PtvWriteP2d(file, &m_data, calibration);
+}
+
+int32_t CLfPtv::ReadP2d(FILE* file)
+{
+  P2dCalibration calibration;
+  if (!PtvReadP2d(file, &m_data, &calibration)) {
+    if (P2dLastError == P2dErrorVersion) Message(L"未対応のバージョンです", L"unsupported version", 1);
+    return 0;
+  }
+  // A calibration that could not have been set by hand is not applied; the points stand.
+  const bool usable = std::isfinite(calibration.lengthPerPixel) && calibration.lengthPerPixel > 0 &&
+                      (calibration.yAxis == 1 || calibration.yAxis == -1);
+  if (usable && m_filterEnabled && m_host) {
+    wchar_t* unit = P2dUnitToWide(calibration);
+    m_host->ApplyCalibration(calibration.lengthPerPixel, calibration.yAxis, unit ? unit : L"");
+    free(unit);
+  }
+  return 1;
+}
+
+namespace {
+
+bool WriteStore(FILE* file, void* context) { return static_cast<CLfPtv*>(context)->WriteP2d(file) != 0; }
+
+}  // namespace
+
+int32_t CLfPtv::AskTrackFile(const wchar_t* jpTitle, const wchar_t* enTitle, wchar_t* path, uint64_t units)
+{
+  wcsncpy(path, L"temp.p2d", size_t(units));
+  FileSelectOptions options;
+  options.title = Text(m_language, jpTitle, enTitle);
+  options.startPath = L"temp.p2d";
+  options.extensions = L"p2d";
+  return FgSelectFile(path, units, &options, MessageParent());
+}
+
+void CLfPtv::SaveP2d()
+{
+  wchar_t path[1024];
+  if (Running() || !AskTrackFile(L"保存するファイル名を選択", L"select file name to save", path, 1024)) return;
+  char* ansi = WideToAnsiPath(path);
+  if (!ansi) {
+    Message(L"メモリー不足です", L"poor memory", 1);
+    return;
+  }
+  if (path[0] && MediaFileExists(path) &&
+      Message(L"上書き保存しますか？", L"Do you want to overwrite it?", 0, 0) != 1) {
+    free(ansi);
+    return;
+  }
+  // Written beside the target and renamed over it when complete: a failed save keeps the
+  // file that was there.
+  const bool ok = P2dSaveBeside(ansi, WriteStore, this);
+  free(ansi);
+  if (!ok) Message(L"セーブできませんでした", L"saving failed", 1);
+  else Message(L"セーブしました", L"saved", 0);
+}
+
+void CLfPtv::LoadP2d()
+{
+  wchar_t path[1024];
+  if (Running() || !AskTrackFile(L"ファイルを選択", L"select file", path, 1024)) return;
+  char* ansi = WideToAnsiPath(path);
+  FILE* file = ansi ? fopen(ansi, "rb") : nullptr;
+  free(ansi);
+  if (file && ReadP2d(file)) {
+    fclose(file);
+    RebuildIdList();
+    CFgUICtrl::Redraw();
+    if (m_filterEnabled && m_host) m_host->Redraw();
+    return;
+  }
+  if (file) fclose(file);
+  Message(L"ロードできませんでした", L"loading failed", 1);
+}
+
+// ---- controls -------------------------------------------------------------------------
+
+void CLfPtv::RebuildIdList()
+{
+  m_idList.Clear(2, 0);
+  const int32_t ids = m_data.IdCount();
+  if (ids > 0) {
+    m_idList.InsertItem(-1, L"ALL", 0, 0);
+    if (ids < INT32_MAX && m_idList.Reserve(ids + 1)) {
+      wchar_t text[16];
+      for (int32_t i = 1; i <= ids; ++i) {
+        swprintf(text, 16, L"%d", i);
+        if (!m_idList.InsertItem(-1, text, uint32_t(i), 0)) break;
+      }
+    }
+    m_idList.SetChecked(0, 1);
+  }
+  CFgUICtrl::Redraw();
+}
+
+void CLfPtv::RefreshDialog()
+{
+  const int32_t idle = Running() ? 0 : 1;
+  CFgUIObj* locked[] = {&m_idList, &m_load, &m_save, &m_searchLabel, &m_searchEdit, &m_unitLabel, &m_predict,
+                        &m_adaptive};
+  for (CFgUIObj* control : locked) {
+    if (!idle && m_focusChild == control) FocusNext();
+    control->m_enabled = idle;
+  }
+  CFgUICtrl::Redraw();
+}
+
+void CLfPtv::OnSearchRadiusEdit()
+{
+  const double value = ParseDouble(m_searchEdit.GetText() ? m_searchEdit.GetText() : L"", 0);
+  if (value > 0) {
+    PlatformLockHold hold(m_lock);
+    m_searchRadius = value;
+    return;
+  }
+  wchar_t text[64];
+  FormatDouble(text, 64, m_searchRadius);
+  m_searchEdit.SetLine(0, text);
+  CFgUICtrl::Redraw();
+}
+
+void CLfPtv::OnExecPressed(CFgUIButton*, void* user) { static_cast<CLfPtv*>(user)->Execute(); }
+void CLfPtv::OnLoadPressed(CFgUIButton*, void* user) { static_cast<CLfPtv*>(user)->LoadP2d(); }
+void CLfPtv::OnSavePressed(CFgUIButton*, void* user) { static_cast<CLfPtv*>(user)->SaveP2d(); }
+void CLfPtv::OnSearchFocusLost(CFgUIEdit*, void* user) { static_cast<CLfPtv*>(user)->OnSearchRadiusEdit(); }

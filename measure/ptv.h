@@ -1,0 +1,111 @@
+// ptv.h - the particle-tracking filter: finds the particles of every scene of a binarised
+// video, links them into tracks and keeps them per scene; saves and loads them as track
+// files shared with the 2D tracker.
+//
+//   CLfPtv   the filter (FilterId 10020) and its settings window's controls: EXEC of the
+//            "track" page, search radius, the two linking options, the ID list, LOAD, SAVE
+//
+// Everything but Process runs on the UI thread.  A run walks the scenes through the host
+// (the scene walk); Process, on the filter worker inside each seek, hands over the frame as
+// the filters before it left it, with the chain's rectangle, connectivity and background.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+#include "app/filter.h"
+#include "app/scenewalk.h"
+#include "engine/frame.h"
+#include "engine/islands.h"
+#include "measure/p2d.h"
+#include "measure/particles.h"
+#include "platform/thread.h"
+#include "toolkit/button.h"
+#include "toolkit/edit.h"
+#include "toolkit/label.h"
+#include "toolkit/list.h"
+#include "toolkit/uiobj.h"
+
+constexpr uint32_t kFilterIdParticleTracking = 10020;
+constexpr int kPtvUnitUnits = 64;  // the calibration copy's unit, terminator included
+
+class CLfPtv : public CImgFilter, public CFgUIDialog {
+ public:
+  CLfPtv();
+  ~CLfPtv() override;
+
+  const wchar_t* GetName(const wchar_t* language) override;
+  // Nothing while a run is going on.
+  void EnableDialog(int32_t enable) override;
+  void OnSourceChanged(uint64_t width, uint64_t height, uint64_t bytesPerPixel, uint64_t sceneCount) override;
+  // The picture is not changed: while a run captures, it is kept with the rectangle,
+  // connectivity and background; on every call the calibration copy follows the filter's.
+  void Process(CImgBuff* picture, uint64_t scene, int64_t x, int64_t y, int64_t width, int64_t height,
+               uint32_t connectivity, uint32_t background) override;
+  // The close box: refused while running.
+  int32_t OnClose() override;
+  // Enables or disables the controls that a run or the page locks.
+  void OnEnableAll() override;
+
+  // EXEC: starts a run over every scene, or cancels the running one.
+  void Execute();
+  // The scene walk with detection and linking over scenes 0 to last (at least 3): 1 when it
+  // ran to the end or was stopped within its first three scenes, 0 on failure or a later
+  // stop.
+  int32_t TrackFrames(int32_t last);
+  // SAVE and LOAD, and their stream bodies.
+  void SaveP2d();
+  void LoadP2d();
+  int32_t WriteP2d(FILE* file);
+  int32_t ReadP2d(FILE* file);
+
+  // The enabled state of the controls by the run state, then a redraw.
+  void RefreshDialog();
+  // The ID list: "ALL", then "1" to IdCount, with "ALL" selected; empty without tracks.
+  void RebuildIdList();
+  // The search-radius box lost the focus: a value above 0 becomes R, anything else shows R
+  // again.
+  void OnSearchRadiusEdit();
+  int32_t Running() const { return m_walk.Busy(); }
+
+  // ---- controls -------------------------------------------------------------------------
+  CFgUIButton m_exec;
+  CFgUIList m_idList;
+  CFgUILabel m_searchLabel;
+  CFgUIEdit m_searchEdit;
+  CFgUILabel m_unitLabel;
+  CFgUIChkButton m_predict;   // "prediction frame": P of the linking
+  CFgUIChkButton m_adaptive;  // "optimized search scope": A of the linking
+  CFgUIButton m_load;
+  CFgUIButton m_save;
+
+  // ---- data -----------------------------------------------------------------------------
+  CParticleData m_data;
+  double m_searchRadius = 5.0;  // R, calibrated length units
+  int32_t m_pickCount = 0;
+  // The calibration the linking and the tables use, refreshed by Process.
+  double m_copyScale = 1.0;
+  int32_t m_copyAxisY = 1;
+  wchar_t m_copyUnit[kPtvUnitUnits] = {};
+  CSceneWalk m_walk;
+
+ private:
+  static void OnExecPressed(CFgUIButton* button, void* user);
+  static void OnLoadPressed(CFgUIButton* button, void* user);
+  static void OnSavePressed(CFgUIButton* button, void* user);
+  static void OnSearchFocusLost(CFgUIEdit* edit, void* user);
+  // The window when it is open, else the window it would open over.
+  CFgScreen* MessageParent();
+  int32_t Message(const wchar_t* jp, const wchar_t* en, int32_t error, int32_t kind = 1);
+  // The file chooser for a track file, titled for the language; 1 with the path chosen.
+  int32_t AskTrackFile(const wchar_t* jpTitle, const wchar_t* enTitle, wchar_t* path, uint64_t units);
+  // Detects the islands of the fetched picture into list (count 0 when it fails).
+  void Detect(const CImgBuff* picture, PtvList* list);
+  int32_t StoreScene(int32_t scene, const PtvList& list);
+
+  PlatformLock m_lock;  // the recorded detection settings and the calibration copy
+  RoiRect m_roi = {0, 0, -1, -1};
+  IslandParams m_islandParams = {};
+  CImgBuff m_work;
+  IslandRecord* m_islands = nullptr;  // kPtvMaxParticles, during a run
+};
