@@ -88,16 +88,6 @@ struct FractionJob {
 };
 
 template <int NB>
-inline SampleType<NB> ClampSample(double v) {
-  if constexpr (NB == 32) {
-    return ClampTruncU32(v);
-  } else {
-    constexpr double kMax = NB == 8 ? 255.0 : 65535.0;
-    return v > kMax ? SampleType<NB>(kMax) : SampleType<NB>(int32_t(v));
-  }
-}
-
-template <int NB>
 inline double FillAtDepth(uint8_t fill) {
   return double(Depth<8, NB>(fill));
 }
@@ -109,15 +99,15 @@ void FractionRowTyped(SampleType<NB>* p, int32_t n, double f, double fillValue) 
     const double a = 1.0 - f;
     for (int64_t i = int64_t(n) - 1; i >= 1; --i)
       for (int c = 0; c < CH; ++c)
-        p[i * CH + c] = ClampSample<NB>(a * p[i * CH + c] + f * p[(i - 1) * CH + c]);
-    for (int c = 0; c < CH; ++c) p[c] = ClampSample<NB>(a * p[c] + f * fillValue);
+        p[i * CH + c] = ClampTruncSample<NB>(a * p[i * CH + c] + f * p[(i - 1) * CH + c]);
+    for (int c = 0; c < CH; ++c) p[c] = ClampTruncSample<NB>(a * p[c] + f * fillValue);
   } else {
     const double g = -f, a = 1.0 - g;
     for (int64_t i = 0; i + 1 < n; ++i)
       for (int c = 0; c < CH; ++c)
-        p[i * CH + c] = ClampSample<NB>(a * p[i * CH + c] + g * p[(i + 1) * CH + c]);
+        p[i * CH + c] = ClampTruncSample<NB>(a * p[i * CH + c] + g * p[(i + 1) * CH + c]);
     const int64_t last = (int64_t(n) - 1) * CH;
-    for (int c = 0; c < CH; ++c) p[last + c] = ClampSample<NB>(a * p[last + c] + g * fillValue);
+    for (int c = 0; c < CH; ++c) p[last + c] = ClampTruncSample<NB>(a * p[last + c] + g * fillValue);
   }
 }
 
@@ -126,9 +116,9 @@ template <int NB>
 void BlendSpan(SampleType<NB>* dst, const SampleType<NB>* nb, int64_t samples, double a, double w,
                double fillValue) {
   if (nb) {
-    for (int64_t i = 0; i < samples; ++i) dst[i] = ClampSample<NB>(a * dst[i] + w * nb[i]);
+    for (int64_t i = 0; i < samples; ++i) dst[i] = ClampTruncSample<NB>(a * dst[i] + w * nb[i]);
   } else {
-    for (int64_t i = 0; i < samples; ++i) dst[i] = ClampSample<NB>(a * dst[i] + w * fillValue);
+    for (int64_t i = 0; i < samples; ++i) dst[i] = ClampTruncSample<NB>(a * dst[i] + w * fillValue);
   }
 }
 
