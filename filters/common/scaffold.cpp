@@ -235,14 +235,8 @@ void PackWriteSignedList(CCfgPack* pack, const wchar_t* key, const int64_t* valu
 // ---------------------------------------------------------------------------------------
 // Typed numbers
 int32_t CheckPositiveWhole(const wchar_t* text, uint64_t max, uint64_t* value) {
-  if (!text || !*text) return 0;
-  uint64_t v = 0;
-  for (const wchar_t* p = text; *p; ++p) {
-    if (*p < L'0' || *p > L'9') return 0;
-    uint64_t d = uint64_t(*p - L'0');
-    if (v > (UINT64_MAX - d) / 10) return 0;
-    v = v * 10 + d;
-  }
+  // The strict parser gives 0 for empty, malformed and overflowing text alike.
+  uint64_t v = text ? ParseUInt64(text) : 0;
   if (v < 1 || v > max) return 0;
   if (value) *value = v;
   return 1;

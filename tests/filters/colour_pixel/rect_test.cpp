@@ -11,6 +11,7 @@
 #include "filters/colour_pixel/pixel.h"
 #include "tests/app/app_test_util.h"
 #include "tests/app/testhost.h"
+#include "tests/filters/filter_test_util.h"
 
 namespace {
 
@@ -255,11 +256,9 @@ TEST(ProcessRect, SettingsKeysInOrder) {
   CCfgPack pack;
   pack.SetName(L"process_rect");
   f.SaveParams(&pack);
-  std::vector<std::wstring> lines;
-  for (CCfgItem* i = pack.firstItem; i; i = i->next) lines.push_back(std::wstring(i->key) + L" " + i->value);
   EXPECT_EQ((std::vector<std::wstring>{L"if_enable 0", L"set 1", L"x 50", L"y 40",
                                        L"w 3999999951", L"h 2"}),
-            lines);
+            filtertest::PackLines(&pack));
   CLfRect g;
   g.LoadParams(&pack);
   ExpectRect(g, 1, 50, 40, 3999999951u, 2);

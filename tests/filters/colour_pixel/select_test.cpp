@@ -12,6 +12,7 @@
 #include "filters/colour_pixel/colour_pixel.h"
 #include "filters/colour_pixel/pixel.h"
 #include "filters/colour_pixel/rect.h"
+#include "tests/filters/filter_test_util.h"
 
 namespace {
 
@@ -43,11 +44,8 @@ TEST(SelectComponents, DefaultsNameAndRules) {
   CCfgPack pack;
   pack.SetName(L"select_components");
   f.SaveParams(&pack);
-  std::vector<std::wstring> lines;
-  for (CCfgItem* i = pack.firstItem; i; i = i->next)
-    lines.push_back(std::wstring(i->key) + L" " + i->value);
   EXPECT_EQ((std::vector<std::wstring>{L"if_enable 0", L"if_visible 0", L"cmyk 0", L"sel 0"}),
-            lines);
+            filtertest::PackLines(&pack));
 }
 
 TEST(SelectComponents, LoadParamsReadings) {
@@ -130,12 +128,7 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
   ASSERT_EQ(1, file.Save(path.c_str()));
   CCfgFile back;
   ASSERT_EQ(1, back.Load(path.c_str()));
-  auto lines = [](const CCfgPack* p) {
-    std::vector<std::wstring> out;
-    for (CCfgItem* i = p ? p->firstItem : nullptr; i; i = i->next)
-      out.push_back(std::wstring(i->key) + L" " + i->value);
-    return out;
-  };
+  using filtertest::PackLines;
   CCfgFile again;
   struct Ctx {
     CCfgFile* back;
@@ -150,15 +143,15 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
       },
       &ctx);
   for (auto& f : filters) {
-    std::vector<std::wstring> before = lines(file.FindPack(f->GetKey()));
+    std::vector<std::wstring> before = PackLines(file.FindPack(f->GetKey()));
     EXPECT_FALSE(before.empty());
-    EXPECT_EQ(before, lines(again.FindPack(f->GetKey()))) << f->GetKey();
+    EXPECT_EQ(before, PackLines(again.FindPack(f->GetKey()))) << f->GetKey();
   }
   EXPECT_EQ((std::vector<std::wstring>{L"if_enable 1", L"set 1", L"x 12", L"y 34",
                                        L"w 4294967284", L"h 7"}),
-            lines(again.FindPack(L"process_rect")));
+            PackLines(again.FindPack(L"process_rect")));
   EXPECT_EQ((std::vector<std::wstring>{L"if_enable 1", L"if_visible 0", L"cmyk 1", L"sel 9"}),
-            lines(again.FindPack(L"select_components")));
+            PackLines(again.FindPack(L"select_components")));
 }
 
 }  // namespace

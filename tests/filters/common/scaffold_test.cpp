@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/cfgfile.h"
+#include "tests/filters/filter_test_util.h"
 #include "toolkit/button.h"
 #include "toolkit/edit.h"
 #include "toolkit/uiobj.h"
@@ -114,13 +115,10 @@ TEST(ScaffoldPackWriters, WriteExactlyAndReadBack) {
   PackWriteDouble(&pack, L"d", 2.5);
   const int64_t list[3] = {-3, 0, INT64_MAX};
   PackWriteSignedList(&pack, L"l", list, 3);
-  std::vector<std::wstring> lines;
-  for (CCfgItem* i = pack.firstItem; i; i = i->next)
-    lines.push_back(std::wstring(i->key) + L" " + i->value);
   EXPECT_EQ((std::vector<std::wstring>{L"f 1", L"u 18446744073709551615",
                                        L"s -9223372036854775808", L"d 2.5",
                                        L"l -3,0,9223372036854775807"}),
-            lines);
+            filtertest::PackLines(&pack));
   uint64_t u = 0;
   EXPECT_EQ(1, PackReadUnsigned(&pack, L"u", UINT64_MAX, &u, nullptr));
   EXPECT_EQ(UINT64_MAX, u);
