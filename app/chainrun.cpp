@@ -95,6 +95,8 @@ void CFilterCtrl::ProcessFrame(CImgBuff* picture, uint64_t scene) {
       int32_t f = picture->Format();
       if (active && f >= 1 && f <= 9)
         ExtractComponent(picture, &m_plane, active, nullptr, picture->Width(), picture->Height());
+      else if (active)
+        m_plane.Free();  // the filters after it get an empty plane, not one of an earlier run
     }
   }
   if (active) MergeComponent(picture, &m_plane, active);

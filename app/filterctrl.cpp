@@ -395,7 +395,9 @@ void CFilterCtrl::EnableFilterDialogs(uint32_t enable) {
 // ---------------------------------------------------------------------------------------
 // Requests and the worker loop
 void CFilterCtrl::BeginEdit() {
-  if (!m_workerStarted) return;
+  // After shut-down (the destructor deleting the filters) there is nothing to wait for, and
+  // the caller may hold any lock.
+  if (!m_workerStarted || m_workerLeft.load()) return;
   PlatformLock& lock = *m_chainLock;
   if (m_editThread.load() == std::this_thread::get_id()) {
     // An edit inside an edit (a filter's destructor editing the chain): only counted.
@@ -425,7 +427,7 @@ void CFilterCtrl::EndEdit() {
 }
 
 void CFilterCtrl::WaitIdle() {
-  if (!m_workerStarted || OnWorkerThread()) return;
+  if (!m_workerStarted || m_workerLeft.load() || OnWorkerThread()) return;
   if (!MayWaitForWorker("waiting for the worker")) return;
   PlatformLock& lock = *m_chainLock;
   PlatformLockHold hold(lock);

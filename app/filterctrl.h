@@ -190,7 +190,7 @@ class CFilterCtrl {
   uint32_t m_running = 0;          // a run (copies and OnProcessed included) is in progress
   uint32_t m_editing = 0;          // depth of the chain edit that holds the worker off
   std::atomic<std::thread::id> m_editThread{};
-  uint32_t m_workerLeft = 0;
+  std::atomic<uint32_t> m_workerLeft{0};  // read without the lock by edits after shut-down
   uint32_t m_shutDown = 0;
   uint32_t m_ownsLock = 0;
   std::atomic<std::thread::id> m_workerThread{};

@@ -179,6 +179,9 @@ TEST(FilterCtrlValues, LanguageColourScaleAndEnableOnly) {
 // Records each run's scene and the first byte of its picture; can hold a run at a gate.
 class LatchFilter : public CImgFilter {
  public:
+  ~LatchFilter() override {
+    if (finishedAtDelete) *finishedAtDelete = finished;
+  }
   void Process(CImgBuff* picture, uint64_t scene, int64_t, int64_t, int64_t, int64_t, uint32_t,
                uint32_t) override {
     std::unique_lock<std::mutex> hold(m);
@@ -218,11 +221,27 @@ class LatchFilter : public CImgFilter {
   std::thread::id thread;
   int inside = 0, closed = 0, finished = 0;
   std::atomic<int> requestFromRun{0};
+  int* finishedAtDelete = nullptr;
 };
 
 void Gray(CImgBuff& img, uint8_t v) {
   ASSERT_EQ(1, img.Allocate(4, 4, ImgFormatGray8));
   std::memset(img.Pixels(), v, 16);
+}
+
+// Starts an asynchronous run of in that holds at the latch's gate, and returns once it does.
+void HoldRun(CFilterCtrl& ctrl, LatchFilter* latch, CImgBuff* out, CImgBuff* in, uint64_t scene) {
+  latch->Close();
+  ctrl.Request(out, in, scene, 1);
+  latch->WaitInside();
+}
+
+// Opens the gate 30 ms from now, from another thread.
+std::thread OpenLater(LatchFilter* latch) {
+  return std::thread([latch] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    latch->Open();
+  });
 }
 
 TEST(FilterCtrlRequests, TwoAsyncWhileBusyGiveOneMoreRunWithTheSecond) {
@@ -233,9 +252,7 @@ TEST(FilterCtrlRequests, TwoAsyncWhileBusyGiveOneMoreRunWithTheSecond) {
   Gray(in1, 1);
   Gray(in2, 2);
   Gray(in3, 3);
-  latch->Close();
-  host.Request(&out, &in1, 10, 1);
-  latch->WaitInside();
+  HoldRun(host, latch, &out, &in1, 10);
   host.Request(&out, &in2, 20, 1);
   host.Request(&out, &in3, 30, 1);
   latch->Open();
@@ -252,9 +269,7 @@ TEST(FilterCtrlRequests, ASyncRequestDuringAnAsyncRunWaitsForItsOwn) {
   CImgBuff in1, in2, out1, out2;
   Gray(in1, 1);
   Gray(in2, 2);
-  latch->Close();
-  host.Request(&out1, &in1, 1, 1);
-  latch->WaitInside();
+  HoldRun(host, latch, &out1, &in1, 1);
   std::thread opener([&] {
     // Opens only once the waiting request is in the block.
     for (;;) {
@@ -284,13 +299,8 @@ TEST(FilterCtrlRequests, AnEditWaitsForTheRunInProgress) {
   // Each edit is made while a run holds at the gate, which opens 30 ms later.
   auto check = [&](const char* name, const std::function<void()>& edit) {
     host.SelectChain(0);
-    latch->Close();
-    host.Request(&out, &in, 0, 1);
-    latch->WaitInside();
-    std::thread opener([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(30));
-      latch->Open();
-    });
+    HoldRun(host, latch, &out, &in, 0);
+    std::thread opener = OpenLater(latch);
     int before;
     {
       std::lock_guard<std::mutex> hold(latch->m);
@@ -316,13 +326,8 @@ TEST(FilterCtrlRequests, ShutDownMidRunWaitsForTheWorkerToLeave) {
   CTestHost* host = new CTestHost;
   LatchFilter* latch = new LatchFilter;
   host->AddFilter(latch, nullptr);
-  latch->Close();
-  host->Request(&host->m_display, &in, 0, 1);
-  latch->WaitInside();
-  std::thread opener([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    latch->Open();
-  });
+  HoldRun(*host, latch, &host->m_display, &in, 0);
+  std::thread opener = OpenLater(latch);
   host->Shutdown();
   EXPECT_EQ(1, latch->finished);
   // Later requests return at once, waiting or not.
@@ -331,6 +336,18 @@ TEST(FilterCtrlRequests, ShutDownMidRunWaitsForTheWorkerToLeave) {
   EXPECT_EQ(1u, latch->Runs().size());
   delete host;
   opener.join();
+
+  // The destructor alone does the same: the filter is deleted only after its run ended.
+  int finishedAtDelete = -1;
+  host = new CTestHost;
+  latch = new LatchFilter;
+  latch->finishedAtDelete = &finishedAtDelete;
+  host->AddFilter(latch, nullptr);
+  HoldRun(*host, latch, &host->m_display, &in, 0);
+  std::thread opener2 = OpenLater(latch);
+  delete host;
+  EXPECT_EQ(1, finishedAtDelete);
+  opener2.join();
 }
 
 TEST(FilterCtrlRequests, ARefusedWorkerRunsRequestsOnTheCallersThread) {
