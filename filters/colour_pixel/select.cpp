@@ -70,7 +70,7 @@ CLfSelect::CLfSelect() {
   m_cmykBox.m_callback = &CLfSelect::OnCmyk;
   m_cmykBox.m_user = this;
   AddChild(&m_cmykBox);
-  m_layout = {m_layoutItems, kSelectButtonCount + 1, 325, 125, 450, 125};
+  m_layout = {m_layoutItems, kSelectButtonCount + 1, 325, 125, 450, 125, nullptr, 0};
   ApplyFilterLayout(m_layout, m_language, nullptr, nullptr);
   CFgUIChkButton::SetGroupSelection(&m_radio[0], 0, 0);
   m_cmykBox.m_checked = 0;

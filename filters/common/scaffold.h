@@ -27,6 +27,7 @@ class CCfgPack;
 class CFgUIObj;
 class CFgUIEdit;
 class CFgUIDialog;
+class CFgTexture;
 
 // ---- layout --------------------------------------------------------------------------------
 struct FilterLayoutItem {
@@ -41,6 +42,8 @@ struct FilterLayout {
   const FilterLayoutItem* items;
   uint64_t count;
   uint64_t widthEn, heightEn, widthJa, heightJa;
+  CFgTexture* const* textures;  // the window's pictures; may be null
+  uint64_t textureCount;
 };
 
 // Places and labels every control for language (Japanese exactly for "jp"); outWidth and
@@ -50,7 +53,10 @@ void ApplyFilterLayout(const FilterLayout& layout, const wchar_t* language, uint
                        uint64_t* outHeight);
 
 // The body of ShowDialog of every filter with a window: lays out for the filter's language,
-// then opens or hides at the remembered place (FilterDialogShow).  Title is the filter's name.
+// then opens or hides at the remembered place (FilterDialogShow), titled with the filter's
+// name.  The layout's textures are attached to the window once it is shown, so that the
+// first drawing finds them on the window's context (a new window, after a language change,
+// gets them again).
 int32_t ShowFilterWindow(CImgFilter* filter, CFgUIDialog* window, const FilterLayout& layout,
                          FilterWindowPlace* own, FilterWindowPlace* classPlace, int32_t show,
                          CFgScreen* parent);
