@@ -6,6 +6,7 @@
 #include "filters/colour_pixel/pixel.h"
 #include "filters/colour_pixel/rect.h"
 #include "filters/colour_pixel/select.h"
+#include "filters/colour_pixel/wave_filter.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ const FilterClassEntry kClasses[] = {
     {CLfSelect::kFilterId, L"select_components", &Make<CLfSelect>},
     {CLfGroup::kFilterId, L"group_tag", &Make<CLfGroup>},
     {CLfUpConv::kFilterId, L"up_convert", &Make<CLfUpConv>},
+    {CLfWave::kFilterId, L"color_filter", &Make<CLfWave>},
 };
 
 }  // namespace
