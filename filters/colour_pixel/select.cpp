@@ -55,7 +55,7 @@ uint32_t SelectComponentCode(int32_t sel, uint32_t cmyk) {
 
 // ---------------------------------------------------------------------------------------
 // Window
-CLfSelect::CLfSelect() {
+CLfSelect::CLfSelect() : CFilterWindow(&s_classPlace) {
   for (int32_t i = 0; i < kSelectButtonCount; ++i) {
     const SelectButtonText& t = kButtons[i];
     m_layoutItems[i] = {&m_radio[i], t.en, t.ja, t.xEn, t.yEn, t.xJa, t.yJa, 70, 20};
@@ -70,7 +70,7 @@ CLfSelect::CLfSelect() {
   m_cmykBox.m_callback = &CLfSelect::OnCmyk;
   m_cmykBox.m_user = this;
   AddChild(&m_cmykBox);
-  m_layout = {m_layoutItems, kSelectButtonCount + 1, 325, 125, 450, 125};
+  m_layout = {m_layoutItems, kSelectButtonCount + 1, 325, 125, 450, 125, nullptr, 0};
   ApplyFilterLayout(m_layout, m_language, nullptr, nullptr);
   CFgUIChkButton::SetGroupSelection(&m_radio[0], 0, 0);
   m_cmykBox.m_checked = 0;
@@ -79,10 +79,6 @@ CLfSelect::CLfSelect() {
 
 const wchar_t* CLfSelect::GetName(const wchar_t* language) {
   return IsJapanese(language) ? L"\x6210\x5206\x9078\x629E" : L"Select components";
-}
-
-void CLfSelect::ShowDialog(int32_t show, CFgScreen* parent) {
-  ShowFilterWindow(this, this, m_layout, &m_place, &s_classPlace, show, parent);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -16,6 +16,7 @@
 #include "toolkit/button.h"
 #include "toolkit/edit.h"
 #include "toolkit/label.h"
+#include "toolkit/texture.h"
 #include "toolkit/uiobj.h"
 
 // ---------------------------------------------------------------------------------------
@@ -44,8 +45,13 @@ int32_t ShowFilterWindow(CImgFilter* filter, CFgUIDialog* window, const FilterLa
   if (!show) return FilterDialogShow(window, own, classPlace, 0, nullptr, 0, 0, nullptr);
   uint64_t width = 0, height = 0;
   ApplyFilterLayout(layout, filter->m_language, &width, &height);
-  return FilterDialogShow(window, own, classPlace, 1, parent, width, height,
-                          filter->GetName(filter->m_language));
+  if (!FilterDialogShow(window, own, classPlace, 1, parent, width, height,
+                        filter->GetName(filter->m_language)))
+    return 0;
+  for (uint64_t i = 0; i < layout.textureCount; ++i)
+    if (layout.textures && layout.textures[i]) layout.textures[i]->AttachToScreen(window);
+  if (layout.textureCount) window->Redraw();  // the first picture was drawn without them
+  return 1;
 }
 
 // ---------------------------------------------------------------------------------------
