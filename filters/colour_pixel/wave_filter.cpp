@@ -40,7 +40,7 @@ uint8_t WaveSwatchByte(double c) {
 
 // ---------------------------------------------------------------------------------------
 // Window
-CLfWave::CLfWave() {
+CLfWave::CLfWave() : CFilterWindow(&s_classPlace) {
   int n = 0;
   auto item = [&](CFgUIObj* c, const wchar_t* en, const wchar_t* ja, int32_t xEn, int32_t yEn,
                   int32_t xJa, int32_t yJa, int32_t w, int32_t h) {
@@ -90,7 +90,12 @@ CLfWave::CLfWave() {
     m_gainButton[i].m_callback = &CLfWave::OnGainButton;
     m_gainButton[i].m_user = this;
   }
-  m_layout = {m_layoutItems, uint64_t(n), 260, 200, 260, 200};
+  m_layout.items = m_layoutItems;
+  m_layout.count = uint64_t(n);
+  m_layout.widthEn = m_layout.widthJa = 260;
+  m_layout.heightEn = m_layout.heightJa = 200;
+  m_layout.textures = m_textures;
+  m_layout.textureCount = 1;
   m_waveEdit.OnFocusLost = &CLfWave::OnWaveLengthEdited;
   m_waveEdit.CallbackArg = this;
   m_gainEdit.OnFocusLost = &CLfWave::OnGainEdited;
@@ -121,7 +126,7 @@ void CLfWave::ShowDialog(int32_t show, CFgScreen* parent) {
   m_filterGroup.SetTitle(ja ? L"\x30D5\x30A3\x30EB\x30BF" : L"filter");
   m_gainGroup.SetTitle(ja ? L"\x30B2\x30A4\x30F3" : L"gain");
   if (show) SetEditValue(&m_gainEdit, m_settings.Snapshot().gain);
-  ShowFilterWindow(this, this, m_layout, &m_place, &s_classPlace, show, parent);
+  CFilterWindow::ShowDialog(show, parent);
 }
 
 void CLfWave::SetEditValue(CFgUIEdit* edit, double value) {

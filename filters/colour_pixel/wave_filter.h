@@ -20,7 +20,7 @@
 // trunc(c x 4294967295) shifted right by 24: 1.0 gives 255.
 uint8_t WaveSwatchByte(double c);
 
-class CLfWave : public CImgFilter, public CFgUIDialog {
+class CLfWave : public CFilterWindow {
  public:
   static constexpr uint32_t kFilterId = 10029;
   struct Settings {
@@ -37,8 +37,6 @@ class CLfWave : public CImgFilter, public CFgUIDialog {
 
   // ---- filter slots ------------------------------------------------------------------------
   const wchar_t* GetName(const wchar_t* language) override;
-  int32_t HasDialog() override { return 1; }
-  void EnableDialog(int32_t enable) override { FilterDialogEnable(this, enable); }
   void ShowDialog(int32_t show, CFgScreen* parent) override;
   void Process(CImgBuff* picture, uint64_t scene, int64_t x, int64_t y, int64_t width,
                int64_t height, uint32_t connectivity, uint32_t background) override;
@@ -46,30 +44,9 @@ class CLfWave : public CImgFilter, public CFgUIDialog {
   void LoadParams(CCfgPack* pack) override;
 
   // ---- window slots ------------------------------------------------------------------------
-  int32_t OnClose() override { return FilterDialogClose(this, this); }
   void OnEnableAll() override;
   void DrawOverlay() override;
-  void DrawOverlay(PixelToGlFn toGlX, PixelToGlFn toGlY, CFgScreen* screen, CFgFont* font,
-                   int32_t viewX0, int32_t viewY0, int32_t viewX1, int32_t viewY1,
-                   int32_t imageX0, int32_t imageY0, int32_t imageX1, int32_t imageY1,
-                   int32_t zoom) override {
-    CImgFilter::DrawOverlay(toGlX, toGlY, screen, font, viewX0, viewY0, viewX1, viewY1,
-                            imageX0, imageY0, imageX1, imageY1, zoom);
-  }
-  void OnMouseMove(int32_t x, int32_t y) override { CFgUIDialog::OnMouseMove(x, y); }
-  void OnMouseMove(int64_t x, int64_t y, uint8_t f) override { CImgFilter::OnMouseMove(x, y, f); }
-  void OnLButtonDown(int32_t x, int32_t y) override { CFgUIDialog::OnLButtonDown(x, y); }
-  void OnLButtonDown(int64_t x, int64_t y, uint8_t f) override {
-    CImgFilter::OnLButtonDown(x, y, f);
-  }
-  void OnLButtonUp(int32_t x, int32_t y) override { CFgUIDialog::OnLButtonUp(x, y); }
-  void OnLButtonUp(int64_t x, int64_t y, uint8_t f) override { CImgFilter::OnLButtonUp(x, y, f); }
-  void OnRButtonDown(int32_t x, int32_t y) override { CFgUIDialog::OnRButtonDown(x, y); }
-  void OnRButtonDown(int64_t x, int64_t y, uint8_t f) override {
-    CImgFilter::OnRButtonDown(x, y, f);
-  }
-  void OnRButtonUp(int32_t x, int32_t y) override { CFgUIDialog::OnRButtonUp(x, y); }
-  void OnRButtonUp(int64_t x, int64_t y, uint8_t f) override { CImgFilter::OnRButtonUp(x, y, f); }
+  using CFilterWindow::DrawOverlay;
 
   Settings GetSettings() const { return m_settings.Snapshot(); }
   uint32_t ColourInput() const { return m_colourInput.load(); }
@@ -84,7 +61,6 @@ class CLfWave : public CImgFilter, public CFgUIDialog {
   CFgUIChkButton m_gainRadio[4];
   CFgUIChkButton m_inverseBox;
   CFgUIButton m_gainButton[4];  // "R STR", "G STR", "B STR", "BRIGHT"
-  FilterWindowPlace m_place;
   static FilterWindowPlace s_classPlace;
 
  private:
@@ -107,5 +83,5 @@ class CLfWave : public CImgFilter, public CFgUIDialog {
   std::atomic<uint32_t> m_updating{0};
   CFgTexture m_swatch;
   FilterLayoutItem m_layoutItems[22];
-  FilterLayout m_layout;
+  CFgTexture* m_textures[1] = {&m_swatch};
 };
