@@ -7,6 +7,7 @@
 #include "filters/colour_pixel/rect.h"
 #include "filters/colour_pixel/select.h"
 #include "filters/colour_pixel/wave_filter.h"
+#include "filters/colour_pixel/white_balance.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ const FilterClassEntry kClasses[] = {
     {CLfGroup::kFilterId, L"group_tag", &Make<CLfGroup>},
     {CLfUpConv::kFilterId, L"up_convert", &Make<CLfUpConv>},
     {CLfWave::kFilterId, L"color_filter", &Make<CLfWave>},
+    {CLfWhiteBalance::kFilterId, L"white_balance", &Make<CLfWhiteBalance>},
 };
 
 }  // namespace
