@@ -50,6 +50,7 @@ CLfWhiteBalance::CLfWhiteBalance() : CFilterWindow(&s_classPlace) {
   for (int i = 0; i < 3; ++i) {
     CFgUIScrollBar& bar = m_bar[i];
     m_layoutItems[2 + i] = {&bar, nullptr, nullptr, 8, 112 + 28 * i, 8, 112 + 28 * i, 200, 20};
+    bar.m_kind = FgBarHorizontal;
     bar.SetRange(0, 255, 1, 0);
     for (int c = 0; c < 3; ++c) bar.m_barColor[c] = colours[i][c];
     bar.m_callback = &CLfWhiteBalance::OnBarChanged;
