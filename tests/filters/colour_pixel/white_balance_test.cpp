@@ -6,10 +6,17 @@
 
 #include <cmath>
 #include <cstring>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "app/cfgfile.h"
 #include "filters/colour_pixel/rect.h"
+#include "filters/colour_pixel/wave_filter.h"
 #include "tests/app/testhost.h"
 
 namespace {
@@ -162,6 +169,67 @@ TEST(WhiteBalance, RectangleOnlyAndAutoLooksOnlyInside) {
   EXPECT_EQ(100, r);
   EXPECT_EQ(140, g);
   EXPECT_EQ(220, b);
+}
+
+// The UI thread drags bars, presses "auto" and "init", clicks and switches the colour
+// filter's modes while the worker runs gray and colour frames with clicks pending.  A
+// watchdog ends the process instead of letting a lock-up hang the run.
+TEST(WhiteBalance, LockStress) {
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> lock(m);
+    if (!cv.wait_for(lock, std::chrono::seconds(120), [&] { return done; })) {
+      std::fprintf(stderr, "white balance lock stress: no progress in 120 s\n");
+      std::abort();
+    }
+  });
+  {
+    CTestHost host;
+    CImgBuff gray, colour;
+    ASSERT_EQ(1, gray.Allocate(64, 48, ImgFormatGray8));
+    std::memset(gray.Pixels(), 77, 64 * 48);
+    Fill(colour, 64, 48, 210, 160, 120);
+    host.SetStill(colour);
+    auto* wave = new CLfWave;
+    auto* wb = new CLfWhiteBalance;
+    ASSERT_EQ(1, host.AddFilter(wb, nullptr));
+    ASSERT_EQ(1, host.AddFilter(wave, nullptr));
+    uint32_t seed = 12345;
+    auto next = [&](uint32_t n) {
+      seed = seed * 1103515245u + 12345u;
+      return (seed >> 8) % n;
+    };
+    for (int i = 0; i < 400; ++i) {
+      switch (next(7)) {
+        case 0: wb->m_bar[next(3)].MoveTo(int32_t(next(256))); break;
+        case 1: wb->m_autoButton.m_callback(&wb->m_autoButton, wb->m_autoButton.m_user); break;
+        case 2: wb->OnLButtonDown(int64_t(next(70)) - 3, int64_t(next(50)) - 3, uint8_t(0)); break;
+        case 3: wb->m_initButton.m_callback(&wb->m_initButton, wb->m_initButton.m_user); break;
+        case 4: {
+          int32_t n = int32_t(next(3));
+          CFgUIChkButton::SetGroupSelection(&wave->m_filterRadio[0], n, 0);
+          wave->m_filterRadio[n].m_callback(&wave->m_filterRadio[n], wave);
+          break;
+        }
+        case 5: {
+          int32_t n = int32_t(next(3));
+          wave->m_waveButton[n].m_callback(&wave->m_waveButton[n], wave);
+          break;
+        }
+        default: host.SetStill(next(2) ? gray : colour); break;
+      }
+      host.Reprocess(1);
+    }
+    host.Reprocess(0);
+  }
+  {
+    std::lock_guard<std::mutex> lock(m);
+    done = true;
+  }
+  cv.notify_one();
+  watchdog.join();
 }
 
 }  // namespace
