@@ -21,6 +21,7 @@
 #include "core/imgbuff.h"
 #include "core/text.h"
 #include "engine/wave.h"
+#include "filters/colour_pixel/swatch.h"
 #include "toolkit/screen.h"
 
 FilterWindowPlace CLfWave::s_classPlace;
@@ -31,12 +32,6 @@ constexpr int32_t kSwatchWidth = 94, kSwatchHeight = 28;
 const double kPresetWave[3] = {610.0, 550.1, 465.8};
 
 }  // namespace
-
-uint8_t WaveSwatchByte(double c) {
-  if (!(c > 0)) return 0;
-  if (c >= 1) return 255;
-  return uint8_t(uint32_t(std::trunc(c * 4294967295.0)) >> 24);
-}
 
 // ---------------------------------------------------------------------------------------
 // Window
@@ -141,24 +136,12 @@ void CLfWave::SetEditValue(CFgUIEdit* edit, double value) {
 // Swatch
 void CLfWave::UpdateWaveSwatch() {
   Settings s = m_settings.Snapshot();
-  CImgBuff picture;
-  if (picture.Allocate(kSwatchWidth, kSwatchHeight, ImgFormatRgb24) != 1) return;
-  uint8_t rgb[3] = {WaveSwatchByte(s.r), WaveSwatchByte(s.g), WaveSwatchByte(s.b)};
-  for (int32_t y = 0; y < kSwatchHeight; ++y)
-    for (int32_t x = 0; x < kSwatchWidth; ++x) picture.SetRGB8(x, y, rgb[0], rgb[1], rgb[2]);
   PlatformLockHold draw(FgDrawLock());
-  UploadImageToTexture(&m_swatch, &picture, 1);
+  FillSwatch(&m_swatch, kSwatchWidth, kSwatchHeight, s.r, s.g, s.b);
   if (m_window) CFgUICtrl::Redraw();
 }
 
-void CLfWave::SwatchColour(uint8_t rgb[3]) {
-  CImgBuff picture;
-  PlatformLockHold draw(FgDrawLock());
-  rgb[0] = rgb[1] = rgb[2] = 0;
-  if (CopyTextureToImage(&picture, &m_swatch) != 1) return;
-  const auto* p = static_cast<const uint8_t*>(picture.Pixels());
-  for (int c = 0; c < 3; ++c) rgb[c] = p[c];
-}
+void CLfWave::SwatchColour(uint8_t rgb[3]) { ReadSwatchColour(&m_swatch, rgb); }
 
 void CLfWave::DrawOverlay() {
   CFgUIDialog::DrawOverlay();

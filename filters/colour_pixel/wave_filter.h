@@ -2,7 +2,6 @@
 // optical filter in colour or in gray, or a gray picture's brightness corrected by a gain
 // taken from the filter's colour.
 //
-//   WaveSwatchByte  the swatch byte of a colour component 0 to 1
 //   CLfWave         the filter and its settings window
 #pragma once
 #include <atomic>
@@ -16,9 +15,6 @@
 #include "toolkit/tab.h"
 #include "toolkit/texture.h"
 #include "toolkit/uiobj.h"
-
-// trunc(c x 4294967295) shifted right by 24: 1.0 gives 255.
-uint8_t WaveSwatchByte(double c);
 
 class CLfWave : public CFilterWindow {
  public:

@@ -17,6 +17,7 @@
 #include "app/cfgfile.h"
 #include "core/imgbuff.h"
 #include "engine/whitebalance.h"
+#include "filters/colour_pixel/swatch.h"
 #include "toolkit/screen.h"
 
 FilterWindowPlace CLfWhiteBalance::s_classPlace;
@@ -24,12 +25,6 @@ FilterWindowPlace CLfWhiteBalance::s_classPlace;
 namespace {
 
 constexpr int32_t kSwatchSide = 96;
-
-uint8_t SwatchByte(double c) {
-  if (!(c > 0)) return 0;
-  if (c >= 1) return 255;
-  return uint8_t(uint32_t(std::trunc(c * 4294967295.0)) >> 24);
-}
 
 }  // namespace
 
@@ -86,24 +81,12 @@ void CLfWhiteBalance::DrawOverlay() {
 }
 
 void CLfWhiteBalance::UpdateSwatch(double r, double g, double b) {
-  CImgBuff picture;
-  if (picture.Allocate(kSwatchSide, kSwatchSide, ImgFormatRgb24) != 1) return;
-  for (int32_t y = 0; y < kSwatchSide; ++y)
-    for (int32_t x = 0; x < kSwatchSide; ++x)
-      picture.SetRGB8(x, y, SwatchByte(r), SwatchByte(g), SwatchByte(b));
   PlatformLockHold draw(FgDrawLock());
-  UploadImageToTexture(&m_swatch, &picture, 1);
+  FillSwatch(&m_swatch, kSwatchSide, kSwatchSide, r, g, b);
   if (m_window) CFgUICtrl::Redraw();
 }
 
-void CLfWhiteBalance::SwatchColour(uint8_t rgb[3]) {
-  CImgBuff picture;
-  PlatformLockHold draw(FgDrawLock());
-  rgb[0] = rgb[1] = rgb[2] = 0;
-  if (CopyTextureToImage(&picture, &m_swatch) != 1) return;
-  const auto* p = static_cast<const uint8_t*>(picture.Pixels());
-  for (int c = 0; c < 3; ++c) rgb[c] = p[c];
-}
+void CLfWhiteBalance::SwatchColour(uint8_t rgb[3]) { ReadSwatchColour(&m_swatch, rgb); }
 
 // ---------------------------------------------------------------------------------------
 // Reference colour

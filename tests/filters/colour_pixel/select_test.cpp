@@ -133,8 +133,9 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
       p.AddItem(L"inverse", L"1");
       w->LoadParams(&p);
     }
-    if (auto* b = dynamic_cast<CLfWhiteBalance*>(f.get()))
+    if (auto* b = dynamic_cast<CLfWhiteBalance*>(f.get())) {
       EXPECT_EQ(1, b->SetGains(0.8, 0.7, 0.6));
+    }
   }
   CCfgFile file;
   for (auto& f : filters) f->SaveParams(file.AddPack(f->GetKey()));
