@@ -12,45 +12,16 @@
 #include "filters/colour_pixel/white_balance.h"
 #include "tests/app/app_test_util.h"
 #include "tests/app/testhost.h"
+#include "tests/filters/filter_x11_util.h"
 #include "tests/toolkit/x11_test_util.h"
 
 namespace {
 
 using toolkittest::PumpUntil;
 
-// Keeps the picture of every redraw (the back buffer before the swap), top row first.
-template <class Base>
-class Shot : public Base {
- public:
-  void DrawOverlay() override {
-    Base::DrawOverlay();
-    uint64_t w = this->m_clientWidth, h = this->m_clientHeight;
-    std::vector<uint8_t> up = toolkittest::ReadBack(w, h);
-    pixels.assign(up.size(), 0);
-    for (uint64_t y = 0; y < h; ++y)
-      std::copy(up.begin() + long((h - 1 - y) * w * 3), up.begin() + long((h - y) * w * 3),
-                pixels.begin() + long(y * w * 3));
-  }
-  const uint8_t* At(int x, int y) const { return &pixels[(y * this->m_clientWidth + x) * 3]; }
-  std::vector<uint8_t> pixels;
-};
-
-void Click(CFgScreen* s, const CFgUIObj& w) {
-  int32_t x = w.m_x + 8, y = w.m_y + w.m_height / 2;
-  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 0, 1, x, y));
-  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 1, 1, x, y));
-}
-
-template <class F>
-void Save(F* f, const std::string& name) {
-  f->pixels.clear();
-  f->CFgUICtrl::Redraw();
-  ASSERT_TRUE(PumpUntil([&] { return !f->pixels.empty(); }, 3000));
-  std::string path = std::string(QV_TEST_OUT_DIR) + "/" + name;
-  EXPECT_TRUE(toolkittest::WritePng(path, f->pixels, int(f->m_clientWidth),
-                                    int(f->m_clientHeight)))
-      << path;
-}
+using filtertest::ClickControl;
+using filtertest::SaveShot;
+using filtertest::ShotWindow;
 
 class ColourX11 : public ::testing::TestWithParam<const wchar_t*> {};
 
@@ -65,7 +36,7 @@ TEST_P(ColourX11, RedFilterInColourLeavesRed) {
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x) src.SetRGB8(x, y, 200, 100, 50);
   host.SetStill(src);
-  auto* f = new Shot<CLfWave>;
+  auto* f = new ShotWindow<CLfWave>;
   ASSERT_EQ(1, host.AddFilter(f, nullptr));
   ASSERT_NE(nullptr, f->m_window);
   EXPECT_EQ(260u, f->m_clientWidth);
@@ -74,12 +45,12 @@ TEST_P(ColourX11, RedFilterInColourLeavesRed) {
   EXPECT_STREQ(ja ? L"\x30AB\x30E9\x30FC\x51FA\x529B" : L"color image",
                f->m_filterRadio[1].m_text);
   EXPECT_EQ(ja ? 38 : 87, f->m_waveEdit.m_x);
-  Save(f, ja ? "color_filter_jp.png" : "color_filter_en.png");
+  SaveShot(f, ja ? "color_filter_jp.png" : "color_filter_en.png");
   EXPECT_EQ(0, f->At(30, 130)[0]) << "black swatch at wave length 0";
 
-  Click(f, f->m_waveButton[0]);
+  ClickControl(f, f->m_waveButton[0]);
   ASSERT_TRUE(PumpUntil([&] { return f->GetSettings().waveLength == 610.0; }, 3000));
-  Click(f, f->m_filterRadio[1]);
+  ClickControl(f, f->m_filterRadio[1]);
   ASSERT_TRUE(PumpUntil([&] { return f->GetSettings().filterMode == 1; }, 3000));
   uint8_t r, g, b;
   ASSERT_EQ(1, host.m_display.GetRGB8(3, 3, &r, &g, &b));
@@ -87,7 +58,7 @@ TEST_P(ColourX11, RedFilterInColourLeavesRed) {
   EXPECT_EQ(0, g);
   EXPECT_EQ(0, b);
   EXPECT_EQ(0, f->m_gainRadio[0].m_enabled);
-  Save(f, ja ? "color_filter_jp_red.png" : "color_filter_en_red.png");
+  SaveShot(f, ja ? "color_filter_jp_red.png" : "color_filter_en_red.png");
   const uint8_t* swatch = f->At(60, 134);
   EXPECT_EQ(255, swatch[0]);
   EXPECT_EQ(0, swatch[1]);
@@ -105,16 +76,16 @@ TEST_P(ColourX11, WhiteBalanceAutoNeutralisesACast) {
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 16; ++x) src.SetRGB8(x, y, 200, 170, 140);
   host.SetStill(src);
-  auto* f = new Shot<CLfWhiteBalance>;
+  auto* f = new ShotWindow<CLfWhiteBalance>;
   ASSERT_EQ(1, host.AddFilter(f, nullptr));
   ASSERT_NE(nullptr, f->m_window);
   EXPECT_EQ(216u, f->m_clientWidth);
   EXPECT_EQ(194u, f->m_clientHeight);
   EXPECT_STREQ(ja ? L"\x30AA\x30FC\x30C8" : L"auto", f->m_autoButton.m_text);
-  Save(f, ja ? "white_balance_jp.png" : "white_balance_en.png");
+  SaveShot(f, ja ? "white_balance_jp.png" : "white_balance_en.png");
   EXPECT_EQ(255, f->At(50, 50)[2]) << "white swatch";
 
-  Click(f, f->m_autoButton);
+  ClickControl(f, f->m_autoButton);
   int32_t has = 0;
   ASSERT_TRUE(PumpUntil(
       [&] {
@@ -127,7 +98,7 @@ TEST_P(ColourX11, WhiteBalanceAutoNeutralisesACast) {
   ASSERT_EQ(1, host.m_display.GetRGB8(3, 3, &r, &g, &b));
   EXPECT_LE(std::abs(int(r) - int(b)), 3) << int(r) << " " << int(g) << " " << int(b);
   EXPECT_LE(std::abs(int(r) - int(g)), 3);
-  Save(f, ja ? "white_balance_jp_auto.png" : "white_balance_en_auto.png");
+  SaveShot(f, ja ? "white_balance_jp_auto.png" : "white_balance_en_auto.png");
   const uint8_t* swatch = f->At(50, 50);
   EXPECT_GT(int(swatch[0]), int(swatch[2]) + 40) << "the warm reference";
   EXPECT_GT(f->m_bar[2].m_position, f->m_bar[0].m_position);
@@ -147,7 +118,7 @@ TEST_P(ColourX11, WhiteBalanceAutoNeutralisesACast) {
       },
       3000));
   EXPECT_NEAR((255 - f->m_bar[2].m_position) / 255.0, after, 1e-12);
-  Save(f, ja ? "white_balance_jp_bar.png" : "white_balance_en_bar.png");
+  SaveShot(f, ja ? "white_balance_jp_bar.png" : "white_balance_en_bar.png");
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, ColourX11, ::testing::Values(L"en", L"jp"));
