@@ -142,6 +142,16 @@ TEST(WhiteBalance, ClickAtTheCornerAndOutside) {
   host.Reprocess(0);
   wb->GetGains(nullptr, nullptr, nullptr, &has);
   EXPECT_EQ(1, has);
+  // A rectangle reaching past the picture works on the part inside it.
+  CImgBuff direct;
+  Fill(direct, 6, 6, 200, 170, 140);
+  wb->Process(&direct, 0, 2, 0, int64_t(1) << 40, 1000, 0, 0);
+  uint8_t r, g, b;
+  direct.GetRGB8(5, 5, &r, &g, &b);
+  EXPECT_NE(200, r);
+  EXPECT_LE(std::abs(int(r) - int(b)), 3);
+  direct.GetRGB8(1, 5, &r, &g, &b);
+  EXPECT_EQ(200, r) << "left of the rectangle";
 }
 
 TEST(WhiteBalance, RectangleOnlyAndAutoLooksOnlyInside) {
