@@ -6,6 +6,8 @@
 #include "filters/colour_pixel/pixel.h"
 #include "filters/colour_pixel/rect.h"
 #include "filters/colour_pixel/select.h"
+#include "filters/colour_pixel/wave_filter.h"
+#include "filters/colour_pixel/white_balance.h"
 
 namespace {
 
@@ -21,6 +23,8 @@ const FilterClassEntry kClasses[] = {
     {CLfSelect::kFilterId, L"select_components", &Make<CLfSelect>},
     {CLfGroup::kFilterId, L"group_tag", &Make<CLfGroup>},
     {CLfUpConv::kFilterId, L"up_convert", &Make<CLfUpConv>},
+    {CLfWave::kFilterId, L"color_filter", &Make<CLfWave>},
+    {CLfWhiteBalance::kFilterId, L"white_balance", &Make<CLfWhiteBalance>},
 };
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include "filters/colour_pixel/colour_pixel.h"
 #include "filters/colour_pixel/pixel.h"
 #include "filters/colour_pixel/rect.h"
+#include "filters/colour_pixel/wave_filter.h"
+#include "filters/colour_pixel/white_balance.h"
 #include "tests/filters/filter_test_util.h"
 
 namespace {
@@ -106,7 +108,7 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
         static_cast<std::vector<std::unique_ptr<CImgFilter>>*>(user)->emplace_back(e.make());
       },
       &filters);
-  ASSERT_EQ(6u, filters.size());
+  ASSERT_EQ(8u, filters.size());
   // Non-default settings where a filter has any.
   for (auto& f : filters) {
     f->m_filterEnabled = 1;
@@ -120,6 +122,19 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
       p.AddItem(L"cmyk", L"1");
       p.AddItem(L"sel", L"9");
       s->LoadParams(&p);
+    }
+    if (auto* w = dynamic_cast<CLfWave*>(f.get())) {
+      CCfgPack p;
+      p.SetName(L"x");
+      p.AddItem(L"wave_length", L"550.1");
+      p.AddItem(L"gain_free", L"0.25");
+      p.AddItem(L"filter", L"2");
+      p.AddItem(L"gain", L"3");
+      p.AddItem(L"inverse", L"1");
+      w->LoadParams(&p);
+    }
+    if (auto* b = dynamic_cast<CLfWhiteBalance*>(f.get())) {
+      EXPECT_EQ(1, b->SetGains(0.8, 0.7, 0.6));
     }
   }
   CCfgFile file;

@@ -11,40 +11,17 @@
 #include "filters/colour_pixel/select.h"
 #include "tests/app/app_test_util.h"
 #include "tests/app/testhost.h"
+#include "tests/filters/filter_x11_util.h"
 #include "tests/toolkit/x11_test_util.h"
 
 namespace {
 
 using toolkittest::PumpUntil;
 
-// Keeps the picture of every redraw (the back buffer before the swap), top row first.
-class ShotSelect : public CLfSelect {
- public:
-  void DrawOverlay() override {
-    CLfSelect::DrawOverlay();
-    uint64_t w = m_clientWidth, h = m_clientHeight;
-    std::vector<uint8_t> up = toolkittest::ReadBack(w, h);
-    pixels.assign(up.size(), 0);
-    for (uint64_t y = 0; y < h; ++y)
-      std::copy(up.begin() + long((h - 1 - y) * w * 3), up.begin() + long((h - y) * w * 3),
-                pixels.begin() + long(y * w * 3));
-  }
-  std::vector<uint8_t> pixels;
-};
+using filtertest::ClickControl;
+using ShotSelect = filtertest::ShotWindow<CLfSelect>;
 
-void Click(CFgScreen* s, const CFgUIObj& w) {
-  int32_t x = w.m_x + 8, y = w.m_y + w.m_height / 2;
-  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 0, 1, x, y));
-  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 1, 1, x, y));
-}
-
-void Shot(ShotSelect* f, const char* name) {
-  f->CFgUICtrl::Redraw();
-  std::string path = std::string(QV_TEST_OUT_DIR) + "/" + name;
-  EXPECT_TRUE(toolkittest::WritePng(path, f->pixels, int(f->m_clientWidth),
-                                    int(f->m_clientHeight)))
-      << path;
-}
+void Shot(ShotSelect* f, const char* name) { filtertest::SaveShot(f, name); }
 
 class SelectX11 : public ::testing::TestWithParam<const wchar_t*> {};
 
@@ -70,7 +47,7 @@ TEST_P(SelectX11, ClicksSelectTheComponentTheChainWorksOn) {
   Shot(f, ja ? "select_components_jp.png" : "select_components_en.png");
 
   // "G": only green is inverted.
-  Click(f, f->m_radio[2]);
+  ClickControl(f, f->m_radio[2]);
   ASSERT_TRUE(PumpUntil([&] { return f->GetSettings().sel == 2; }, 3000));
   EXPECT_EQ(2u, f->CurrentCode());
   ASSERT_EQ(ImgFormatRgb24, host.m_display.Format());
@@ -84,18 +61,18 @@ TEST_P(SelectX11, ClicksSelectTheComponentTheChainWorksOn) {
 
   // "K" is disabled until "CMYK" is ticked; then "C" gives the four-colour C.
   EXPECT_EQ(0, f->m_radio[kSelectIndexK].m_enabled);
-  Click(f, f->m_cmykBox);
+  ClickControl(f, f->m_cmykBox);
   ASSERT_TRUE(PumpUntil([&] { return f->GetSettings().cmyk == 1; }, 3000));
   EXPECT_EQ(1, f->m_radio[kSelectIndexK].m_enabled);
-  Click(f, f->m_radio[7]);
+  ClickControl(f, f->m_radio[7]);
   ASSERT_TRUE(PumpUntil([&] { return f->GetSettings().sel == 7; }, 3000));
   EXPECT_EQ(10u, f->CurrentCode());
   // "K" selected: the box cannot be switched off.
-  Click(f, f->m_radio[kSelectIndexK]);
+  ClickControl(f, f->m_radio[kSelectIndexK]);
   ASSERT_TRUE(PumpUntil([&] { return f->GetSettings().sel == kSelectIndexK; }, 3000));
   EXPECT_EQ(13u, f->CurrentCode());
   EXPECT_EQ(0, f->m_cmykBox.m_enabled);
-  Click(f, f->m_cmykBox);
+  ClickControl(f, f->m_cmykBox);
   for (int i = 0; i < 20; ++i) FgPumpMessages();
   EXPECT_EQ(1u, f->GetSettings().cmyk);
   Shot(f, ja ? "select_components_jp_k.png" : "select_components_en_k.png");
