@@ -5,6 +5,7 @@
 #include <new>
 
 #include "filters/binary_geometry_fourier/flip.h"
+#include "filters/binary_geometry_fourier/fourier.h"
 
 namespace {
 
@@ -15,6 +16,9 @@ CImgFilter* Make() {
 
 const FilterClassEntry kClasses[] = {
     {CLfFlip::kFilterId, L"flip", &Make<CLfFlip>},
+    {CLfFFT::kFilterId, L"fft", &Make<CLfFFT>},
+    {CLfIFFT::kFilterId, L"ifft", &Make<CLfIFFT>},
+    {CLfIFFTEX::kFilterId, L"ifft_ex", &Make<CLfIFFTEX>},
 };
 
 }  // namespace
