@@ -5,6 +5,6 @@
 #pragma once
 #include "filters/common/scaffold.h"
 
-// Calls add once per class of the library (flip, FFT, IFFT, IFFT EX, ...) with its FilterId, key and maker; the
-// program calls it once at start.
+// Calls add once per class of the library (flip, FFT, IFFT, IFFT EX, ...) with its FilterId,
+// key and maker; the program calls it once at start.
 void RegisterBinaryGeometryFourierFilters(FilterRegisterFn add, void* user);

@@ -13,6 +13,7 @@
 #include "core/imgbuff.h"
 #include "filters/binary_geometry_fourier/binary_geometry_fourier.h"
 #include "filters/colour_pixel/rect.h"
+#include "tests/filters/binary_geometry_fourier/bgf_test_util.h"
 #include "tests/app/app_test_util.h"
 #include "tests/app/testhost.h"
 
@@ -20,12 +21,7 @@ namespace {
 
 using apptest::MakePicture;
 using apptest::SamePixels;
-
-void Draw(CLfRect* rect, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
-  rect->OnLButtonDown(x0, y0, 0);
-  rect->OnMouseMove(x1, y1, 0);
-  rect->OnLButtonUp(x1, y1, 0);
-}
+using bgftest::Draw;
 
 // Checks a box as a click does: the state changes, then the shared callback runs.
 void Press(CFgUIChkButton* box) {

@@ -11,6 +11,7 @@
 #include "app/spectrum.h"
 #include "core/imgbuff.h"
 #include "filters/colour_pixel/rect.h"
+#include "tests/filters/binary_geometry_fourier/bgf_test_util.h"
 #include "tests/app/app_test_util.h"
 #include "tests/app/testhost.h"
 
@@ -18,12 +19,7 @@ namespace {
 
 using apptest::MakePicture;
 using apptest::SamePixels;
-
-void Draw(CLfRect* rect, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
-  rect->OnLButtonDown(x0, y0, 0);
-  rect->OnMouseMove(x1, y1, 0);
-  rect->OnLButtonUp(x1, y1, 0);
-}
+using bgftest::Draw;
 
 const uint8_t* Bytes(const CImgBuff& img) { return static_cast<const uint8_t*>(img.Pixels()); }
 
@@ -82,7 +78,8 @@ TEST(Fourier, FftAloneLeavesTheSpectrumAndOneEntryOfSide128) {
   for (int32_t y = 0; y < 90; ++y)
     for (int32_t x = 0; x < 160; ++x) {
       const bool inside = x >= 20 && x <= 119 && y >= 10 && y <= 69;
-      const uint8_t want = inside ? Bytes(expected)[(y - 10) * 100 + (x - 20)] : Bytes(src)[y * 160 + x];
+      const uint8_t want =
+          inside ? Bytes(expected)[(y - 10) * 100 + (x - 20)] : Bytes(src)[y * 160 + x];
       ASSERT_EQ(want, Bytes(host.m_display)[y * 160 + x]) << x << "," << y;
       if (inside) ASSERT_GE(Bytes(host.m_display)[y * 160 + x], 1) << "only a cleared one is 0";
     }
