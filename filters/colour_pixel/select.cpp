@@ -55,7 +55,7 @@ uint32_t SelectComponentCode(int32_t sel, uint32_t cmyk) {
 
 // ---------------------------------------------------------------------------------------
 // Window
-CLfSelect::CLfSelect() {
+CLfSelect::CLfSelect() : CFilterWindow(&s_classPlace) {
   for (int32_t i = 0; i < kSelectButtonCount; ++i) {
     const SelectButtonText& t = kButtons[i];
     m_layoutItems[i] = {&m_radio[i], t.en, t.ja, t.xEn, t.yEn, t.xJa, t.yJa, 70, 20};
@@ -79,10 +79,6 @@ CLfSelect::CLfSelect() {
 
 const wchar_t* CLfSelect::GetName(const wchar_t* language) {
   return IsJapanese(language) ? L"\x6210\x5206\x9078\x629E" : L"Select components";
-}
-
-void CLfSelect::ShowDialog(int32_t show, CFgScreen* parent) {
-  ShowFilterWindow(this, this, m_layout, &m_place, &s_classPlace, show, parent);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 //   FilterLayoutItem     one control's label and rectangle in both languages
 //   FilterLayout         a window's controls and client size in both languages
 //   ApplyFilterLayout    places and labels the controls for a language
+//   CFilterWindow        base of every filter with a settings window: the shared bodies
 //   RequestIfEnabled     asks the host for the current frame when the filter is enabled
 //   ChainRectToRoi       chain rectangle to RoiRect, saturated instead of wrapped
 //   PackRead...          settings pack readers: found / valid, unsafe values refused
@@ -22,11 +23,10 @@
 #include "app/filter.h"
 #include "engine/frame.h"
 #include "platform/thread.h"
+#include "toolkit/uiobj.h"
 
 class CCfgPack;
-class CFgUIObj;
 class CFgUIEdit;
-class CFgUIDialog;
 class CFgTexture;
 
 // ---- layout --------------------------------------------------------------------------------
@@ -60,6 +60,49 @@ void ApplyFilterLayout(const FilterLayout& layout, const wchar_t* language, uint
 int32_t ShowFilterWindow(CImgFilter* filter, CFgUIDialog* window, const FilterLayout& layout,
                          FilterWindowPlace* own, FilterWindowPlace* classPlace, int32_t show,
                          CFgScreen* parent);
+
+// A filter with a settings window: CImgFilter first, CFgUIDialog second, with the shared
+// bodies of the window slots.  A filter fills m_layout in its constructor and passes its
+// class's remembered place; the slots both bases name (DrawOverlay, the mouse) reach each
+// base's own body unless the filter overrides them.
+class CFilterWindow : public CImgFilter, public CFgUIDialog {
+ public:
+  explicit CFilterWindow(FilterWindowPlace* classPlace) : m_classPlace(classPlace) {}
+
+  int32_t HasDialog() override { return 1; }
+  void EnableDialog(int32_t enable) override { FilterDialogEnable(this, enable); }
+  void ShowDialog(int32_t show, CFgScreen* parent) override {
+    ShowFilterWindow(this, this, m_layout, &m_place, m_classPlace, show, parent);
+  }
+  int32_t OnClose() override { return FilterDialogClose(this, this); }
+
+  void DrawOverlay() override { CFgUIDialog::DrawOverlay(); }
+  void DrawOverlay(PixelToGlFn toGlX, PixelToGlFn toGlY, CFgScreen* screen, CFgFont* font,
+                   int32_t viewX0, int32_t viewY0, int32_t viewX1, int32_t viewY1,
+                   int32_t imageX0, int32_t imageY0, int32_t imageX1, int32_t imageY1,
+                   int32_t zoom) override {
+    CImgFilter::DrawOverlay(toGlX, toGlY, screen, font, viewX0, viewY0, viewX1, viewY1,
+                            imageX0, imageY0, imageX1, imageY1, zoom);
+  }
+  void OnMouseMove(int32_t x, int32_t y) override { CFgUIDialog::OnMouseMove(x, y); }
+  void OnMouseMove(int64_t x, int64_t y, uint8_t f) override { CImgFilter::OnMouseMove(x, y, f); }
+  void OnLButtonDown(int32_t x, int32_t y) override { CFgUIDialog::OnLButtonDown(x, y); }
+  void OnLButtonDown(int64_t x, int64_t y, uint8_t f) override {
+    CImgFilter::OnLButtonDown(x, y, f);
+  }
+  void OnLButtonUp(int32_t x, int32_t y) override { CFgUIDialog::OnLButtonUp(x, y); }
+  void OnLButtonUp(int64_t x, int64_t y, uint8_t f) override { CImgFilter::OnLButtonUp(x, y, f); }
+  void OnRButtonDown(int32_t x, int32_t y) override { CFgUIDialog::OnRButtonDown(x, y); }
+  void OnRButtonDown(int64_t x, int64_t y, uint8_t f) override {
+    CImgFilter::OnRButtonDown(x, y, f);
+  }
+  void OnRButtonUp(int32_t x, int32_t y) override { CFgUIDialog::OnRButtonUp(x, y); }
+  void OnRButtonUp(int64_t x, int64_t y, uint8_t f) override { CImgFilter::OnRButtonUp(x, y, f); }
+
+  FilterLayout m_layout{};
+  FilterWindowPlace m_place;           // this instance's remembered place
+  FilterWindowPlace* m_classPlace;     // the class's, shared by its instances
+};
 
 // ---- requests and rectangles ---------------------------------------------------------------
 // Asks the host to process the current frame again when the filter is enabled and has a
