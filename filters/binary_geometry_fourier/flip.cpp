@@ -24,7 +24,7 @@ void SwapPiece(void* ctx, uint64_t first, uint64_t count) {
 
 }  // namespace
 
-CLfFlip::CLfFlip() {
+CLfFlip::CLfFlip() : CFilterWindow(&s_classPlace) {
   // The labels are the window's own: "vertical" stands with "水平", "horizontal" with "垂直".
   m_layoutItems[0] = {&m_mirrorBox, L"vertical", L"\x6C34\x5E73", 10, 10, 10, 10, 100, 20};
   m_layoutItems[1] = {&m_reverseBox, L"horizontal", L"\x5782\x76F4", 120, 10, 80, 10, 100, 20};
@@ -55,7 +55,7 @@ const wchar_t* CLfFlip::GetName(const wchar_t* language) {
 }
 
 void CLfFlip::ShowDialog(int32_t show, CFgScreen* parent) {
-  ShowFilterWindow(this, this, m_layout, &m_place, &s_classPlace, show, parent);
+  CFilterWindow::ShowDialog(show, parent);
   LayOut(m_language);
 }
 
