@@ -1,0 +1,29 @@
+// binary_geometry_fourier.cpp - the registration call of the binary, geometric and Fourier
+// filter library.  A new class of the library adds one line to kClasses.
+#include "filters/binary_geometry_fourier/binary_geometry_fourier.h"
+
+#include <new>
+
+#include "filters/binary_geometry_fourier/flip.h"
+#include "filters/binary_geometry_fourier/fourier.h"
+
+namespace {
+
+template <class T>
+CImgFilter* Make() {
+  return new (std::nothrow) T;
+}
+
+const FilterClassEntry kClasses[] = {
+    {CLfFlip::kFilterId, L"flip", &Make<CLfFlip>},
+    {CLfFFT::kFilterId, L"fft", &Make<CLfFFT>},
+    {CLfIFFT::kFilterId, L"ifft", &Make<CLfIFFT>},
+    {CLfIFFTEX::kFilterId, L"ifft_ex", &Make<CLfIFFTEX>},
+};
+
+}  // namespace
+
+void RegisterBinaryGeometryFourierFilters(FilterRegisterFn add, void* user) {
+  if (!add) return;
+  for (const FilterClassEntry& entry : kClasses) add(entry, user);
+}
