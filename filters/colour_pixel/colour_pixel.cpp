@@ -3,6 +3,8 @@
 
 #include <new>
 
+#include "filters/colour_pixel/clear.h"
+#include "filters/colour_pixel/downconv.h"
 #include "filters/colour_pixel/pixel.h"
 #include "filters/colour_pixel/rect.h"
 #include "filters/colour_pixel/select.h"
@@ -21,6 +23,8 @@ const FilterClassEntry kClasses[] = {
     {CLfSelect::kFilterId, L"select_components", &Make<CLfSelect>},
     {CLfGroup::kFilterId, L"group_tag", &Make<CLfGroup>},
     {CLfUpConv::kFilterId, L"up_convert", &Make<CLfUpConv>},
+    {CLfDownConv::kFilterId, L"down_convert", &Make<CLfDownConv>},
+    {CLfClear::kFilterId, L"pixel_value_adjustment", &Make<CLfClear>},
 };
 
 }  // namespace

@@ -235,7 +235,9 @@ TEST(ColourPixelLibrary, RegistersEveryClassByIdAndKey) {
                                               {10017, L"equalize_histogram"},
                                               {10018, L"select_components"},
                                               {10022, L"group_tag"},
-                                              {10023, L"up_convert"}}),
+                                              {10023, L"up_convert"},
+                                              {10024, L"down_convert"},
+                                              {10027, L"pixel_value_adjustment"}}),
             seen);
   RegisterColourPixelFilters(nullptr, nullptr);  // nothing to call: nothing happens
 }
