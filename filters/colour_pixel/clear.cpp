@@ -88,9 +88,17 @@ void AdjustAccessorRow(const ClearJob& job, int32_t y) {
   }
 }
 
+// clamp(sample + shift) in the sample's own width: a raise stops at the top by a min before
+// the add, a fall at 0 by a max before the subtract, so the loop vectorises.
 template <class T>
 void AdjustTypedRow(T* p, int64_t samples, int64_t shift, int64_t top) {
-  for (int64_t i = 0; i < samples; ++i) p[i] = ClampAdd<T>(p[i], shift, top);
+  if (shift >= 0) {
+    const T s = T(shift), limit = T(top - shift);
+    for (int64_t i = 0; i < samples; ++i) p[i] = T((p[i] < limit ? p[i] : limit) + s);
+  } else {
+    const T s = T(-shift);
+    for (int64_t i = 0; i < samples; ++i) p[i] = T((p[i] > s ? p[i] : s) - s);
+  }
 }
 
 void ClearRows(void* ctx, uint64_t first, uint64_t count) {
@@ -161,6 +169,11 @@ void ClearRect(CImgBuff* picture, const RoiRect& roi, uint32_t mode, uint8_t val
     if (one.Allocate(1, 1, picture->Format()) != 1) return;
     one.record->SetGray8(0, 0, value);
     std::memcpy(job.grey, one.Pixels(), size_t(ImgBytesPerPixel[picture->Format()]));
+  }
+  if (job.mode == ClearModeSetting && picture->Format() < ImgFormatXyz) {
+    // A byte fill is bound by memory: one thread fills as fast as the pool, without waking it.
+    ClearRows(&job, 0, uint64_t(RoiHeight(r)));
+    return;
   }
   RunRows(&ClearRows, &job, r);
 }
