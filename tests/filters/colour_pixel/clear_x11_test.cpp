@@ -1,7 +1,6 @@
 // clear_x11_test.cpp - the pixel value adjustment window on a real X server, in both
 // languages: its size and labels, the bar dragged and the presets and radios clicked through
 // the X server, the frame checked after each run, and screenshots.
-#include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,40 +10,16 @@
 #include "filters/colour_pixel/clear.h"
 #include "tests/app/app_test_util.h"
 #include "tests/app/testhost.h"
+#include "tests/filters/filter_x11_test_util.h"
 #include "tests/toolkit/x11_test_util.h"
 
 namespace {
 
 using toolkittest::PumpUntil;
 
-// Keeps the picture of every redraw (the back buffer before the swap), top row first.
-class ShotClear : public CLfClear {
- public:
-  void DrawOverlay() override {
-    CLfClear::DrawOverlay();
-    uint64_t w = m_clientWidth, h = m_clientHeight;
-    std::vector<uint8_t> up = toolkittest::ReadBack(w, h);
-    pixels.assign(up.size(), 0);
-    for (uint64_t y = 0; y < h; ++y)
-      std::copy(up.begin() + long((h - 1 - y) * w * 3), up.begin() + long((h - y) * w * 3),
-                pixels.begin() + long(y * w * 3));
-  }
-  std::vector<uint8_t> pixels;
-};
-
-void Click(CFgScreen* s, const CFgUIObj& w) {
-  int32_t x = w.m_x + 8, y = w.m_y + w.m_height / 2;
-  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 0, 1, x, y));
-  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 1, 1, x, y));
-}
-
-void Shot(ShotClear* f, const char* name) {
-  f->CFgUICtrl::Redraw();
-  std::string path = std::string(QV_TEST_OUT_DIR) + "/" + name;
-  EXPECT_TRUE(toolkittest::WritePng(path, f->pixels, int(f->m_clientWidth),
-                                    int(f->m_clientHeight)))
-      << path;
-}
+using filtertest::Click;
+using filtertest::Shot;
+using ShotClear = filtertest::ShotFilter<CLfClear>;
 
 class ClearX11 : public ::testing::TestWithParam<const wchar_t*> {};
 

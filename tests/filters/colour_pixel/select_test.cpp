@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/cfgfile.h"
+#include "filters/colour_pixel/clear.h"
 #include "filters/colour_pixel/colour_pixel.h"
 #include "filters/colour_pixel/pixel.h"
 #include "filters/colour_pixel/rect.h"
@@ -106,7 +107,7 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
         static_cast<std::vector<std::unique_ptr<CImgFilter>>*>(user)->emplace_back(e.make());
       },
       &filters);
-  ASSERT_EQ(6u, filters.size());
+  ASSERT_EQ(8u, filters.size());
   // Non-default settings where a filter has any.
   for (auto& f : filters) {
     f->m_filterEnabled = 1;
@@ -120,6 +121,13 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
       p.AddItem(L"cmyk", L"1");
       p.AddItem(L"sel", L"9");
       s->LoadParams(&p);
+    }
+    if (auto* c = dynamic_cast<CLfClear*>(f.get())) {
+      CCfgPack p;
+      p.SetName(L"x");
+      p.AddItem(L"mode", L"0");
+      p.AddItem(L"sel", L"200");
+      c->LoadParams(&p);
     }
   }
   CCfgFile file;
