@@ -3,6 +3,8 @@
 
 #include <new>
 
+#include "filters/colour_pixel/clear.h"
+#include "filters/colour_pixel/downconv.h"
 #include "filters/colour_pixel/pixel.h"
 #include "filters/colour_pixel/rect.h"
 #include "filters/colour_pixel/select.h"
@@ -25,6 +27,8 @@ const FilterClassEntry kClasses[] = {
     {CLfUpConv::kFilterId, L"up_convert", &Make<CLfUpConv>},
     {CLfWave::kFilterId, L"color_filter", &Make<CLfWave>},
     {CLfWhiteBalance::kFilterId, L"white_balance", &Make<CLfWhiteBalance>},
+    {CLfDownConv::kFilterId, L"down_convert", &Make<CLfDownConv>},
+    {CLfClear::kFilterId, L"pixel_value_adjustment", &Make<CLfClear>},
 };
 
 }  // namespace

@@ -236,7 +236,9 @@ TEST(ColourPixelLibrary, RegistersEveryClassByIdAndKey) {
                                               {10018, L"select_components"},
                                               {10022, L"group_tag"},
                                               {10023, L"up_convert"},
+                                              {10024, L"down_convert"},
                                               {10025, L"white_balance"},
+                                              {10027, L"pixel_value_adjustment"},
                                               {10029, L"color_filter"}}),
             seen);
   RegisterColourPixelFilters(nullptr, nullptr);  // nothing to call: nothing happens

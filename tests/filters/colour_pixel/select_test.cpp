@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/cfgfile.h"
+#include "filters/colour_pixel/clear.h"
 #include "filters/colour_pixel/colour_pixel.h"
 #include "filters/colour_pixel/pixel.h"
 #include "filters/colour_pixel/rect.h"
@@ -108,7 +109,7 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
         static_cast<std::vector<std::unique_ptr<CImgFilter>>*>(user)->emplace_back(e.make());
       },
       &filters);
-  ASSERT_EQ(8u, filters.size());
+  ASSERT_EQ(10u, filters.size());
   // Non-default settings where a filter has any.
   for (auto& f : filters) {
     f->m_filterEnabled = 1;
@@ -135,6 +136,13 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
     }
     if (auto* b = dynamic_cast<CLfWhiteBalance*>(f.get())) {
       EXPECT_EQ(1, b->SetGains(0.8, 0.7, 0.6));
+    }
+    if (auto* c = dynamic_cast<CLfClear*>(f.get())) {
+      CCfgPack p;
+      p.SetName(L"x");
+      p.AddItem(L"mode", L"0");
+      p.AddItem(L"sel", L"200");
+      c->LoadParams(&p);
     }
   }
   CCfgFile file;
