@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
+
+#include <sys/resource.h>
 #include <string>
 #include <vector>
 
@@ -165,9 +169,12 @@ TEST_F(CellTest, SaveTextBytes) {
     uint64_t columns, rows;
     std::string bytes;
   } cases[] = {
-      {"comma", {{L"a,b", L"c"}}, 2, 1, "a,b,c\r\n"},  // nothing quoted: one more field
+      // A comma, quote or line break quotes the field, so the columns after it stay put.
+      {"comma", {{L"a,b", L"c"}}, 2, 1, "\"a,b\",c\r\n"},
+      {"pair", {{L"1,1", L"2"}}, 2, 1, "\"1,1\",2\r\n"},
       // A line feed inside a text ends in CR LF as every line feed of the file does.
-      {"quote", {{L"say \"hi\"", L"x\ny\r"}}, 2, 1, "say \"hi\",x\r\ny\r\r\n"},
+      {"quote", {{L"say \"hi\"", L"x\ny\r"}}, 2, 1, "\"say \"\"hi\"\"\",\"x\r\ny\r\"\r\n"},
+      {"plain", {{L"a b", L"-1.5"}}, 2, 1, "a b,-1.5\r\n"},
       {"utf8", {{L"\x3042", L"\x00e9"}}, 2, 1, "\xe3\x81\x82,\xc3\xa9\r\n"},
       {"one", {{L"z"}}, 1, 3, "z\r\n\r\n\r\n"},
   };
@@ -194,6 +201,32 @@ TEST_F(CellTest, SaveTextBytes) {
   EXPECT_EQ(cell.SaveText(L"/dev/full"), 0);
   EXPECT_EQ(cell.SaveText(nullptr), 0);
   EXPECT_EQ(cell.SaveText(L""), 0);
+
+  // A failed save leaves the old file as it was and no temporary file beside it: a file size
+  // limit makes the writes of a longer table fail part way.
+  std::wstring keep = OutPath("keep.csv");
+  cell.SetSize(1, 1, 0);
+  cell.m_textFn = Provide;
+  table.cells = {{L"old"}};
+  ASSERT_EQ(cell.SaveText(keep.c_str()), 1);
+  cell.SetSize(1, 4000, 0);
+  table.cells.assign(4000, {L"a longer text than the old file"});
+  struct rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 4096;
+  setrlimit(RLIMIT_FSIZE, &small);
+  int32_t result = cell.SaveText(keep.c_str());
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ReadFile(Narrow(keep)), "old\r\n");
+  std::string prefix = std::filesystem::path(Narrow(keep)).filename().string() + ".";
+  int stray = 0;
+  for (const auto& e : std::filesystem::directory_iterator(QV_TEST_OUT_DIR))
+    if (e.path().filename().string().rfind(prefix, 0) == 0) ++stray;
+  EXPECT_EQ(stray, 0);
 }
 
 }  // namespace
