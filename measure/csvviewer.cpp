@@ -49,6 +49,8 @@ void CCsvViewer::OnSize(uint64_t width, uint64_t height) {
   Redraw();
 }
 
+void CCsvViewer::OnCreate() { OnSize(m_clientWidth, m_clientHeight); }
+
 void CCsvViewer::OnMenu(CFgUIMenuBar*, void* user, int32_t, int32_t command) {
   if (command != kSaveCsv) return;
   CCsvViewer* self = static_cast<CCsvViewer*>(user);

@@ -17,6 +17,8 @@ class CCsvViewer : public CFgUIDialog {
   // "jp" gives the Japanese menu, anything else the English one.
   void SetLanguage(const char* language);
   void OnSize(uint64_t width, uint64_t height) override;
+  // The window system sends no size message for the first size: the grid is placed here.
+  void OnCreate() override;
   static void OnMenu(CFgUIMenuBar* bar, void* viewer, int32_t menu, int32_t command);
 
   CFgUIMenuBar m_menuBar;
