@@ -12,6 +12,7 @@
 
 #include "platform/window.h"
 #include "tests/app/testhost.h"
+#include "tests/toolkit/toolkit_test_util.h"
 
 namespace {
 
@@ -26,16 +27,7 @@ const wchar_t* Text(uint64_t c, uint64_t r, int32_t*, double*, double*, double*,
   return o->cells[r][c].c_str();
 }
 
-std::string ReadFile(const std::string& path) {
-  std::string s;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return "<missing>";
-  char buf[256];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  fclose(f);
-  return s;
-}
+using toolkittest::ReadFile;
 std::string OutPath(const char* name) {
   return std::string(QV_TEST_OUT_DIR) + "/csvviewer_" + std::to_string(getpid()) + "_" + name;
 }

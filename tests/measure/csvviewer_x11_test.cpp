@@ -11,6 +11,7 @@
 
 #include "measure/csvviewer.h"
 #include "tests/app/testhost.h"
+#include "tests/toolkit/toolkit_test_util.h"
 #include "tests/toolkit/x11_test_util.h"
 #include "toolkit/menu.h"
 
@@ -45,16 +46,7 @@ const wchar_t* Text(uint64_t c, uint64_t r, int32_t* align, double*, double*, do
   return buf;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::string s;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return "<missing>";
-  char buf[256];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  fclose(f);
-  return s;
-}
+using toolkittest::ReadFile;
 
 // Opens the bar's first menu with a real click and picks its first item.
 int g_stage = 0;

@@ -7,10 +7,12 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-
-#include <sys/resource.h>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
+
+#include "tests/toolkit/toolkit_test_util.h"
 
 namespace {
 
@@ -29,16 +31,7 @@ const wchar_t* Provide(uint64_t c, uint64_t r, int32_t* align, double*, double*,
   return t->cells[r][c].c_str();
 }
 
-std::string ReadFile(const std::string& path) {
-  std::string s;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return "<missing>";
-  char buf[256];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  fclose(f);
-  return s;
-}
+using toolkittest::ReadFile;
 
 std::wstring OutPath(const char* name) {
   std::string p = std::string(QV_TEST_OUT_DIR) + "/cell_" + std::to_string(getpid()) + "_" + name;
