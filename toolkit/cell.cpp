@@ -8,7 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/text.h"
 #include "toolkit/draw.h"
@@ -422,14 +426,65 @@ void CFgUICell::Draw(CFgScreen* screen, CFgFont* font) {
 
 // ---------------------------------------------------------------------------------------
 // CSV text
+namespace {
+
+// One field of the CSV text. RFC 4180 quoting for a text holding a comma, a quote or a line
+// break: a header such as "12,40" would otherwise add a field and shift every column after
+// it. Every line feed of the file is CR LF, those inside a text as well.
+int32_t WriteField(FILE* f, const char* bytes) {
+  int32_t quote = strpbrk(bytes, ",\"\r\n") != nullptr;
+  if (quote && fputc('"', f) == EOF) return 0;
+  for (const char* p = bytes; *p; ++p) {
+    if (*p == '\n') {
+      if (fwrite("\r\n", 1, 2, f) != 2) return 0;
+    } else if (*p == '"') {
+      if (fwrite("\"\"", 1, 2, f) != 2) return 0;
+    } else if (fputc(*p, f) == EOF) {
+      return 0;
+    }
+  }
+  if (quote && fputc('"', f) == EOF) return 0;
+  return 1;
+}
+
+}  // namespace
+
 int32_t CFgUICell::SaveText(const wchar_t* path) {
   if (!path || !*path) return 0;
   char* name = WideToUtf8(path);
   if (!name) return 0;
-  // Binary mode: the line ends are written as CR LF here, whatever the platform's text mode.
-  FILE* f = fopen(name, "wb");
+  // The text goes to a temporary file beside the target, renamed over it only when whole:
+  // a failed save keeps the old file as it was and leaves no partial one. A link is followed
+  // to the file it names; a target that is not a plain file (a device, a pipe) is written in
+  // place, since renaming over it would replace the device itself.
+  std::string target = name;
   free(name);
-  if (!f) return 0;
+  struct stat st;
+  if (lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    char* real = realpath(target.c_str(), nullptr);
+    if (real) {
+      target = real;
+      free(real);
+    }
+  }
+  int32_t direct = stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+  std::string temp = target + ".XXXXXX";
+  FILE* f = nullptr;
+  if (direct) {
+    f = fopen(target.c_str(), "wb");
+    if (!f) return 0;
+  } else {
+    int fd = mkstemp(temp.data());
+    if (fd < 0) return 0;
+    fchmod(fd, 0644);  // a plain document, not mkstemp's private 0600
+    // Binary mode: the line ends are written as CR LF here, whatever the text mode.
+    f = fdopen(fd, "wb");
+    if (!f) {
+      close(fd);
+      unlink(temp.c_str());
+      return 0;
+    }
+  }
   double textColor[3] = {0, 0, 0};
   if (m_owner)
     for (int k = 0; k < 3; ++k) textColor[k] = m_owner->m_colors[FgColorFieldText][k];
@@ -445,14 +500,7 @@ int32_t CFgUICell::SaveText(const wchar_t* path) {
           ok = 0;  // never an empty cell in place of one that could not be converted
           break;
         }
-        // Every line feed of the file is CR LF, those inside a text as well.
-        for (const char* p = bytes; *p && ok;) {
-          const char* lf = strchr(p, '\n');
-          size_t n = lf ? size_t(lf - p) : strlen(p);
-          if (fwrite(p, 1, n, f) != n) ok = 0;
-          if (ok && lf && fwrite("\r\n", 1, 2, f) != 2) ok = 0;
-          p += n + (lf ? 1 : 0);
-        }
+        ok = WriteField(f, bytes);
         free(bytes);
       }
       if (!ok) break;
@@ -461,6 +509,10 @@ int32_t CFgUICell::SaveText(const wchar_t* path) {
       if (fwrite(sep, 1, n, f) != n) ok = 0;
     }
   }
+  if (fflush(f) != 0) ok = 0;
   if (fclose(f) != 0) ok = 0;
+  if (direct) return ok;
+  if (ok && rename(temp.c_str(), target.c_str()) != 0) ok = 0;
+  if (!ok) unlink(temp.c_str());
   return ok;
 }

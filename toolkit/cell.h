@@ -46,9 +46,10 @@ class CFgUICell : public CFgUIObj {
   int32_t SelectRow(int32_t ignored, uint64_t fixedRows, int32_t redraw);
   int32_t SetCurrentCell(uint64_t column, uint64_t row);
   void Layout();
-  // Writes the grid as CSV: UTF-8, cells joined by ",", CR LF after every row, nothing
-  // quoted; a line feed inside a text is written as CR LF too. 0 when the file cannot be
-  // written or a text cannot be converted.
+  // Writes the grid as CSV: UTF-8, cells joined by ",", CR LF after every row; a text
+  // holding a comma, quote or line break is quoted (RFC 4180); a line feed inside a text is
+  // written as CR LF too. Replaces the file only when complete. 0 when the file cannot be
+  // written or a text cannot be converted (an existing file is then left unchanged).
   int32_t SaveText(const wchar_t* path);
 
   // Cell under a widget-relative point; 0 when none.

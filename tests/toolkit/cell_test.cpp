@@ -4,9 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
+
+#include "tests/toolkit/toolkit_test_util.h"
 
 namespace {
 
@@ -25,16 +31,7 @@ const wchar_t* Provide(uint64_t c, uint64_t r, int32_t* align, double*, double*,
   return t->cells[r][c].c_str();
 }
 
-std::string ReadFile(const std::string& path) {
-  std::string s;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return "<missing>";
-  char buf[256];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  fclose(f);
-  return s;
-}
+using toolkittest::ReadFile;
 
 std::wstring OutPath(const char* name) {
   std::string p = std::string(QV_TEST_OUT_DIR) + "/cell_" + std::to_string(getpid()) + "_" + name;
@@ -165,9 +162,12 @@ TEST_F(CellTest, SaveTextBytes) {
     uint64_t columns, rows;
     std::string bytes;
   } cases[] = {
-      {"comma", {{L"a,b", L"c"}}, 2, 1, "a,b,c\r\n"},  // nothing quoted: one more field
+      // A comma, quote or line break quotes the field, so the columns after it stay put.
+      {"comma", {{L"a,b", L"c"}}, 2, 1, "\"a,b\",c\r\n"},
+      {"pair", {{L"1,1", L"2"}}, 2, 1, "\"1,1\",2\r\n"},
       // A line feed inside a text ends in CR LF as every line feed of the file does.
-      {"quote", {{L"say \"hi\"", L"x\ny\r"}}, 2, 1, "say \"hi\",x\r\ny\r\r\n"},
+      {"quote", {{L"say \"hi\"", L"x\ny\r"}}, 2, 1, "\"say \"\"hi\"\"\",\"x\r\ny\r\"\r\n"},
+      {"plain", {{L"a b", L"-1.5"}}, 2, 1, "a b,-1.5\r\n"},
       {"utf8", {{L"\x3042", L"\x00e9"}}, 2, 1, "\xe3\x81\x82,\xc3\xa9\r\n"},
       {"one", {{L"z"}}, 1, 3, "z\r\n\r\n\r\n"},
   };
@@ -194,6 +194,32 @@ TEST_F(CellTest, SaveTextBytes) {
   EXPECT_EQ(cell.SaveText(L"/dev/full"), 0);
   EXPECT_EQ(cell.SaveText(nullptr), 0);
   EXPECT_EQ(cell.SaveText(L""), 0);
+
+  // A failed save leaves the old file as it was and no temporary file beside it: a file size
+  // limit makes the writes of a longer table fail part way.
+  std::wstring keep = OutPath("keep.csv");
+  cell.SetSize(1, 1, 0);
+  cell.m_textFn = Provide;
+  table.cells = {{L"old"}};
+  ASSERT_EQ(cell.SaveText(keep.c_str()), 1);
+  cell.SetSize(1, 4000, 0);
+  table.cells.assign(4000, {L"a longer text than the old file"});
+  struct rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 4096;
+  setrlimit(RLIMIT_FSIZE, &small);
+  int32_t result = cell.SaveText(keep.c_str());
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ReadFile(Narrow(keep)), "old\r\n");
+  std::string prefix = std::filesystem::path(Narrow(keep)).filename().string() + ".";
+  int stray = 0;
+  for (const auto& e : std::filesystem::directory_iterator(QV_TEST_OUT_DIR))
+    if (e.path().filename().string().rfind(prefix, 0) == 0) ++stray;
+  EXPECT_EQ(stray, 0);
 }
 
 }  // namespace

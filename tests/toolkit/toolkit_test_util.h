@@ -1,5 +1,6 @@
 // toolkit_test_util.h - small helpers shared by the toolkit tests that need no display.
 #pragma once
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -13,6 +14,18 @@ inline std::wstring Wide(const std::string& s) {
   std::wstring r = w ? w : L"";
   free(w);
   return r;
+}
+
+// The whole file as bytes; "<missing>" when it cannot be opened.
+inline std::string ReadFile(const std::string& path) {
+  std::string s;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return "<missing>";
+  char buf[256];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+  fclose(f);
+  return s;
 }
 
 }  // namespace toolkittest
