@@ -19,64 +19,6 @@ namespace {
 
 using namespace toolkittest;
 
-// ---- a small PNG writer (stored deflate blocks): enough for a screenshot ----
-uint32_t Crc(const uint8_t* p, size_t n, uint32_t c = 0xFFFFFFFFu) {
-  for (size_t i = 0; i < n; ++i) {
-    c ^= p[i];
-    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
-  }
-  return c;
-}
-void Be32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int s = 24; s >= 0; s -= 8) v.push_back(uint8_t(x >> s));
-}
-void Chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
-  Be32(out, uint32_t(data.size()));
-  std::vector<uint8_t> td(type, type + 4);
-  td.insert(td.end(), data.begin(), data.end());
-  out.insert(out.end(), td.begin(), td.end());
-  Be32(out, Crc(td.data(), td.size()) ^ 0xFFFFFFFFu);
-}
-// rgb: rows top first.
-int WritePng(const std::string& path, const std::vector<uint8_t>& rgb, int w, int h) {
-  std::vector<uint8_t> raw;
-  for (int y = 0; y < h; ++y) {
-    raw.push_back(0);
-    raw.insert(raw.end(), rgb.begin() + size_t(y) * size_t(w) * 3,
-               rgb.begin() + size_t(y + 1) * size_t(w) * 3);
-  }
-  std::vector<uint8_t> z = {0x78, 0x01};
-  size_t pos = 0;
-  do {
-    size_t n = std::min<size_t>(65535, raw.size() - pos);
-    z.push_back(pos + n == raw.size() ? 1 : 0);
-    z.push_back(uint8_t(n));
-    z.push_back(uint8_t(n >> 8));
-    z.push_back(uint8_t(~n));
-    z.push_back(uint8_t(~n >> 8));
-    z.insert(z.end(), raw.begin() + long(pos), raw.begin() + long(pos + n));
-    pos += n;
-  } while (pos < raw.size());
-  uint32_t a = 1, b = 0;
-  for (uint8_t c : raw) {
-    a = (a + c) % 65521;
-    b = (b + a) % 65521;
-  }
-  Be32(z, (b << 16) | a);
-  std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  std::vector<uint8_t> ihdr;
-  Be32(ihdr, uint32_t(w));
-  Be32(ihdr, uint32_t(h));
-  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
-  Chunk(out, "IHDR", ihdr);
-  Chunk(out, "IDAT", z);
-  Chunk(out, "IEND", {});
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  int ok = fwrite(out.data(), 1, out.size(), f) == out.size();
-  return fclose(f) == 0 && ok;
-}
-
 // ---- the dialog ----
 class WidgetDialog : public CFgUIDialog {
  public:

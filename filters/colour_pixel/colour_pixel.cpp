@@ -1,0 +1,31 @@
+// colour_pixel.cpp - the registration call of the colour and pixel filter library.
+#include "filters/colour_pixel/colour_pixel.h"
+
+#include <new>
+
+#include "filters/colour_pixel/pixel.h"
+#include "filters/colour_pixel/rect.h"
+#include "filters/colour_pixel/select.h"
+
+namespace {
+
+template <class T>
+CImgFilter* Make() {
+  return new (std::nothrow) T;
+}
+
+const FilterClassEntry kClasses[] = {
+    {CLfRect::kFilterId, L"process_rect", &Make<CLfRect>},
+    {CLfReversal::kFilterId, L"reversal", &Make<CLfReversal>},
+    {CLfFlattingHistogram::kFilterId, L"equalize_histogram", &Make<CLfFlattingHistogram>},
+    {CLfSelect::kFilterId, L"select_components", &Make<CLfSelect>},
+    {CLfGroup::kFilterId, L"group_tag", &Make<CLfGroup>},
+    {CLfUpConv::kFilterId, L"up_convert", &Make<CLfUpConv>},
+};
+
+}  // namespace
+
+void RegisterColourPixelFilters(FilterRegisterFn add, void* user) {
+  if (!add) return;
+  for (const FilterClassEntry& entry : kClasses) add(entry, user);
+}
