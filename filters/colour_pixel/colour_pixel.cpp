@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "filters/colour_pixel/gamma.h"
 #include "filters/colour_pixel/pixel.h"
 #include "filters/colour_pixel/rect.h"
 #include "filters/colour_pixel/select.h"
@@ -21,6 +22,7 @@ const FilterClassEntry kClasses[] = {
     {CLfSelect::kFilterId, L"select_components", &Make<CLfSelect>},
     {CLfGroup::kFilterId, L"group_tag", &Make<CLfGroup>},
     {CLfUpConv::kFilterId, L"up_convert", &Make<CLfUpConv>},
+    {CLfGamma::kFilterId, L"gamma", &Make<CLfGamma>},
 };
 
 }  // namespace

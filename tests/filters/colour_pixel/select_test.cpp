@@ -10,6 +10,7 @@
 
 #include "app/cfgfile.h"
 #include "filters/colour_pixel/colour_pixel.h"
+#include "filters/colour_pixel/gamma.h"
 #include "filters/colour_pixel/pixel.h"
 #include "filters/colour_pixel/rect.h"
 #include "tests/filters/filter_test_util.h"
@@ -106,7 +107,7 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
         static_cast<std::vector<std::unique_ptr<CImgFilter>>*>(user)->emplace_back(e.make());
       },
       &filters);
-  ASSERT_EQ(6u, filters.size());
+  ASSERT_EQ(7u, filters.size());
   // Non-default settings where a filter has any.
   for (auto& f : filters) {
     f->m_filterEnabled = 1;
@@ -120,6 +121,13 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
       p.AddItem(L"cmyk", L"1");
       p.AddItem(L"sel", L"9");
       s->LoadParams(&p);
+    }
+    if (auto* g = dynamic_cast<CLfGamma*>(f.get())) {
+      CCfgPack p;
+      p.SetName(L"x");
+      p.AddItem(L"type", L"1");
+      p.AddItem(L"from", L"2.5");
+      g->LoadParams(&p);
     }
   }
   CCfgFile file;
@@ -152,6 +160,9 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
             PackLines(again.FindPack(L"process_rect")));
   EXPECT_EQ((std::vector<std::wstring>{L"if_enable 1", L"if_visible 0", L"cmyk 1", L"sel 9"}),
             PackLines(again.FindPack(L"select_components")));
+  EXPECT_EQ((std::vector<std::wstring>{L"if_enable 1", L"if_visible 0", L"type 1", L"gamma 2.2",
+                                       L"rev 1", L"from 2.5", L"to 1.8"}),
+            PackLines(again.FindPack(L"gamma")));
 }
 
 }  // namespace
