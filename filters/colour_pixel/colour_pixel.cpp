@@ -4,6 +4,7 @@
 #include <new>
 
 #include "filters/colour_pixel/gamma.h"
+#include "filters/colour_pixel/histogram.h"
 #include "filters/colour_pixel/pixel.h"
 #include "filters/colour_pixel/rect.h"
 #include "filters/colour_pixel/select.h"
@@ -23,6 +24,7 @@ const FilterClassEntry kClasses[] = {
     {CLfGroup::kFilterId, L"group_tag", &Make<CLfGroup>},
     {CLfUpConv::kFilterId, L"up_convert", &Make<CLfUpConv>},
     {CLfGamma::kFilterId, L"gamma", &Make<CLfGamma>},
+    {CLfHistogram::kFilterId, L"histogram", &Make<CLfHistogram>},
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "app/cfgfile.h"
 #include "filters/colour_pixel/colour_pixel.h"
 #include "filters/colour_pixel/gamma.h"
+#include "filters/colour_pixel/histogram.h"
 #include "filters/colour_pixel/pixel.h"
 #include "filters/colour_pixel/rect.h"
 #include "tests/filters/filter_test_util.h"
@@ -107,7 +108,7 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
         static_cast<std::vector<std::unique_ptr<CImgFilter>>*>(user)->emplace_back(e.make());
       },
       &filters);
-  ASSERT_EQ(7u, filters.size());
+  ASSERT_EQ(8u, filters.size());
   // Non-default settings where a filter has any.
   for (auto& f : filters) {
     f->m_filterEnabled = 1;
@@ -121,6 +122,14 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
       p.AddItem(L"cmyk", L"1");
       p.AddItem(L"sel", L"9");
       s->LoadParams(&p);
+    }
+    if (auto* h = dynamic_cast<CLfHistogram*>(f.get())) {
+      CCfgPack p;
+      p.SetName(L"x");
+      p.AddItem(L"min", L"12");
+      p.AddItem(L"max", L"200");
+      p.AddItem(L"view", L"321");
+      h->LoadParams(&p);
     }
     if (auto* g = dynamic_cast<CLfGamma*>(f.get())) {
       CCfgPack p;
@@ -163,6 +172,9 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
   EXPECT_EQ((std::vector<std::wstring>{L"if_enable 1", L"if_visible 0", L"type 1", L"gamma 2.2",
                                        L"rev 1", L"from 2.5", L"to 1.8"}),
             PackLines(again.FindPack(L"gamma")));
+  EXPECT_EQ((std::vector<std::wstring>{L"if_enable 1", L"if_visible 0", L"min 12", L"max 200",
+                                       L"view 321"}),
+            PackLines(again.FindPack(L"histogram")));
 }
 
 }  // namespace
