@@ -68,6 +68,8 @@ int32_t DrawHistogramPicture(const HistogramCounts& counts, uint64_t min, uint64
 // ---------------------------------------------------------------------------------------
 // Window
 CLfHistogram::CLfHistogram() : CFilterWindow(&s_classPlace) {
+  m_rangeBar.m_kind = FgBarHorizontal;
+  m_viewBar.m_kind = FgBarHorizontal;
   m_rangeBar.m_minimum = 0;
   m_rangeBar.m_maximum = 255;
   m_rangeBar.m_low = 0;
