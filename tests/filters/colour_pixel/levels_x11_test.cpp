@@ -14,35 +14,15 @@
 #include "filters/colour_pixel/histogram.h"
 #include "tests/app/app_test_util.h"
 #include "tests/app/testhost.h"
+#include "tests/filters/filter_x11_util.h"
 #include "tests/toolkit/x11_test_util.h"
 
 namespace {
 
 using toolkittest::PumpUntil;
 
-// Keeps the picture of every redraw (the back buffer before the swap), top row first.
 template <class Base>
-class Shot : public Base {
- public:
-  void DrawOverlay() override {
-    Base::DrawOverlay();
-    uint64_t w = this->m_clientWidth, h = this->m_clientHeight;
-    std::vector<uint8_t> up = toolkittest::ReadBack(w, h);
-    pixels.assign(up.size(), 0);
-    for (uint64_t y = 0; y < h; ++y)
-      std::copy(up.begin() + long((h - 1 - y) * w * 3), up.begin() + long((h - y) * w * 3),
-                pixels.begin() + long(y * w * 3));
-  }
-  void Save(const std::string& name) {
-    this->CFgUICtrl::Redraw();
-    for (int i = 0; i < 5; ++i) FgPumpMessages();
-    std::string path = std::string(QV_TEST_OUT_DIR) + "/" + name;
-    EXPECT_TRUE(toolkittest::WritePng(path, pixels, int(this->m_clientWidth),
-                                      int(this->m_clientHeight)))
-        << path;
-  }
-  std::vector<uint8_t> pixels;
-};
+using Shot = filtertest::ShotFilter<Base>;
 
 void Press(CFgScreen* s, int32_t x, int32_t y) {
   ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 0, 1, x, y));

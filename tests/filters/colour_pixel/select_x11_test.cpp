@@ -11,26 +11,14 @@
 #include "filters/colour_pixel/select.h"
 #include "tests/app/app_test_util.h"
 #include "tests/app/testhost.h"
+#include "tests/filters/filter_x11_util.h"
 #include "tests/toolkit/x11_test_util.h"
 
 namespace {
 
 using toolkittest::PumpUntil;
 
-// Keeps the picture of every redraw (the back buffer before the swap), top row first.
-class ShotSelect : public CLfSelect {
- public:
-  void DrawOverlay() override {
-    CLfSelect::DrawOverlay();
-    uint64_t w = m_clientWidth, h = m_clientHeight;
-    std::vector<uint8_t> up = toolkittest::ReadBack(w, h);
-    pixels.assign(up.size(), 0);
-    for (uint64_t y = 0; y < h; ++y)
-      std::copy(up.begin() + long((h - 1 - y) * w * 3), up.begin() + long((h - y) * w * 3),
-                pixels.begin() + long(y * w * 3));
-  }
-  std::vector<uint8_t> pixels;
-};
+using ShotSelect = filtertest::ShotFilter<CLfSelect>;
 
 void Click(CFgScreen* s, const CFgUIObj& w) {
   int32_t x = w.m_x + 8, y = w.m_y + w.m_height / 2;
@@ -38,13 +26,7 @@ void Click(CFgScreen* s, const CFgUIObj& w) {
   ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 1, 1, x, y));
 }
 
-void Shot(ShotSelect* f, const char* name) {
-  f->CFgUICtrl::Redraw();
-  std::string path = std::string(QV_TEST_OUT_DIR) + "/" + name;
-  EXPECT_TRUE(toolkittest::WritePng(path, f->pixels, int(f->m_clientWidth),
-                                    int(f->m_clientHeight)))
-      << path;
-}
+void Shot(ShotSelect* f, const char* name) { f->Save(name); }
 
 class SelectX11 : public ::testing::TestWithParam<const wchar_t*> {};
 
