@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "filters/colour_pixel/convolution.h"
 #include "filters/colour_pixel/gamma.h"
 #include "filters/colour_pixel/histogram.h"
 #include "filters/colour_pixel/pixel.h"
@@ -25,6 +26,7 @@ const FilterClassEntry kClasses[] = {
     {CLfUpConv::kFilterId, L"up_convert", &Make<CLfUpConv>},
     {CLfGamma::kFilterId, L"gamma", &Make<CLfGamma>},
     {CLfHistogram::kFilterId, L"histogram", &Make<CLfHistogram>},
+    {CLfFilter::kFilterId, L"filter", &Make<CLfFilter>},
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "app/cfgfile.h"
 #include "filters/colour_pixel/colour_pixel.h"
+#include "filters/colour_pixel/convolution.h"
 #include "filters/colour_pixel/gamma.h"
 #include "filters/colour_pixel/histogram.h"
 #include "filters/colour_pixel/pixel.h"
@@ -108,7 +109,7 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
         static_cast<std::vector<std::unique_ptr<CImgFilter>>*>(user)->emplace_back(e.make());
       },
       &filters);
-  ASSERT_EQ(8u, filters.size());
+  ASSERT_EQ(9u, filters.size());
   // Non-default settings where a filter has any.
   for (auto& f : filters) {
     f->m_filterEnabled = 1;
@@ -122,6 +123,14 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
       p.AddItem(L"cmyk", L"1");
       p.AddItem(L"sel", L"9");
       s->LoadParams(&p);
+    }
+    if (auto* c = dynamic_cast<CLfFilter*>(f.get())) {
+      CCfgPack p;
+      p.SetName(L"x");
+      p.AddItem(L"size", L"5");
+      p.AddItem(L"filter_array", L"1,-2,3");
+      p.AddItem(L"div", L"7");
+      c->LoadParams(&p);
     }
     if (auto* h = dynamic_cast<CLfHistogram*>(f.get())) {
       CCfgPack p;
