@@ -3,7 +3,9 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/toolkit/x11_test_util.h"
@@ -34,5 +36,26 @@ class ShotFilter : public Base {
   }
   std::vector<uint8_t> pixels;
 };
+
+// Lets the window take what the X server delivered, a little at a time.
+inline void Settle() {
+  for (int i = 0; i < 5; ++i) {
+    FgPumpMessages();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+// A press and release of a mouse button at (x, y) (4 and 5 the wheel), then Settle.
+inline void SendButton(CFgScreen* s, uint32_t button, int32_t x, int32_t y) {
+  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 0, button, x, y));
+  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 1, button, x, y));
+  Settle();
+}
+// A press and release of one key, then Settle: the boxes read the key state of each key
+// before the next arrives.
+inline void SendKey(CFgScreen* s, uint32_t key) {
+  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 2, key, 0, 0));
+  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 3, key, 0, 0));
+  Settle();
+}
 
 }  // namespace filtertest

@@ -19,22 +19,10 @@ namespace {
 
 using toolkittest::PumpUntil;
 
-void Settle() {
-  for (int i = 0; i < 5; ++i) {
-    FgPumpMessages();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
 void Button(CFgScreen* s, uint32_t button, int32_t x, int32_t y) {
-  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 0, button, x, y));
-  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 1, button, x, y));
-  Settle();
+  filtertest::SendButton(s, button, x, y);
 }
-void Key(CFgScreen* s, uint32_t key) {
-  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 2, key, 0, 0));
-  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 3, key, 0, 0));
-  Settle();
-}
+void Key(CFgScreen* s, uint32_t key) { filtertest::SendKey(s, key); }
 
 class ConvolutionX11 : public ::testing::TestWithParam<const wchar_t*> {};
 

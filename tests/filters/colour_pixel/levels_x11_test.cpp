@@ -24,25 +24,8 @@ using toolkittest::PumpUntil;
 template <class Base>
 using Shot = filtertest::ShotFilter<Base>;
 
-void Press(CFgScreen* s, int32_t x, int32_t y) {
-  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 0, 1, x, y));
-}
-void Release(CFgScreen* s, int32_t x, int32_t y) {
-  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 1, 1, x, y));
-}
-void Click(CFgScreen* s, int32_t x, int32_t y) {
-  Press(s, x, y);
-  Release(s, x, y);
-}
-void Key(CFgScreen* s, uint32_t key) {
-  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 2, key, 0, 0));
-  ASSERT_EQ(1, PlatTestSendInput(s->GetWindow(), 3, key, 0, 0));
-  // One key at a time: the box reads the key state of each before the next arrives.
-  for (int i = 0; i < 5; ++i) {
-    FgPumpMessages();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
+void Click(CFgScreen* s, int32_t x, int32_t y) { filtertest::SendButton(s, 1, x, y); }
+void Key(CFgScreen* s, uint32_t key) { filtertest::SendKey(s, key); }
 
 class LevelsX11 : public ::testing::TestWithParam<const wchar_t*> {};
 
@@ -126,9 +109,7 @@ TEST_P(LevelsX11, HistogramGripDraggedAndBarsReadBack) {
   int32_t gx = f->m_rangeBar.m_x + int32_t(g.lowPos - g.start) - 4;
   for (uint32_t button : {4u, 5u}) {
     for (int i = 0; i < 30 && f->GetSettings().min == 0; ++i) {
-      ASSERT_EQ(1, PlatTestSendInput(f->GetWindow(), 0, button, gx, gy));
-      ASSERT_EQ(1, PlatTestSendInput(f->GetWindow(), 1, button, gx, gy));
-      for (int k = 0; k < 3; ++k) FgPumpMessages();
+      filtertest::SendButton(f, button, gx, gy);
     }
   }
   ASSERT_TRUE(PumpUntil([&] { return f->GetSettings().min > 0; }, 3000));
