@@ -5,6 +5,9 @@
 
 #include "filters/colour_pixel/clear.h"
 #include "filters/colour_pixel/downconv.h"
+#include "filters/colour_pixel/convolution.h"
+#include "filters/colour_pixel/gamma.h"
+#include "filters/colour_pixel/histogram.h"
 #include "filters/colour_pixel/pixel.h"
 #include "filters/colour_pixel/rect.h"
 #include "filters/colour_pixel/select.h"
@@ -29,6 +32,9 @@ const FilterClassEntry kClasses[] = {
     {CLfWhiteBalance::kFilterId, L"white_balance", &Make<CLfWhiteBalance>},
     {CLfDownConv::kFilterId, L"down_convert", &Make<CLfDownConv>},
     {CLfClear::kFilterId, L"pixel_value_adjustment", &Make<CLfClear>},
+    {CLfGamma::kFilterId, L"gamma", &Make<CLfGamma>},
+    {CLfHistogram::kFilterId, L"histogram", &Make<CLfHistogram>},
+    {CLfFilter::kFilterId, L"filter", &Make<CLfFilter>},
 };
 
 }  // namespace

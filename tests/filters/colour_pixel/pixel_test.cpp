@@ -232,6 +232,9 @@ TEST(ColourPixelLibrary, RegistersEveryClassByIdAndKey) {
       &seen);
   EXPECT_EQ((std::map<uint32_t, std::wstring>{{10000, L"process_rect"},
                                               {10003, L"reversal"},
+                                              {10006, L"histogram"},
+                                              {10007, L"gamma"},
+                                              {10010, L"filter"},
                                               {10017, L"equalize_histogram"},
                                               {10018, L"select_components"},
                                               {10022, L"group_tag"},

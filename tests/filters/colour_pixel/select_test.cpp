@@ -11,6 +11,9 @@
 #include "app/cfgfile.h"
 #include "filters/colour_pixel/clear.h"
 #include "filters/colour_pixel/colour_pixel.h"
+#include "filters/colour_pixel/convolution.h"
+#include "filters/colour_pixel/gamma.h"
+#include "filters/colour_pixel/histogram.h"
 #include "filters/colour_pixel/pixel.h"
 #include "filters/colour_pixel/rect.h"
 #include "filters/colour_pixel/wave_filter.h"
@@ -109,7 +112,7 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
         static_cast<std::vector<std::unique_ptr<CImgFilter>>*>(user)->emplace_back(e.make());
       },
       &filters);
-  ASSERT_EQ(10u, filters.size());
+  ASSERT_EQ(13u, filters.size());
   // Non-default settings where a filter has any.
   for (auto& f : filters) {
     f->m_filterEnabled = 1;
@@ -144,6 +147,29 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
       p.AddItem(L"sel", L"200");
       c->LoadParams(&p);
     }
+    if (auto* c = dynamic_cast<CLfFilter*>(f.get())) {
+      CCfgPack p;
+      p.SetName(L"x");
+      p.AddItem(L"size", L"5");
+      p.AddItem(L"filter_array", L"1,-2,3");
+      p.AddItem(L"div", L"7");
+      c->LoadParams(&p);
+    }
+    if (auto* h = dynamic_cast<CLfHistogram*>(f.get())) {
+      CCfgPack p;
+      p.SetName(L"x");
+      p.AddItem(L"min", L"12");
+      p.AddItem(L"max", L"200");
+      p.AddItem(L"view", L"321");
+      h->LoadParams(&p);
+    }
+    if (auto* g = dynamic_cast<CLfGamma*>(f.get())) {
+      CCfgPack p;
+      p.SetName(L"x");
+      p.AddItem(L"type", L"1");
+      p.AddItem(L"from", L"2.5");
+      g->LoadParams(&p);
+    }
   }
   CCfgFile file;
   for (auto& f : filters) f->SaveParams(file.AddPack(f->GetKey()));
@@ -175,6 +201,12 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
             PackLines(again.FindPack(L"process_rect")));
   EXPECT_EQ((std::vector<std::wstring>{L"if_enable 1", L"if_visible 0", L"cmyk 1", L"sel 9"}),
             PackLines(again.FindPack(L"select_components")));
+  EXPECT_EQ((std::vector<std::wstring>{L"if_enable 1", L"if_visible 0", L"type 1", L"gamma 2.2",
+                                       L"rev 1", L"from 2.5", L"to 1.8"}),
+            PackLines(again.FindPack(L"gamma")));
+  EXPECT_EQ((std::vector<std::wstring>{L"if_enable 1", L"if_visible 0", L"min 12", L"max 200",
+                                       L"view 321"}),
+            PackLines(again.FindPack(L"histogram")));
 }
 
 }  // namespace
