@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/safefile.h"
 #include "core/text.h"
 #include "toolkit/draw.h"
 #include "toolkit/font.h"
@@ -424,12 +425,11 @@ void CFgUICell::Draw(CFgScreen* screen, CFgFont* font) {
 // CSV text
 int32_t CFgUICell::SaveText(const wchar_t* path) {
   if (!path || !*path) return 0;
-  char* name = WideToUtf8(path);
-  if (!name) return 0;
-  // Binary mode: the line ends are written as CR LF here, whatever the platform's text mode.
-  FILE* f = fopen(name, "wb");
-  free(name);
-  if (!f) return 0;
+  // Written beside the target and renamed over it after a good close: a failed write
+  // keeps the old table.  Binary mode: the line ends are written as CR LF here.
+  SafeFile out;
+  if (!SafeFileOpenWide(&out, path)) return 0;
+  FILE* f = out.stream;
   double textColor[3] = {0, 0, 0};
   if (m_owner)
     for (int k = 0; k < 3; ++k) textColor[k] = m_owner->m_colors[FgColorFieldText][k];
@@ -461,6 +461,9 @@ int32_t CFgUICell::SaveText(const wchar_t* path) {
       if (fwrite(sep, 1, n, f) != n) ok = 0;
     }
   }
-  if (fclose(f) != 0) ok = 0;
-  return ok;
+  if (!ok) {
+    SafeFileAbort(&out);
+    return 0;
+  }
+  return SafeFileCommit(&out);
 }

@@ -48,7 +48,7 @@ class CFgUICell : public CFgUIObj {
   void Layout();
   // Writes the grid as CSV: UTF-8, cells joined by ",", CR LF after every row, nothing
   // quoted; a line feed inside a text is written as CR LF too. 0 when the file cannot be
-  // written or a text cannot be converted.
+  // written or a text cannot be converted; the old file then stays as it was.
   int32_t SaveText(const wchar_t* path);
 
   // Cell under a widget-relative point; 0 when none.
