@@ -8,9 +8,11 @@
 //   PlatformEvent     auto-reset event: one Set releases one Wait, then the event is clear
 //   PlatformSleep ... sleeps, yield, tick counter, processor count, thread start, memory
 #pragma once
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <thread>
 
 // Recursive like the locks the rest of the system was designed around: the draw lock and
 // several filter locks are taken again by code that already holds them.
@@ -20,18 +22,39 @@ class PlatformLock {
   PlatformLock(const PlatformLock&) = delete;
   PlatformLock& operator=(const PlatformLock&) = delete;
 
-  void Enter() { m_.lock(); }
-  void Leave() { m_.unlock(); }
+  void Enter() { lock(); }
+  void Leave() { unlock(); }
   // 1 when the lock was free (and is now held), else 0.
-  int32_t TryEnter() { return m_.try_lock() ? 1 : 0; }
+  int32_t TryEnter() { return try_lock() ? 1 : 0; }
+  // 1 when the calling thread holds the lock: callers that would wait for another thread
+  // which needs this lock test it first (a wait under it could never end).
+  int32_t HeldByThisThread() const {
+    return owner_.load(std::memory_order_relaxed) == std::this_thread::get_id() ? 1 : 0;
+  }
 
   // Lower-case names let std::condition_variable_any and std::unique_lock use the lock.
-  void lock() { m_.lock(); }
-  void unlock() { m_.unlock(); }
-  bool try_lock() { return m_.try_lock(); }
+  void lock() {
+    m_.lock();
+    Took();
+  }
+  void unlock() {
+    if (--depth_ == 0) owner_.store(std::thread::id(), std::memory_order_relaxed);
+    m_.unlock();
+  }
+  bool try_lock() {
+    if (!m_.try_lock()) return false;
+    Took();
+    return true;
+  }
 
  private:
+  void Took() {
+    if (depth_++ == 0) owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  }
+
   std::recursive_mutex m_;
+  std::atomic<std::thread::id> owner_{};
+  uint32_t depth_ = 0;  // changed only by the holder
 };
 
 class PlatformLockHold {

@@ -25,6 +25,12 @@ const wchar_t* NameExtension(const wchar_t* name) {
 
 void FgSetFileSelectHook(void (*hook)(CFgFileSelectScreen*)) { g_hook = hook; }
 
+namespace {
+FgSelectFileOverride g_override = nullptr;
+}  // namespace
+
+void FgSetSelectFileOverride(FgSelectFileOverride override) { g_override = override; }
+
 // ---------------------------------------------------------------------------------------
 // Construction and layout
 CFgFileSelectScreen::CFgFileSelectScreen() = default;
@@ -253,6 +259,7 @@ int32_t FgSelectFile(wchar_t* buffer, uint64_t size, const FileSelectOptions* op
                      CFgScreen* parent) {
   if (!buffer || size == 0) return 0;
   buffer[size - 1] = 0;
+  if (g_override) return g_override(buffer, size, options, parent);
   CFgFileSelectScreen chooser;
   const wchar_t* title = options && options->title ? options->title : kDefaultTitle;
   if (options && options->extensions) chooser.m_filter = NormaliseExtensionList(options->extensions);

@@ -75,3 +75,9 @@ int32_t FgSelectFile(wchar_t* buffer, uint64_t size, const FileSelectOptions* op
 
 // Test hook: called once per chooser after it is built and drawn, before its loop.
 void FgSetFileSelectHook(void (*hook)(CFgFileSelectScreen* chooser));
+
+// Test-only override: while set, FgSelectFile opens no window and returns what the override
+// answers, after the checks of buffer and size.  Null restores the real chooser.
+typedef int32_t (*FgSelectFileOverride)(wchar_t* buffer, uint64_t size,
+                                        const FileSelectOptions* options, CFgScreen* parent);
+void FgSetSelectFileOverride(FgSelectFileOverride override);

@@ -13,6 +13,12 @@ void (*g_hook)(CMsgboxScreen* box) = nullptr;
 
 void FgSetMessageBoxHook(void (*hook)(CMsgboxScreen* box)) { g_hook = hook; }
 
+namespace {
+FgMessageBoxOverride g_override = nullptr;
+}  // namespace
+
+void FgSetMessageBoxOverride(FgMessageBoxOverride override) { g_override = override; }
+
 // ---------------------------------------------------------------------------------------
 // Line splitting
 FgMessageLine* SplitMessageLines(CFgFont* font, const wchar_t* text, uint64_t* outCount,
@@ -109,6 +115,7 @@ void OnSecond(CFgUIButton*, void* user) {
 //   two buttons: ((W - 144) / 2, T + 20) and 96 pixels right of it, no focus
 int32_t FgMessageBox(const wchar_t* text, const wchar_t* caption, int32_t kind,
                      CFgScreen* parent) {
+  if (g_override) return g_override(text, caption, kind, parent);
   CMsgboxScreen box;
   box.m_kind = kind;
   box.m_caption = caption;

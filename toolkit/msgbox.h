@@ -52,3 +52,10 @@ int32_t FgMessageBox(const wchar_t* text, const wchar_t* caption, int32_t kind,
 
 // Test hook: called once per box after its layout and first redraw, before its loop.
 void FgSetMessageBoxHook(void (*hook)(CMsgboxScreen* box));
+
+// Test-only override: while set, FgMessageBox opens no window and returns what the override
+// answers (tests of code that asks the user record the question and script the answer).
+// Null restores the real box.
+typedef int32_t (*FgMessageBoxOverride)(const wchar_t* text, const wchar_t* caption,
+                                        int32_t kind, CFgScreen* parent);
+void FgSetMessageBoxOverride(FgMessageBoxOverride override);
