@@ -311,10 +311,20 @@ int MakeConfigFolder(const wchar_t* path) {
   return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+namespace {
+wchar_t g_testPath[kConfigPathUnits];
+int g_testPathSet = 0;
+}  // namespace
+
 const wchar_t* ConfigFilePath() {
+  if (g_testPathSet) return g_testPath;
   // Chosen once: reading at start and writing at exit use the same file.
   static wchar_t path[kConfigPathUnits];
   static const int chosen = ChooseConfigPath(GetProgramFolder(), nullptr, path, kConfigPathUnits);
   (void)chosen;
   return path;
+}
+
+void SetConfigFilePathForTesting(const wchar_t* path) {
+  g_testPathSet = path && CopyWhole(g_testPath, kConfigPathUnits, path);
 }

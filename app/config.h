@@ -91,5 +91,7 @@ int ChooseConfigPath(const wchar_t* programFolder, int (*isWritable)(const char*
                      wchar_t* out, uint64_t units);
 // The path chosen once for this run (program folder from the toolkit); "" when none.
 const wchar_t* ConfigFilePath();
+// Tests point the settings file into a temporary folder (null: the chosen path again).
+void SetConfigFilePathForTesting(const wchar_t* path);
 // Makes the folder of path (and its parents) when missing; 1 when it exists afterwards.
 int MakeConfigFolder(const wchar_t* path);
