@@ -162,6 +162,16 @@ TEST_F(MainScreenTest, LayoutOfViewSceneBarAndSidePanel) {
   EXPECT_EQ(side.m_height, 438);
   EXPECT_EQ(side.m_visible, 1);
   EXPECT_EQ(screen_->m_videoPanel.m_width, 640);  // under both
+  // A look at it: the scene bar at scene 4 of 10, the side panel's place.
+  screen_->m_videoPanel.m_count = 10;
+  screen_->m_videoPanel.m_position = 3;
+  screen_->m_videoPanel.UpdateThumb();
+  screen_->Redraw();
+  for (int i = 0; i < 20; ++i) FgPumpMessages();
+  const uint64_t xid = PlatTestFindWindowByTitle(screen_->m_windowTitle);
+  ASSERT_NE(xid, 0u);
+  EXPECT_EQ(std::system(("/usr/bin/import -window " + std::to_string(xid) + " '" QV_TEST_OUT_DIR
+                         "/mainscreen_panels.png'").c_str()), 0);
   screen_->HideSidePanel();
   screen_->HideVideoPanel();
   EXPECT_EQ(screen_->m_view.m_width, 640);
