@@ -5,6 +5,7 @@
 // Inside: line helpers - items - packs (lists, reading, writing) - files
 #include "app/cfgfile.h"
 
+#include "core/safefile.h"
 #include "core/text.h"
 
 #include <cstdint>
@@ -367,17 +368,16 @@ int CCfgFile::Load(const wchar_t* path)
 
 int CCfgFile::Save(const wchar_t* path) const
 {
-    char* ansi = WideToAnsi(path);
-    if (!ansi) return 0;
-    FILE* stream = fopen(ansi, "wb");
-    free(ansi);
-    if (!stream) return 0;
+    // Written beside the target and renamed over it only after a good close: a failed
+    // write keeps the old file.
+    SafeFile out;
+    if (!SafeFileOpenWide(&out, path)) return 0;
     // A pack that fails is reported, but the packs behind it are still written: the file
     // is the user's only copy of them.
     int result = 1;
     for (const CCfgPack* pack = firstPack; pack; pack = pack->next) {
-        if (!pack->Write(stream)) result = 0;
+        if (!pack->Write(out.stream)) result = 0;
     }
-    if (fclose(stream) != 0) result = 0;
+    if (!SafeFileCommit(&out)) result = 0;
     return result;
 }

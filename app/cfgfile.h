@@ -98,8 +98,9 @@ public:
     int Load(const wchar_t* path);
     // The same over an open stream (also the entry point for feeding bytes from memory).
     int Read(FILE* stream);
-    // Writes every pack in order to path, truncating it.  1 when all were written whole
-    // and the file closed cleanly; a failing pack does not stop the packs behind it.
+    // Writes every pack in order to path, through a temporary beside it that replaces the
+    // old file only after a good close (a failed write keeps the old file).  1 when all
+    // were written whole; a failing pack does not stop the packs behind it.
     int Save(const wchar_t* path) const;
 
     CCfgPack* AddPack(const wchar_t* name);

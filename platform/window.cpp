@@ -844,6 +844,60 @@ int PlatSetImeSpot(PlatWindow* w, int32_t x, int32_t y) {
 
 // ---------------------------------------------------------------------------------------
 // Test hook: input through the server
+namespace {
+
+// A connection of the test's own to the display the layer uses.
+Display* TestConnection() {
+  static std::mutex m;
+  static Display* other = nullptr;
+  std::lock_guard<std::mutex> hold(m);
+  if (!other && PlatInit() && State().dpy) other = XOpenDisplay(DisplayString(State().dpy));
+  return other;
+}
+
+}  // namespace
+
+uint64_t PlatTestFindWindowByTitle(const wchar_t* title) {
+  Display* d = TestConnection();
+  if (!d || !title) return 0;
+  const std::string want = platx::WideToUtf8(title);
+  const Atom netWmName = XInternAtom(d, "_NET_WM_NAME", False);
+  const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(d, RootWindow(d, DefaultScreen(d)), &root, &parent, &children, &count)) return 0;
+  uint64_t found = 0;
+  for (unsigned int i = 0; i < count && !found; ++i) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(d, children[i], netWmName, 0, 1024, False, utf8, &type, &format, &items,
+                           &after, &data) == Success && data) {
+      if (format == 8 && std::string(reinterpret_cast<char*>(data), items) == want) found = children[i];
+      XFree(data);
+    }
+  }
+  if (children) XFree(children);
+  return found;
+}
+
+int PlatTestRequestClose(uint64_t window) {
+  Display* d = TestConnection();
+  if (!d || !window) return 0;
+  XEvent ev;
+  std::memset(&ev, 0, sizeof ev);
+  ev.xclient.type = ClientMessage;
+  ev.xclient.window = Window(window);
+  ev.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+  ev.xclient.format = 32;
+  ev.xclient.data.l[0] = long(XInternAtom(d, "WM_DELETE_WINDOW", False));
+  ev.xclient.data.l[1] = CurrentTime;
+  if (!XSendEvent(d, Window(window), False, NoEventMask, &ev)) return 0;
+  XFlush(d);
+  return 1;
+}
+
 int PlatTestSendInput(PlatWindow* w, int kind, uint32_t detail, int32_t x, int32_t y) {
   LayerState& s = State();
   if (!w || !s.dpy || !w->xwin) return 0;

@@ -163,3 +163,9 @@ uint64_t PlatTestSwapCount(PlatWindow* window);
 // UTF8_STRING from the requestor window detail (which need not exist: a program that quit
 // before its answer came). 1 when sent.
 int PlatTestSendInput(PlatWindow* window, int kind, uint32_t detail, int32_t x, int32_t y);
+// The window of another program on this display (a started copy of the program): the first
+// top-level window whose title (UTF-8 _NET_WM_NAME) is exactly title, 0 when there is none;
+// and the window manager's close request (WM_DELETE_WINDOW) sent to such a window, as a
+// click on its close box would.  1 when sent.
+uint64_t PlatTestFindWindowByTitle(const wchar_t* title);
+int PlatTestRequestClose(uint64_t window);

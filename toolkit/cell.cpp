@@ -11,9 +11,7 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "core/safefile.h"
 #include "core/text.h"
 #include "toolkit/draw.h"
 #include "toolkit/font.h"
@@ -451,40 +449,11 @@ int32_t WriteField(FILE* f, const char* bytes) {
 
 int32_t CFgUICell::SaveText(const wchar_t* path) {
   if (!path || !*path) return 0;
-  char* name = WideToUtf8(path);
-  if (!name) return 0;
-  // The text goes to a temporary file beside the target, renamed over it only when whole:
-  // a failed save keeps the old file as it was and leaves no partial one. A link is followed
-  // to the file it names; a target that is not a plain file (a device, a pipe) is written in
-  // place, since renaming over it would replace the device itself.
-  std::string target = name;
-  free(name);
-  struct stat st;
-  if (lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    char* real = realpath(target.c_str(), nullptr);
-    if (real) {
-      target = real;
-      free(real);
-    }
-  }
-  int32_t direct = stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
-  std::string temp = target + ".XXXXXX";
-  FILE* f = nullptr;
-  if (direct) {
-    f = fopen(target.c_str(), "wb");
-    if (!f) return 0;
-  } else {
-    int fd = mkstemp(temp.data());
-    if (fd < 0) return 0;
-    fchmod(fd, 0644);  // a plain document, not mkstemp's private 0600
-    // Binary mode: the line ends are written as CR LF here, whatever the text mode.
-    f = fdopen(fd, "wb");
-    if (!f) {
-      close(fd);
-      unlink(temp.c_str());
-      return 0;
-    }
-  }
+  // Written beside the target and renamed over it after a good close: a failed write
+  // keeps the old table.  Binary mode: the line ends are written as CR LF here.
+  SafeFile out;
+  if (!SafeFileOpenWide(&out, path)) return 0;
+  FILE* f = out.stream;
   double textColor[3] = {0, 0, 0};
   if (m_owner)
     for (int k = 0; k < 3; ++k) textColor[k] = m_owner->m_colors[FgColorFieldText][k];
@@ -509,10 +478,9 @@ int32_t CFgUICell::SaveText(const wchar_t* path) {
       if (fwrite(sep, 1, n, f) != n) ok = 0;
     }
   }
-  if (fflush(f) != 0) ok = 0;
-  if (fclose(f) != 0) ok = 0;
-  if (direct) return ok;
-  if (ok && rename(temp.c_str(), target.c_str()) != 0) ok = 0;
-  if (!ok) unlink(temp.c_str());
-  return ok;
+  if (!ok) {
+    SafeFileAbort(&out);
+    return 0;
+  }
+  return SafeFileCommit(&out);
 }

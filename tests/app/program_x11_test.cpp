@@ -1,0 +1,124 @@
+// program_x11_test.cpp - the program itself: a copy of quorvix-mini in a temporary folder
+// starts on the X server with its title and size, a screenshot goes to test_out/, the
+// window manager's close request ends it with status 0, and it leaves the first-run
+// settings file beside itself.  Without a display it says so on stderr and exits with 1.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "core/parallel.h"
+#include "platform/window.h"
+
+extern char** environ;
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string Capture(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
+
+// Waits for the child; -1 when it has not ended within ms.
+int WaitExit(pid_t pid, int ms) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < until) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return -1;
+}
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/qv_program_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    ASSERT_EQ(std::system(("cp '" QV_PROGRAM "' '" + dir_ + "/quorvix-mini'").c_str()), 0);
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  pid_t Start(char** env) {
+    const std::string path = dir_ + "/quorvix-mini";
+    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string err = dir_ + "/stderr.txt";
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, env);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+  }
+  std::string dir_;
+};
+
+TEST_F(ProgramTest, StartsShowsItsWindowAndClosesWithItsSettingsFile) {
+  if (!PlatHasDisplay()) GTEST_SKIP() << "no X display";
+  const pid_t pid = Start(environ);
+  ASSERT_GT(pid, 0);
+  const std::wstring title = L"quorvix mini 1.9.2 - " + std::to_wstring(GetProcessorCount()) + L"core";
+  uint64_t window = 0;
+  for (int i = 0; i < 500 && !window; ++i) {
+    window = PlatTestFindWindowByTitle(title.c_str());
+    if (!window) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (!window) kill(pid, SIGKILL);
+  ASSERT_NE(window, 0u) << ReadAll(dir_ + "/stderr.txt");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // its first drawing
+  const std::string id = std::to_string(window);
+  const std::string info = Capture("xwininfo -id " + id);
+  EXPECT_NE(info.find("Width: 640"), std::string::npos) << info;
+  EXPECT_NE(info.find("Height: 500"), std::string::npos) << info;
+  const std::string shot = std::string(QV_TEST_OUT_DIR) + "/quorvix_mini.png";
+  EXPECT_EQ(std::system(("/usr/bin/import -window " + id + " '" + shot + "'").c_str()), 0);
+
+  ASSERT_EQ(PlatTestRequestClose(window), 1);
+  const int status = WaitExit(pid, 20000);
+  if (status < 0) kill(pid, SIGKILL);
+  EXPECT_EQ(status, 0) << ReadAll(dir_ + "/stderr.txt");
+  const std::string settings = ReadAll(dir_ + "/quorvix_duvu.cfg");
+  EXPECT_EQ(settings.rfind("[quorvix] {\n cfg_ver 1\n use_cpu " + std::to_string(GetProcessorCount()) +
+                               "\n last_dir \n wheel_mode 2\n",
+                           0),
+            0u)
+      << settings;
+  EXPECT_NE(settings.find(" lang jp\n axis_y 1\n scale 1\n unit \n ext png\n"), std::string::npos);
+}
+
+TEST_F(ProgramTest, WithoutADisplayItSaysSoAndFails) {
+  std::string display = "DISPLAY=:" + std::to_string(9000 + getpid() % 1000);  // no server there
+  char* env[] = {const_cast<char*>(display.c_str()), nullptr};
+  const pid_t pid = Start(env);
+  ASSERT_GT(pid, 0);
+  const int status = WaitExit(pid, 20000);
+  if (status < 0) kill(pid, SIGKILL);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(ReadAll(dir_ + "/stderr.txt").find("no display"), std::string::npos);
+}
+
+}  // namespace

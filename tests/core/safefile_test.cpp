@@ -1,0 +1,164 @@
+// safefile_test.cpp - the replace-after-good-close save: the target changes only when every
+// byte was written, and no temporary is ever left beside it.
+#include "core/safefile.h"
+
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+class SafeFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/qv_safefile_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir_.c_str());
+    while (dirent* e = d ? readdir(d) : nullptr) {
+      std::string n = e->d_name;
+      if (n != "." && n != "..") names.push_back(n);
+    }
+    if (d) closedir(d);
+    return names;
+  }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  static void Write(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  std::string dir_;
+};
+
+TEST_F(SafeFileTest, CommitReplacesTheTargetAndLeavesNoTemporary) {
+  const std::string path = dir_ + "/settings.cfg";
+  Write(path, "old");
+  SafeFile f;
+  ASSERT_EQ(SafeFileOpen(&f, path.c_str()), 1);
+  fputs("new contents\n", f.stream);
+  EXPECT_EQ(Read(path), "old");  // nothing visible before the commit
+  EXPECT_EQ(SafeFileCommit(&f), 1);
+  EXPECT_EQ(f.stream, nullptr);
+  EXPECT_EQ(Read(path), "new contents\n");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"settings.cfg"});
+}
+
+TEST_F(SafeFileTest, NewFileThroughTheWidePath) {
+  const std::string path = dir_ + "/\u8a2d\u5b9a.cfg";
+  SafeFile f;
+  ASSERT_EQ(SafeFileOpenWide(&f, (std::wstring(dir_.begin(), dir_.end()) + L"/\u8a2d\u5b9a.cfg").c_str()), 1);
+  fputs("x", f.stream);
+  ASSERT_EQ(SafeFileCommit(&f), 1);
+  EXPECT_EQ(Read(path), "x");
+}
+
+TEST_F(SafeFileTest, AbortKeepsTheOldFile) {
+  const std::string path = dir_ + "/list.txt";
+  Write(path, "old");
+  SafeFile f;
+  ASSERT_EQ(SafeFileOpen(&f, path.c_str()), 1);
+  fputs("half", f.stream);
+  SafeFileAbort(&f);
+  EXPECT_EQ(Read(path), "old");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"list.txt"});
+  SafeFileAbort(&f);  // an empty record does nothing
+}
+
+// A write that runs out of room (here the file-size limit, as a full disk would) fails the
+// commit; the old settings survive whole.
+TEST_F(SafeFileTest, FailedWriteKeepsTheOldFile) {
+  const std::string path = dir_ + "/table.csv";
+  Write(path, "old table");
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  SafeFile f;
+  ASSERT_EQ(SafeFileOpen(&f, path.c_str()), 1);
+  rlimit small = saved;
+  small.rlim_cur = 16;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::string big(100000, 'z');
+  fwrite(big.data(), 1, big.size(), f.stream);
+  const int ok = SafeFileCommit(&f);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(ok, 0);
+  EXPECT_EQ(Read(path), "old table");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"table.csv"});
+}
+
+TEST_F(SafeFileTest, PermissionBitsOfTheOldFileStay) {
+  const std::string path = dir_ + "/track.txt";
+  Write(path, "old");
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  SafeFile f;
+  ASSERT_EQ(SafeFileOpen(&f, path.c_str()), 1);
+  fputs("new", f.stream);
+  ASSERT_EQ(SafeFileCommit(&f), 1);
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// A link stays a link and its file gets the new text; a device is written in place, never
+// replaced by a regular file (a rename over /dev/full would swap the device node away).
+TEST_F(SafeFileTest, LinksAndDevices) {
+  const std::string real = dir_ + "/real.cfg";
+  const std::string link = dir_ + "/link.cfg";
+  Write(real, "old");
+  ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+  SafeFile f;
+  ASSERT_EQ(SafeFileOpen(&f, link.c_str()), 1);
+  fputs("new", f.stream);
+  ASSERT_EQ(SafeFileCommit(&f), 1);
+  struct stat st;
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(Read(real), "new");
+
+  ASSERT_EQ(SafeFileOpen(&f, "/dev/full"), 1);
+  EXPECT_EQ(f.temporary, nullptr);
+  fputs("x", f.stream);
+  EXPECT_EQ(SafeFileCommit(&f), 0);  // no room on that device
+  ASSERT_EQ(stat("/dev/full", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+  ASSERT_EQ(SafeFileOpen(&f, "/dev/null"), 1);
+  fputs("x", f.stream);
+  EXPECT_EQ(SafeFileCommit(&f), 1);
+  ASSERT_EQ(stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+TEST_F(SafeFileTest, RefusedPaths) {
+  SafeFile f;
+  EXPECT_EQ(SafeFileOpen(&f, nullptr), 0);
+  EXPECT_EQ(SafeFileOpen(&f, ""), 0);
+  EXPECT_EQ(SafeFileOpen(&f, (dir_ + "/").c_str()), 0);
+  EXPECT_EQ(SafeFileOpen(&f, (dir_ + "/missing/x.cfg").c_str()), 0);
+  EXPECT_EQ(f.stream, nullptr);
+  EXPECT_EQ(SafeFileOpenWide(&f, nullptr), 0);
+  EXPECT_EQ(SafeFileCommit(&f), 0);
+  EXPECT_TRUE(Entries().empty());
+}
+
+}  // namespace
