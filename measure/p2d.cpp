@@ -5,17 +5,16 @@
 // Inside: allocation - byte order - record operations - unit and points - safe save - table
 #include "measure/p2d.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "core/safefile.h"
 #include "core/text.h"
 #include "measure/track_alloc.h"
 
@@ -211,28 +210,13 @@ wchar_t* P2dUnitToWide(const P2dCalibration& calibration)
 
 bool P2dSaveBeside(const char* path, bool (*write)(FILE*, void*), void* context)
 {
-  if (!path || !path[0]) return false;
-  std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = std::string(path) + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(attempt);
-    // 0666 under the umask, as fopen would create the file itself.
-    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-  FILE* file = fdopen(fd, "wb");
-  if (!file) {
-    close(fd);
-    unlink(temporary.c_str());
+  SafeFile out;
+  if (!SafeFileOpen(&out, path)) return false;
+  if (!write(out.stream, context)) {
+    SafeFileAbort(&out);
     return false;
   }
-  bool ok = write(file, context);
-  ok = fflush(file) == 0 && ok;
-  ok = fclose(file) == 0 && ok;
-  ok = ok && rename(temporary.c_str(), path) == 0;
-  if (!ok) unlink(temporary.c_str());
-  return ok;
+  return SafeFileCommit(&out) == 1;
 }
 
 int64_t P2dBytesLeft(FILE* file)

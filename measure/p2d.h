@@ -90,9 +90,9 @@ void P2dSetUnit(P2dCalibration* calibration, const wchar_t* unit);
 // Null only when memory is short.
 wchar_t* P2dUnitToWide(const P2dCalibration& calibration);
 
-// Writes a file through write(stream, context) into a temporary file beside path, then
-// flushes, closes and renames it over path.  On any failure the temporary file is removed
-// and whatever stood at path stays as it was.
+// Writes a file through write(stream, context) by the safe save of core/safefile.h: a
+// temporary beside path renamed over it after a good close; on any failure whatever stood at
+// path stays as it was.
 bool P2dSaveBeside(const char* path, bool (*write)(FILE*, void*), void* context);
 // Bytes from the stream's position to its end, the position kept; -1 when the stream
 // cannot tell (not seekable).  Readers compare a file's claimed sizes with it before they
