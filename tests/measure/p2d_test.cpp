@@ -209,11 +209,11 @@ TEST(P2dFile, HostileFilesAreRefusedWithTheirCodeAndTheOldTableStays)
 {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  using SpecEdit = void (*)(FileSpec&);
+  using LayoutEdit = void (*)(FileSpec&);
   using ByteEdit = void (*)(Bytes&);
   struct Case {
     const char* name;
-    SpecEdit spec;   // before the file is built, or null
+    LayoutEdit layout;   // before the file is built, or null
     ByteEdit bytes;  // after, or null
     uint32_t error;  // 0: loads
   };
@@ -244,7 +244,7 @@ TEST(P2dFile, HostileFilesAreRefusedWithTheirCodeAndTheOldTableStays)
       SCOPED_TRACE(std::string(c.name) + (big ? " (big-endian)" : " (little-endian)"));
       FileSpec s;
       s.bigEndian = big;
-      if (c.spec) c.spec(s);
+      if (c.layout) c.layout(s);
       Bytes b = Build(s);
       if (c.bytes) c.bytes(b);
       CP2dData t;
