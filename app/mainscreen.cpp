@@ -304,35 +304,30 @@ void CMainScreen::OnRButtonDown(int32_t x, int32_t y) {
   }
 }
 
-void CMainScreen::OnLButtonUp(int32_t x, int32_t y) {
-  if (!m_leftHeld) {
-    CFgUIDialog::OnLButtonUp(x, y);
+void CMainScreen::ReleaseButton(int32_t right, int32_t x, int32_t y) {
+  int32_t& held = right ? m_rightHeld : m_leftHeld;
+  if (!held) {
+    if (right) CFgUIDialog::OnRButtonUp(x, y);
+    else CFgUIDialog::OnLButtonUp(x, y);
     return;
   }
+  // Released off the image: at the last point it was on.
   int32_t ix = x, iy = y;
   if (!m_view.ClientToImage(&ix, &iy)) {
     ix = m_imageX;
     iy = m_imageY;
   }
-  if (!m_calibration.IsOpen())
-    if (CImgFilter* f = MouseFilter()) f->OnLButtonUp(ix, iy, ModifierFlags());
-  m_leftHeld = 0;
+  if (!m_calibration.IsOpen()) {
+    if (CImgFilter* f = MouseFilter()) {
+      if (right) f->OnRButtonUp(ix, iy, ModifierFlags());
+      else f->OnLButtonUp(ix, iy, ModifierFlags());
+    }
+  }
+  held = 0;
 }
 
-void CMainScreen::OnRButtonUp(int32_t x, int32_t y) {
-  if (!m_rightHeld) {
-    CFgUIDialog::OnRButtonUp(x, y);
-    return;
-  }
-  int32_t ix = x, iy = y;
-  if (!m_view.ClientToImage(&ix, &iy)) {
-    ix = m_imageX;
-    iy = m_imageY;
-  }
-  if (!m_calibration.IsOpen())
-    if (CImgFilter* f = MouseFilter()) f->OnRButtonUp(ix, iy, ModifierFlags());
-  m_rightHeld = 0;
-}
+void CMainScreen::OnLButtonUp(int32_t x, int32_t y) { ReleaseButton(0, x, y); }
+void CMainScreen::OnRButtonUp(int32_t x, int32_t y) { ReleaseButton(1, x, y); }
 
 // ---------------------------------------------------------------------------------------
 // Wheel

@@ -137,6 +137,7 @@ class CMainScreen : public CFgUIDialog, public CVideoPanelListener, public CPlay
   CImgFilter* MouseFilter();
   // 1 when a press at (x, y) may go on to the image while the window is locked.
   int32_t PressAllowed(int32_t x, int32_t y);
+  void ReleaseButton(int32_t right, int32_t x, int32_t y);
 };
 
 // SetWorkerCount with count 0 or below meaning every processor and a count above them

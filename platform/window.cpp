@@ -390,6 +390,11 @@ PlatWindow* PlatCreateWindow(const PlatWindowDesc& desc) {
     }
     SetSizeHints(dpy, w, explicitPosition);
     XSetWMProtocols(dpy, w->xwin, &s.wmDelete, 1);
+    // Whose window this is, for window managers and for tests that look for a program's
+    // own window among others of the same title.
+    const long pid = long(getpid());
+    XChangeProperty(dpy, w->xwin, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
     if (desc.owner && desc.owner->xwin) XSetTransientForHint(dpy, w->xwin, desc.owner->xwin);
     CreateInputContext(s, w);
   }
@@ -857,9 +862,10 @@ Display* TestConnection() {
 
 }  // namespace
 
-uint64_t PlatTestFindWindowByTitle(const wchar_t* title) {
+uint64_t PlatTestFindWindowByTitle(const wchar_t* title, int64_t pid) {
   Display* d = TestConnection();
   if (!d || !title) return 0;
+  const Atom netWmPid = XInternAtom(d, "_NET_WM_PID", False);
   const std::string want = platx::WideToUtf8(title);
   const Atom netWmName = XInternAtom(d, "_NET_WM_NAME", False);
   const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
@@ -876,6 +882,15 @@ uint64_t PlatTestFindWindowByTitle(const wchar_t* title) {
                            &after, &data) == Success && data) {
       if (format == 8 && std::string(reinterpret_cast<char*>(data), items) == want) found = children[i];
       XFree(data);
+    }
+    if (found && pid >= 0) {
+      data = nullptr;
+      const bool same = XGetWindowProperty(d, children[i], netWmPid, 0, 1, False, XA_CARDINAL, &type,
+                                           &format, &items, &after, &data) == Success &&
+                        data && format == 32 && items == 1 &&
+                        *reinterpret_cast<long*>(data) == long(pid);
+      if (data) XFree(data);
+      if (!same) found = 0;
     }
   }
   if (children) XFree(children);

@@ -164,8 +164,10 @@ uint64_t PlatTestSwapCount(PlatWindow* window);
 // before its answer came). 1 when sent.
 int PlatTestSendInput(PlatWindow* window, int kind, uint32_t detail, int32_t x, int32_t y);
 // The window of another program on this display (a started copy of the program): the first
-// top-level window whose title (UTF-8 _NET_WM_NAME) is exactly title, 0 when there is none;
+// top-level window whose title (UTF-8 _NET_WM_NAME) is exactly title and, unless pid is -1,
+// whose _NET_WM_PID is pid (tests run side by side with windows of the same title); 0 when
+// there is none;
 // and the window manager's close request (WM_DELETE_WINDOW) sent to such a window, as a
 // click on its close box would.  1 when sent.
-uint64_t PlatTestFindWindowByTitle(const wchar_t* title);
+uint64_t PlatTestFindWindowByTitle(const wchar_t* title, int64_t pid);
 int PlatTestRequestClose(uint64_t window);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/temp_folder.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -15,24 +17,12 @@ namespace {
 
 class ConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/qv_config_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    path_ = std::wstring(dir_.begin(), dir_.end()) + L"/quorvix_duvu.cfg";
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-  void Write(const std::string& text) {
-    std::ofstream(dir_ + "/quorvix_duvu.cfg", std::ios::binary) << text;
-  }
-  std::string Read() const {
-    std::ifstream in(dir_ + "/quorvix_duvu.cfg", std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  std::string dir_;
-  std::wstring path_;
+  void SetUp() override { ASSERT_TRUE(folder_.ok()); }
+  void Write(const std::string& text) { qvtest::WriteWholeFile(folder_.File("quorvix_duvu.cfg"), text); }
+  std::string Read() const { return qvtest::ReadWholeFile(folder_.File("quorvix_duvu.cfg")); }
+  qvtest::TempFolder folder_{"config"};
+  const std::string& dir_ = folder_.path();
+  const std::wstring path_ = folder_.WideFile("quorvix_duvu.cfg");
 };
 
 const char kFirstRun[] =

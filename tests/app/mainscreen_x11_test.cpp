@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -14,6 +16,7 @@
 #include "../toolkit/x11_test_util.h"
 #include "app_test_util.h"
 #include "core/parallel.h"
+#include "tests/temp_folder.h"
 #include "toolkit/texture.h"
 
 namespace {
@@ -42,16 +45,12 @@ class MainScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!PlatHasDisplay()) GTEST_SKIP() << "no X display";
-    char pattern[] = "/tmp/qv_mainscreen_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    cfg_ = std::wstring(dir_.begin(), dir_.end()) + L"/quorvix_duvu.cfg";
-    SetConfigFilePathForTesting(cfg_.c_str());
+    ASSERT_TRUE(folder_.ok());
+    SetConfigFilePathForTesting(folder_.WideFile("quorvix_duvu.cfg").c_str());
   }
   void TearDown() override {
     delete screen_;
     SetConfigFilePathForTesting(nullptr);
-    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
   }
   void Open() {
     screen_ = new CMainScreen;
@@ -60,12 +59,7 @@ class MainScreenTest : public ::testing::Test {
     screen_->Layout();
     ASSERT_TRUE(PumpUntil([&] { return PlatIsWindowMapped(screen_->GetWindow()) != 0; }, 3000));
   }
-  std::string ReadSettings() const {
-    std::ifstream in(dir_ + "/quorvix_duvu.cfg", std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string ReadSettings() const { return qvtest::ReadWholeFile(folder_.File("quorvix_duvu.cfg")); }
   // A picture of w x h in the view at zoom 1 (image pixel = view pixel from its corner).
   void ShowPicture(int32_t w, int32_t h) {
     CImgBuff picture;
@@ -85,8 +79,7 @@ class MainScreenTest : public ::testing::Test {
     ASSERT_EQ(PlatTestSendInput(screen_->GetWindow(), kind, detail, x, y), 1);
   }
 
-  std::string dir_;
-  std::wstring cfg_;
+  qvtest::TempFolder folder_{"mainscreen"};
   CMainScreen* screen_ = nullptr;
 };
 
@@ -113,10 +106,10 @@ TEST_F(MainScreenTest, FirstStartDefaultsAndTheSettingsFileItLeaves) {
 }
 
 TEST_F(MainScreenTest, SettingsAreAppliedAtStartAndSurviveARestart) {
-  std::ofstream(dir_ + "/quorvix_duvu.cfg", std::ios::binary)
-      << "[quorvix] {\n encode_mp4_ql 101\n lang en\n guide_color 3\n zoom 16\n cfg_ver 1\n"
+  qvtest::WriteWholeFile(folder_.File("quorvix_duvu.cfg"),
+      "[quorvix] {\n encode_mp4_ql 101\n lang en\n guide_color 3\n zoom 16\n cfg_ver 1\n"
          " use_cpu 3\n ms_per_frame 18446744073709551615\n frame_skip 1\n scale 0.0000001\n"
-         " unit mm\n connect 4\n}\n";
+         " unit mm\n connect 4\n}\n");
   Open();
   EXPECT_STREQ(screen_->m_sidePanel.m_language, L"en");
   EXPECT_EQ(screen_->m_guideColor, 3u);
@@ -168,7 +161,7 @@ TEST_F(MainScreenTest, LayoutOfViewSceneBarAndSidePanel) {
   screen_->m_videoPanel.UpdateThumb();
   screen_->Redraw();
   for (int i = 0; i < 20; ++i) FgPumpMessages();
-  const uint64_t xid = PlatTestFindWindowByTitle(screen_->m_windowTitle);
+  const uint64_t xid = PlatTestFindWindowByTitle(screen_->m_windowTitle, int64_t(getpid()));
   ASSERT_NE(xid, 0u);
   EXPECT_EQ(std::system(("/usr/bin/import -window " + std::to_string(xid) + " '" QV_TEST_OUT_DIR
                          "/mainscreen_panels.png'").c_str()), 0);

@@ -19,17 +19,13 @@
 
 #include "core/parallel.h"
 #include "platform/window.h"
+#include "tests/temp_folder.h"
 
 extern char** environ;
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using qvtest::ReadWholeFile;
 
 std::string Capture(const std::string& cmd) {
   std::string out;
@@ -56,12 +52,9 @@ int WaitExit(pid_t pid, int ms) {
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/qv_program_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_TRUE(folder_.ok());
     ASSERT_EQ(std::system(("cp '" QV_PROGRAM "' '" + dir_ + "/quorvix-mini'").c_str()), 0);
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
   pid_t Start(char** env) {
     const std::string path = dir_ + "/quorvix-mini";
     char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
@@ -74,7 +67,8 @@ class ProgramTest : public ::testing::Test {
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
   }
-  std::string dir_;
+  qvtest::TempFolder folder_{"program"};
+  const std::string& dir_ = folder_.path();
 };
 
 TEST_F(ProgramTest, StartsShowsItsWindowAndClosesWithItsSettingsFile) {
@@ -84,11 +78,11 @@ TEST_F(ProgramTest, StartsShowsItsWindowAndClosesWithItsSettingsFile) {
   const std::wstring title = L"quorvix mini 1.9.2 - " + std::to_wstring(GetProcessorCount()) + L"core";
   uint64_t window = 0;
   for (int i = 0; i < 500 && !window; ++i) {
-    window = PlatTestFindWindowByTitle(title.c_str());
+    window = PlatTestFindWindowByTitle(title.c_str(), pid);
     if (!window) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   if (!window) kill(pid, SIGKILL);
-  ASSERT_NE(window, 0u) << ReadAll(dir_ + "/stderr.txt");
+  ASSERT_NE(window, 0u) << ReadWholeFile(dir_ + "/stderr.txt");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // its first drawing
   const std::string id = std::to_string(window);
   const std::string info = Capture("xwininfo -id " + id);
@@ -100,8 +94,8 @@ TEST_F(ProgramTest, StartsShowsItsWindowAndClosesWithItsSettingsFile) {
   ASSERT_EQ(PlatTestRequestClose(window), 1);
   const int status = WaitExit(pid, 20000);
   if (status < 0) kill(pid, SIGKILL);
-  EXPECT_EQ(status, 0) << ReadAll(dir_ + "/stderr.txt");
-  const std::string settings = ReadAll(dir_ + "/quorvix_duvu.cfg");
+  EXPECT_EQ(status, 0) << ReadWholeFile(dir_ + "/stderr.txt");
+  const std::string settings = ReadWholeFile(dir_ + "/quorvix_duvu.cfg");
   EXPECT_EQ(settings.rfind("[quorvix] {\n cfg_ver 1\n use_cpu " + std::to_string(GetProcessorCount()) +
                                "\n last_dir \n wheel_mode 2\n",
                            0),
@@ -118,7 +112,7 @@ TEST_F(ProgramTest, WithoutADisplayItSaysSoAndFails) {
   const int status = WaitExit(pid, 20000);
   if (status < 0) kill(pid, SIGKILL);
   EXPECT_EQ(status, 1);
-  EXPECT_NE(ReadAll(dir_ + "/stderr.txt").find("no display"), std::string::npos);
+  EXPECT_NE(ReadWholeFile(dir_ + "/stderr.txt").find("no display"), std::string::npos);
 }
 
 }  // namespace

@@ -9,10 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/temp_folder.h"
+
 #include <csignal>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,12 +19,7 @@ namespace {
 
 class SafeFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/qv_safefile_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void SetUp() override { ASSERT_TRUE(folder_.ok()); }
 
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
@@ -37,16 +31,12 @@ class SafeFileTest : public ::testing::Test {
     if (d) closedir(d);
     return names;
   }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string Read(const std::string& path) { return qvtest::ReadWholeFile(path); }
   static void Write(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
+    qvtest::WriteWholeFile(path, text);
   }
-  std::string dir_;
+  qvtest::TempFolder folder_{"safefile"};
+  const std::string& dir_ = folder_.path();
 };
 
 TEST_F(SafeFileTest, CommitReplacesTheTargetAndLeavesNoTemporary) {

@@ -13,6 +13,7 @@
 
 #include "media/media_file.h"
 #include "media_fixtures.h"
+#include "tests/temp_folder.h"
 #include "toolkit/filesel.h"
 #include "toolkit/msgbox.h"
 
@@ -84,20 +85,18 @@ class ImgIoTest : public ::testing::Test {
     g_boxes.clear();
     g_answers.clear();
     g_chosen.clear();
-    char pattern[] = "/tmp/qv_imgio_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_TRUE(folder_.ok());
   }
   void TearDown() override {
     FgSetMessageBoxHook(nullptr);
     FgSetFileSelectHook(nullptr);
-    std::system(("rm -rf '" + dir_ + "'").c_str());
   }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   std::wstring WPath(const std::string& name) const { return Wide(Path(name)); }
   static bool Exists(const std::string& path) { return std::system(("test -e '" + path + "'").c_str()) == 0; }
 
-  std::string dir_;
+  qvtest::TempFolder folder_{"imgio"};
+  const std::string& dir_ = folder_.path();
 };
 
 // A picture whose every pixel differs, so that reading back shows what went where.
