@@ -10,16 +10,17 @@
 #include "filters/colour_pixel/clear.h"
 #include "tests/app/app_test_util.h"
 #include "tests/app/testhost.h"
-#include "tests/filters/filter_x11_test_util.h"
+#include "tests/filters/filter_x11_util.h"
 #include "tests/toolkit/x11_test_util.h"
 
 namespace {
 
 using toolkittest::PumpUntil;
 
-using filtertest::Click;
-using filtertest::Shot;
-using ShotClear = filtertest::ShotFilter<CLfClear>;
+using ShotClear = filtertest::ShotWindow<CLfClear>;
+
+void Click(CFgScreen* s, const CFgUIObj& w) { filtertest::ClickControl(s, w); }
+void Shot(ShotClear* f, const char* name) { filtertest::SaveShot(f, name); }
 
 class ClearX11 : public ::testing::TestWithParam<const wchar_t*> {};
 
