@@ -6,6 +6,7 @@
 
 #include "filters/binary_geometry_fourier/flip.h"
 #include "filters/binary_geometry_fourier/fourier.h"
+#include "filters/binary_geometry_fourier/change_conditions.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ const FilterClassEntry kClasses[] = {
     {CLfFFT::kFilterId, L"fft", &Make<CLfFFT>},
     {CLfIFFT::kFilterId, L"ifft", &Make<CLfIFFT>},
     {CLfIFFTEX::kFilterId, L"ifft_ex", &Make<CLfIFFTEX>},
+    {CLfConfig::kFilterId, L"change_conditions", &Make<CLfConfig>},
 };
 
 }  // namespace

@@ -226,7 +226,10 @@ TEST(BinaryGeometryFourier, RegistrationHandsOnEveryClass) {
     uint32_t id;
     const wchar_t* key;
   };
-  const Want want[] = {{10040, L"flip"}, {10036, L"fft"}, {10037, L"ifft"}, {10039, L"ifft_ex"}};
+  const Want want[] = {
+      {10040, L"flip"}, {10036, L"fft"}, {10037, L"ifft"}, {10039, L"ifft_ex"},
+      {10034, L"change_conditions"},
+  };
   ASSERT_EQ(std::size(want), entries.size());
   for (uint64_t i = 0; i < entries.size(); ++i) {
     EXPECT_EQ(want[i].id, entries[i].id);
