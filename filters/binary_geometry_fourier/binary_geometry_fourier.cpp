@@ -7,6 +7,7 @@
 #include "filters/binary_geometry_fourier/flip.h"
 #include "filters/binary_geometry_fourier/fourier.h"
 #include "filters/binary_geometry_fourier/change_conditions.h"
+#include "filters/binary_geometry_fourier/binary_morphology.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ const FilterClassEntry kClasses[] = {
     {CLfIFFT::kFilterId, L"ifft", &Make<CLfIFFT>},
     {CLfIFFTEX::kFilterId, L"ifft_ex", &Make<CLfIFFTEX>},
     {CLfConfig::kFilterId, L"change_conditions", &Make<CLfConfig>},
+    {CLfBinary::kFilterId, L"binary_image_process", &Make<CLfBinary>},
 };
 
 }  // namespace
