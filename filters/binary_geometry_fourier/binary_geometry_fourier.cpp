@@ -8,6 +8,7 @@
 #include "filters/binary_geometry_fourier/fourier.h"
 #include "filters/binary_geometry_fourier/change_conditions.h"
 #include "filters/binary_geometry_fourier/binary_morphology.h"
+#include "filters/binary_geometry_fourier/noise_remover.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ const FilterClassEntry kClasses[] = {
     {CLfIFFTEX::kFilterId, L"ifft_ex", &Make<CLfIFFTEX>},
     {CLfConfig::kFilterId, L"change_conditions", &Make<CLfConfig>},
     {CLfBinary::kFilterId, L"binary_image_process", &Make<CLfBinary>},
+    {CLfNoiseRemover::kFilterId, L"noise_remover", &Make<CLfNoiseRemover>},
 };
 
 }  // namespace
