@@ -9,6 +9,7 @@
 #include "filters/binary_geometry_fourier/change_conditions.h"
 #include "filters/binary_geometry_fourier/binary_morphology.h"
 #include "filters/binary_geometry_fourier/noise_remover.h"
+#include "filters/binary_geometry_fourier/window_cut.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ const FilterClassEntry kClasses[] = {
     {CLfConfig::kFilterId, L"change_conditions", &Make<CLfConfig>},
     {CLfBinary::kFilterId, L"binary_image_process", &Make<CLfBinary>},
     {CLfNoiseRemover::kFilterId, L"noise_remover", &Make<CLfNoiseRemover>},
+    {CLfWindowCut::kFilterId, L"window_cut", &Make<CLfWindowCut>},
 };
 
 }  // namespace
