@@ -10,6 +10,7 @@
 #include "filters/binary_geometry_fourier/binary_morphology.h"
 #include "filters/binary_geometry_fourier/noise_remover.h"
 #include "filters/binary_geometry_fourier/window_cut.h"
+#include "filters/binary_geometry_fourier/separation.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ const FilterClassEntry kClasses[] = {
     {CLfBinary::kFilterId, L"binary_image_process", &Make<CLfBinary>},
     {CLfNoiseRemover::kFilterId, L"noise_remover", &Make<CLfNoiseRemover>},
     {CLfWindowCut::kFilterId, L"window_cut", &Make<CLfWindowCut>},
+    {CLfSeparation::kFilterId, L"separation", &Make<CLfSeparation>},
 };
 
 }  // namespace
