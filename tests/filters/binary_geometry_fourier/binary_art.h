@@ -1,5 +1,6 @@
 // binary_art.h - binary test pictures drawn as text: "#" an object pixel, "." background,
-// for either background colour, and read back the same way; random binary pictures.
+// for either background colour, and read back the same way; random binary pictures; islands
+// counted.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -63,10 +64,6 @@ inline void RandomBinary(CImgBuff& img, int32_t w, int32_t h, int32_t format, ui
   }
 }
 
-}  // namespace binarytest
-
-namespace binarytest {
-
 // Number of connected sets of "#" (4 or 8 neighbours).
 inline int32_t CountIslands(Art art, int32_t conn) {
   int32_t count = 0;
@@ -95,11 +92,12 @@ inline int32_t CountIslands(Art art, int32_t conn) {
   return count;
 }
 
-// A w x h background picture with a filled rectangle of objects, inclusive corners.
+// Fills the rectangle (x0, y0)-(x1, y1), inclusive, with objects.
 inline void AddBlock(Art& art, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
   for (int32_t y = y0; y <= y1; ++y)
     for (int32_t x = x0; x <= x1; ++x) art[size_t(y)][size_t(x)] = '#';
 }
+// w x h of background.
 inline Art Blank(int32_t w, int32_t h) { return Art(size_t(h), std::string(size_t(w), '.')); }
 
 }  // namespace binarytest
