@@ -592,13 +592,19 @@ TEST_F(LutFiles, SaveRefusalsLeaveFilesAsTheyWere) {
   Run(2, path, {0});  // "Cancel" to the overwrite question
   EXPECT_EQ("keep me", qvtest::ReadWholeFile(dir.File("a.lut")));
   EXPECT_EQ(1u, dialogs.m_shown.size());
-  ASSERT_EQ(0, mkdir(dir.File("ro").c_str(), 0555));
-  if (access(dir.File("ro").c_str(), W_OK) == 0) GTEST_SKIP() << "running with write rights everywhere";
-  Run(2, dir.WideFile("ro/b.lut"));
+  // A folder that does not exist cannot take the file; nothing is left behind.
+  Run(2, dir.WideFile("missing/b.lut"));
   EXPECT_EQ(L"saving failed", LastText());
   EXPECT_EQ(L"error", dialogs.m_shown.back().caption);
   lut.m_language = L"jp";
+  Run(2, dir.WideFile("missing/b.lut"));
+  EXPECT_EQ(L"\x30BB\x30FC\x30D6\x3067\x304D\x307E\x305B\x3093\x3067\x3057\x305F", LastText());
+  // A folder without write rights (not for a user who may write everywhere).
+  ASSERT_EQ(0, mkdir(dir.File("ro").c_str(), 0555));
+  if (access(dir.File("ro").c_str(), W_OK) == 0) return;
+  size_t shown = dialogs.m_shown.size();
   Run(2, dir.WideFile("ro/b.lut"));
+  ASSERT_EQ(shown + 1, dialogs.m_shown.size());
   EXPECT_EQ(L"\x30BB\x30FC\x30D6\x3067\x304D\x307E\x305B\x3093\x3067\x3057\x305F", LastText());
 }
 
