@@ -14,6 +14,10 @@
 #include <cstring>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "app/cfgfile.h"
 #include "core/imgbuff.h"
 #include "core/parallel.h"
@@ -161,6 +165,40 @@ void ReadMaskRow(const CImgBuff* mask, int32_t x, int32_t y, int32_t n, uint32_t
   }
 }
 
+// Frame and mask of the same 8- or 16-bit format: on the 16-bit scale (s - m) x 257 read
+// back as 8 bits is s - m, and 16-bit samples subtract as they are, so the whole row is one
+// saturating subtraction of its samples.  The vector loop does what it can, the scalar loop
+// the tail.
+void SaturatingSub8(uint8_t* p, const uint8_t* m, int64_t n) {
+  int64_t i = 0;
+#ifdef __SSE2__
+  for (; i + 16 <= n; i += 16) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), _mm_subs_epu8(a, b));
+  }
+#endif
+  for (; i < n; ++i) p[i] = p[i] > m[i] ? uint8_t(p[i] - m[i]) : 0;
+}
+
+void SaturatingSub16(uint8_t* p, const uint8_t* m, int64_t n) {
+  int64_t i = 0;
+#ifdef __SSE2__
+  for (; i + 8 <= n; i += 8) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + 2 * i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 2 * i), _mm_subs_epu16(a, b));
+  }
+#endif
+  for (; i < n; ++i) {
+    uint16_t a, b;
+    std::memcpy(&a, p + 2 * i, 2);
+    std::memcpy(&b, m + 2 * i, 2);
+    a = a > b ? uint16_t(a - b) : 0;
+    std::memcpy(p + 2 * i, &a, 2);
+  }
+}
+
 struct MaskJob {
   CImgBuff* frame;
   const CImgBuff* mask;  // null: every pixel outside it
@@ -187,6 +225,38 @@ void MaskRows(void* ctx, uint64_t first, uint64_t count) {
     uint8_t* row = static_cast<uint8_t*>(job.frame->Pixels()) +
                    (int64_t(y) * job.frame->Width() + job.roi.x0) * bpp;
     const int32_t covered = y < maskH ? inside : 0;
+    // Same 8- or 16-bit format on both sides: the samples themselves, no conversion.
+    const int32_t same = covered > 0 && job.mask->Format() == f &&
+                         (f == ImgFormatGray8 || f == ImgFormatGray16 || f == ImgFormatRgb24 ||
+                          f == ImgFormatRgb48);
+    // Outside the mask a default of 0 keeps these formats' samples, 65535 zeroes every
+    // format's.
+    const int32_t keepRest = !job.preview && job.fill == 0 && f != ImgFormatGray32 &&
+                             f != ImgFormatRgb96;
+    const int32_t clearRest = !job.preview && job.fill == 65535;
+    if (same || keepRest || clearRest) {
+      if (same) {
+        const uint8_t* mrow = static_cast<const uint8_t*>(job.mask->Pixels()) +
+                              (int64_t(y) * job.mask->Width() + job.roi.x0) * bpp;
+        if (job.preview)
+          std::memcpy(row, mrow, size_t(covered * bpp));
+        else if (f == ImgFormatGray8 || f == ImgFormatRgb24)
+          SaturatingSub8(row, mrow, covered * bpp);
+        else
+          SaturatingSub16(row, mrow, covered * bpp / 2);
+      } else if (covered > 0) {
+        ReadMaskRow(job.mask, job.roi.x0, y, covered, m.data());
+        RowFn fn = PickRow(f, job.preview ? 2 : maskGray ? 1 : 0);
+        fn(row, m.data(), covered);
+      }
+      if (covered < n) {
+        if (clearRest)
+          std::memset(row + covered * bpp, 0, size_t((n - covered) * bpp));
+        else if (!keepRest)
+          PickRow(f, job.preview ? 2 : 1)(row + covered * bpp, fillRow.data(), n - covered);
+      }
+      continue;
+    }
     if (covered > 0) ReadMaskRow(job.mask, job.roi.x0, y, covered, m.data());
     if (job.preview) {
       RowFn fn = PickRow(f, 2);

@@ -148,18 +148,19 @@ TEST(MaskFrames, RowKernelsEqualTheAccessorPath) {
   for (int frameFormat = 1; frameFormat <= 9; ++frameFormat)
     for (int maskFormat = 1; maskFormat <= 9; ++maskFormat)
       for (const auto& size : sizes)
-        for (uint32_t preview = 0; preview < 2; ++preview) {
+        for (uint32_t preview = 0; preview < 2; ++preview)
+          for (uint16_t fill : {uint16_t(0), uint16_t(40000), uint16_t(65535)}) {
           CImgBuff m;
           if (size[0]) MakePicture(m, size[0], size[1], maskFormat, uint32_t(maskFormat + 3));
           CImgBuff fast, reference;
           MakePicture(fast, 21, 17, frameFormat, uint32_t(frameFormat));
           reference.CopyFrom(fast);
           const RoiRect roi{2, 1, 19, 16};
-          MaskApply(&fast, &m, preview, 40000, roi);
-          MaskApplyReference(&reference, &m, preview, 40000, roi);
+          MaskApply(&fast, &m, preview, fill, roi);
+          MaskApplyReference(&reference, &m, preview, fill, roi);
           ASSERT_TRUE(SamePixels(fast, reference))
               << "frame " << frameFormat << " mask " << maskFormat << " size " << size[0]
-              << " preview " << preview;
+              << " preview " << preview << " fill " << fill;
         }
 }
 
