@@ -20,8 +20,10 @@
 #include "app/cfgfile.h"
 #include "core/colour.h"
 #include "core/imgbuff.h"
+#include "filters/colour_pixel/mask.h"
 #include "filters/colour_pixel/rect.h"
 #include "filters/colour_pixel/swatch.h"
+#include "media/imgio/imgio.h"
 #include "tests/app/app_test_util.h"
 #include "tests/app/testhost.h"
 #include "tests/filters/filter_test_util.h"
@@ -635,8 +637,9 @@ TEST_F(LutFiles, JapaneseSavedAndTheChoosersFolderPutBack) {
 }
 
 // ---- locks -----------------------------------------------------------------------------
-// The UI thread edits, undoes, opens files and drags the range bar a fixed number of times
-// while the worker processes frames with picks pending; a watchdog fails instead of hanging.
+// The UI thread edits, undoes, opens files, drags the range bar and loads masks a fixed
+// number of times while the worker processes frames with picks pending; a watchdog fails
+// instead of hanging.
 TEST(LutLocks, EditsWhileFramesRun) {
   qvtest::TempFolder dir("lut_locks");
   ASSERT_TRUE(dir.ok());
@@ -644,6 +647,12 @@ TEST(LutLocks, EditsWhileFramesRun) {
   CImgBuff picture;
   MakePicture(picture, 64, 48, ImgFormatGray8);
   host.SetStill(picture);
+  // A mask before the pseudo-colour filter, loaded again and again on the way.
+  auto* mask = new CLfMask;
+  ASSERT_EQ(1, host.AddFilter(mask, nullptr));
+  CImgBuff maskPicture;
+  MakePicture(maskPicture, 40, 30, ImgFormatGray8, 5);
+  ASSERT_EQ(1, SaveImageFile(&maskPicture, dir.WideFile("m.bmp").c_str(), nullptr, nullptr));
   auto* lut = new CLfLut;
   ASSERT_EQ(1, host.AddFilter(lut, nullptr));
   lut->m_tab.SelectPage(1, 0);
@@ -681,6 +690,7 @@ TEST(LutLocks, EditsWhileFramesRun) {
         dialogs.m_paths.push_back(dir.WideFile("x.lut"));
         lut->OnMenuCommand(1);
       }
+      ASSERT_EQ(1, mask->LoadMaskImage(dir.WideFile("m.bmp").c_str()));
     }
   }
   host.m_onProcessedHook = nullptr;
