@@ -214,7 +214,7 @@ void CLfLut::Undo() {
 // ---------------------------------------------------------------------------------------
 // Processing
 void CLfLut::OnLButtonDown(int64_t x, int64_t y, uint8_t) {
-  if (m_tab.m_currentPage != 1) return;
+  if (m_page.load() != 1) return;
   m_pickX.store(x);
   m_pickY.store(y);
   m_pickPending.store(1);
@@ -222,7 +222,7 @@ void CLfLut::OnLButtonDown(int64_t x, int64_t y, uint8_t) {
 }
 
 void CLfLut::PickRange(CImgBuff* picture) {
-  if (!m_pickPending.load() || m_tab.m_currentPage != 1) return;
+  if (!m_pickPending.load() || m_page.load() != 1) return;
   m_pickPending.store(0);
   const int64_t px = m_pickX.load(), py = m_pickY.load();
   int32_t lo = 256, hi = -1;

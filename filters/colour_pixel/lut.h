@@ -130,6 +130,7 @@ class CLfLut : public CFilterWindow {
   static void OnSetRange(CFgUIButton* button, void* user);
   static void OnAddStop(CFgUIButton* button, void* user);
   static void OnInterpolate(CFgUIChkButton* button, void* user);
+  static void OnPage(CFgUITab* tab, void* user, int32_t newPage, int32_t oldPage);
 
   // Takes the undo copy, lets change write the tables, refreshes; then asks for the frame
   // (no lock held) and redraws.
@@ -151,6 +152,7 @@ class CLfLut : public CFilterWindow {
   uint8_t m_stops[kMaxStops][3] = {};
   uint32_t m_stopCount = 0;
   std::atomic<uint32_t> m_pickPending{0};
+  std::atomic<int32_t> m_page{2};  // the tab's current page, for the worker's pick
   std::atomic<int64_t> m_pickX{0}, m_pickY{0};
   CFgTexture m_strip;
   CFgTexture m_swatch[16];

@@ -65,6 +65,8 @@ void CLfLut::BuildControls() {
   m_tab.AddPage(L"manual");
   m_tab.AddPage(L"auto");
   m_tab.SelectPage(2, 1);
+  m_tab.m_callback = &CLfLut::OnPage;
+  m_tab.m_user = this;
   const double colours[3][3] = {{0.9, 0.7, 0.7}, {0.7, 0.9, 0.7}, {0.7, 0.7, 0.9}};
   for (int32_t c = 0; c < 3; ++c) {
     CFgUIScrollBar& bar = m_colourBar[c];
@@ -300,6 +302,10 @@ void CLfLut::OnRangeChanged(CFgUIRangeBar*, void* user, int32_t low, int32_t hig
     ShowNumber(&self->m_highLabel, high);
   }
   self->CFgUICtrl::Redraw();
+}
+
+void CLfLut::OnPage(CFgUITab*, void* user, int32_t newPage, int32_t) {
+  static_cast<CLfLut*>(user)->m_page.store(newPage);
 }
 
 void CLfLut::OnSetRange(CFgUIButton*, void* user) { static_cast<CLfLut*>(user)->SetRange(); }

@@ -21,7 +21,6 @@
 #include "core/colour.h"
 #include "core/imgbuff.h"
 #include "filters/colour_pixel/mask.h"
-#include "filters/colour_pixel/rect.h"
 #include "filters/colour_pixel/swatch.h"
 #include "media/imgio/imgio.h"
 #include "tests/app/app_test_util.h"
