@@ -172,6 +172,15 @@ TEST_P(LutX11, PresetRangeUndoAndPalette) {
   EXPECT_EQ((Rgb{thermal.t[0][100], thermal.t[1][100], thermal.t[2][100]}),
             (Rgb{c[0], c[1], c[2]}));
 
+  // A click on the image while "manual" shows: the worker samples the 5 x 5 square of the
+  // source ramp and moves the range bar of the open window.
+  f->OnLButtonDown(int64_t(100), int64_t(8), uint8_t(0));
+  ASSERT_TRUE(PumpUntil([&] { return f->m_range.m_low == 98; }, 5000));
+  EXPECT_EQ(102, f->m_range.m_high);
+  EXPECT_STREQ(L"98", f->m_lowLabel.m_text);
+  EXPECT_STREQ(L"102", f->m_highLabel.m_text);
+  f->Save("lut_" + tag + "_pick.png");
+
   // "palette": swatch 2 (red) pressed, then the red bar dragged left: only that swatch.
   const TabPage& palette = f->m_tab.m_pages[0];
   filtertest::SendButton(f, 1, f->m_tab.m_x + (palette.x0 + palette.x1) / 2,
