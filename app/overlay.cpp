@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cwchar>
+#include <initializer_list>
 
 #include "app/mainscreen.h"
 #include "core/colour.h"
@@ -39,6 +40,8 @@ const wchar_t* ImageFormatDisplayName(int32_t format, int32_t japanese) {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+// Longest readout: three doubles of up to 310 digits each ("%lf" of DBL_MAX).
+constexpr size_t kReadoutUnits = 1100;
 
 enum ReadoutClass { kClass8, kClass16, kClass32 };
 
@@ -76,12 +79,26 @@ void CmykOf(T r, T g, T b, T full, T* c, T* m, T* y, T* k) {
 
 }  // namespace
 
+// Formats into a buffer that holds every readout whole, then copies what fits: swprintf
+// leaves a too-short buffer undefined.
+static void FormatReadout(wchar_t* out, const CImgBuff* picture, uint32_t mode, int32_t x,
+                          int32_t y, uint64_t workers);
+
 void FormatColorReadout(wchar_t* out, uint64_t units, const CImgBuff* picture, uint32_t mode,
                         int32_t x, int32_t y, uint64_t workers) {
   if (!out || units == 0) return;
+  wchar_t whole[kReadoutUnits];
+  FormatReadout(whole, picture, mode, x, y, workers);
+  const size_t n = wcsnlen(whole, size_t(units - 1));
+  wmemcpy(out, whole, n);
+  out[n] = 0;
+}
+
+static void FormatReadout(wchar_t* out, const CImgBuff* picture, uint32_t mode, int32_t x,
+                          int32_t y, uint64_t workers) {
   const unsigned long cores = static_cast<unsigned long>(workers);
   const long lx = x, ly = y;
-  const size_t n = size_t(units);
+  const size_t n = kReadoutUnits;
   swprintf(out, n, L" - %lucore", cores);
   // The point may lie outside the display while it changes size between a run and the next
   // upload: then no value is read.
@@ -229,19 +246,26 @@ void CMainScreen::DrawOverlay(CFgScreen* screen, CFgFont* font, int32_t viewX0, 
 
 void CMainScreen::UpdateTitle() {
   constexpr uint64_t kTitleUnits = 1280;
-  wchar_t part[256];
+  wchar_t part[kReadoutUnits];
   const uint64_t workers = ActiveWorkerCount();
   int32_t ix = m_cursorX, iy = m_cursorY;
   if (m_colorPicker == 0 || !m_view.ClientToImage(&ix, &iy)) {
-    FormatColorReadout(part, 256, nullptr, 0, 0, 0, workers);
+    FormatColorReadout(part, kReadoutUnits, nullptr, 0, 0, 0, workers);
   } else {
     PlatformLockHold hold(m_sidePanel.ChainLock());
-    FormatColorReadout(part, 256, &m_display, m_colorPicker, ix, iy, workers);
+    FormatColorReadout(part, kReadoutUnits, &m_display, m_colorPicker, ix, iy, workers);
   }
   wchar_t title[kTitleUnits];
   const wchar_t* name = m_filePath && m_filePath[0] ? PathFileName(m_filePath) : nullptr;
-  swprintf(title, kTitleUnits, L"%ls%ls%ls%ls", kProgramTitle, part, name ? L"  " : L"",
-           name ? name : L"");
+  // Pieces appended as far as they fit: a long file name is cut, never the buffer overrun.
+  size_t at = 0;
+  for (const wchar_t* piece : {kProgramTitle, static_cast<const wchar_t*>(part),
+                               name ? L"  " : L"", name ? name : L""}) {
+    const size_t n = wcsnlen(piece, kTitleUnits - 1 - at);
+    wmemcpy(title + at, piece, n);
+    at += n;
+  }
+  title[at] = 0;
   wcsncpy(m_windowTitle, title, kFgTitleUnits - 1);
   m_windowTitle[kFgTitleUnits - 1] = 0;
   if (GetWindow()) SetTitle(m_windowTitle);
