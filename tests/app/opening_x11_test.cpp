@@ -224,6 +224,34 @@ TEST_F(Opening, PathsAreKeptWhole) {
   EXPECT_EQ(Title(), L"quorvix mini 1.9.2 - 8core  x.png");
 }
 
+// A scene that cannot be read empties the source and the view and says so; the sequence
+// stays open and the next scene loads.
+TEST_F(Opening, AnUnreadableSceneEmptiesTheViewAndTheNextOneLoads) {
+  for (const char* name : {"s1.png", "s3.png"})
+    ASSERT_TRUE(Run("convert -size 64x48 xc:'rgb(90,90,90)' '" + File(name) + "'"));
+  qvtest::WriteWholeFile(File("s2.png"), "\x89PNG but nothing more");
+  Open();
+  AddRecorder();
+  Choose(File("s1.png"));
+  Choose(File("s3.png"));
+  screen_->OpenSequence();
+  ASSERT_EQ(screen_->m_videoPanel.m_count, 3u);
+  ASSERT_NE(screen_->m_source.Pixels(), nullptr);
+  log_.Take();
+  EXPECT_EQ(screen_->SeekScene(1), 1);
+  const std::vector<mstest::Shown> shown = TakeMessages();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, L"loading failed");
+  EXPECT_EQ(screen_->m_source.Pixels(), nullptr);
+  EXPECT_EQ(screen_->m_view.m_texture.m_store, nullptr);
+  EXPECT_TRUE(Calls("Process").empty());
+  EXPECT_NE(screen_->m_media, nullptr);
+  EXPECT_EQ(screen_->SeekScene(2), 1);
+  EXPECT_TRUE(TakeMessages().empty());
+  EXPECT_EQ(Calls("Process"), std::vector<std::string>{"Process(2)"});
+  EXPECT_EQ(ViewPixel(40, 30), (std::vector<int>{90, 90, 90}));
+}
+
 TEST_F(Opening, TurningAStillTwiceStartsFromTheOriginalEachTime) {
   Open();
   CImgBuff picture, turned;
