@@ -255,8 +255,8 @@ void CMainScreen::OpenImage(const wchar_t* path) {
   m_restoreOriginal = 0;
   m_rotation = 0;
   SetChainImageInfo(width, height, bytesPerPixel, m_videoPanel.m_count);
-  // The side panel lays its rows out again once it has them:
-  // m_sidePanel.LayoutRows();
+  // The side panel's rows laid out again (the call comes with the panel's row layout):
+  // m_sidePanel.Layout();
   UpdateTitle();
   LoadCurrentScene(1);
   UnlockUI();
@@ -318,7 +318,8 @@ void CMainScreen::OpenSequence() {
   ShowVideoPanel(frames);
   SetCurrentPath(first);
   SetChainImageInfo(width, height, bytesPerPixel, m_videoPanel.m_count);
-  // m_sidePanel.LayoutRows();
+  // The side panel's rows laid out again (the call comes with the panel's row layout):
+  // m_sidePanel.Layout();
   UpdateTitle();
   LoadCurrentScene(1);
   free(first);
@@ -343,7 +344,8 @@ void CMainScreen::ReplaceSource(CImgBuff* image) {
   HideVideoPanel(1);
   SetChainImageInfo(uint64_t(copy.Pixels() ? copy.Width() : 0),
                     uint64_t(copy.Pixels() ? copy.Height() : 0), PictureBytesPerPixel(copy), 1);
-  // m_sidePanel.LayoutRows();
+  // The side panel's rows laid out again (the call comes with the panel's row layout):
+  // m_sidePanel.Layout();
   SetFilePath(nullptr);
   UpdateTitle();
   LoadCurrentScene(1);
