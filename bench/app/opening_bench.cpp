@@ -126,7 +126,8 @@ BENCHMARK(BM_OpenAndPlay)
     ->Unit(benchmark::kMillisecond);
 
 // The two display steps of every frame apart, on a 1080p frame already shown: the
-// conversion into the view's texture (in place) and one redraw of the whole window.
+// conversion into the view's texture (in place; and, to compare, into a new texture each
+// time) and one redraw of the whole window.
 void BM_DisplaySteps(benchmark::State& state) {
   if (!PlatHasDisplay() || !TheFiles().ok) {
     state.SkipWithError("no X display or no files");
@@ -145,20 +146,28 @@ void BM_DisplaySteps(benchmark::State& state) {
   screen->Layout();
   screen->OpenImage(Wide(TheFiles().avi).c_str());
   for (auto _ : state) {
-    if (state.range(0) == 0) UploadImageToTexture(&screen->m_view.m_texture, &screen->m_display, 1);
-    else screen->Redraw();
+    if (state.range(0) == 0) {
+      UploadImageToTexture(&screen->m_view.m_texture, &screen->m_display, 1);
+    } else if (state.range(0) == 2) {
+      // For comparison: a new GL texture and store every frame, bound again.
+      UploadImageToTexture(screen->m_view.ReleaseTexture(), &screen->m_display, 1);
+      screen->m_view.m_texture.AttachToScreen(screen);
+    } else {
+      screen->Redraw();
+    }
     if (screen->BeginDraw()) {
       glFinish();
       screen->EndDraw(0);
     }
   }
-  state.SetLabel(std::string(state.range(0) == 0 ? "view upload" : "window redraw") +
+  static const char* const kStep[] = {"view upload", "window redraw", "view upload, new texture"};
+  state.SetLabel(std::string(kStep[state.range(0)]) +
                 (state.range(1) ? ", 1280 x 800" : ", 640 x 500"));
   delete screen;
   FgSetMessageBoxOverride(nullptr);
   SetConfigFilePathForTesting(nullptr);
 }
-BENCHMARK(BM_DisplaySteps)->ArgsProduct({{0, 1}, {0, 1}})->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DisplaySteps)->ArgsProduct({{0, 2, 1}, {0, 1}})->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // Our decode alone: open and every frame into a picture, as the scene load reads them.
 void BM_DecodeOnly(benchmark::State& state) {
