@@ -17,6 +17,8 @@
 #include "app/cfgfile.h"
 #include "core/imgbuff.h"
 #include "platform/window.h"
+#include "toolkit/font.h"
+#include "toolkit/screen.h"
 #include "tests/app/testhost.h"
 #include "tests/filters/filter_test_util.h"
 #include "tests/temp_folder.h"
@@ -119,6 +121,51 @@ TEST(AutoMeasure, NameKeyMenusAndSettings) {
     f.LoadParams(&p);
     EXPECT_EQ(k.expected, f.m_island.load()) << k.value;
   }
+}
+
+TEST(AutoMeasure, WindowKeepsItsPlaceAndSize) {
+  CFgUIDialog owner;
+  ASSERT_EQ(1, owner.Create(100, 100, 500, 400, L"owner", FgStyleDialog, nullptr));
+  CTestHost host;
+  host.m_parentScreen = &owner;
+  host.SetLanguage(L"en");
+  auto* f = new CLfAmeasure;
+  ASSERT_EQ(1, host.AddFilter(f, nullptr));
+  ASSERT_NE(nullptr, f->GetWindow());
+  EXPECT_EQ(300u, f->m_clientWidth);
+  EXPECT_EQ(200u, f->m_clientHeight);
+  EXPECT_EQ(FgStyleResizable, f->m_style);
+  // The user makes it bigger and moves it (as the window system reports them).
+  f->m_clientWidth = 420;
+  f->m_clientHeight = 260;
+  f->OnSize(420, 260);
+  const int32_t fs = f->m_font ? int32_t(f->m_font->Size()) : 14;
+  EXPECT_EQ(fs + 8, f->m_grid.m_y);
+  EXPECT_EQ(420, f->m_grid.m_width);
+  EXPECT_EQ(260 - fs - 8, f->m_grid.m_height);
+  f->m_x = 40;
+  f->m_y = 50;
+  EXPECT_EQ(0, f->OnClose());
+  EXPECT_EQ(nullptr, f->GetWindow());
+  EXPECT_EQ(1u, host.m_dialogClosedCount.load());
+  f->m_dialogVisible = 1;
+  f->ShowDialog(1, &owner);
+  ASSERT_NE(nullptr, f->GetWindow());
+  EXPECT_EQ(420u, f->m_clientWidth);
+  EXPECT_EQ(260u, f->m_clientHeight);
+  EXPECT_EQ(40, f->m_x);
+  EXPECT_EQ(50, f->m_y);
+  host.SetLanguage(L"jp");
+  ASSERT_NE(nullptr, f->GetWindow());
+  EXPECT_EQ(420u, f->m_clientWidth);
+  EXPECT_EQ(40, f->m_x);
+  EXPECT_STREQ(L"自動計測", f->m_title);
+  // Another filter object opens centred at 300 x 200: the place is not the class's.
+  auto* g = new CLfAmeasure;
+  ASSERT_EQ(1, host.AddFilter(g, nullptr));
+  EXPECT_EQ(300u, g->m_clientWidth);
+  EXPECT_NE(40, g->m_x);
+  owner.Destroy();
 }
 
 TEST(AutoMeasure, TableOfThreeIslandsAndTheTextsOfASquare) {
