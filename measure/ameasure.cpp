@@ -14,6 +14,7 @@
 #include "core/imgbuff.h"
 #include "toolkit/filesel.h"
 #include "toolkit/font.h"
+#include "toolkit/label.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/screen.h"
 
@@ -211,6 +212,13 @@ void CLfAmeasure::OnLanguageChanged(const wchar_t* language) {
   CImgFilter::OnLanguageChanged(language);
 }
 
+void CLfAmeasure::OnScaleChanged(double scale, int32_t axisY, const wchar_t* unit) {
+  PlatformLockHold draw(FgDrawLock());
+  m_calScale = scale;
+  m_calAxisY = axisY;
+  FgSetWidgetText(m_calUnit, unit ? unit : L"");
+}
+
 void CLfAmeasure::OnSize(uint64_t width, uint64_t height) {
   const int32_t f = MenuFontSize(m_menuBar);
   const int64_t h = int64_t(height) - f - 8;
@@ -238,8 +246,8 @@ const wchar_t* CLfAmeasure::ResultCellText(uint64_t column, uint64_t row, int32_
   if (column == 0) {
     if (alignment) *alignment = -1;
     if (row == 0) {
-      if (self->m_unit[0])
-        swprintf(out, cap, self->m_languageIndex ? L"unit:%ls" : L"単位:%ls", self->m_unit);
+      if (self->m_calUnit[0])
+        swprintf(out, cap, self->m_languageIndex ? L"unit:%ls" : L"単位:%ls", self->m_calUnit);
     } else {
       const Quantity& q = kQuantities[row - 1];
       swprintf(out, cap, L"%ls", self->m_languageIndex ? q.en : q.ja);
@@ -300,8 +308,13 @@ void CLfAmeasure::InstallResults(IslandRecord* records, uint64_t count, int32_t 
 void CLfAmeasure::Process(CImgBuff* picture, uint64_t, int64_t x, int64_t y, int64_t width,
                           int64_t height, uint32_t connectivity, uint32_t background) {
   if (!picture) return;
-  const double scale = m_scale;
-  const int32_t axisY = m_axisY;
+  double scale;
+  int32_t axisY;
+  {
+    PlatformLockHold draw(FgDrawLock());
+    scale = m_calScale;
+    axisY = m_calAxisY;
+  }
   IslandParams params{picture, int32_t(background != 0), int32_t(connectivity),
                       int32_t(m_island.load() != 0), 0, scale, axisY, nullptr, nullptr};
   const RoiRect roi = ChainRectToRoi(x, y, width, height);

@@ -36,6 +36,8 @@ class CLfAmeasure : public CFilterWindow {
   // (300 x 200 centred on the parent the first time).
   void ShowDialog(int32_t show, CFgScreen* parent) override;
   void OnLanguageChanged(const wchar_t* language) override;
+  // Keeps the copy that the worker and the table read under the draw lock.
+  void OnScaleChanged(double scale, int32_t axisY, const wchar_t* unit) override;
   void Process(CImgBuff* picture, uint64_t scene, int64_t x, int64_t y, int64_t width,
                int64_t height, uint32_t connectivity, uint32_t background) override;
   using CFilterWindow::DrawOverlay;
@@ -73,6 +75,11 @@ class CLfAmeasure : public CFilterWindow {
   uint64_t m_storedWidth = 0, m_storedHeight = 0;
   uint32_t m_languageIndex = 0;  // 0 Japanese, 1 English
   std::atomic<uint32_t> m_island{1};
+  // The calibration as the table and Process read it, under the draw lock (the base's copy
+  // is written by the UI thread without it).
+  double m_calScale = 1.0;
+  int32_t m_calAxisY = 1;
+  wchar_t m_calUnit[kFilterUnitUnits] = {};
   // What the records were measured with, to find the islands' pixels again for the crosses.
   double m_recordScale = 1.0;
   int32_t m_recordAxisY = 1;

@@ -15,6 +15,52 @@ FilterWindowPlace CLfMmeasure::s_classPlace;
 
 // ---------------------------------------------------------------------------------------
 // Result line
+namespace {
+
+// The line of up to four points into line (kLineUnits, always terminated).
+constexpr size_t kLineUnits = 320;  // the longest number part with a 255-unit unit
+void BuildLine(wchar_t* line, const MmeasurePoint* points, uint64_t count, int32_t japanese,
+               double scale, int32_t axisY, uint64_t sourceHeight, const wchar_t* unit) {
+  line[0] = 0;
+  auto dx = [&](int i, int j) { return int64_t(points[i].x) - int64_t(points[j].x); };
+  auto dy = [&](int i, int j) { return int64_t(points[i].y) - int64_t(points[j].y); };
+  if (count == 1) {
+    int64_t y = int64_t(points[0].y);
+    if (axisY < 0) y = int64_t(sourceHeight) - y - 1;
+    swprintf(line, kLineUnits, japanese ? L"座標(%ld, %ld)" : L"pos(%ld, %ld)",
+             long(points[0].x), long(y));
+  } else if (count == 2) {
+    const int64_t ex = dx(1, 0), ey = dy(1, 0);
+    const double length = std::sqrt(double(ex * ex + ey * ey)) * scale;
+    // A length beyond what "%f" prints in the line leaves it empty rather than cut.
+    if (swprintf(line, kLineUnits, japanese ? L"距離:%f" : L"length:%f", length) < 0) {
+      line[0] = 0;
+      return;
+    }
+    size_t used = wcslen(line);
+    for (const wchar_t* u = unit; u && *u && used + 1 < kLineUnits; ++u) line[used++] = *u;
+    line[used] = 0;
+  } else {
+    int64_t ax, ay, bx, by;
+    if (count == 3) {
+      ax = dx(0, 1), ay = dy(0, 1), bx = dx(2, 1), by = dy(2, 1);
+    } else {
+      ax = dx(1, 0), ay = dy(1, 0), bx = dx(3, 2), by = dy(3, 2);
+    }
+    const int64_t aa = ax * ax + ay * ay, bb = bx * bx + by * by;
+    if (aa == 0 || bb == 0) {
+      swprintf(line, kLineUnits, L"%ls", japanese ? L"内積:---" : L"angle:---");
+      return;
+    }
+    // Rounding can carry the cosine of (anti)parallel directions just past 1.
+    double c = double(ax * bx + ay * by) / (std::sqrt(double(aa)) * std::sqrt(double(bb)));
+    c = std::clamp(c, -1.0, 1.0);
+    swprintf(line, kLineUnits, japanese ? L"内積:%frad" : L"angle:%frad", std::acos(c));
+  }
+}
+
+}  // namespace
+
 void FormatManualResult(wchar_t* out, uint64_t capacity, const MmeasurePoint* points,
                         uint64_t count, int32_t japanese, double scale, int32_t axisY,
                         uint64_t sourceHeight, const wchar_t* unit) {
@@ -22,47 +68,13 @@ void FormatManualResult(wchar_t* out, uint64_t capacity, const MmeasurePoint* po
   out[0] = 0;
   if (!points || count == 0) return;
   if (count > CLfMmeasure::kMaxPoints) count = CLfMmeasure::kMaxPoints;
-  const size_t cap = size_t(capacity);
-  auto dx = [&](int i, int j) { return int64_t(points[i].x) - int64_t(points[j].x); };
-  auto dy = [&](int i, int j) { return int64_t(points[i].y) - int64_t(points[j].y); };
-  if (count == 1) {
-    int64_t y = int64_t(points[0].y);
-    if (axisY < 0) y = int64_t(sourceHeight) - y - 1;
-    swprintf(out, cap, japanese ? L"座標(%ld, %ld)" : L"pos(%ld, %ld)", long(points[0].x),
-             long(y));
-    return;
-  }
-  if (count == 2) {
-    const int64_t ex = dx(1, 0), ey = dy(1, 0);
-    const double length = std::sqrt(double(ex * ex + ey * ey)) * scale;
-    // The number first, then as much of the unit as fits: a long unit must not cost the
-    // whole line.
-    if (swprintf(out, cap, japanese ? L"距離:%f" : L"length:%f", length) < 0) {
-      out[0] = 0;
-      return;
-    }
-    if (unit) {
-      size_t used = wcslen(out);
-      for (const wchar_t* u = unit; *u && used + 1 < cap; ++u) out[used++] = *u;
-      out[used] = 0;
-    }
-    return;
-  }
-  int64_t ax, ay, bx, by;
-  if (count == 3) {
-    ax = dx(0, 1), ay = dy(0, 1), bx = dx(2, 1), by = dy(2, 1);
-  } else {
-    ax = dx(1, 0), ay = dy(1, 0), bx = dx(3, 2), by = dy(3, 2);
-  }
-  const int64_t aa = ax * ax + ay * ay, bb = bx * bx + by * by;
-  if (aa == 0 || bb == 0) {
-    swprintf(out, cap, L"%ls", japanese ? L"内積:---" : L"angle:---");
-    return;
-  }
-  // Rounding can carry the cosine of (anti)parallel directions just past 1.
-  double c = double(ax * bx + ay * by) / (std::sqrt(double(aa)) * std::sqrt(double(bb)));
-  c = std::clamp(c, -1.0, 1.0);
-  swprintf(out, cap, japanese ? L"内積:%frad" : L"angle:%frad", std::acos(c));
+  // Built whole, then cut to the caller's buffer: a formatter that runs out of room may
+  // leave its buffer unterminated.
+  wchar_t line[kLineUnits];
+  BuildLine(line, points, count, japanese, scale, axisY, sourceHeight, unit);
+  uint64_t n = 0;
+  for (; line[n] && n + 1 < capacity; ++n) out[n] = line[n];
+  out[n] = 0;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -100,6 +112,29 @@ void CLfMmeasure::ShowDialog(int32_t show, CFgScreen* parent) {
   if (show) UpdateText(0);
 }
 
+void CLfMmeasure::OnLanguageChanged(const wchar_t* language) {
+  {
+    PlatformLockHold draw(FgDrawLock());
+    m_japanese = IsJapanese(language);
+  }
+  CFilterWindow::OnLanguageChanged(language);
+  UpdateText(0);
+}
+
+void CLfMmeasure::OnScaleChanged(double scale, int32_t axisY, const wchar_t* unit) {
+  PlatformLockHold draw(FgDrawLock());
+  m_calScale = scale;
+  m_calAxisY = axisY;
+  FgSetWidgetText(m_calUnit, unit ? unit : L"");
+}
+
+void CLfMmeasure::OnSourceChanged(uint64_t width, uint64_t height, uint64_t bytesPerPixel,
+                                  uint64_t sceneCount) {
+  CFilterWindow::OnSourceChanged(width, height, bytesPerPixel, sceneCount);
+  PlatformLockHold draw(FgDrawLock());
+  m_height = height;
+}
+
 void CLfMmeasure::Process(CImgBuff*, uint64_t, int64_t, int64_t, int64_t, int64_t, uint32_t,
                           uint32_t) {
   UpdateText(0);
@@ -109,8 +144,8 @@ void CLfMmeasure::UpdateText(int32_t host) {
   {
     PlatformLockHold draw(FgDrawLock());
     wchar_t line[kFgWidgetTextUnits];
-    FormatManualResult(line, kFgWidgetTextUnits, m_points, PointCount(),
-                       IsJapanese(m_language), m_scale, m_axisY, m_sourceHeight, m_unit);
+    FormatManualResult(line, kFgWidgetTextUnits, m_points, PointCount(), m_japanese,
+                       m_calScale, m_calAxisY, m_height, m_calUnit);
     m_result.SetText(line);
   }
   // The host's redraw takes the chain lock, which comes before the draw lock.

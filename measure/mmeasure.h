@@ -40,6 +40,12 @@ class CLfMmeasure : public CFilterWindow {
   const wchar_t* GetName(const wchar_t* language) override;
   void OnEnable(int32_t enabled) override;
   void ShowDialog(int32_t show, CFgScreen* parent) override;
+  // The copies the line is built from, kept under the draw lock (the base's own are written
+  // by the UI thread without it).
+  void OnLanguageChanged(const wchar_t* language) override;
+  void OnScaleChanged(double scale, int32_t axisY, const wchar_t* unit) override;
+  void OnSourceChanged(uint64_t width, uint64_t height, uint64_t bytesPerPixel,
+                       uint64_t sceneCount) override;
   // Only the line: the frame is not changed.
   void Process(CImgBuff* picture, uint64_t scene, int64_t x, int64_t y, int64_t width,
                int64_t height, uint32_t connectivity, uint32_t background) override;
@@ -65,6 +71,12 @@ class CLfMmeasure : public CFilterWindow {
   MmeasurePoint m_points[kMaxPoints] = {};
   std::atomic<uint64_t> m_pointCount{0};
   static FilterWindowPlace s_classPlace;
+  // Under the draw lock.
+  int32_t m_japanese = 1;
+  double m_calScale = 1.0;
+  int32_t m_calAxisY = 1;
+  uint64_t m_height = 0;
+  wchar_t m_calUnit[kFgWidgetTextUnits] = {};
 
  private:
   FilterLayoutItem m_layoutItems[2];
