@@ -6,7 +6,9 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -157,6 +159,63 @@ TEST_P(AmeasureX11, TableWindowMenusAndSaveThroughRealClicks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, AmeasureX11, ::testing::Values(L"jp", L"en"));
+
+TEST(AmeasureStressX11, WorkerRedrawsWhileTheWindowDrawsAndSaves) {
+  REQUIRE_DISPLAY();
+  qvtest::TempFolder folder("ameasure_stress_x11");
+  ASSERT_TRUE(folder.ok());
+  CScriptedDialogs dialogs;
+  // Scenes of 1 to 9 islands: each frame resizes the grid on the worker, which redraws the
+  // window there while this thread draws it and saves it.
+  std::vector<CImgBuff*> frames;
+  for (int n = 1; n <= 9; ++n) {
+    std::vector<std::pair<int, int>> at;
+    for (int i = 0; i < n; ++i) at.push_back({3 + 6 * i, 3 + (i % 2) * 4});
+    frames.push_back(new CImgBuff);
+    Squares(*frames.back(), 60, 12, at);
+  }
+  CTestHost host;
+  host.m_background = 0;
+  host.SetLanguage(L"en");
+  ASSERT_EQ(1, host.SetVideo(std::vector<const CImgBuff*>(frames.begin(), frames.end()), 40000));
+  auto* f = new ShotAmeasure;
+  ASSERT_EQ(1, host.AddFilter(f, nullptr));
+  ASSERT_NE(nullptr, f->GetWindow());
+  std::atomic<bool> stop{false};
+  std::atomic<int> runs{0};
+  std::thread feeder([&] {
+    for (uint64_t i = 0; !stop.load(); i += 4) {
+      host.SeekFrame(i % frames.size());
+      runs++;
+    }
+  });
+  // Every scene has islands: from the first frame on the table is never empty.
+  ASSERT_TRUE(PumpUntil([&] { return runs.load() > 0; }, 10000));
+  const std::string path = folder.File("stress.csv");
+  for (int i = 0; i < 40; ++i) {
+    dialogs.m_paths.push_back(qvtest::Utf8Wide(path));
+    CLfAmeasure::OnMenu(&f->m_menuBar, f, 0, CLfAmeasure::kSaveCsv);
+    f->CFgUICtrl::Redraw();
+    FgPumpMessages();
+    const std::string csv = qvtest::ReadWholeFile(path);
+    size_t fields = 0, lineFields = 1, lines = 0;
+    for (char c : csv) {
+      if (c == ',') lineFields++;
+      if (c == '\n') {
+        if (lines == 0) fields = lineFields;
+        EXPECT_EQ(fields, lineFields) << "line " << lines << " of save " << i;
+        lineFields = 1;
+        lines++;
+      }
+    }
+    EXPECT_EQ(25u, lines) << i;
+  }
+  stop.store(true);
+  feeder.join();
+  EXPECT_GT(runs.load(), 5);
+  filtertest::SaveShot(f, "auto_measurement_stress.png");
+  for (CImgBuff* b : frames) delete b;
+}
 
 // The overlay pass into a window of its own, read back; top row first.
 std::vector<uint8_t> DrawPass(CFgUIDialog& screen, CFilterCtrl& ctrl, int32_t vx1, int32_t vy1,
