@@ -13,6 +13,8 @@
 #include "filters/colour_pixel/select.h"
 #include "filters/colour_pixel/wave_filter.h"
 #include "filters/colour_pixel/white_balance.h"
+// Component extraction and Bayer conversion.
+#include "filters/colour_pixel/convert.h"
 
 namespace {
 
@@ -35,6 +37,8 @@ const FilterClassEntry kClasses[] = {
     {CLfGamma::kFilterId, L"gamma", &Make<CLfGamma>},
     {CLfHistogram::kFilterId, L"histogram", &Make<CLfHistogram>},
     {CLfFilter::kFilterId, L"filter", &Make<CLfFilter>},
+    // Component extraction and Bayer conversion.
+    {CLfConvert::kFilterId, L"component_extraction", &Make<CLfConvert>},
 };
 
 }  // namespace

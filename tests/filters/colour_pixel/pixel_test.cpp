@@ -231,6 +231,7 @@ TEST(ColourPixelLibrary, RegistersEveryClassByIdAndKey) {
       },
       &seen);
   EXPECT_EQ((std::map<uint32_t, std::wstring>{{10000, L"process_rect"},
+                                              {10001, L"component_extraction"},
                                               {10003, L"reversal"},
                                               {10006, L"histogram"},
                                               {10007, L"gamma"},
