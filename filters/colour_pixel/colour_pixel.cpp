@@ -14,6 +14,7 @@
 #include "filters/colour_pixel/wave_filter.h"
 #include "filters/colour_pixel/white_balance.h"
 // Component extraction and Bayer conversion.
+#include "filters/colour_pixel/bayer.h"
 #include "filters/colour_pixel/convert.h"
 
 namespace {
@@ -39,6 +40,7 @@ const FilterClassEntry kClasses[] = {
     {CLfFilter::kFilterId, L"filter", &Make<CLfFilter>},
     // Component extraction and Bayer conversion.
     {CLfConvert::kFilterId, L"component_extraction", &Make<CLfConvert>},
+    {CLfBayer::kFilterId, L"bayer_convert", &Make<CLfBayer>},
 };
 
 }  // namespace

@@ -238,6 +238,7 @@ TEST(ColourPixelLibrary, RegistersEveryClassByIdAndKey) {
                                               {10010, L"filter"},
                                               {10017, L"equalize_histogram"},
                                               {10018, L"select_components"},
+                                              {10019, L"bayer_convert"},
                                               {10022, L"group_tag"},
                                               {10023, L"up_convert"},
                                               {10024, L"down_convert"},
