@@ -4,10 +4,12 @@
 //
 // Controls and results:
 //   grid edit, size radio, "median", "auto div", typing a divisor   pending set modified:
-//                         "set" enabled
+//                         "set" enabled; "median" and "auto div" switch the grid, divisor
+//                         and "auto div" on and off
 //   divisor box left      a whole number 1 to 2147483647 is taken, else the pending value shows
 //   "set"                 pending becomes applied under the settings lock; frame processed
 //   LoadParams            pending set from the pack, then applied like "set"
+//   menu                  ".fmx" open and save, presets (convolution_menu.cpp)
 #include "filters/colour_pixel/convolution.h"
 
 #include <cstring>
@@ -61,9 +63,13 @@ CLfFilter::CLfFilter() : CFilterWindow(&s_classPlace) {
   m_divEdit.OnChanged = &CLfFilter::OnDivChanged;
   m_divEdit.OnFocusLost = &CLfFilter::OnDivLeft;
   m_divEdit.CallbackArg = this;
-  for (int32_t i = 0; i < 10; ++i) AddChild(m_layoutItems[i].control);
+  // The bar spans the window's top whatever its rectangle; it is the last to take the focus.
+  m_layoutItems[10] = {&m_menuBar, nullptr, nullptr, 0, 0, 0, 0, 290, m + 8};
+  m_menuBar.m_callback = &CLfFilter::OnMenuCommand;
+  m_menuBar.m_user = this;
+  for (int32_t i = 0; i < 11; ++i) AddChild(m_layoutItems[i].control);
   for (int32_t i = 1; i < 4; ++i) CFgUIChkButton::AddToGroup(&m_sizeRadio[0], &m_sizeRadio[i]);
-  m_layout = {m_layoutItems, 10, 290, uint64_t(m + 338), 290, uint64_t(m + 338), nullptr, 0};
+  m_layout = {m_layoutItems, 11, 290, uint64_t(m + 338), 290, uint64_t(m + 338), nullptr, 0};
   ApplyFilterLayout(m_layout, m_language, nullptr, nullptr);
   CFgUIChkButton::SetGroupSelection(&m_sizeRadio[0], 0, 0);
   ShowWhole(&m_divEdit, m_pendingDiv);
@@ -81,6 +87,11 @@ const wchar_t* CLfFilter::GetName(const wchar_t* language) {
   return IsJapanese(language) ? L"\x30D5\x30A3\x30EB\x30BF\x30FC" : L"Filter";
 }
 
+void CLfFilter::ShowDialog(int32_t show, CFgScreen* parent) {
+  if (show) BuildMenu(&m_menuBar, m_language);
+  CFilterWindow::ShowDialog(show, parent);
+}
+
 // ---------------------------------------------------------------------------------------
 // Handlers and rules
 void CLfFilter::MarkModified() {
@@ -89,13 +100,16 @@ void CLfFilter::MarkModified() {
   ApplyEnableRules();
 }
 
-void CLfFilter::ApplyEnableRules() {
-  const int32_t conv = m_pendingMedian == 0;
-  SetControlEnabled(&m_grid, conv);
-  SetControlEnabled(&m_divLabel, conv);
-  SetControlEnabled(&m_divEdit, conv);
-  SetControlEnabled(&m_autoDivBox, conv);
-  SetControlEnabled(&m_setButton, m_modified != 0);
+void CLfFilter::ApplyEnableRules(int32_t windowEnabled) {
+  if (windowEnabled || CFgUICtrl::m_enabled) {
+    const int32_t conv = m_pendingMedian == 0;
+    const int32_t divisor = conv && m_pendingAutoDiv == 0;
+    SetControlEnabled(&m_grid, conv);
+    SetControlEnabled(&m_divLabel, divisor);
+    SetControlEnabled(&m_divEdit, divisor);
+    SetControlEnabled(&m_autoDivBox, conv);
+    SetControlEnabled(&m_setButton, m_modified != 0);
+  }
   CFgUICtrl::Redraw();
 }
 
@@ -106,7 +120,7 @@ void CLfFilter::OnSize(CFgUIChkButton* button, void* user) {
   self->m_pendingSize = uint64_t(index * 2 + 3);
   self->m_grid.m_size = int32_t(self->m_pendingSize);
   self->MarkModified();
-  self->CFgUICtrl::Redraw();
+  self->ApplyEnableRules();
 }
 
 void CLfFilter::OnMedian(CFgUIChkButton* button, void* user) {
@@ -120,6 +134,7 @@ void CLfFilter::OnAutoDiv(CFgUIChkButton* button, void* user) {
   auto* self = static_cast<CLfFilter*>(user);
   self->m_pendingAutoDiv = button->m_checked ? 1 : 0;
   self->MarkModified();
+  self->ApplyEnableRules();
 }
 
 void CLfFilter::OnSet(CFgUIButton*, void* user) { static_cast<CLfFilter*>(user)->Apply(); }
