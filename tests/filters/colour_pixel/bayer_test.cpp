@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/cfgfile.h"
@@ -254,6 +255,44 @@ TEST(BayerConvert, LoadParamsReadings) {
   EXPECT_EQ((std::vector<std::wstring>{L"if_enable 0", L"if_visible 0", L"action 0", L"filter 3",
                                        L"gain 0", L"gain_r 2.5", L"gain_g 1", L"gain_b 0.125"}),
             PackLines(&pack));
+}
+
+// The R gain typed again and again while the host runs frames back to back: every frame
+// shown was made with one R gain, the old or the new, never the old for part of the frame.
+TEST(BayerConvert, GainsTypedWhileFramesRun) {
+  CTestHost host;
+  CImgBuff src;
+  MakePicture(src, 48, 32, ImgFormatGray16, 5);
+  host.SetStill(src);
+  auto* f = new CLfBayer;
+  ASSERT_EQ(1, host.AddFilter(f, nullptr));
+  f->m_filterEnabled = 1;
+  CImgBuff refA, refB;
+  MakePicture(refA, 48, 32, ImgFormatGray16, 5);
+  MakePicture(refB, 48, 32, ImgFormatGray16, 5);
+  const double a[4] = {1.0, 2.0, 3.0, 4.0}, b[4] = {1.0, 8.0, 3.0, 4.0};
+  ASSERT_EQ(1, Demosaic(&refA, 2, 0, a, nullptr));
+  ASSERT_EQ(1, Demosaic(&refB, 2, 0, b, nullptr));
+  Type(&f->m_gainEdit[0], L"2");
+  Type(&f->m_gainEdit[1], L"3");
+  Type(&f->m_gainEdit[2], L"4");
+  std::atomic<uint64_t> shown{0}, mixed{0};
+  host.m_onProcessedHook = [&] {
+    PlatformLockHold hold(host.ChainLock());
+    ++shown;
+    if (!SamePixels(refA, host.m_display) && !SamePixels(refB, host.m_display)) ++mixed;
+  };
+  std::atomic<int> stop{0};
+  std::thread frames([&] {
+    while (!stop) host.Reprocess(1);
+  });
+  for (int i = 0; i < 60; ++i) Type(&f->m_gainEdit[0], i % 2 ? L"2" : L"8");
+  stop = 1;
+  frames.join();
+  host.WaitIdle();
+  host.m_onProcessedHook = nullptr;
+  EXPECT_GT(shown.load(), 0u);
+  EXPECT_EQ(0u, mixed.load());
 }
 
 #ifdef QV_HAVE_OPENCV
