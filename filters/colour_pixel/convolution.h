@@ -50,8 +50,8 @@ class CLfFilter : public CFilterWindow, public CFEditClient {
   void SaveParams(CCfgPack* pack) override;
   void LoadParams(CCfgPack* pack) override;
   // EnableAll has set every control but not yet the window's own flag.
-  void OnEnableAll() override { ApplyEnableRules(1); }
-  void OnEdited() override { MarkModified(); }
+  void OnEnableAll() override { UpdateControls(1); }
+  void OnEdited() override { SetChanged(); }
 
   Applied GetApplied() const { return m_applied.Snapshot(); }
   // The "set" button's work: the pending set becomes the applied one; the frame is
@@ -90,17 +90,17 @@ class CLfFilter : public CFilterWindow, public CFEditClient {
   static FilterWindowPlace s_classPlace;
 
  private:
-  static void OnSize(CFgUIChkButton* button, void* user);
-  static void OnMedian(CFgUIChkButton* button, void* user);
-  static void OnAutoDiv(CFgUIChkButton* button, void* user);
-  static void OnSet(CFgUIButton* button, void* user);
-  static void OnDivChanged(CFgUIEdit* edit, void* user);
-  static void OnDivLeft(CFgUIEdit* edit, void* user);
-  void MarkModified();
+  static void OnSizeChosen(CFgUIChkButton* button, void* user);
+  static void OnMedianToggled(CFgUIChkButton* button, void* user);
+  static void OnAutoDivToggled(CFgUIChkButton* button, void* user);
+  static void OnSetPressed(CFgUIButton* button, void* user);
+  static void OnDivisorChanged(CFgUIEdit* edit, void* user);
+  static void OnDivisorCommitted(CFgUIEdit* edit, void* user);
+  void SetChanged();
   // "set" only while something is pending; with "median" the grid, divisor and "auto div"
   // are off, with "auto div" the divisor.  A window disabled as a whole stays so unless
   // windowEnabled.
-  void ApplyEnableRules(int32_t windowEnabled = 0);
+  void UpdateControls(int32_t windowEnabled = 0);
 
   CFilterSettings<Applied> m_applied;
   FilterLayoutItem m_layoutItems[11];
