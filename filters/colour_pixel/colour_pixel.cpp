@@ -3,6 +3,9 @@
 
 #include <new>
 
+// Component extraction and Bayer conversion.
+#include "filters/colour_pixel/bayer.h"
+#include "filters/colour_pixel/convert.h"
 #include "filters/colour_pixel/clear.h"
 #include "filters/colour_pixel/downconv.h"
 #include "filters/colour_pixel/convolution.h"
@@ -13,9 +16,6 @@
 #include "filters/colour_pixel/select.h"
 #include "filters/colour_pixel/wave_filter.h"
 #include "filters/colour_pixel/white_balance.h"
-// Component extraction and Bayer conversion.
-#include "filters/colour_pixel/bayer.h"
-#include "filters/colour_pixel/convert.h"
 
 namespace {
 
@@ -25,6 +25,9 @@ CImgFilter* Make() {
 }
 
 const FilterClassEntry kClasses[] = {
+    // Component extraction and Bayer conversion.
+    {CLfConvert::kFilterId, L"component_extraction", &Make<CLfConvert>},
+    {CLfBayer::kFilterId, L"bayer_convert", &Make<CLfBayer>},
     {CLfRect::kFilterId, L"process_rect", &Make<CLfRect>},
     {CLfReversal::kFilterId, L"reversal", &Make<CLfReversal>},
     {CLfFlattingHistogram::kFilterId, L"equalize_histogram", &Make<CLfFlattingHistogram>},
@@ -38,9 +41,6 @@ const FilterClassEntry kClasses[] = {
     {CLfGamma::kFilterId, L"gamma", &Make<CLfGamma>},
     {CLfHistogram::kFilterId, L"histogram", &Make<CLfHistogram>},
     {CLfFilter::kFilterId, L"filter", &Make<CLfFilter>},
-    // Component extraction and Bayer conversion.
-    {CLfConvert::kFilterId, L"component_extraction", &Make<CLfConvert>},
-    {CLfBayer::kFilterId, L"bayer_convert", &Make<CLfBayer>},
 };
 
 }  // namespace

@@ -119,6 +119,24 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
   // Non-default settings where a filter has any.
   for (auto& f : filters) {
     f->m_filterEnabled = 1;
+    // Component extraction and Bayer conversion.
+    if (auto* c = dynamic_cast<CLfConvert*>(f.get())) {
+      CCfgPack p;
+      p.SetName(L"x");
+      p.AddItem(L"cmyk", L"1");
+      p.AddItem(L"color", L"1");
+      p.AddItem(L"sel", L"12");
+      c->LoadParams(&p);
+    }
+    if (auto* b = dynamic_cast<CLfBayer*>(f.get())) {
+      CCfgPack p;
+      p.SetName(L"x");
+      p.AddItem(L"action", L"1");
+      p.AddItem(L"filter", L"3");
+      p.AddItem(L"gain", L"0");
+      p.AddItem(L"gain_b", L"0.5");
+      b->LoadParams(&p);
+    }
     if (auto* r = dynamic_cast<CLfRect*>(f.get())) {
       r->OnLButtonDown(12, 34, 0);
       r->OnMouseMove(4294967295LL, 40, 0);
@@ -165,24 +183,6 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
       p.AddItem(L"max", L"200");
       p.AddItem(L"view", L"321");
       h->LoadParams(&p);
-    }
-    // Component extraction and Bayer conversion.
-    if (auto* c = dynamic_cast<CLfConvert*>(f.get())) {
-      CCfgPack p;
-      p.SetName(L"x");
-      p.AddItem(L"cmyk", L"1");
-      p.AddItem(L"color", L"1");
-      p.AddItem(L"sel", L"12");
-      c->LoadParams(&p);
-    }
-    if (auto* b = dynamic_cast<CLfBayer*>(f.get())) {
-      CCfgPack p;
-      p.SetName(L"x");
-      p.AddItem(L"action", L"1");
-      p.AddItem(L"filter", L"3");
-      p.AddItem(L"gain", L"0");
-      p.AddItem(L"gain_b", L"0.5");
-      b->LoadParams(&p);
     }
     if (auto* g = dynamic_cast<CLfGamma*>(f.get())) {
       CCfgPack p;
