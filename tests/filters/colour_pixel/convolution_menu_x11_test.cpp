@@ -2,7 +2,8 @@
 // in both languages: the title clicked, Preset > Smooth chosen by keys in the real popup
 // (driven through its hook) and the frame equal to the engine's call; a ".fmx" file saved and
 // opened, and a choice cancelled, through the real file chooser (driven through its hook),
-// with the chooser's start folder unchanged after each; screenshots of the window and menu.
+// with the chooser's start folder unchanged after each; a file that hides the window opened
+// from the window's own menu; screenshots of the window and menu.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -26,6 +27,7 @@ using toolkittest::PumpUntil;
 struct MenuScript {
   int stage = 0;
   std::string shot;  // the submenu's screenshot
+  int open = 0;      // 1: "Open filter" instead of the preset
 };
 MenuScript* g_menu = nullptr;
 
@@ -53,7 +55,11 @@ void DriveMenu(CFgUIMenuCtrl* root) {
   if (!s || root->m_done) return;
   CFgUIMenu* top = root->m_top;
   CFgUIMenu* sub = top->m_count > 2 ? top->m_items[2].submenu : nullptr;
-  if (s->stage == 0) {
+  if (s->stage == 0 && s->open) {
+    s->stage = 2;
+    MenuKey(top, 0xff54);  // Down: "Open filter"
+    MenuKey(top, 0xff0d);
+  } else if (s->stage == 0) {
     s->stage = 1;
     for (int i = 0; i < 3; ++i) MenuKey(top, 0xff54);
     MenuKey(top, 0xff53);
@@ -158,6 +164,23 @@ TEST_P(ConvolutionMenuX11, PresetFromThePopupAndFilesThroughTheChooser) {
   EXPECT_STREQ(L"/tmp", LastFolder);
   EXPECT_EQ(24, f->GetApplied().div);
   EXPECT_EQ(1u, dialogs.m_shown.size());
+  // A file that closes the window ("if_visible 0"), opened from the window's own menu: the
+  // window hides under its own menu's call, and the divisor is taken.
+  qvtest::WriteWholeFile(folder.File("hide.fmx"),
+                         "[filter] {\n fmx_ver 1\n if_visible 0\n div 5\n}\n");
+  chooser.name = L"hide.fmx";
+  MenuScript open;
+  open.open = 1;
+  g_menu = &open;
+  FgSetPopupMenuHook(DriveMenu);
+  filtertest::SendButton(f, 1, 8 + 5, 8);
+  ASSERT_TRUE(PumpUntil([&] { return f->GetApplied().div == 5; }, 5000));
+  FgSetPopupMenuHook(nullptr);
+  g_menu = nullptr;
+  filtertest::Settle();
+  EXPECT_EQ(4, chooser.shown);
+  EXPECT_EQ(0u, f->m_dialogVisible);
+  EXPECT_STREQ(L"/tmp", LastFolder);
   FgSetFileSelectHook(nullptr);
   g_chooser = nullptr;
   LastFolder[0] = 0;
