@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -288,6 +290,52 @@ TEST(ComponentExtraction, GreyThenColourFramesOnTheHost) {
   for (int32_t i = 0; i < 60; ++i)
     EXPECT_EQ(static_cast<const uint16_t*>(c2.Pixels())[3 * i + 2],
               static_cast<const uint16_t*>(host.m_display.Pixels())[i]);
+}
+
+// Turns every other frame grey before the extraction sees it.
+class AlternateGrey : public CImgFilter {
+ public:
+  const wchar_t* GetName(const wchar_t*) override { return L"Alternate grey"; }
+  void Process(CImgBuff* picture, uint64_t, int64_t, int64_t, int64_t, int64_t, uint32_t,
+               uint32_t) override {
+    if (m_runs++ % 2) picture->record->ConvertTo(ImgFormatGray8);
+  }
+  std::atomic<uint64_t> m_runs{0};
+};
+
+// Grey and colour frames back to back, so the worker switches the controls on and off, while
+// the UI thread chooses components and loads packs: no deadlock, and the last frame's kind
+// decides the controls.
+TEST(ComponentExtraction, ControlsSwitchedByTheWorkerWhileTheUserClicks) {
+  CTestHost host;
+  CImgBuff src;
+  MakePicture(src, 32, 24, ImgFormatRgb24);
+  host.SetStill(src);
+  auto* alternate = new AlternateGrey;
+  ASSERT_EQ(1, host.AddFilter(alternate, nullptr));
+  auto* f = new CLfConvert;
+  ASSERT_EQ(1, host.AddFilter(f, nullptr));
+  alternate->m_filterEnabled = 1;
+  f->m_filterEnabled = 1;
+  std::atomic<int> stop{0};
+  std::thread frames([&] {
+    while (!stop) host.Reprocess(1);
+  });
+  for (int i = 0; i < 200; ++i) {
+    const int32_t sel = i % kConvertButtonCount;
+    CFgUIChkButton::SetGroupSelection(&f->m_radio[0], sel, 0);
+    f->m_radio[sel].m_callback(&f->m_radio[sel], f->m_radio[sel].m_user);
+    if (i % 20 == 0) Load(*f, {{L"cmyk", i % 40 ? L"1" : L"0"}});
+  }
+  stop = 1;
+  frames.join();
+  host.WaitIdle();
+  EXPECT_GT(alternate->m_runs.load(), 2u);
+  // One more frame of a known kind: the controls follow it.
+  const bool grey = alternate->m_runs.load() % 2 == 1;
+  ASSERT_EQ(1, host.Reprocess(0));
+  EXPECT_EQ(grey ? 1u : 0u, f->GrayInput());
+  EXPECT_EQ(grey ? 0 : 1, f->m_radio[0].m_enabled);
 }
 
 #ifdef QV_HAVE_OPENCV
