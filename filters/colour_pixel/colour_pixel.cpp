@@ -3,6 +3,9 @@
 
 #include <new>
 
+// Component extraction and Bayer conversion.
+#include "filters/colour_pixel/bayer.h"
+#include "filters/colour_pixel/convert.h"
 #include "filters/colour_pixel/clear.h"
 #include "filters/colour_pixel/downconv.h"
 #include "filters/colour_pixel/convolution.h"
@@ -24,6 +27,9 @@ CImgFilter* Make() {
 }
 
 const FilterClassEntry kClasses[] = {
+    // Component extraction and Bayer conversion.
+    {CLfConvert::kFilterId, L"component_extraction", &Make<CLfConvert>},
+    {CLfBayer::kFilterId, L"bayer_convert", &Make<CLfBayer>},
     {CLfRect::kFilterId, L"process_rect", &Make<CLfRect>},
     {CLfReversal::kFilterId, L"reversal", &Make<CLfReversal>},
     {CLfFlattingHistogram::kFilterId, L"equalize_histogram", &Make<CLfFlattingHistogram>},

@@ -4,10 +4,12 @@
 //
 // Controls and results:
 //   grid edit, size radio, "median", "auto div", typing a divisor   pending set modified:
-//                         "set" enabled
+//                         "set" enabled; "median" and "auto div" switch the grid, divisor
+//                         and "auto div" on and off
 //   divisor box left      a whole number 1 to 2147483647 is taken, else the pending value shows
 //   "set"                 pending becomes applied under the settings lock; frame processed
 //   LoadParams            pending set from the pack, then applied like "set"
+//   menu                  ".fmx" open and save, presets (convolution_menu.cpp)
 #include "filters/colour_pixel/convolution.h"
 
 #include <cstring>
@@ -41,7 +43,7 @@ CLfFilter::CLfFilter() : CFilterWindow(&s_classPlace) {
   for (int32_t i = 0; i < 4; ++i) {
     m_layoutItems[1 + i] = {&m_sizeRadio[i], sizes[i], sizes[i], 10 + 70 * i, m + 208,
                             10 + 70 * i, m + 208, 50, 20};
-    m_sizeRadio[i].m_callback = &CLfFilter::OnSize;
+    m_sizeRadio[i].m_callback = &CLfFilter::OnSizeChosen;
     m_sizeRadio[i].m_user = this;
   }
   // "除数", "メディアン", "自動除数", "決定"
@@ -52,18 +54,22 @@ CLfFilter::CLfFilter() : CFilterWindow(&s_classPlace) {
   m_layoutItems[8] = {&m_autoDivBox, L"auto div", L"\x81EA\x52D5\x9664\x6570", 10, m + 268, 10,
                       m + 268, 90, 20};
   m_layoutItems[9] = {&m_setButton, L"set", L"\x6C7A\x5B9A", 10, m + 298, 10, m + 298, 270, 30};
-  m_medianBox.m_callback = &CLfFilter::OnMedian;
+  m_medianBox.m_callback = &CLfFilter::OnMedianToggled;
   m_medianBox.m_user = this;
-  m_autoDivBox.m_callback = &CLfFilter::OnAutoDiv;
+  m_autoDivBox.m_callback = &CLfFilter::OnAutoDivToggled;
   m_autoDivBox.m_user = this;
-  m_setButton.m_callback = &CLfFilter::OnSet;
+  m_setButton.m_callback = &CLfFilter::OnSetPressed;
   m_setButton.m_user = this;
-  m_divEdit.OnChanged = &CLfFilter::OnDivChanged;
-  m_divEdit.OnFocusLost = &CLfFilter::OnDivLeft;
+  m_divEdit.OnChanged = &CLfFilter::OnDivisorChanged;
+  m_divEdit.OnFocusLost = &CLfFilter::OnDivisorCommitted;
   m_divEdit.CallbackArg = this;
-  for (int32_t i = 0; i < 10; ++i) AddChild(m_layoutItems[i].control);
+  // The bar spans the window's top whatever its rectangle; it is the last to take the focus.
+  m_layoutItems[10] = {&m_menuBar, nullptr, nullptr, 0, 0, 0, 0, 290, m + 8};
+  m_menuBar.m_callback = &CLfFilter::OnMenuCommand;
+  m_menuBar.m_user = this;
+  for (int32_t i = 0; i < 11; ++i) AddChild(m_layoutItems[i].control);
   for (int32_t i = 1; i < 4; ++i) CFgUIChkButton::AddToGroup(&m_sizeRadio[0], &m_sizeRadio[i]);
-  m_layout = {m_layoutItems, 10, 290, uint64_t(m + 338), 290, uint64_t(m + 338), nullptr, 0};
+  m_layout = {m_layoutItems, 11, 290, uint64_t(m + 338), 290, uint64_t(m + 338), nullptr, 0};
   ApplyFilterLayout(m_layout, m_language, nullptr, nullptr);
   CFgUIChkButton::SetGroupSelection(&m_sizeRadio[0], 0, 0);
   ShowWhole(&m_divEdit, m_pendingDiv);
@@ -74,67 +80,76 @@ CLfFilter::CLfFilter() : CFilterWindow(&s_classPlace) {
     a.matrix[4][4] = 1;
     a.kernel[4] = 1;
   });
-  ApplyEnableRules();
+  UpdateControls();
 }
 
 const wchar_t* CLfFilter::GetName(const wchar_t* language) {
   return IsJapanese(language) ? L"\x30D5\x30A3\x30EB\x30BF\x30FC" : L"Filter";
 }
 
-// ---------------------------------------------------------------------------------------
-// Handlers and rules
-void CLfFilter::MarkModified() {
-  if (m_modified) return;
-  m_modified = 1;
-  ApplyEnableRules();
+void CLfFilter::ShowDialog(int32_t show, CFgScreen* parent) {
+  if (show) BuildMenu(&m_menuBar, m_language);
+  CFilterWindow::ShowDialog(show, parent);
 }
 
-void CLfFilter::ApplyEnableRules() {
-  const int32_t conv = m_pendingMedian == 0;
-  SetControlEnabled(&m_grid, conv);
-  SetControlEnabled(&m_divLabel, conv);
-  SetControlEnabled(&m_divEdit, conv);
-  SetControlEnabled(&m_autoDivBox, conv);
-  SetControlEnabled(&m_setButton, m_modified != 0);
+// ---------------------------------------------------------------------------------------
+// Handlers and rules
+void CLfFilter::SetChanged() {
+  if (m_modified) return;
+  m_modified = 1;
+  UpdateControls();
+}
+
+void CLfFilter::UpdateControls(int32_t windowEnabled) {
+  if (windowEnabled || CFgUICtrl::m_enabled) {
+    const int32_t conv = m_pendingMedian == 0;
+    const int32_t divisor = conv && m_pendingAutoDiv == 0;
+    SetControlEnabled(&m_grid, conv);
+    SetControlEnabled(&m_divLabel, divisor);
+    SetControlEnabled(&m_divEdit, divisor);
+    SetControlEnabled(&m_autoDivBox, conv);
+    SetControlEnabled(&m_setButton, m_modified != 0);
+  }
   CFgUICtrl::Redraw();
 }
 
-void CLfFilter::OnSize(CFgUIChkButton* button, void* user) {
+void CLfFilter::OnSizeChosen(CFgUIChkButton* button, void* user) {
   auto* self = static_cast<CLfFilter*>(user);
   int32_t index = CFgUIChkButton::GetGroupSelection(button);
   if (index < 0 || index > 3) return;
   self->m_pendingSize = uint64_t(index * 2 + 3);
   self->m_grid.m_size = int32_t(self->m_pendingSize);
-  self->MarkModified();
-  self->CFgUICtrl::Redraw();
+  self->SetChanged();
+  self->UpdateControls();
 }
 
-void CLfFilter::OnMedian(CFgUIChkButton* button, void* user) {
+void CLfFilter::OnMedianToggled(CFgUIChkButton* button, void* user) {
   auto* self = static_cast<CLfFilter*>(user);
   self->m_pendingMedian = button->m_checked ? 1 : 0;
-  self->MarkModified();
-  self->ApplyEnableRules();
+  self->SetChanged();
+  self->UpdateControls();
 }
 
-void CLfFilter::OnAutoDiv(CFgUIChkButton* button, void* user) {
+void CLfFilter::OnAutoDivToggled(CFgUIChkButton* button, void* user) {
   auto* self = static_cast<CLfFilter*>(user);
   self->m_pendingAutoDiv = button->m_checked ? 1 : 0;
-  self->MarkModified();
+  self->SetChanged();
+  self->UpdateControls();
 }
 
-void CLfFilter::OnSet(CFgUIButton*, void* user) { static_cast<CLfFilter*>(user)->Apply(); }
+void CLfFilter::OnSetPressed(CFgUIButton*, void* user) { static_cast<CLfFilter*>(user)->Apply(); }
 
-void CLfFilter::OnDivChanged(CFgUIEdit*, void* user) {
-  static_cast<CLfFilter*>(user)->MarkModified();
+void CLfFilter::OnDivisorChanged(CFgUIEdit*, void* user) {
+  static_cast<CLfFilter*>(user)->SetChanged();
 }
 
-void CLfFilter::OnDivLeft(CFgUIEdit* edit, void* user) {
+void CLfFilter::OnDivisorCommitted(CFgUIEdit* edit, void* user) {
   auto* self = static_cast<CLfFilter*>(user);
   uint64_t value = 0;
   if (CheckPositiveWhole(edit->GetText(), 2147483647, &value)) {
     if (int32_t(value) != self->m_pendingDiv) {
       self->m_pendingDiv = int32_t(value);
-      self->MarkModified();
+      self->SetChanged();
     }
     return;
   }
@@ -156,7 +171,7 @@ void CLfFilter::Apply() {
   // One copy under the lock: a run sees the old set or the new one, never a mixture.
   m_applied.Update([&](Applied& stored) { stored = a; });
   m_modified = 0;
-  ApplyEnableRules();
+  UpdateControls();
   RequestIfEnabled(this, 0);
 }
 

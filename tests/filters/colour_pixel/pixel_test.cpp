@@ -231,6 +231,7 @@ TEST(ColourPixelLibrary, RegistersEveryClassByIdAndKey) {
       },
       &seen);
   EXPECT_EQ((std::map<uint32_t, std::wstring>{{10000, L"process_rect"},
+                                              {10001, L"component_extraction"},
                                               {10003, L"reversal"},
                                               {10006, L"histogram"},
                                               {10007, L"gamma"},
@@ -238,6 +239,7 @@ TEST(ColourPixelLibrary, RegistersEveryClassByIdAndKey) {
                                               {10014, L"mask"},
                                               {10017, L"equalize_histogram"},
                                               {10018, L"select_components"},
+                                              {10019, L"bayer_convert"},
                                               {10022, L"group_tag"},
                                               {10023, L"up_convert"},
                                               {10024, L"down_convert"},

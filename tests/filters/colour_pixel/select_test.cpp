@@ -20,6 +20,9 @@
 #include "filters/colour_pixel/rect.h"
 #include "filters/colour_pixel/wave_filter.h"
 #include "filters/colour_pixel/white_balance.h"
+// Component extraction and Bayer conversion.
+#include "filters/colour_pixel/bayer.h"
+#include "filters/colour_pixel/convert.h"
 #include "tests/filters/filter_test_util.h"
 
 namespace {
@@ -118,6 +121,24 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
   // Non-default settings where a filter has any.
   for (auto& f : filters) {
     f->m_filterEnabled = 1;
+    // Component extraction and Bayer conversion.
+    if (auto* c = dynamic_cast<CLfConvert*>(f.get())) {
+      CCfgPack p;
+      p.SetName(L"x");
+      p.AddItem(L"cmyk", L"1");
+      p.AddItem(L"color", L"1");
+      p.AddItem(L"sel", L"12");
+      c->LoadParams(&p);
+    }
+    if (auto* b = dynamic_cast<CLfBayer*>(f.get())) {
+      CCfgPack p;
+      p.SetName(L"x");
+      p.AddItem(L"action", L"1");
+      p.AddItem(L"filter", L"3");
+      p.AddItem(L"gain", L"0");
+      p.AddItem(L"gain_b", L"0.5");
+      b->LoadParams(&p);
+    }
     if (auto* r = dynamic_cast<CLfRect*>(f.get())) {
       r->OnLButtonDown(12, 34, 0);
       r->OnMouseMove(4294967295LL, 40, 0);
@@ -221,6 +242,13 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
   EXPECT_EQ((std::vector<std::wstring>{L"if_enable 1", L"if_visible 0", L"min 12", L"max 200",
                                        L"view 321"}),
             PackLines(again.FindPack(L"histogram")));
+  // Component extraction and Bayer conversion.
+  EXPECT_EQ((std::vector<std::wstring>{L"if_enable 1", L"if_visible 0", L"cmyk 1", L"color 1",
+                                       L"sel 12"}),
+            PackLines(again.FindPack(L"component_extraction")));
+  EXPECT_EQ((std::vector<std::wstring>{L"if_enable 1", L"if_visible 0", L"action 1", L"filter 3",
+                                       L"gain 0", L"gain_r 3.344", L"gain_g 1.704", L"gain_b 0.5"}),
+            PackLines(again.FindPack(L"bayer_convert")));
 }
 
 }  // namespace
