@@ -30,6 +30,7 @@
 #include "media/media.h"
 #include "toolkit/menu.h"
 #include "toolkit/picture.h"
+#include "toolkit/progress.h"
 #include "toolkit/scrollbar.h"
 #include "toolkit/uiobj.h"
 
@@ -45,6 +46,11 @@ class CSidePanel : public CFgUIObj, public CFilterCtrl {
   ~CSidePanel() override;
   void Draw(CFgScreen* screen, CFgFont* font) override;
   void OnRect(int32_t x, int32_t y, int32_t width, int32_t height) override;
+  // The chain's own AddFilter stays callable beside the panel's.
+  using CFilterCtrl::AddFilter;
+  // Appends filter to the current chain and selects it; when the panel is visible its rows
+  // follow and the frame is processed again.  1/0 (a null filter, or the chain refused it).
+  int32_t AddFilter(CImgFilter* filter);
 
   CMainScreen* m_mainScreen = nullptr;
   CFgUIScrollBar m_rows;  // the filter rows' scroll bar
@@ -94,6 +100,34 @@ class CMainScreen : public CFgUIDialog, public CVideoPanelListener, public CPlay
   // Settings file (mainscreen_config.cpp).
   void LoadConfig();
   void SaveConfig();
+
+  // Filter lists and the chain (filterlist.cpp).
+  void OpenFilterList();
+  void SaveFilterList();
+  // The menus' way to put a new filter into the current chain: the side panel takes it
+  // (0, nothing else done, when it refuses), is shown, and with reprocess the frame is
+  // processed again and waited for.  The side panel's result.
+  uint32_t AddFilter(CImgFilter* filter, int32_t reprocess);
+
+  // Saving images and videos (save.cpp).
+  void SaveImage();
+  // interval not 0: a video of that frame interval (ms); else numbered files or one
+  // multi-page file.
+  void SaveFrames(int32_t numbered, uint64_t interval);
+  // 1 saved, 0 failed, -1 declined by the user.
+  int32_t WriteDisplayedImage(const wchar_t* path, const wchar_t* language);
+  // Scenes 0 to last; 1 saved, 0 failed, -1 aborted (the file keeps what was written).
+  int32_t WriteAllScenes(const wchar_t* path, const wchar_t* language, int32_t numbered,
+                         CFgUIProgressBox* window, uint64_t last, uint64_t interval);
+  // The view with its guides and overlays at the picture's own size, as 8-bit R,G,B.
+  int32_t RenderViewWithGuides(CImgBuff* out);
+
+  // ---- opening and scene loading, used by the saving and filter-list operations --------
+  void OpenImage(const wchar_t* path);
+  void LoadCurrentScene(int32_t redraw);
+  void Reprocess(uint32_t async);
+  void UploadToView();
+  void SetCurrentPath(const wchar_t* path);
 
   // Members, in the order of the design.
   CFgUIPicture m_view;
@@ -145,6 +179,11 @@ class CMainScreen : public CFgUIDialog, public CVideoPanelListener, public CPlay
 int32_t SetCpuCount(int32_t count);
 // "a b", or the one that is not empty, or ""; null only without memory.  Free with free.
 wchar_t* JoinWithSpace(const wchar_t* a, const wchar_t* b);
+// The image view's overlay callback (user: the main screen): the guides and the filters'
+// overlays; with the off-screen flag set, for an image rectangle of the picture's own size.
+void DrawGuides(CFgScreen* screen, CFgFont* font, int32_t viewX0, int32_t viewY0,
+                int32_t viewX1, int32_t viewY1, int32_t imageX0, int32_t imageY0,
+                int32_t imageX1, int32_t imageY1, int32_t zoom, void* mainScreen);
 // Guide colour index 0..7 -> red, green, blue.
 extern const double kGuideColors[8][3];
 

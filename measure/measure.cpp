@@ -1,0 +1,25 @@
+// measure.cpp - the registration call of the measurement and tracking library.  A new class
+// of the library adds one line to kClasses.
+#include "measure/measure.h"
+
+#include <new>
+
+#include "measure/ptv.h"
+
+namespace {
+
+template <class T>
+CImgFilter* Make() {
+  return new (std::nothrow) T;
+}
+
+const FilterClassEntry kClasses[] = {
+    {kFilterIdParticleTracking, L"particle_tracking_/_ptv", &Make<CLfPtv>},
+};
+
+}  // namespace
+
+void RegisterMeasureFilters(FilterRegisterFn add, void* user) {
+  if (!add) return;
+  for (const FilterClassEntry& entry : kClasses) add(entry, user);
+}

@@ -1,0 +1,9 @@
+// measure.h - the registration call of the measurement and tracking library.
+//
+//   RegisterMeasureFilters  hands each class of this library to the registry
+#pragma once
+#include "app/registry.h"
+
+// Calls add once per class of the library (particle tracking, ...) with its FilterId, key
+// and maker; the program calls it once at start.
+void RegisterMeasureFilters(FilterRegisterFn add, void* user);
