@@ -21,7 +21,6 @@ void CCalibrationUI::AddPoint(int64_t x, int64_t y) {
 }
 
 void CCalibrationUI::SetLanguage(const wchar_t* language) { m_english = EnglishFor(language); }
-void CEncodeUI::SetLanguage(const wchar_t* language) { m_english = EnglishFor(language); }
 
 void SetCompositeFactory(CompositeFactory factory) { g_compositeFactory = factory; }
 CompositeFactory GetCompositeFactory() { return g_compositeFactory; }

@@ -4,13 +4,14 @@
 // fills it through a factory.
 //
 //   CCalibrationUI   the calibration: scale, Y-axis direction, unit; clicked points
-//   CEncodeUI        the committed save settings
+//   CEncodeUI        the save settings dialog (encodeui.h)
 //   CCompositeUI     the composite dialog's operations; made by its library's factory
 #pragma once
 
 #include <cstdint>
 
 #include "app/config.h"
+#include "app/encodeui.h"
 #include "media/media.h"
 #include "toolkit/uiobj.h"
 
@@ -30,23 +31,6 @@ class CCalibrationUI : public CFgUIDialog {
   uint32_t m_english = 0;
   uint32_t m_pointCount = 0;  // points clicked on the image, at most 2
   int64_t m_points[2][2] = {};
-};
-
-class CEncodeUI : public CFgUIDialog {
- public:
-  void SetLanguage(const wchar_t* language);
-
-  uint32_t m_codec = 1;           // AVI frames: 0 uncompressed, 1 MJPG, 2 PNG
-  uint32_t m_jpegQuality = 75;
-  uint32_t m_rateMode = 0;        // 0 bit rate, 1 quality
-  uint32_t m_bitRate = 5000000;
-  uint32_t m_quality = 25;
-  uint32_t m_keyFrames = 1;       // key-frame switch
-  uint32_t m_keyInterval = 10;
-  uint32_t m_withGuides = 0;
-  uint32_t m_selectedOnly = 0;
-  wchar_t m_ext[kConfigExtUnits] = L"png";
-  uint32_t m_english = 0;
 };
 
 class CCompositeUI {

@@ -9,6 +9,7 @@
 #include <cwchar>
 #include <new>
 
+#include "app/registry.h"
 #include "core/parallel.h"
 #include "media/media_file.h"
 #include "platform/window.h"
@@ -129,6 +130,7 @@ CMainScreen::CMainScreen() {
   m_extensions[5] = JoinWithSpace(L"avi mp4", nullptr);
   m_extensions[6] = JoinWithSpace(openStill, openVideo);
 
+  BuildFilterRegistry();  // without it filter lists find no key; nothing else depends on it
   m_sidePanel.SetLanguage(L"jp");
   LoadConfig();
 
@@ -159,6 +161,7 @@ CMainScreen::~CMainScreen() {
     list = nullptr;
   }
   m_sidePanel.RemoveAllFilters(1);
+  FreeFilterRegistry();
   m_menuBar.ClearMenus();
   delete m_composite;
   m_composite = nullptr;

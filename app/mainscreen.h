@@ -34,6 +34,7 @@
 #include "media/media.h"
 #include "toolkit/menu.h"
 #include "toolkit/picture.h"
+#include "toolkit/progress.h"
 #include "toolkit/scrollbar.h"
 #include "toolkit/uiobj.h"
 
@@ -51,6 +52,11 @@ class CSidePanel : public CFgUIObj, public CFilterCtrl {
   void OnRect(int32_t x, int32_t y, int32_t width, int32_t height) override;
   // After every chain run: the result into the view.
   void OnProcessed() override;
+  // The chain's own AddFilter stays callable beside the panel's.
+  using CFilterCtrl::AddFilter;
+  // Appends filter to the current chain and selects it; when the panel is visible its rows
+  // follow and the frame is processed again.  1/0 (a null filter, or the chain refused it).
+  int32_t AddFilter(CImgFilter* filter);
 
   CMainScreen* m_mainScreen = nullptr;
   CFgUIScrollBar m_rows;  // the filter rows' scroll bar
@@ -141,6 +147,27 @@ class CMainScreen : public CFgUIDialog, public CVideoPanelListener, public CPlay
   // Settings file (mainscreen_config.cpp).
   void LoadConfig();
   void SaveConfig();
+
+  // Filter lists and the chain (filterlist.cpp).
+  void OpenFilterList();
+  void SaveFilterList();
+  // The menus' way to put a new filter into the current chain: the side panel takes it
+  // (0, nothing else done, when it refuses), is shown, and with reprocess the frame is
+  // processed again and waited for.  The side panel's result.
+  uint32_t AddFilter(CImgFilter* filter, int32_t reprocess);
+
+  // Saving images and videos (save.cpp).
+  void SaveImage();
+  // interval not 0: a video of that frame interval (ms); else numbered files or one
+  // multi-page file.
+  void SaveFrames(int32_t numbered, uint64_t interval);
+  // 1 saved, 0 failed, -1 declined by the user.
+  int32_t WriteDisplayedImage(const wchar_t* path, const wchar_t* language);
+  // Scenes 0 to last; 1 saved, 0 failed, -1 aborted (the file keeps what was written).
+  int32_t WriteAllScenes(const wchar_t* path, const wchar_t* language, int32_t numbered,
+                         CFgUIProgressBox* window, uint64_t last, uint64_t interval);
+  // The view with its guides and overlays at the picture's own size, as 8-bit R,G,B.
+  int32_t RenderViewWithGuides(CImgBuff* out);
 
   // Members, in the order of the design.
   CFgUIPicture m_view;

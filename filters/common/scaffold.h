@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "app/filter.h"
+#include "app/registry.h"
 #include "engine/frame.h"
 #include "platform/thread.h"
 #include "toolkit/uiobj.h"
@@ -186,11 +187,5 @@ class CFilterSettings {
 };
 
 // ---- registration --------------------------------------------------------------------------
-typedef CImgFilter* (*FilterMakerFn)();
-struct FilterClassEntry {
-  uint32_t id;           // FilterId
-  const wchar_t* key;    // the filter key its GetKey gives
-  FilterMakerFn make;    // a new filter, or null when memory is short
-};
-// The registry's side: adds one class; user is the registry's own pointer.
-typedef void (*FilterRegisterFn)(const FilterClassEntry& entry, void* user);
+// FilterClassEntry and FilterRegisterFn belong to the registry (app/registry.h), which
+// receives the classes: RegisterFilterClass is the FilterRegisterFn the program hands over.
