@@ -411,6 +411,7 @@ void CMainScreen::SetGuideColor(int32_t index) {
 
 void CMainScreen::OnSceneChanged(uint64_t position) {
   m_currentScene = m_rangeActive ? m_rangeFirst + m_rangeStep * position : position;
+  LoadCurrentScene(0);
 }
 
 void CMainScreen::GetPlaySource(int32_t* hasPicture, int32_t* hasMedia, uint64_t* frameCount,
