@@ -128,6 +128,8 @@ class CMainScreen : public CFgUIDialog, public CVideoPanelListener, public CPlay
   void Reprocess(uint32_t async);
   void UploadToView();
   void SetCurrentPath(const wchar_t* path);
+  // The path whose file name the title shows; null or empty clears it.
+  void SetFilePath(const wchar_t* path);
 
   // Members, in the order of the design.
   CFgUIPicture m_view;

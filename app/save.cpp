@@ -166,8 +166,7 @@ int32_t NumberedFilesExist(const wchar_t* path, uint64_t count) {
 
 void TakeSavedPath(CMainScreen* screen, const wchar_t* path) {
   screen->SetCurrentPath(path);
-  wcsncpy(screen->m_filePath, path, kMainPathUnits - 1);
-  screen->m_filePath[kMainPathUnits - 1] = 0;
+  screen->SetFilePath(path);
   screen->UpdateTitle();
 }
 

@@ -34,6 +34,11 @@ void CMainScreen::SetCurrentPath(const wchar_t* path) {
   m_chooserStart = copy;
 }
 
+void CMainScreen::SetFilePath(const wchar_t* path) {
+  wcsncpy(m_filePath, path ? path : L"", kMainPathUnits - 1);
+  m_filePath[kMainPathUnits - 1] = 0;
+}
+
 void CMainScreen::OpenImage(const wchar_t* path) {
   wchar_t chosen[kMainPathUnits] = {};
   if (!path) {
