@@ -1,6 +1,6 @@
-// scene_stub_h21.cpp - TEMPORARY stand-ins for opening, scene loading, the view upload, the
-// guides and the side panel's AddFilter, so that saving and filter lists can be built and
-// tested before those land.  Dropped at merge in favour of the real bodies.
+// scene_stub_h21.cpp - TEMPORARY stand-ins for opening, scene loading, the view upload and
+// the guides, so that saving and filter lists can be built and tested before those land.
+// Dropped at merge in favour of the real bodies.
 #include <cwchar>
 
 #include "app/mainscreen.h"
@@ -8,18 +8,6 @@
 #include "media/media_file.h"
 #include "toolkit/filesel.h"
 #include "toolkit/msgbox.h"
-
-int32_t CSidePanel::AddFilter(CImgFilter* filter) {
-  if (!filter) return 0;
-  uint64_t index = 0;
-  if (!CFilterCtrl::AddFilter(filter, &index)) return 0;
-  SelectFilter(index);
-  if (CFgUIObj::m_visible && m_mainScreen) {
-    m_mainScreen->Redraw();
-    m_mainScreen->Reprocess(0);
-  }
-  return 1;
-}
 
 void CMainScreen::SetCurrentPath(const wchar_t* path) {
   if (!path || !path[0]) {
