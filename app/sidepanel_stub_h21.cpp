@@ -1,6 +1,6 @@
-// scene_stub_h21.cpp - TEMPORARY stand-in for the side panel's AddFilter, so that filter
-// lists and the menus can be built and tested before the side panel lands.  Dropped at merge
-// in favour of the real body.
+// sidepanel_stub_h21.cpp - TEMPORARY stand-in for the side panel's AddFilter, so that the
+// filter lists and the menus' AddFilter can be built and tested before the side panel
+// lands.  Dropped at merge in favour of the real body.
 #include "app/mainscreen.h"
 
 int32_t CSidePanel::AddFilter(CImgFilter* filter) {
