@@ -23,6 +23,8 @@ class CCalibrationUI : public CFgUIDialog {
   int32_t IsOpen() const { return GetWindow() != nullptr; }
   void AddPoint(int64_t x, int64_t y);
   void SetLanguage(const wchar_t* language);
+  // Opens the window with parent; 1 or 0.
+  int32_t Build(CFgScreen* parent);
 
   CMainScreen* m_mainScreen = nullptr;
   double m_scale = 1.0;

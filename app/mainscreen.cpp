@@ -167,13 +167,6 @@ CMainScreen::~CMainScreen() {
   m_composite = nullptr;
 }
 
-void CMainScreen::BuildMenuBar() {
-  m_menuBar.ClearMenus();
-  if (m_menuBar.m_owner) m_menuBar.LayoutTitles();
-}
-
-void CMainScreen::OnMenuCommand(CFgUIMenuBar*, void*, int32_t, int32_t) {}
-
 void CMainScreen::DrawBackground() { CFgUIDialog::DrawBackground(); }
 
 // ---------------------------------------------------------------------------------------

@@ -140,9 +140,19 @@ class CMainScreen : public CFgUIDialog, public CVideoPanelListener, public CPlay
                    int32_t viewX1, int32_t viewY1, int32_t imageX0, int32_t imageY0,
                    int32_t imageX1, int32_t imageY1, int32_t zoom);
   void ShowImageInfo();
-  // The menus of the current language (the menu commands fill them).
+  // ---- menus and their commands (menus.cpp) ----------------------------------------------
+  // Clears the bar and adds the six menus for the current language: File, View and Config
+  // written at each opening, Processing, Measure and Tool now from the filters' names.
   void BuildMenuBar();
+  // The bar's command callback (user: the main screen): menu index and item id.
   static void OnMenuCommand(CFgUIMenuBar* bar, void* user, int32_t menu, int32_t id);
+  void OnFileCommand(int32_t id);
+  void OnViewCommand(int32_t id);
+  void OnConfigCommand(int32_t id);
+  // A new filter of id into the chain; "can't add filter" when none is made or it is refused.
+  void AddFilterFromMenu(uint32_t id);
+  // "ms_per_frame" and the scene bar's step and skip flag.
+  void SetPlaybackInterval(uint64_t ms);
 
   // Settings file (mainscreen_config.cpp).
   void LoadConfig();
@@ -220,6 +230,16 @@ struct RecordedSourceInfo {
   uint64_t width = 0, height = 0, bytesPerPixel = 0, sceneCount = 0;
 };
 extern RecordedSourceInfo g_recordedSource;
+
+// The six menus' indexes in the bar (-1: not added), written by BuildMenuBar.
+enum MainMenu { kMenuFile, kMenuView, kMenuConfig, kMenuProcessing, kMenuMeasure, kMenuTool, kMenuCount };
+extern int32_t g_menuIndex[kMenuCount];
+constexpr int32_t kMenuIdComposite = 20003;  // Tool: the composite dialog
+// The templates of the menus written at each opening, for the main screen's current state
+// and language; each in a static buffer of its own, valid until its next call.
+const wchar_t* BuildFileMenu(CMainScreen* screen);
+const wchar_t* BuildViewMenu(CMainScreen* screen);
+const wchar_t* BuildConfigMenu(CMainScreen* screen);
 
 // The most scenes a source is processed up to.
 constexpr uint64_t kMaxScenes = 100;
