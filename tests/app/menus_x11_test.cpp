@@ -296,3 +296,43 @@ TEST_F(MenusTest, FiltersAddedOrRefusedWithTheMessage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MenusTest, EveryMenuTextIsAValidTemplate) {
+  for (const wchar_t* language : {L"jp", L"en"}) {
+    screen_->SetLanguage(language);
+    const std::wstring texts[] = {BuildFileMenu(screen_), BuildViewMenu(screen_),
+                                  BuildConfigMenu(screen_),
+                                  screen_->m_menuBar.m_menus[g_menuIndex[kMenuProcessing]].text,
+                                  screen_->m_menuBar.m_menus[g_menuIndex[kMenuMeasure]].text,
+                                  screen_->m_menuBar.m_menus[g_menuIndex[kMenuTool]].text};
+    for (const std::wstring& text : texts) {
+      CFgUIMenuCtrl root;
+      CFgUIMenu menu(&root, nullptr);
+      EXPECT_EQ(menu.Parse(text.c_str(), nullptr), 1) << language << " " << text.substr(0, 20);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+uint64_t g_popupItems = 0;
+
+TEST_F(MenusTest, EveryMenuOpensAsAPopup) {
+  FgSetPopupMenuHook([](CFgUIMenuCtrl* root) {
+    g_popupItems = root->m_top->m_count;
+    root->m_done = 1;
+  });
+  const uint64_t expected[kMenuCount] = {9, 9, 8, 9, 2, 7};
+  for (int32_t m = 0; m < kMenuCount; ++m) {
+    g_popupItems = 0;
+    screen_->m_menuBar.OpenMenu(g_menuIndex[m], 0);
+    EXPECT_EQ(g_popupItems, expected[m]) << m;
+  }
+  FgSetPopupMenuHook(nullptr);
+}
+
+}  // namespace
