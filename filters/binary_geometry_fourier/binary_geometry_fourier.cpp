@@ -4,8 +4,10 @@
 
 #include <new>
 
+#include "filters/binary_geometry_fourier/extract.h"
 #include "filters/binary_geometry_fourier/flip.h"
 #include "filters/binary_geometry_fourier/fourier.h"
+#include "filters/binary_geometry_fourier/freq_mask.h"
 
 namespace {
 
@@ -19,6 +21,8 @@ const FilterClassEntry kClasses[] = {
     {CLfFFT::kFilterId, L"fft", &Make<CLfFFT>},
     {CLfIFFT::kFilterId, L"ifft", &Make<CLfIFFT>},
     {CLfIFFTEX::kFilterId, L"ifft_ex", &Make<CLfIFFTEX>},
+    {CLfExtract::kFilterId, L"extraction", &Make<CLfExtract>},
+    {CLfFreqMask::kFilterId, L"frequency_mask", &Make<CLfFreqMask>},
 };
 
 }  // namespace
