@@ -8,6 +8,7 @@
 #include "filters/binary_geometry_fourier/flip.h"
 #include "filters/binary_geometry_fourier/fourier.h"
 #include "filters/binary_geometry_fourier/freq_mask.h"
+#include "filters/binary_geometry_fourier/zoom.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ const FilterClassEntry kClasses[] = {
     {CLfIFFTEX::kFilterId, L"ifft_ex", &Make<CLfIFFTEX>},
     {CLfExtract::kFilterId, L"extraction", &Make<CLfExtract>},
     {CLfFreqMask::kFilterId, L"frequency_mask", &Make<CLfFreqMask>},
+    {CLfAtrans::kFilterId, L"zoom", &Make<CLfAtrans>},
 };
 
 }  // namespace
