@@ -8,6 +8,7 @@
 #include "filters/binary_geometry_fourier/flip.h"
 #include "filters/binary_geometry_fourier/fourier.h"
 #include "filters/binary_geometry_fourier/freq_mask.h"
+#include "filters/binary_geometry_fourier/projective.h"
 #include "filters/binary_geometry_fourier/zoom.h"
 
 namespace {
@@ -25,6 +26,7 @@ const FilterClassEntry kClasses[] = {
     {CLfExtract::kFilterId, L"extraction", &Make<CLfExtract>},
     {CLfFreqMask::kFilterId, L"frequency_mask", &Make<CLfFreqMask>},
     {CLfAtrans::kFilterId, L"zoom", &Make<CLfAtrans>},
+    {CLfPtrans::kFilterId, L"projective_transformation", &Make<CLfPtrans>},
 };
 
 }  // namespace
