@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 
 #include "app/cfgfile.h"
@@ -56,12 +57,14 @@ void PreviewRowRgb24(const ExtractPreviewJob& j, int32_t y) {
     const uint8_t* t = ((((x - j.x0) >> 2) + cellRow) & 1) ? j.dark : j.light;
     for (; x <= cellEnd; ++x) {
       const uint8_t* m = mrow + uint64_t(x) * 3;
-      // The mask's 8-bit gray level is 0 exactly when all three channels are 0.
-      if (m[0] | m[1] | m[2]) continue;
       uint8_t* p = row + uint64_t(x) * 3;
-      p[0] = uint8_t((p[0] + t[0]) >> 1);
-      p[1] = uint8_t((p[1] + t[1]) >> 1);
-      p[2] = uint8_t((p[2] + t[2]) >> 1);
+      // The mask's 8-bit gray level is 0 exactly when all three channels are 0.  Selected
+      // and dropped pixels alternate at random: a blend by mask, not a branch.
+      const int32_t keep = -int32_t((m[0] | m[1] | m[2]) != 0);  // all ones or 0
+      for (int c = 0; c < 3; ++c) {
+        const int32_t v = p[c], tinted = (v + t[c]) >> 1;
+        p[c] = uint8_t((v & keep) | (tinted & ~keep));
+      }
     }
   }
 }
@@ -480,7 +483,7 @@ void CLfExtract::Process(CImgBuff* picture, uint64_t, int64_t x, int64_t y, int6
   const uint32_t reverse = m_reverse.load();
   const RoiRect rect = ChainRectToRoi(x, y, width, height);
 
-  CImgBuff mask;
+  CImgBuff& mask = m_mask;
   CImgBuff* target = picture;
   uint32_t fill = m_fill.load();
   uint32_t bg = background ? 1 : 0;
@@ -489,7 +492,15 @@ void CLfExtract::Process(CImgBuff* picture, uint64_t, int64_t x, int64_t y, int6
     if (f >= ImgFormatGray8 && f <= ImgFormatGray32 &&
         !picture->record->ConvertTo(f + (ImgFormatRgb24 - ImgFormatGray8)))
       return;
-    mask.record->CopyFrom(*picture->record);
+    // The mask keeps its block from frame to frame: a fresh block per frame costs more in
+    // page faults than the whole preview.
+    const uint64_t bytes = uint64_t(picture->Width()) * uint64_t(picture->Height()) *
+                           uint64_t(ImgBytesPerPixel[picture->Format()]);
+    if (mask.Format() == picture->Format() && mask.Width() == picture->Width() &&
+        mask.Height() == picture->Height())
+      std::memcpy(mask.Pixels(), picture->Pixels(), size_t(bytes));
+    else
+      mask.record->CopyFrom(*picture->record);
     if (mask.Format() == ImgFormatNone) return;
     target = &mask;
     fill = 1;
@@ -519,6 +530,7 @@ void CLfExtract::Process(CImgBuff* picture, uint64_t, int64_t x, int64_t y, int6
     ParallelFor(&ExtractPreviewRows, &job, uint64_t(roi.y1 - roi.y0) + 1);
     return;
   }
+  mask.Free();  // preview off: no frame-sized block kept
   const int32_t f = picture->Format();
   if (f >= ImgFormatRgb24 && fill && rect.x0 == 0 && rect.y0 == 0 &&
       rect.x1 == picture->Width() - 1 && rect.y1 == picture->Height() - 1)

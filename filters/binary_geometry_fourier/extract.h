@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "app/filter.h"
+#include "core/imgbuff.h"
 #include "filters/common/scaffold.h"
 #include "platform/thread.h"
 #include "toolkit/button.h"
@@ -110,6 +111,7 @@ class CLfExtract : public CFilterWindow {
   uint32_t m_pickPending = 0;
   int64_t m_pickX = 0, m_pickY = 0;
   uint8_t m_tint[3] = {255, 0, 0};
+  CImgBuff m_mask;  // the preview's selection, kept between frames (worker, under the lock)
   std::atomic<uint32_t> m_reverse{0}, m_fill{0}, m_gray{0}, m_preview{0};
   FilterLayoutItem m_layoutItems[14];
 };

@@ -187,6 +187,20 @@ TEST(FreqMask, AloneOrWithItsRectangleGoneChangesNothing) {
   EXPECT_TRUE(SamePixels(src, pic));
 }
 
+TEST(FreqMask, CountsAmongTheStacksOwners) {
+  {
+    CImgBuff src;
+    apptest::MakePicture(src, 32, 32, ImgFormatGray8, 3);
+    Chain c;
+    Build(c, src, 0);
+    ASSERT_EQ(1, c.host.Reprocess(0));
+    EXPECT_EQ(2u, SpectrumStackInstances());
+    EXPECT_EQ(1u, SpectrumStackCount()) << "the masked entry waits for an inverse";
+  }
+  EXPECT_EQ(0u, SpectrumStackInstances());
+  EXPECT_EQ(0u, SpectrumStackCapacity()) << "the last owner freed the stack";
+}
+
 // ---- numpy ---------------------------------------------------------------------------------
 bool HaveNumpy() { return std::system("/usr/bin/python3 -c 'import numpy' >/dev/null 2>&1") == 0; }
 
