@@ -8,12 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "app/config.h"
+#include "app/mainscreen.h"
 #include "core/imgbuff.h"
 #include "filters/binary_geometry_fourier/extract.h"
 #include "tests/app/app_test_util.h"
 #include "tests/app/testhost.h"
 #include "tests/filters/filter_x11_util.h"
+#include "tests/temp_folder.h"
 #include "tests/toolkit/x11_test_util.h"
+#include "toolkit/texture.h"
 
 namespace {
 
@@ -89,5 +93,59 @@ TEST_P(ExtractX11, PickKeepsThePatchAndRightClickRestores) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, ExtractX11, ::testing::Values(L"en", L"jp"));
+
+// Real presses on the main window's view reach the selected extraction filter as picture
+// points: a left press on the red patch picks it, a right press takes the pick back.  The
+// main window does not run the chain itself here, so the frame is processed as the worker
+// does, by Process on a copy.
+TEST(ExtractMainViewX11, PressesInTheViewPickAndUndo) {
+  REQUIRE_DISPLAY();
+  qvtest::TempFolder folder("extract_view");
+  ASSERT_TRUE(folder.ok());
+  SetConfigFilePathForTesting(folder.WideFile("quorvix_duvu.cfg").c_str());
+  auto* screen = new CMainScreen;
+  ASSERT_EQ(1, screen->Create(-1, -1, 640, 500, kProgramTitle, FgStyleResizable, nullptr));
+  screen->Layout();
+  ASSERT_TRUE(PumpUntil([&] { return PlatIsWindowMapped(screen->GetWindow()) != 0; }, 3000));
+  CImgBuff src;
+  ASSERT_EQ(1, src.Allocate(200, 150, ImgFormatRgb24));
+  for (int32_t y = 0; y < 150; ++y)
+    for (int32_t x = 0; x < 200; ++x)
+      x < 100 ? src.SetRGB8(x, y, 210, 30, 20) : src.SetRGB8(x, y, 20, 120, 60);
+  CFgTexture texture;
+  ASSERT_EQ(1, UploadImageToTexture(&texture, &src, 1));
+  screen->m_view.SetImage(&texture);
+  screen->m_view.SetZoom(1);
+  screen->m_view.Layout();
+  screen->m_sidePanel.SetImageInfo(200, 150, 3, 1);
+  auto* f = new CLfExtract;
+  ASSERT_EQ(1, screen->m_sidePanel.AddFilter(f, nullptr));
+  ASSERT_EQ(1, screen->m_sidePanel.SelectFilter(0));
+  ASSERT_NE(nullptr, f->m_window);
+  ClickControl(f, f->m_pickSetBox);
+  ASSERT_TRUE(PumpUntil([&] { return f->GetPickMode() == CLfExtract::PickSet; }, 3000));
+
+  int32_t ix = 40, iy = 60;  // a window point on the red patch
+  ASSERT_EQ(1, screen->m_view.ClientToImage(&ix, &iy));
+  ASSERT_LT(ix, 100);
+  filtertest::SendButton(screen, 1, 40, 60);
+  CImgBuff frame;
+  frame.CopyFrom(src);
+  f->Process(&frame, 0, 0, 0, 200, 150, 8, 1);
+  ASSERT_EQ(uint32_t(CLfExtract::PickAdd), f->GetPickMode()) << "the press reached the filter";
+  uint8_t r, g, b;
+  frame.GetRGB8(10, 10, &r, &g, &b);
+  EXPECT_EQ(210, r);
+  frame.GetRGB8(150, 10, &r, &g, &b);
+  EXPECT_TRUE(r == 255 && g == 255 && b == 255) << "the green patch is dropped";
+
+  filtertest::SendButton(screen, 3, 40, 60);
+  ASSERT_TRUE(PumpUntil([&] { return f->GetUndoCount() == 1; }, 3000));
+  frame.CopyFrom(src);
+  f->Process(&frame, 0, 0, 0, 200, 150, 8, 1);
+  EXPECT_TRUE(apptest::SamePixels(src, frame)) << "the whole window again";
+  delete screen;
+  SetConfigFilePathForTesting(nullptr);
+}
 
 }  // namespace
