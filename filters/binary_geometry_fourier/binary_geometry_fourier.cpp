@@ -7,6 +7,11 @@
 #include "filters/binary_geometry_fourier/extract.h"
 #include "filters/binary_geometry_fourier/flip.h"
 #include "filters/binary_geometry_fourier/fourier.h"
+#include "filters/binary_geometry_fourier/change_conditions.h"
+#include "filters/binary_geometry_fourier/binary_morphology.h"
+#include "filters/binary_geometry_fourier/noise_remover.h"
+#include "filters/binary_geometry_fourier/window_cut.h"
+#include "filters/binary_geometry_fourier/separation.h"
 #include "filters/binary_geometry_fourier/freq_mask.h"
 #include "filters/binary_geometry_fourier/projective.h"
 #include "filters/binary_geometry_fourier/zoom.h"
@@ -23,6 +28,11 @@ const FilterClassEntry kClasses[] = {
     {CLfFFT::kFilterId, L"fft", &Make<CLfFFT>},
     {CLfIFFT::kFilterId, L"ifft", &Make<CLfIFFT>},
     {CLfIFFTEX::kFilterId, L"ifft_ex", &Make<CLfIFFTEX>},
+    {CLfConfig::kFilterId, L"change_conditions", &Make<CLfConfig>},
+    {CLfBinary::kFilterId, L"binary_image_process", &Make<CLfBinary>},
+    {CLfNoiseRemover::kFilterId, L"noise_remover", &Make<CLfNoiseRemover>},
+    {CLfWindowCut::kFilterId, L"window_cut", &Make<CLfWindowCut>},
+    {CLfSeparation::kFilterId, L"separation", &Make<CLfSeparation>},
     {CLfExtract::kFilterId, L"extraction", &Make<CLfExtract>},
     {CLfFreqMask::kFilterId, L"frequency_mask", &Make<CLfFreqMask>},
     {CLfAtrans::kFilterId, L"zoom", &Make<CLfAtrans>},
