@@ -87,7 +87,7 @@ void PreviewRowAny(const ExtractPreviewJob& j, int32_t y) {
 
 }  // namespace
 
-void ExtractPreviewRows(void* job, uint64_t first, uint64_t count) {
+void CLfExtract::PreviewRows(void* job, uint64_t first, uint64_t count) {
   const ExtractPreviewJob& j = *static_cast<const ExtractPreviewJob*>(job);
   const int32_t fast = j.picture->Format() == ImgFormatRgb24 && j.mask->Format() == ImgFormatRgb24;
   for (uint64_t i = 0; i < count; ++i) {
@@ -527,7 +527,7 @@ void CLfExtract::Process(CImgBuff* picture, uint64_t, int64_t x, int64_t y, int6
     if (!NormalizeRoi(&roi, picture)) return;
     ExtractPreviewJob job{picture, &mask, roi.x0, roi.y0, roi.x1, roi.y1, {}, {}};
     ExtractPreviewTint(m_tint, job.light, job.dark);
-    ParallelFor(&ExtractPreviewRows, &job, uint64_t(roi.y1 - roi.y0) + 1);
+    ParallelFor(&CLfExtract::PreviewRows, &job, uint64_t(roi.y1 - roi.y0) + 1);
     return;
   }
   mask.Free();  // preview off: no frame-sized block kept

@@ -4,7 +4,6 @@
 //
 //   ExtractRange           the six window values on the 16-bit HSV scale
 //   ExtractPreviewTint     the light and dark checkerboard tint of a guide colour
-//   ExtractPreviewRows     the preview row worker: unselected pixels blended with the tint
 //   CLfExtract             the filter and its settings window
 #pragma once
 #include <atomic>
@@ -33,16 +32,13 @@ struct ExtractRange {
 // all three zero give 127 and 0 everywhere.
 void ExtractPreviewTint(const uint8_t tint[3], uint8_t light[3], uint8_t dark[3]);
 
-// One ParallelFor item per row y0 + i of the (normalised) rectangle: a pixel whose mask
-// pixel reads 8-bit gray 0 becomes (c + t) / 2 per 8-bit channel, t from the 4 x 4 cell
-// checkerboard anchored at (x0, y0) (light where the cell indexes add up to an even number).
+// The job of CLfExtract::PreviewRows.
 struct ExtractPreviewJob {
   CImgBuff* picture;
   const CImgBuff* mask;
   int32_t x0, y0, x1, y1;
   uint8_t light[3], dark[3];
 };
-void ExtractPreviewRows(void* job, uint64_t first, uint64_t count);
 
 class CLfExtract : public CFilterWindow {
  public:
@@ -72,6 +68,11 @@ class CLfExtract : public CFilterWindow {
   void UpdateControls();
   // Places and labels the controls for language.
   void LayOut(const wchar_t* language);
+  // The preview's row worker (an ExtractPreviewJob), one ParallelFor item per row y0 + i of
+  // the normalised rectangle: a pixel whose mask pixel reads 8-bit gray 0 becomes (c + t) / 2
+  // per 8-bit channel, t from the 4 x 4 cell checkerboard anchored at (x0, y0) (light where
+  // the cell indexes add up to an even number).
+  static void PreviewRows(void* job, uint64_t first, uint64_t count);
 
   ExtractRange GetRange();
   uint32_t GetPickMode();

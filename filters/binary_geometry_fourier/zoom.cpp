@@ -168,7 +168,7 @@ CLfAtrans::State CLfAtrans::GetState() const {
 
 void CLfAtrans::UpdateButton() { SetControlEnabled(&m_setButton, m_inputBox.m_checked ? 1 : 0); }
 
-void CLfAtrans::UpdateCornersLocked() {
+void CLfAtrans::UpdateCorners() {
   ZoomCorners(m_sourceWidth, m_sourceHeight, m_state.p0[0], m_state.p0[1], m_state.p1[0],
               m_state.p1[1], m_state.corners);
 }
@@ -179,7 +179,7 @@ void CLfAtrans::SetWorking(int32_t p0x, int32_t p0y, int32_t p1x, int32_t p1y) {
   m_state.p0[1] = p0y;
   m_state.p1[0] = p1x;
   m_state.p1[1] = p1y;
-  UpdateCornersLocked();
+  UpdateCorners();
 }
 
 void CLfAtrans::RedrawHost() {
@@ -208,7 +208,7 @@ void CLfAtrans::OnInput(CFgUIChkButton* box, void* user) {
         s.p0[1] = s.y0;
         s.p1[0] = s.x1;
         s.p1[1] = s.y1;
-        self->UpdateCornersLocked();
+        self->UpdateCorners();
       } else {
         s.areaShown = 0;
       }
@@ -351,7 +351,7 @@ void CLfAtrans::Process(CImgBuff* picture, uint64_t, int64_t, int64_t, int64_t, 
     if (m_state.inputPhase || !m_state.enable) return;
     const uint64_t w = uint64_t(picture->Width()), h = uint64_t(picture->Height());
     if (w != m_state.transformWidth || h != m_state.transformHeight) {
-      UpdateCornersLocked();
+      UpdateCorners();
       m_state.transformWidth = w;
       m_state.transformHeight = h;
       ComputeTransform(w, h, m_state.x0, m_state.y0, m_state.x1, m_state.y1,
@@ -419,7 +419,7 @@ void CLfAtrans::LoadParams(CCfgPack* pack) {
       s.p0[1] = s.y0;
       s.p1[0] = s.x1;
       s.p1[1] = s.y1;
-      UpdateCornersLocked();
+      UpdateCorners();
       s.transformWidth = m_sourceWidth;
       s.transformHeight = m_sourceHeight;
       ComputeTransform(m_sourceWidth, m_sourceHeight, s.x0, s.y0, s.x1, s.y1, &s.transform);

@@ -111,7 +111,7 @@ class CLfAtrans : public CFilterWindow {
   static void OnSet(CFgUIButton* button, void* user);
   void UpdateButton();
   // Under the lock: the working rectangle's corners for the source size.
-  void UpdateCornersLocked();
+  void UpdateCorners();
   void SetWorking(int32_t p0x, int32_t p0y, int32_t p1x, int32_t p1y);
   void RedrawHost();
 

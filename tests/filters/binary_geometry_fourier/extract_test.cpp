@@ -442,8 +442,8 @@ TEST(Extract, PreviewRowsFastPathEqualsTheAccessors) {
   ExtractPreviewJob slow = fast;
   slow.picture = &viaAccessors;
   slow.mask = &mask48;
-  ExtractPreviewRows(&fast, 0, 9);
-  ExtractPreviewRows(&slow, 0, 9);
+  CLfExtract::PreviewRows(&fast, 0, 9);
+  CLfExtract::PreviewRows(&slow, 0, 9);
   for (int32_t y = 0; y < 11; ++y)
     for (int32_t x = 0; x < 37; ++x) {
       uint8_t a[3], b[3];
