@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 
 #include "tests/app/testhost.h"
 #include "tests/measure/piv_fixture.h"
+#include "tests/temp_folder.h"
 
 namespace {
 
@@ -265,6 +267,77 @@ TEST(PivAccuracy, RenderedParticlesMovedByKnownAmounts)
     EXPECT_LE(worstOther, 0.4);
     printf("fast %d: right whole pixel %lld/%lld, outliers %lld, RMS uniform %.3f shear %.3f, worst %.2f\n", fast,
            (long long)wholeExact, (long long)cells, (long long)outliers, rmsUniform, rmsShear, worstOther);
+  }
+}
+
+// The same kind of pictures beside scikit-image's phase correlation of each cell's pattern
+// window: both find the truth, and ours stays within half a pixel of the peer.
+bool WritePgm(const std::string& path, const CImgBuff& pic)
+{
+  FILE* f = fopen(path.c_str(), "wb");
+  if (!f) return false;
+  fprintf(f, "P5\n%d %d\n255\n", pic.Width(), pic.Height());
+  const size_t n = size_t(pic.Width()) * size_t(pic.Height());
+  const bool ok = fwrite(pic.Pixels(), 1, n, f) == n;
+  return fclose(f) == 0 && ok;
+}
+
+TEST(PivAccuracy, AgreesWithScikitImagePhaseCorrelation)
+{
+  if (std::system("/usr/bin/python3 -c 'import skimage.registration' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no scikit-image";
+  const int32_t w = 256, h = 256;
+  std::mt19937 rng(17);
+  const std::vector<PivParticle> particles = PivRandomParticles(w, h, 0.03, &rng);
+  qvtest::TempFolder dir("piv_peer");
+  struct Motion {
+    double sx, sy, shear;
+  };
+  for (int32_t fast : {0, 1}) {
+    int64_t cells = 0, near = 0;
+    double oursSq = 0, peerSq = 0;
+    for (const Motion& mo : {Motion{1.75, -0.6, 0}, Motion{5.5, 2.3, 0}, Motion{2.0, 1.0, 0.015}}) {
+      CImgBuff a, b;
+      PivRenderParticles(&a, w, h, particles, 0, 0, 0);
+      PivRenderParticles(&b, w, h, particles, mo.sx, mo.sy, mo.shear);
+      ASSERT_TRUE(WritePgm(dir.File("a.pgm"), a));
+      ASSERT_TRUE(WritePgm(dir.File("b.pgm"), b));
+      std::vector<CImgBuff*> frames = {&a, &b};
+      Rig rig(frames);
+      rig.piv->m_fast.m_checked = fast;
+      rig.piv->m_search.m_position = 0;
+      rig.piv->Execute();
+      const CFlowData& f = rig.piv->m_field;
+      ASSERT_EQ(6, f.Nx());
+      char command[1024];
+      snprintf(command, sizeof command, "/usr/bin/python3 '%s/../measure/piv_peer.py' '%s' '%s' %d %d %d %d %d %d",
+               QV_TEST_DATA_DIR, dir.File("a.pgm").c_str(), dir.File("b.pgm").c_str(), f.OriginX(), f.OriginY(),
+               f.Step(), f.Nx(), f.Ny(), 2 * f.Step());
+      FILE* p = popen(command, "r");
+      ASSERT_NE(nullptr, p);
+      int cx, cy;
+      double px, py;
+      int64_t read = 0;
+      while (fscanf(p, "%d %d %lf %lf", &cx, &cy, &px, &py) == 4) {
+        ++read;
+        const FlowVector* v = f.GetVector(cx, cy, 1);
+        ASSERT_NE(nullptr, v);
+        const double y = f.OriginY() + 32.0 * cy + 16.0;
+        const double tx = mo.sx + mo.shear * (y - h / 2.0), ty = mo.sy;
+        ++cells;
+        near += std::fabs(v->dx - px) <= 0.5 && std::fabs(v->dy - py) <= 0.5;
+        oursSq += (v->dx - tx) * (v->dx - tx) + (v->dy - ty) * (v->dy - ty);
+        peerSq += (px - tx) * (px - tx) + (py - ty) * (py - ty);
+      }
+      pclose(p);
+      ASSERT_EQ(int64_t(f.Nx()) * f.Ny(), read);
+    }
+    const double ours = std::sqrt(oursSq / (2 * cells)), peer = std::sqrt(peerSq / (2 * cells));
+    printf("fast %d: within 0.5 px of the peer %lld/%lld, RMS ours %.3f, peer %.3f\n", fast, (long long)near,
+           (long long)cells, ours, peer);
+    EXPECT_GE(double(near), (fast ? 0.97 : 1.0) * cells);
+    EXPECT_LE(peer, 0.1);  // the peer confirms the truth
+    EXPECT_LE(ours, std::max(2.5 * peer, 0.12));
   }
 }
 
