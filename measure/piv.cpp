@@ -130,7 +130,7 @@ void CLfPiv::Execute()
     Message(L"2フレーム以上の画像が必要です", L"need an image of 2 frames or more", 1);
     return;
   }
-  if (!m_host || m_sceneCount > uint64_t(INT32_MAX)) {
+  if (m_sceneCount > uint64_t(INT32_MAX)) {
     Message(L"メモリー不足です", L"poor memory", 1);
     return;
   }
@@ -148,8 +148,13 @@ void CLfPiv::Execute()
     Message(L"メモリー不足です", L"poor memory", 1);
     return;
   }
-  m_running.store(1);
-  m_cancel.store(0);
+  {
+    // Under the draw lock: an overlay drawing that saw the tool idle ends before any pair
+    // writes the field.
+    PlatformLockHold hold(FgDrawLock());
+    m_running.store(1);
+    m_cancel.store(0);
+  }
   int32_t failed = 0, cancelled = 0;
   {
     CSceneWalkRun run(&m_walk, this, &m_exec);
