@@ -3,16 +3,23 @@
 // vectors, counted as items per second, with the defaults ("fast processing", big pattern,
 // a cell of search) and with "fast processing" off; beside it, as a yardstick, scikit-image's
 // phase_cross_correlation over each cell's window of 32 and 64 pixels (piv_skimage.py).
+// Also: a small pair on its own thread against the same work called directly, and (with
+// the tests' scripted host) a whole 20-scene run against the sum of its seeks and pairs.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "core/parallel.h"
 #include "measure/piv.h"
 #include "tests/measure/piv_fixture.h"
+#ifdef QV_HAVE_TESTHOST
+#include "tests/app/testhost.h"
+#endif
 
 namespace {
 
@@ -97,6 +104,51 @@ void BM_PivSmallPairThread(benchmark::State& state)
   }
 }
 BENCHMARK(BM_PivSmallPairThread)->Arg(0)->Arg(1)->ArgName("thread")->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+#ifdef QV_HAVE_TESTHOST
+// A whole run of 20 scenes of 640 x 480 particles on the scripted host (EXEC to the end),
+// beside the sum of its parts done directly: the 20 seeks through the chain and the 19
+// pairs.  "overhead" is the run's time over that sum.
+void BM_PivRun20(benchmark::State& state)
+{
+  StartWorkerPool();
+  std::mt19937 rng(5);
+  const auto particles = PivRandomParticles(640, 480, 0.03, &rng);
+  std::vector<CImgBuff*> frames;
+  for (int32_t i = 0; i < 20; ++i) {
+    frames.push_back(new CImgBuff);
+    PivRenderParticles(frames.back(), 640, 480, particles, 1.5 * i, 0.5 * i, 0);
+  }
+  CTestHost host;
+  host.SetVideo(std::vector<const CImgBuff*>(frames.begin(), frames.end()), 40000);
+  host.SetLanguage(L"en");
+  CLfPiv* piv = new CLfPiv;
+  host.AddFilter(piv, nullptr);
+  double run = 0, parts = 0;
+  for (auto _ : state) {
+    auto t0 = std::chrono::steady_clock::now();
+    piv->Execute();
+    auto t1 = std::chrono::steady_clock::now();
+    for (uint64_t i = 0; i < 20; ++i) host.SeekFrame(i);
+    for (int32_t i = 1; i < 20; ++i) {
+      PivJob job;
+      job.previous = frames[size_t(i - 1)];
+      job.current = frames[size_t(i)];
+      job.scene = i;
+      job.large = 1;
+      job.field = &piv->m_field;
+      CLfPiv::WorkerBody(&job);
+    }
+    auto t2 = std::chrono::steady_clock::now();
+    run += std::chrono::duration<double>(t1 - t0).count();
+    parts += std::chrono::duration<double>(t2 - t1).count();
+    state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
+  }
+  state.counters["overhead"] = parts > 0 ? run / parts : 0;
+  for (CImgBuff* f : frames) delete f;
+}
+BENCHMARK(BM_PivRun20)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+#endif
 
 // scikit-image's phase correlation per window, timed by the script on the same kind of
 // pair; reported as vectors per second.
