@@ -270,6 +270,40 @@ TEST(PivAccuracy, RenderedParticlesMovedByKnownAmounts)
   }
 }
 
+// The hierarchical method (settings only) on a uniform sub-pixel shift: the vectors of the
+// full search within a quarter pixel.
+TEST(PivAccuracy, HierarchicalMatchesTheFullSearchOnAUniformShift)
+{
+  const int32_t w = 256, h = 224;
+  std::mt19937 rng(23);
+  const std::vector<PivParticle> particles = PivRandomParticles(w, h, 0.03, &rng);
+  CImgBuff a, b;
+  PivRenderParticles(&a, w, h, particles, 0, 0, 0);
+  PivRenderParticles(&b, w, h, particles, 2.6, -1.3, 0);
+  std::vector<CImgBuff*> frames = {&a, &b};
+  std::vector<FlowVector> full, coarse;
+  for (int32_t method : {1, 2}) {
+    Rig rig(frames);
+    rig.piv->m_fast.m_checked = 0;
+    rig.piv->m_search.m_position = 0;
+    rig.piv->m_method.m_position = method;
+    rig.piv->Execute();
+    ASSERT_TRUE(rig.Shown().empty());
+    const CFlowData& f = rig.piv->m_field;
+    ASSERT_EQ(6, f.Nx());
+    ASSERT_EQ(5, f.Ny());  // odd: the last row has no coarse cell and searches on its own
+    for (int32_t y = 0; y < f.Ny(); ++y)
+      for (int32_t x = 0; x < f.Nx(); ++x) (method == 1 ? full : coarse).push_back(*f.GetVector(x, y, 1));
+  }
+  ASSERT_EQ(full.size(), coarse.size());
+  for (size_t i = 0; i < full.size(); ++i) {
+    EXPECT_LE(std::fabs(full[i].dx - coarse[i].dx), 0.25) << i;
+    EXPECT_LE(std::fabs(full[i].dy - coarse[i].dy), 0.25) << i;
+    EXPECT_NEAR(2.6, full[i].dx, 0.4) << i;
+    EXPECT_NEAR(-1.3, full[i].dy, 0.4) << i;
+  }
+}
+
 // The same kind of pictures beside scikit-image's phase correlation of each cell's pattern
 // window: both find the truth, and ours stays within half a pixel of the peer.
 bool WritePgm(const std::string& path, const CImgBuff& pic)
