@@ -13,6 +13,8 @@
 #include "filters/colour_pixel/select.h"
 #include "filters/colour_pixel/wave_filter.h"
 #include "filters/colour_pixel/white_balance.h"
+#include "filters/colour_pixel/lut.h"
+#include "filters/colour_pixel/mask.h"
 
 namespace {
 
@@ -35,6 +37,8 @@ const FilterClassEntry kClasses[] = {
     {CLfGamma::kFilterId, L"gamma", &Make<CLfGamma>},
     {CLfHistogram::kFilterId, L"histogram", &Make<CLfHistogram>},
     {CLfFilter::kFilterId, L"filter", &Make<CLfFilter>},
+    {CLfLut::kFilterId, L"pseudo-color", &Make<CLfLut>},
+    {CLfMask::kFilterId, L"mask", &Make<CLfMask>},
 };
 
 }  // namespace

@@ -235,6 +235,7 @@ TEST(ColourPixelLibrary, RegistersEveryClassByIdAndKey) {
                                               {10006, L"histogram"},
                                               {10007, L"gamma"},
                                               {10010, L"filter"},
+                                              {10014, L"mask"},
                                               {10017, L"equalize_histogram"},
                                               {10018, L"select_components"},
                                               {10022, L"group_tag"},
@@ -242,6 +243,7 @@ TEST(ColourPixelLibrary, RegistersEveryClassByIdAndKey) {
                                               {10024, L"down_convert"},
                                               {10025, L"white_balance"},
                                               {10027, L"pixel_value_adjustment"},
+                                              {10028, L"pseudo-color"},
                                               {10029, L"color_filter"}}),
             seen);
   RegisterColourPixelFilters(nullptr, nullptr);  // nothing to call: nothing happens

@@ -14,6 +14,8 @@
 #include "filters/colour_pixel/convolution.h"
 #include "filters/colour_pixel/gamma.h"
 #include "filters/colour_pixel/histogram.h"
+#include "filters/colour_pixel/lut.h"
+#include "filters/colour_pixel/mask.h"
 #include "filters/colour_pixel/pixel.h"
 #include "filters/colour_pixel/rect.h"
 #include "filters/colour_pixel/wave_filter.h"
@@ -112,7 +114,7 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
         static_cast<std::vector<std::unique_ptr<CImgFilter>>*>(user)->emplace_back(e.make());
       },
       &filters);
-  ASSERT_EQ(13u, filters.size());
+  ASSERT_EQ(15u, filters.size());
   // Non-default settings where a filter has any.
   for (auto& f : filters) {
     f->m_filterEnabled = 1;
@@ -162,6 +164,18 @@ TEST(ColourPixelPacks, RoundTripThroughASettingsFile) {
       p.AddItem(L"max", L"200");
       p.AddItem(L"view", L"321");
       h->LoadParams(&p);
+    }
+    if (auto* l = dynamic_cast<CLfLut*>(f.get())) {
+      l->OnMenuCommand(101);
+      l->SetPaletteComponent(1, 42);
+      l->m_interpolateBox.m_checked = 0;
+    }
+    if (auto* m = dynamic_cast<CLfMask*>(f.get())) {
+      CCfgPack p;
+      p.SetName(L"x");
+      p.AddItem(L"preview", L"0");
+      p.AddItem(L"default_mask", L"0");
+      m->LoadParams(&p);
     }
     if (auto* g = dynamic_cast<CLfGamma*>(f.get())) {
       CCfgPack p;
