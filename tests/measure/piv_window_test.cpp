@@ -12,7 +12,6 @@
 
 #include "app/cfgfile.h"
 #include "measure/piv.h"
-#include "measure/piv_register.h"
 #include "tests/app/testhost.h"
 #include "tests/measure/piv_fixture.h"
 #include "tests/temp_folder.h"
@@ -276,25 +275,6 @@ TEST(PivTable, CsvOfATwoByOneGrid)
                         "1,0.0,0.00,0.0,0.00\r\n"
                         "2,62.5,0.93,12.5,3.14\r\n"),
             s.str());
-}
-
-}  // namespace
-
-namespace {
-
-TEST(PivWindow, RegistersUnderItsIdAndKey)
-{
-  std::vector<FilterClassEntry> entries;
-  RegisterPivFilter([](const FilterClassEntry& e, void* user) { static_cast<std::vector<FilterClassEntry>*>(user)->push_back(e); },
-                    &entries);
-  RegisterPivFilter(nullptr, &entries);  // no registry: nothing happens
-  ASSERT_EQ(1u, entries.size());
-  EXPECT_EQ(10033u, entries[0].id);
-  EXPECT_EQ(std::wstring(L"piv"), entries[0].key);
-  CImgFilter* made = entries[0].make();
-  ASSERT_NE(nullptr, made);
-  EXPECT_EQ(std::wstring(L"piv"), made->GetKey());
-  delete made;
 }
 
 }  // namespace
