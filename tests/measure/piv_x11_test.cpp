@@ -4,14 +4,18 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "app/filterctrl.h"
 #include "measure/piv.h"
 #include "tests/app/testhost.h"
 #include "tests/filters/filter_x11_util.h"
 #include "tests/measure/piv_fixture.h"
+#include "platform/window.h"
 #include "tests/toolkit/x11_test_util.h"
 
 namespace {
@@ -138,7 +142,14 @@ TEST_P(PivX11, RunFromTheWindowThenArrowsAndTheTable)
   EXPECT_EQ(300u, f->m_table.m_clientWidth);
   EXPECT_EQ(2u * 12 + 1, f->m_table.m_cell.m_columns);
   EXPECT_EQ(5u, f->m_table.m_cell.m_rows);
-  for (int i = 0; i < 5; ++i) FgPumpMessages();
+  f->m_table.Redraw();
+  for (int i = 0; i < 20; ++i) FgPumpMessages();
+  // A look at it: the scene rows and the speed and direction columns.
+  const uint64_t xid = PlatTestFindWindowByTitle(f->m_table.m_title, int64_t(getpid()));
+  ASSERT_NE(0u, xid);
+  EXPECT_EQ(0, std::system(("/usr/bin/import -window " + std::to_string(xid) + " '" QV_TEST_OUT_DIR "/piv_table_" +
+                            tag + ".png'")
+                               .c_str()));
   // The settings window closing takes the table with it.
   f->ShowDialog(0, nullptr);
   EXPECT_EQ(nullptr, f->m_table.GetWindow());
