@@ -188,7 +188,10 @@ void CLfPiv::Execute()
           cancelled = 1;  // the pair may have been cut short: its cells not matched stay zero
           break;
         }
-        m_field.CheckFrame(i);
+        {
+          PlatformLockHold hold(FgDrawLock());
+          m_field.CheckFrame(i);
+        }
         CImgBuff* t = previous;
         previous = current;
         current = t;
