@@ -5,6 +5,7 @@
 
 #include "measure/ameasure.h"
 #include "measure/mmeasure.h"
+#include "measure/piv.h"
 #include "measure/ptv.h"
 
 namespace {
@@ -18,6 +19,7 @@ const FilterClassEntry kClasses[] = {
     {CLfAmeasure::kFilterId, L"auto_measurement", &Make<CLfAmeasure>},
     {CLfMmeasure::kFilterId, L"manual_measurement", &Make<CLfMmeasure>},
     {kFilterIdParticleTracking, L"particle_tracking_/_ptv", &Make<CLfPtv>},
+    {kFilterIdPiv, L"piv", &Make<CLfPiv>},
 };
 
 }  // namespace
