@@ -4,6 +4,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "app/mainscreen.h"
@@ -13,7 +14,17 @@
 
 namespace mwtest {
 
-using MainShot = filtertest::ShotWindow<CMainScreen>;
+// The main window with a hook that draws over it (as its overlay would) before the picture
+// is kept.
+class HookedMainScreen : public CMainScreen {
+ public:
+  void DrawOverlay() override {
+    CMainScreen::DrawOverlay();
+    if (m_overlayHook) m_overlayHook();
+  }
+  std::function<void()> m_overlayHook;
+};
+using MainShot = filtertest::ShotWindow<HookedMainScreen>;
 
 // Inverts every byte of the picture (a visible, exact processing step).
 class InvertFilter : public apptest::RecordingFilter {
