@@ -79,7 +79,7 @@ class CMainScreen : public CFgUIDialog, public CVideoPanelListener, public CPlay
   void UpdateTitle();
 
   // Scene loading and the view (opening and scene loading).
-  void Reprocess(uint32_t async);
+  void Reprocess(int32_t async);
   void UploadToView();
   int32_t SeekScene(uint64_t position);
   void ReplaceSource(CImgBuff* image);

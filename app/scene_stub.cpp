@@ -4,7 +4,7 @@
 
 #include "toolkit/texture.h"
 
-void CMainScreen::Reprocess(uint32_t async) {
+void CMainScreen::Reprocess(int32_t async) {
   if (m_source.Height() <= 0) return;
   if (m_displayMode == 0) {
     {
@@ -14,7 +14,7 @@ void CMainScreen::Reprocess(uint32_t async) {
     UploadToView();
     return;
   }
-  m_sidePanel.Request(&m_display, &m_source, m_currentScene, int32_t(async));
+  m_sidePanel.Request(&m_display, &m_source, m_currentScene, async);
 }
 
 void CMainScreen::UploadToView() {

@@ -614,7 +614,7 @@ void CSidePanel::EnableOnly(uint32_t solo, CImgFilter* filter) {
 
 void CSidePanel::RequestProcess(uint32_t async) {
   if (!m_mainScreen) return;
-  m_mainScreen->Reprocess(async);
+  m_mainScreen->Reprocess(async ? 1 : 0);
   // The frame is shown once more from the caller's thread once it is done.
   if (!async && m_mainScreen->m_source.Height() > 0) OnProcessed();
 }
