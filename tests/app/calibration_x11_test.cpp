@@ -56,7 +56,7 @@ class CalibrationTest : public mwtest::MainWindowTest {
     screen_->m_view.SetZoom(1);
     screen_->m_view.Layout();
     OpenDialog();
-    log_.Take();
+    Calls();
   }
 };
 
@@ -75,7 +75,7 @@ TEST_F(CalibrationTest, TwoClicksAndALengthCommitTheScaleToEveryFilter) {
   EXPECT_EQ(Dialog().m_pointX[1], 13);
   EXPECT_STREQ(Dialog().m_pixelsEdit.GetText(), L"5");
   // The clicks reached no filter.
-  EXPECT_TRUE(log_.Take().empty());
+  EXPECT_TRUE(Calls().empty());
   Type(Dialog().m_lengthEdit, L"2.5");
   Type(Dialog().m_unitEdit, L"mm");
   ClickInDialog(Dialog().m_set);
@@ -86,7 +86,7 @@ TEST_F(CalibrationTest, TwoClicksAndALengthCommitTheScaleToEveryFilter) {
     EXPECT_EQ(Panel().FilterAt(i)->m_scale, 0.5);
     EXPECT_STREQ(Panel().FilterAt(i)->m_unit, L"mm");
   }
-  std::vector<std::string> lines = log_.Take();
+  std::vector<std::string> lines = Calls();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "f0:OnScaleChanged"), lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "f1:Process(0)"), lines.end());
   // The window stays open; closed and opened again, a new measurement starts.

@@ -6,6 +6,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/mainscreen.h"
 #include "app_test_util.h"
@@ -98,6 +100,13 @@ class MainWindowTest : public ::testing::Test {
     return screen_->pixels;
   }
   void Save(const std::string& name) { filtertest::SaveShot(screen_, name); }
+  // The filters' calls so far, without the overlay drawing every redraw of the view brings.
+  std::vector<std::string> Calls() {
+    std::vector<std::string> out;
+    for (std::string& l : log_.Take())
+      if (l.find(":DrawOverlay") == std::string::npos) out.push_back(std::move(l));
+    return out;
+  }
 
   qvtest::TempFolder folder_{"mainwindow"};
   apptest::CallLog log_;  // outlives the screen, whose filters write into it

@@ -36,7 +36,7 @@ class SidePanelTest : public mwtest::MainWindowTest {
       for (int d : withDialog) dialog |= d == i;
       ASSERT_EQ(Panel().AddFilter(new RecordingFilter(&log_, "f" + std::to_string(i), dialog)), 1);
     }
-    log_.Take();
+    Calls();
   }
   // Window point of a row (scroll position 0) at a column of the list.
   void RowPoint(int row, int column, int32_t* x, int32_t* y) {
@@ -138,33 +138,33 @@ TEST_F(SidePanelTest, RowCountsFollowTheListHeightAndTheBarTheFilterCount) {
 TEST_F(SidePanelTest, ClicksOnTheBoxesAndBelowTheRows) {
   OpenWith(3, {1});
   ShowStill(40, 30);
-  log_.Take();
+  Calls();
   // Below the last row, and on the list's empty part: nothing.
   ClickRow(3, 60);
   ClickRow(7, 5);
   EXPECT_EQ(Selected(), 2);  // the last added
-  EXPECT_TRUE(log_.Take().empty());
+  EXPECT_TRUE(Calls().empty());
   // The enable box turns the filter off and runs the chain once.
   ClickRow(0, 5);
   EXPECT_EQ(Panel().FilterAt(0)->m_filterEnabled, 0u);
-  std::vector<std::string> lines = log_.Take();
+  std::vector<std::string> lines = Calls();
   EXPECT_EQ(Count(lines, "f0:OnEnable(0)"), 1u);
   EXPECT_EQ(Count(lines, "f0:Process"), 0u);
   EXPECT_EQ(Count(lines, "f1:Process"), 1u);
   EXPECT_EQ(Count(lines, "f2:Process"), 1u);
   // The window box: only a filter with a settings window reacts.
   ClickRow(0, 25);
-  EXPECT_TRUE(log_.Take().empty());
+  EXPECT_TRUE(Calls().empty());
   CImgFilter* f1 = Panel().FilterAt(1);
   ASSERT_EQ(f1->m_dialogVisible, 1u);  // opened when added
   ClickRow(1, 25);
   EXPECT_EQ(f1->m_dialogVisible, 0u);
   EXPECT_EQ(f1->m_dialogParent, nullptr);
-  EXPECT_EQ(log_.Take(), std::vector<std::string>{"f1:ShowDialog(0,null)"});
+  EXPECT_EQ(Calls(), std::vector<std::string>{"f1:ShowDialog(0,null)"});
   ClickRow(1, 25);
   EXPECT_EQ(f1->m_dialogVisible, 1u);
   EXPECT_EQ(f1->m_dialogParent, static_cast<CFgScreen*>(screen_));
-  EXPECT_EQ(log_.Take(), std::vector<std::string>{"f1:ShowDialog(1,parent)"});
+  EXPECT_EQ(Calls(), std::vector<std::string>{"f1:ShowDialog(1,parent)"});
   // The name selects.
   ClickRow(0, 60);
   EXPECT_EQ(Selected(), 0);
@@ -219,18 +219,18 @@ TEST_F(SidePanelTest, ButtonsDeleteAndMove) {
   // f0 f4 f5 f6 f7.  UP with a range starting at row 0: nothing, but the anchor is gone.
   ClickRow(0, 60);
   ShiftClickRow(1);
-  log_.Take();
+  Calls();
   Panel().Up();
   EXPECT_EQ(Order(), "f0 f4 f5 f6 f7 ");
   EXPECT_EQ(Panel().m_anchor, -1);
-  EXPECT_TRUE(log_.Take().empty());
+  EXPECT_TRUE(Calls().empty());
   // DOWN moves the range a row, keeping its order, and runs the chain.
   filtertest::ClickControl(screen_, Panel().m_down);
   filtertest::Settle();
   EXPECT_EQ(Order(), "f5 f0 f4 f6 f7 ");
   EXPECT_EQ(Panel().m_rangeFirst, 1);
   EXPECT_EQ(Panel().m_rangeLast, 2);
-  EXPECT_GE(Count(log_.Take(), ":Process"), 1u);
+  EXPECT_GE(Count(Calls(), ":Process"), 1u);
   // UP on a single selection; DOWN with the selection on the last row does nothing.
   ClickRow(3, 60);
   Panel().Up();
@@ -247,7 +247,7 @@ TEST_F(SidePanelTest, RightDragMovesABlockAndStopsAtTheEnd) {
   ShowStill(8, 8);
   ClickRow(1, 60);
   ShiftClickRow(2);
-  log_.Take();
+  Calls();
   // Pressed on the block, released three rows lower: one motion of three rows.
   int32_t x, y;
   RowPoint(1, 60, &x, &y);
@@ -264,7 +264,7 @@ TEST_F(SidePanelTest, RightDragMovesABlockAndStopsAtTheEnd) {
   EXPECT_EQ(Panel().m_rangeLast, 4);
   EXPECT_EQ(Panel().m_dragging, 0u);
   EXPECT_EQ(screen_->m_captureChild, nullptr);
-  std::vector<std::string> lines = log_.Take();
+  std::vector<std::string> lines = Calls();
   EXPECT_EQ(Count(lines, "f0:Process"), 1u);  // one run, at the release
   // A press outside the range selects that row and drags it alone, upward to the top.
   RowPoint(2, 60, &x, &y);
@@ -278,11 +278,11 @@ TEST_F(SidePanelTest, RightDragMovesABlockAndStopsAtTheEnd) {
   EXPECT_EQ(Order(), "f4 f0 f3 f1 f2 ");
   EXPECT_EQ(Selected(), 0);
   // A drag that ends where it began runs nothing.
-  log_.Take();
+  Calls();
   Panel().OnRButtonDown(x - Panel().PanelX(), y - Panel().PanelY());
   Panel().OnMouseMove(x - Panel().PanelX(), y - Panel().PanelY() + 19);
   Panel().OnRButtonUp(0, 0);
-  EXPECT_TRUE(log_.Take().empty());
+  EXPECT_TRUE(Calls().empty());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -370,23 +370,23 @@ TEST_F(SidePanelTest, TabsParkAndUnparkTheFilterWindows) {
   EXPECT_EQ(Panel().SelectChainTab(4), 0);
   EXPECT_EQ(Panel().m_currentChain, 0);
   EXPECT_EQ(f0->m_parked, 0u);
-  EXPECT_TRUE(log_.Take().empty());
+  EXPECT_TRUE(Calls().empty());
   // A real click on tab 2.
   const int64_t* t = Panel().m_tabs[1];
   Click(int32_t(t[0] + 5), int32_t(t[1] + 5));
   EXPECT_EQ(Panel().m_currentChain, 1);
   EXPECT_EQ(f0->m_parked, 1u);
   EXPECT_EQ(f0->m_dialogVisible, 1u);  // kept for the way back
-  EXPECT_EQ(Count(log_.Take(), "f0:ShowDialog(0,null)"), 1u);
+  EXPECT_EQ(Count(Calls(), "f0:ShowDialog(0,null)"), 1u);
   EXPECT_EQ(Panel().m_rows.m_maximum, 0);
   ASSERT_EQ(Panel().AddFilter(new RecordingFilter(&log_, "g", 1)), 1);
   CImgFilter* g = Panel().FilterAt(0);
-  log_.Take();
+  Calls();
   Click(int32_t(Panel().m_tabs[0][0] + 5), int32_t(Panel().m_tabs[0][1] + 5));
   EXPECT_EQ(Panel().m_currentChain, 0);
   EXPECT_EQ(f0->m_parked, 0u);
   EXPECT_EQ(g->m_parked, 1u);
-  std::vector<std::string> lines = log_.Take();
+  std::vector<std::string> lines = Calls();
   EXPECT_EQ(Count(lines, "g:ShowDialog(0,null)"), 1u);
   EXPECT_EQ(Count(lines, "f0:ShowDialog(1,parent)"), 1u);
   EXPECT_EQ(Count(lines, "f1:ShowDialog"), 0u);  // no window, nothing to show
@@ -476,7 +476,7 @@ TEST_F(SidePanelTest, RequestProcessWaitsForTheShownFrameOrReturnsAtOnce) {
   screen_->ShowSidePanel();
   ShowStill(16, 8);
   ASSERT_EQ(Panel().AddFilter(new InvertFilter(&log_, "inv")), 1);
-  log_.Take();
+  Calls();
   Panel().RequestProcess(0);
   // Done and shown on return: the display is the inverted source, and so is the texture.
   ASSERT_EQ(screen_->m_display.Width(), 16);
@@ -485,7 +485,7 @@ TEST_F(SidePanelTest, RequestProcessWaitsForTheShownFrameOrReturnsAtOnce) {
   for (int i = 0; i < 16 * 8 * 3; ++i) ASSERT_EQ(d[i], uint8_t(255 - s[i]));
   EXPECT_EQ(screen_->m_view.PictureWidth(), 16);
   EXPECT_EQ(screen_->m_view.m_texture.m_store[0], d[0]);
-  EXPECT_EQ(Count(log_.Take(), "inv:Process"), 1u);
+  EXPECT_EQ(Count(Calls(), "inv:Process"), 1u);
   // Asynchronous from inside a run: one more run follows, without a dead lock.
   auto* asking = new AskingFilter(&log_, "ask");
   ASSERT_EQ(Panel().AddFilter(asking), 1);
@@ -522,28 +522,28 @@ TEST_F(SidePanelTest, EnableOnlyLocksTheWindowAndImageInputLetsClicksThrough) {
   ASSERT_EQ(Panel().AddFilter(new RecordingFilter(&log_, "o", 1)), 1);
   ASSERT_EQ(Panel().AddFilter(f), 1);
   ASSERT_EQ(Panel().SelectedFilter(), f);
-  log_.Take();
+  Calls();
   Panel().EnableOnly(1, f);
   EXPECT_EQ(Panel().m_del.m_enabled, 0);
   EXPECT_EQ(screen_->m_view.m_enabled, 0);
-  std::vector<std::string> lines = log_.Take();
+  std::vector<std::string> lines = Calls();
   EXPECT_EQ(Count(lines, "o:EnableDialog(0)"), 1u);
   EXPECT_EQ(Count(lines, "o:OnEnable(0)"), 1u);
   EXPECT_EQ(Count(lines, "m:OnEnable(1)"), 1u);
   int32_t x, y;
   ASSERT_TRUE(WindowPointOf(20, 30, &x, &y));
   Click(x, y);
-  EXPECT_EQ(Count(log_.Take(), "ldown"), 0u);
+  EXPECT_EQ(Count(Calls(), "ldown"), 0u);
   Panel().EnableImageInput(1);
   EXPECT_EQ(screen_->m_imageInput, 1);
   EXPECT_EQ(screen_->m_view.m_enabled, 1);
   Click(x, y);
-  EXPECT_EQ(log_.Take(), std::vector<std::string>{"m:ldown(20,30)"});
+  EXPECT_EQ(Calls(), std::vector<std::string>{"m:ldown(20,30)"});
   Panel().EnableImageInput(0);
   EXPECT_EQ(screen_->m_view.m_enabled, 0);
   Panel().EnableOnly(0, f);
   EXPECT_EQ(Panel().m_del.m_enabled, 1);
-  lines = log_.Take();
+  lines = Calls();
   EXPECT_EQ(Count(lines, "o:OnEnable(1)"), 1u);
   EXPECT_GE(Count(lines, "o:EnableDialog(1)"), 1u);  // the container enables twice
   // Unlocked, the flag alone changes.
