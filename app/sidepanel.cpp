@@ -498,6 +498,8 @@ void CSidePanel::Flush() {
   }
   m_anchor = m_rangeFirst = m_rangeLast = -1;
   RemoveAllFilters(1);
+  // As after DEL: the rows and the bar count the emptied chain.
+  UpdateRows();
   RequestProcess(0);
   RedrawMain();
 }

@@ -514,6 +514,34 @@ TEST_F(SidePanelTest, ScenesAndIntervalsWithoutAVideo) {
   EXPECT_EQ(Panel().GetPlaybackInterval(), 40u);
 }
 
+TEST_F(SidePanelTest, ScenesAndIntervalsOfAVideo) {
+  Open();
+  // 3 frames at 30 per second, made by an independent tool: 33333 microseconds a frame.
+  const std::string avi = folder_.File("clip.avi");
+  ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=32x24:rate=30 "
+                         "-frames:v 3 -c:v mjpeg '" + avi + "'").c_str()),
+            0);
+  MediaFile* video = MediaOpen(qvtest::Utf8Wide(avi).c_str(), nullptr, nullptr);
+  ASSERT_NE(video, nullptr);
+  screen_->m_media = video;  // the screen closes it
+  screen_->m_videoPanel.m_count = 3;
+  EXPECT_EQ(Panel().GetSourceFrameIntervalUs(), 33333u);
+  EXPECT_EQ(Panel().GetSourceFrameTime(), 33u);
+  EXPECT_EQ(Panel().SeekFrame(3), 0);
+  EXPECT_EQ(Panel().GetCurrentScene(), 0u);
+  EXPECT_EQ(Panel().SeekFrame(2), 1);
+  EXPECT_EQ(screen_->m_videoPanel.m_position, 2u);
+  EXPECT_EQ(Panel().GetCurrentScene(), 2u);
+  // With a play range the scene is the bar's position within it, not the file's frame.
+  screen_->m_rangeActive = 1;
+  screen_->m_rangeFirst = 1;
+  screen_->m_rangeStep = 1;
+  screen_->m_videoPanel.m_count = 2;
+  EXPECT_EQ(Panel().SeekFrame(1), 1);
+  EXPECT_EQ(Panel().GetCurrentScene(), 1u);
+  EXPECT_EQ(screen_->m_currentScene, 2u);
+}
+
 TEST_F(SidePanelTest, EnableOnlyLocksTheWindowAndImageInputLetsClicksThrough) {
   Open();
   screen_->ShowSidePanel();
