@@ -32,10 +32,19 @@ struct Texts {
   const wchar_t* caption;
 };
 
-constexpr Texts kJapanese = {L"キャリブレーション設定", L"Y軸下向き", L"Y軸上向き", L"ピクセル距離",
-                             L"実距離", L"単位", L"設定", L"長さの値が間違っています", L"エラー"};
-constexpr Texts kEnglish = {L"Calibration", L"Y axis down", L"Y axis up", L"pixels", L"length",
-                            L"unit", L"SET", L"the length value is incorrect", L"error"};
+constexpr Texts kJapanese = {L"キャリブレーション設定",
+                             L"Y軸下向き",
+                             L"Y軸上向き",
+                             L"ピクセル距離",
+                             L"実距離",
+                             L"単位",
+                             L"設定",
+                             L"長さの値が間違っています",
+                             L"エラー"};
+constexpr Texts kEnglish = {
+    L"Calibration", L"Y axis down", L"Y axis up", L"pixels",
+    L"length",      L"unit",        L"SET",       L"the length value is incorrect",
+    L"error"};
 
 void CopyUnit(wchar_t* dst, const wchar_t* src) {
   uint64_t n = 0;
@@ -172,9 +181,12 @@ void CCalibrationUI::OnRadio(CFgUIChkButton* button, void* user) {
 
 void CCalibrationUI::OnEditChanged(CFgUIEdit* edit, void* user) {
   CCalibrationUI* d = static_cast<CCalibrationUI*>(user);
-  if (edit == &d->m_pixelsEdit) d->m_typedPixels = ParseEditDouble(edit->GetText());
-  else if (edit == &d->m_lengthEdit) d->m_typedLength = ParseEditDouble(edit->GetText());
-  else if (edit == &d->m_unitEdit) CopyUnit(d->m_typedUnit, edit->GetText());
+  if (edit == &d->m_pixelsEdit)
+    d->m_typedPixels = ParseEditDouble(edit->GetText());
+  else if (edit == &d->m_lengthEdit)
+    d->m_typedLength = ParseEditDouble(edit->GetText());
+  else if (edit == &d->m_unitEdit)
+    CopyUnit(d->m_typedUnit, edit->GetText());
 }
 
 void CCalibrationUI::OnButton(CFgUIButton* button, void* user) {
@@ -201,23 +213,24 @@ void CCalibrationUI::AddPoint(int32_t x, int32_t y) {
 }
 
 void CCalibrationUI::DrawMarks(int32_t viewX0, int32_t viewY0, int32_t viewX1, int32_t viewY1,
-                               int32_t imageX0, int32_t imageY0, int32_t imageX1,
-                               int32_t imageY1, int32_t zoom) {
+                               int32_t imageX0, int32_t imageY0, int32_t imageX1, int32_t imageY1,
+                               int32_t zoom) {
   const int32_t count = m_pointCount;
   if (count <= 0 || !IsOpen()) return;
   int32_t x[2], y[2];
   for (int32_t i = 0; i < count && i < 2; ++i) {
     x[i] = m_pointX[i];
     y[i] = m_pointY[i];
-    ImageToView(&x[i], &y[i], viewX0, viewY0, viewX1, viewY1, imageX0, imageY0, imageX1,
-                imageY1, zoom);
+    ImageToView(&x[i], &y[i], viewX0, viewY0, viewX1, viewY1, imageX0, imageY0, imageX1, imageY1,
+                zoom);
     // The middle of the magnified pixel, as the fitted zooms do.
     if (zoom >= 2) {
       x[i] = int32_t(uint32_t(x[i]) + uint32_t(zoom / 2));
       y[i] = int32_t(uint32_t(y[i]) + uint32_t(zoom / 2));
     }
   }
-  const uint32_t guide = m_mainScreen && m_mainScreen->m_guideColor < 8 ? m_mainScreen->m_guideColor : 1;
+  const uint32_t guide =
+      m_mainScreen && m_mainScreen->m_guideColor < 8 ? m_mainScreen->m_guideColor : 1;
   glColor3d(kGuideColors[guide][0], kGuideColors[guide][1], kGuideColors[guide][2]);
   auto gx = [](int64_t v) { return ::PixelToGlX(int32_t(v)); };
   auto gy = [](int64_t v) { return ::PixelToGlY(int32_t(v)); };

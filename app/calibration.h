@@ -48,9 +48,8 @@ class CCalibrationUI : public CFgUIDialog {
   void AddPoint(int32_t x, int32_t y);
   // The clicked points over the view, in the guide colour; the arguments are those of the
   // filters' overlay drawing.  Inside the main window's drawing section.
-  void DrawMarks(int32_t viewX0, int32_t viewY0, int32_t viewX1, int32_t viewY1,
-                 int32_t imageX0, int32_t imageY0, int32_t imageX1, int32_t imageY1,
-                 int32_t zoom);
+  void DrawMarks(int32_t viewX0, int32_t viewY0, int32_t viewX1, int32_t viewY1, int32_t imageX0,
+                 int32_t imageY0, int32_t imageX1, int32_t imageY1, int32_t zoom);
   void SetLanguage(const wchar_t* language);
   int32_t OnClose() override;
   void OnSet();

@@ -22,6 +22,7 @@ int32_t MakeFadedIconSheet(CFgTexture* texture, const uint8_t* source, int cell,
       for (int k = 0; k < 3; ++k) f[k] = uint8_t(255 - ((255 - q[k]) >> 1));
       f[3] = q[3];
     }
-  if (!texture->Create(uint64_t(cell), uint64_t(cell), uint64_t(cells), 2, 1, sheet.data())) return 0;
+  if (!texture->Create(uint64_t(cell), uint64_t(cell), uint64_t(cells), 2, 1, sheet.data()))
+    return 0;
   return texture->Upload();
 }

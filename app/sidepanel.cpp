@@ -38,8 +38,10 @@ struct IconSource {
   // Ink of coverage alpha: stored as a first byte of 255 - alpha (decoded to black).
   void Ink(int cell, int x, int y, uint8_t alpha) {
     if (alpha == 0) return;
-    if (alpha == 255) Set(cell, x, y, 0, 0, 0, 255);
-    else Set(cell, x, y, uint8_t(255 - alpha), 0, 0, 0);
+    if (alpha == 255)
+      Set(cell, x, y, 0, 0, 0, 255);
+    else
+      Set(cell, x, y, uint8_t(255 - alpha), 0, 0, 0);
   }
   void Box(int cell, int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b) {
     for (int y = y0; y <= y1; ++y)
@@ -88,8 +90,11 @@ IconSource MakeIconSource() {
   for (int c = 2; c < 4; ++c) {
     const bool open = c == 3;
     s.Box(c, 3, 4, 16, 15, open ? 230 : 255, open ? 245 : 255, 255);
-    if (open) s.Box(c, 3, 4, 16, 7, 40, 90, 200);
-    else for (int y = 4; y <= 7; ++y) for (int x = 3; x <= 16; ++x) s.Ink(c, x, y, 150);
+    if (open)
+      s.Box(c, 3, 4, 16, 7, 40, 90, 200);
+    else
+      for (int y = 4; y <= 7; ++y)
+        for (int x = 3; x <= 16; ++x) s.Ink(c, x, y, 150);
     s.Frame(c, 3, 4, 16, 15);
   }
   return s;
@@ -129,10 +134,14 @@ CSidePanel::~CSidePanel() {
 
 void CSidePanel::OnButton(CFgUIButton* button, void* user) {
   CSidePanel* p = static_cast<CSidePanel*>(user);
-  if (button == &p->m_del) p->Delete();
-  else if (button == &p->m_up) p->Up();
-  else if (button == &p->m_down) p->Down();
-  else if (button == &p->m_flush) p->Flush();
+  if (button == &p->m_del)
+    p->Delete();
+  else if (button == &p->m_up)
+    p->Up();
+  else if (button == &p->m_down)
+    p->Down();
+  else if (button == &p->m_flush)
+    p->Flush();
 }
 
 void CSidePanel::OnScroll(CFgUIScrollBar*, void* user, int32_t) {
@@ -168,7 +177,8 @@ void CSidePanel::Layout() {
   m_listY = int64_t(Y) + 54;
   m_listWidth = 157;
   m_listHeight = int64_t(H) - 88;
-  if (m_listHeight >= 1) m_rows.SetRect(int32_t(m_listX + 156), int32_t(m_listY), 16, int32_t(m_listHeight));
+  if (m_listHeight >= 1)
+    m_rows.SetRect(int32_t(m_listX + 156), int32_t(m_listY), 16, int32_t(m_listHeight));
   for (int i = 0; i < 4; ++i) {
     m_tabs[i][0] = m_listX + 45 * i;
     m_tabs[i][1] = m_listY - 19;
@@ -272,7 +282,8 @@ void CSidePanel::OnLButtonDown(int32_t x, int32_t y) {
   }
   if (wx < m_listX || wx >= m_listX + m_listWidth || wy < m_listY || wy >= m_listY + m_listHeight)
     return;
-  const uint64_t r = uint64_t((wy - m_listY) / kSidePanelRowHeight + (m_rows.m_position > 0 ? m_rows.m_position : 0));
+  const uint64_t r = uint64_t((wy - m_listY) / kSidePanelRowHeight +
+                              (m_rows.m_position > 0 ? m_rows.m_position : 0));
   if (r >= FilterCount()) return;
   CImgFilter* f = FilterAt(r);
   const int64_t column = wx - m_listX;
@@ -295,8 +306,10 @@ void CSidePanel::OnLButtonDown(int32_t x, int32_t y) {
     }
   } else {
     FilterChain& chain = CurrentChain();
-    if (!(GetKeyFlags() & FgKeyShift)) m_anchor = -1;
-    else if (m_anchor == -1 && chain.selected) m_anchor = int32_t(chain.selectedIndex);
+    if (!(GetKeyFlags() & FgKeyShift))
+      m_anchor = -1;
+    else if (m_anchor == -1 && chain.selected)
+      m_anchor = int32_t(chain.selectedIndex);
     const int32_t row = int32_t(r);
     if (m_anchor == -1) {
       SelectFilter(r);
@@ -320,7 +333,8 @@ void CSidePanel::OnRButtonDown(int32_t x, int32_t y) {
   const int64_t wx = int64_t(x) + PanelX(), wy = int64_t(y) + PanelY();
   if (wx < m_listX || wx >= m_listX + m_listWidth || wy < m_listY || wy >= m_listY + m_listHeight)
     return;
-  const uint64_t r = uint64_t((wy - m_listY) / kSidePanelRowHeight + (m_rows.m_position > 0 ? m_rows.m_position : 0));
+  const uint64_t r = uint64_t((wy - m_listY) / kSidePanelRowHeight +
+                              (m_rows.m_position > 0 ? m_rows.m_position : 0));
   if (r >= FilterCount()) return;
   const FilterChain& chain = CurrentChain();
   const int64_t row = int64_t(r);
@@ -484,6 +498,8 @@ void CSidePanel::Flush() {
   }
   m_anchor = m_rangeFirst = m_rangeLast = -1;
   RemoveAllFilters(1);
+  // As after DEL: the rows and the bar count the emptied chain.
+  UpdateRows();
   RequestProcess(0);
   RedrawMain();
 }
@@ -541,8 +557,10 @@ void CSidePanel::Draw(CFgScreen* screen, CFgFont* font) {
   for (int i = 0; i < 4; ++i) {
     const int64_t* t = m_tabs[i];
     const int64_t tx1 = t[0] + t[2] - 1, ty1 = t[1] + t[3] - 1;
-    if (enabled) FgFillRect(screen, int32_t(t[0]), int32_t(t[1]), int32_t(tx1), int32_t(ty1), 0, 0, 0);
-    else fill(t[0], t[1], tx1, ty1, FgColorDisabledText);
+    if (enabled)
+      FgFillRect(screen, int32_t(t[0]), int32_t(t[1]), int32_t(tx1), int32_t(ty1), 0, 0, 0);
+    else
+      fill(t[0], t[1], tx1, ty1, FgColorDisabledText);
     int label;
     if (i != m_currentChain) {
       fill(t[0] + 1, t[1] + 1, tx1 - 1, ty1 - 1, FgColorFace);
@@ -551,15 +569,18 @@ void CSidePanel::Draw(CFgScreen* screen, CFgFont* font) {
       label = FgColorFace;
     }
     if (font) {
-      if (label < 0) glColor3d(0, 0, 0);
-      else m_owner->UseColor(label);
+      if (label < 0)
+        glColor3d(0, 0, 0);
+      else
+        m_owner->UseColor(label);
       const wchar_t text[2] = {wchar_t(L'1' + i), 0};
       font->DrawText(double(t[0] + 15), double(t[1] + 2), text);
     }
   }
   if (m_listHeight < 3 || m_listWidth < 3) return;
 
-  screen->SetClipRect(int32_t(m_listX + 1), int32_t(m_listY + 1), int32_t(lx1 - 1), int32_t(ly1 - 1));
+  screen->SetClipRect(int32_t(m_listX + 1), int32_t(m_listY + 1), int32_t(lx1 - 1),
+                      int32_t(ly1 - 1));
   const FilterChain& chain = CurrentChain();
   const uint64_t position = uint64_t(m_rows.m_position > 0 ? m_rows.m_position : 0);
   uint32_t off = 0;

@@ -114,8 +114,7 @@ class CSidePanel : public CFgUIObj, public CFilterCtrl {
   // A range of one row becomes the single selection of that row.
   void SingleFromOneRowRange();
   void RedrawMain();
-  // Waits for the worker before a chain edit of the panel's own (the base's edits wait
-  // themselves; moving filters by hand here does not go through them).
+  // Moves the rows first..last one row down (down 1) or up, keeping their order.
   void MoveBlock(int64_t first, int64_t last, int32_t down);
   static void OnButton(CFgUIButton* button, void* user);
   static void OnScroll(CFgUIScrollBar* bar, void* user, int32_t position);

@@ -2,8 +2,6 @@
 // input: two clicks on the image and a typed length commit a scale to every filter, refused
 // lengths in both languages, the calibration in force on opening, the Y axis, the marks over
 // the view read back as pixels, and the language switch.
-#include "app/calibration.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/calibration.h"
 #include "app/mainscreen.h"
 #include "main_window_test_util.h"
 #include "testhost.h"
@@ -108,9 +107,9 @@ TEST_F(CalibrationTest, RefusedLengthsInBothLanguages) {
     const wchar_t* length;
     const wchar_t* pixels;
   } const cases[] = {
-      {L"abc", L"1"}, {L"1", L"0"},   {L"inf", L"1"}, {L"nan", L"1"},
-      {L"-3", L"1"},  {L"1", L"-0"},  {L"1e308", L"1e-308"},  // the quotient overflows
-      {L"1e-320", L"1e10"},                                    // or vanishes
+      {L"abc", L"1"},       {L"1", L"0"},  {L"inf", L"1"},        {L"nan", L"1"},
+      {L"-3", L"1"},        {L"1", L"-0"}, {L"1e308", L"1e-308"},  // the quotient overflows
+      {L"1e-320", L"1e10"},                                        // or vanishes
   };
   for (const wchar_t* language : {L"jp", L"en"}) {
     screen_->SetLanguage(language);
@@ -123,7 +122,8 @@ TEST_F(CalibrationTest, RefusedLengthsInBothLanguages) {
       dialogs.m_shown.clear();
       Dialog().OnSet();
       ASSERT_EQ(dialogs.m_shown.size(), 1u);
-      EXPECT_EQ(dialogs.m_shown[0].text, jp ? L"長さの値が間違っています" : L"the length value is incorrect");
+      EXPECT_EQ(dialogs.m_shown[0].text,
+                jp ? L"長さの値が間違っています" : L"the length value is incorrect");
       EXPECT_EQ(dialogs.m_shown[0].caption, jp ? L"エラー" : L"error");
       EXPECT_EQ(dialogs.m_shown[0].kind, 1);
       EXPECT_EQ(Dialog().m_scale, 2.0);
@@ -143,7 +143,8 @@ TEST_F(CalibrationTest, OpensWithTheCalibrationInForceAndKeepsItOnSet) {
   struct Case {
     double scale;
     const wchar_t* shown;
-  } const cases[] = {{0.05, L"0.05"}, {0.0000001, L"0.0000001"}, {1234.5, L"1234.5"}, {1.0 / 3, nullptr}};
+  } const cases[] = {
+      {0.05, L"0.05"}, {0.0000001, L"0.0000001"}, {1234.5, L"1234.5"}, {1.0 / 3, nullptr}};
   for (const Case& c : cases) {
     Dialog().m_scale = c.scale;
     wcscpy(Dialog().m_unit, L"mm");
@@ -191,9 +192,7 @@ TEST_F(CalibrationTest, MarksOverTheViewInTheGuideColour) {
   struct View {
     int32_t zoom;
   } view{4};
-  screen_->m_overlayHook = [&] {
-    Dialog().DrawMarks(100, 100, 499, 399, 0, 0, 99, 74, view.zoom);
-  };
+  screen_->m_overlayHook = [&] { Dialog().DrawMarks(100, 100, 499, 399, 0, 0, 99, 74, view.zoom); };
   auto red = [&](int x, int y) {
     const uint8_t* p = screen_->At(x, y);
     return p[0] > 200 && p[1] < 60 && p[2] < 60;

@@ -2,8 +2,6 @@
 // and the scroll bar, the row boxes, Shift ranges, the buttons, right-button dragging, FLUSH,
 // the chain tabs, the texts of both languages, its picture; and the host operations that
 // filters meet.
-#include "app/sidepanel.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "app/mainscreen.h"
+#include "app/sidepanel.h"
 #include "main_window_test_util.h"
 #include "media/media.h"
 #include "testhost.h"
@@ -86,11 +85,9 @@ TEST_F(SidePanelTest, RowCountsFollowTheListHeightAndTheBarTheFilterCount) {
     uint32_t scroll;
     int64_t listWidth;
   } const cases[] = {
-      {100, 5, 5, 5, 0, 173},
-      {100, 6, 5, 5, 1, 157},
-      {101, 5, 5, 6, 0, 173},
-      {101, 6, 5, 6, 1, 157},
-      {19, 1, 0, 1, 1, 157},  // lower than one row: the bar still scrolls one at a time
+      {100, 5, 5, 5, 0, 173}, {100, 6, 5, 5, 1, 157}, {101, 5, 5, 6, 0, 173},
+      {101, 6, 5, 6, 1, 157}, {19, 1, 0, 1, 1, 157},  // lower than one row: the bar still scrolls
+                                                      // one at a time
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.listHeight) + " px, " + std::to_string(c.filters) + " filters");
@@ -215,7 +212,8 @@ TEST_F(SidePanelTest, ButtonsDeleteAndMove) {
   Panel().Delete();
   EXPECT_EQ(Order(), "f0 f4 ");
   EXPECT_EQ(Selected(), -1);
-  for (int i = 5; i < 8; ++i) Panel().AddFilter(new RecordingFilter(&log_, "f" + std::to_string(i)));
+  for (int i = 5; i < 8; ++i)
+    Panel().AddFilter(new RecordingFilter(&log_, "f" + std::to_string(i)));
   // f0 f4 f5 f6 f7.  UP with a range starting at row 0: nothing, but the anchor is gone.
   ClickRow(0, 60);
   ShiftClickRow(1);
@@ -346,8 +344,12 @@ TEST_F(SidePanelTest, FlushDoesNothingForSeveralScenesOrAnOpenVideo) {
   Panel().Flush();
   // A video narrowed to one scene is still a video: its frame is no still to commit.
   const std::string first = folder_.File("seq_1.png"), last = folder_.File("seq_2.png");
-  ASSERT_EQ(std::system(("/usr/bin/convert -size 6x4 xc:red '" + first + "' && /usr/bin/convert -size 6x4 xc:blue '" + last + "'").c_str()), 0);
-  MediaFile* video = MediaOpenSequence(qvtest::Utf8Wide(first).c_str(), qvtest::Utf8Wide(last).c_str());
+  ASSERT_EQ(std::system(("/usr/bin/convert -size 6x4 xc:red '" + first +
+                         "' && /usr/bin/convert -size 6x4 xc:blue '" + last + "'")
+                            .c_str()),
+            0);
+  MediaFile* video =
+      MediaOpenSequence(qvtest::Utf8Wide(first).c_str(), qvtest::Utf8Wide(last).c_str());
   ASSERT_NE(video, nullptr);
   screen_->m_media = video;  // the screen closes it
   screen_->m_videoPanel.m_count = 1;
@@ -455,8 +457,8 @@ TEST_F(SidePanelTest, PictureShowsTheSelectedRowHighlightedAndTheIcons) {
 class AskingFilter : public RecordingFilter {
  public:
   using RecordingFilter::RecordingFilter;
-  void Process(CImgBuff* p, uint64_t scene, int64_t x, int64_t y, int64_t w, int64_t h,
-               uint32_t c, uint32_t b) override {
+  void Process(CImgBuff* p, uint64_t scene, int64_t x, int64_t y, int64_t w, int64_t h, uint32_t c,
+               uint32_t b) override {
     RecordingFilter::Process(p, scene, x, y, w, h, c, b);
     if (runs_++ == 0) m_host->RequestProcess(1);
   }
@@ -510,6 +512,34 @@ TEST_F(SidePanelTest, ScenesAndIntervalsWithoutAVideo) {
   EXPECT_EQ(Panel().GetSourceFrameIntervalUs(), 0u);
   screen_->m_playInterval = 40;
   EXPECT_EQ(Panel().GetPlaybackInterval(), 40u);
+}
+
+TEST_F(SidePanelTest, ScenesAndIntervalsOfAVideo) {
+  Open();
+  // 3 frames at 30 per second, made by an independent tool: 33333 microseconds a frame.
+  const std::string avi = folder_.File("clip.avi");
+  ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=32x24:rate=30 "
+                         "-frames:v 3 -c:v mjpeg '" + avi + "'").c_str()),
+            0);
+  MediaFile* video = MediaOpen(qvtest::Utf8Wide(avi).c_str(), nullptr, nullptr);
+  ASSERT_NE(video, nullptr);
+  screen_->m_media = video;  // the screen closes it
+  screen_->m_videoPanel.m_count = 3;
+  EXPECT_EQ(Panel().GetSourceFrameIntervalUs(), 33333u);
+  EXPECT_EQ(Panel().GetSourceFrameTime(), 33u);
+  EXPECT_EQ(Panel().SeekFrame(3), 0);
+  EXPECT_EQ(Panel().GetCurrentScene(), 0u);
+  EXPECT_EQ(Panel().SeekFrame(2), 1);
+  EXPECT_EQ(screen_->m_videoPanel.m_position, 2u);
+  EXPECT_EQ(Panel().GetCurrentScene(), 2u);
+  // With a play range the scene is the bar's position within it, not the file's frame.
+  screen_->m_rangeActive = 1;
+  screen_->m_rangeFirst = 1;
+  screen_->m_rangeStep = 1;
+  screen_->m_videoPanel.m_count = 2;
+  EXPECT_EQ(Panel().SeekFrame(1), 1);
+  EXPECT_EQ(Panel().GetCurrentScene(), 1u);
+  EXPECT_EQ(screen_->m_currentScene, 2u);
 }
 
 TEST_F(SidePanelTest, EnableOnlyLocksTheWindowAndImageInputLetsClicksThrough) {
