@@ -119,6 +119,13 @@ TEST_F(SidePanelTest, RowCountsFollowTheListHeightAndTheBarTheFilterCount) {
   Panel().m_chains[0].selectedIndex = 8;
   Panel().Delete();
   EXPECT_EQ(Panel().m_rows.m_position, 3);
+  // A list lower than one row: the position cannot pass the last row.
+  Panel().SetRect(w.m_x, w.m_y, 184, 10 + 88);
+  Panel().m_rows.m_position = 20;
+  Panel().Layout();
+  EXPECT_EQ(Panel().m_rows.m_page, 1);
+  EXPECT_EQ(Panel().m_rows.m_position, 7);
+  EXPECT_EQ(Panel().m_rows.m_maximum, 7);
   // A hidden panel never shows its bar, and shows it again with the panel.
   screen_->HideSidePanel();
   EXPECT_EQ(Panel().m_rows.m_visible, 0);
