@@ -197,6 +197,9 @@ void CSidePanel::UpdateRows() {
   // The bar's values are 32-bit: a chain beyond that scrolls over its first 2^31 rows.
   const int64_t n = count > uint64_t(INT32_MAX) ? int64_t(INT32_MAX) : int64_t(count);
   int64_t page = int64_t(m_fullRows) < n ? int64_t(m_fullRows) : n;
+  // A list lower than one row still scrolls one row at a time: a page of 0 has no thumb and
+  // would let the position run past the last row.
+  if (n >= 1 && page < 1) page = 1;
   int64_t position = m_rows.m_position;
   int32_t changed = 0;
   if (page + position > n) {
@@ -204,8 +207,7 @@ void CSidePanel::UpdateRows() {
     changed = 1;
   }
   if (n >= 1 && position >= 0 && position + page - 1 <= n - 1) {
-    // A list lower than one row still scrolls one row at a time (a page of 0 has no thumb).
-    m_rows.SetRange(0, int32_t(n - 1), int32_t(page >= 1 ? page : 1), int32_t(position));
+    m_rows.SetRange(0, int32_t(n - 1), int32_t(page), int32_t(position));
     if (changed && !m_rows.m_inCallback) {
       m_rows.m_inCallback = 1;
       if (m_rows.m_callback) m_rows.m_callback(&m_rows, m_rows.m_user, m_rows.m_position);

@@ -4,6 +4,7 @@
 // filters meet.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -118,6 +119,13 @@ TEST_F(SidePanelTest, RowCountsFollowTheListHeightAndTheBarTheFilterCount) {
   Panel().m_chains[0].selectedIndex = 8;
   Panel().Delete();
   EXPECT_EQ(Panel().m_rows.m_position, 3);
+  // A list lower than one row: the position cannot pass the last row.
+  Panel().SetRect(w.m_x, w.m_y, 184, 10 + 88);
+  Panel().m_rows.m_position = 20;
+  Panel().Layout();
+  EXPECT_EQ(Panel().m_rows.m_page, 1);
+  EXPECT_EQ(Panel().m_rows.m_position, 7);
+  EXPECT_EQ(Panel().m_rows.m_maximum, 7);
   // A hidden panel never shows its bar, and shows it again with the panel.
   screen_->HideSidePanel();
   EXPECT_EQ(Panel().m_rows.m_visible, 0);
@@ -165,6 +173,17 @@ TEST_F(SidePanelTest, ClicksOnTheBoxesAndBelowTheRows) {
   // The name selects.
   ClickRow(0, 60);
   EXPECT_EQ(Selected(), 0);
+  // Scrolled, a row counts from the bar's position.
+  for (int i = 3; i < 12; ++i) Panel().AddFilter(new RecordingFilter(&log_, "f" + std::to_string(i)));
+  const CFgUIObj& w = Panel();
+  Panel().SetRect(w.m_x, w.m_y, 184, 100 + 88);
+  Panel().Layout();
+  ASSERT_EQ(Panel().m_rows.m_visible, 1);
+  Panel().m_rows.MoveTo(5);
+  ClickRow(1, 60);
+  EXPECT_EQ(Selected(), 6);
+  ClickRow(4, 60);
+  EXPECT_EQ(Selected(), 9);
 }
 
 TEST_F(SidePanelTest, ShiftClicksMakeRanges) {
@@ -448,6 +467,21 @@ TEST_F(SidePanelTest, PictureShowsTheSelectedRowHighlightedAndTheIcons) {
   EXPECT_TRUE(is(Panel().m_tabs[0][0] + 3, Panel().m_tabs[0][1] + 15, colors[FgColorFieldText]));
   EXPECT_TRUE(is(Panel().m_tabs[1][0] + 3, Panel().m_tabs[1][1] + 15, colors[FgColorFace]));
   Save("side_panel.png");
+  // Disabled with the window's lock: every row white, the icons faded (no black ink left).
+  screen_->LockUI();
+  const std::vector<uint8_t>& locked = Picture();
+  auto lockedAt = [&](int64_t x, int64_t y) {
+    return &locked[size_t((uint64_t(y) * w + uint64_t(x)) * 3)];
+  };
+  const uint8_t* row1 = lockedAt(lx + 150, ly + 1 + 20 + 2);
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(row1[k], std::lround(colors[FgColorFieldWhite][k] * 255), 1);
+  int darkest = 255;
+  for (int y = 5; y < 15; ++y)
+    for (int x = 5; x < 15; ++x) darkest = std::min<int>(darkest, lockedAt(lx + 1 + x, ly + 1 + y)[0]);
+  EXPECT_GE(darkest, 120);
+  EXPECT_LE(darkest, 135);
+  filtertest::SaveShot(screen_, "side_panel_locked.png");
+  screen_->UnlockUI();
 }
 
 // ---------------------------------------------------------------------------------------
