@@ -5,6 +5,10 @@
 //   LayoutRecord   a child's place and whether it is shown
 //   CMainScreen    the main window: layout, input routing, UI lock, language, settings
 //   RunMainScreen  start-up, the main loop and shut-down (the program's entry calls it)
+//   RecordedSourceInfo  the source's size, depth and scenes as last told to the chain
+//
+// Opening, scene loading and the view upload live in opening.cpp; the guides, the title's
+// colour readout and the image information in overlay.cpp.
 //
 // Mouse on the image (window pixels in, image pixels out; flags 1 Shift, 2 Ctrl):
 //   press on the image       held; calibration open: AddPoint (left) or drop a point

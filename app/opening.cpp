@@ -70,10 +70,8 @@ class SourceChange {
   int32_t held_ = 1;
 };
 
-}  // namespace
-
 // A copy that keeps dst's pixels when size and format match; src may be dst itself.
-static void CopySourcePicture(CImgBuff* dst, const CImgBuff* src) {
+void CopySourcePicture(CImgBuff* dst, const CImgBuff* src) {
   if (dst == src) return;
   if (!src->Pixels()) {
     dst->Free();
@@ -81,6 +79,8 @@ static void CopySourcePicture(CImgBuff* dst, const CImgBuff* src) {
   }
   CopyPictureReusing(dst, src);
 }
+
+}  // namespace
 
 void CMainScreen::SetCurrentPath(const wchar_t* path) {
   if (!path || !path[0]) {
@@ -156,8 +156,10 @@ void CMainScreen::HideVideoPanel(int32_t reset) {
 // ---------------------------------------------------------------------------------------
 // Opening
 
+namespace {
+
 // Closes what was open: no media, no range, no source, scene and frame time 0.
-static void CloseSource(CMainScreen* s) {
+void CloseSource(CMainScreen* s) {
   SourceChange change(s->m_sidePanel);
   if (s->m_media) {
     MediaClose(s->m_media);
@@ -170,10 +172,12 @@ static void CloseSource(CMainScreen* s) {
   s->m_sourceFrameTime = 0;
 }
 
-static void ShowLoadingFailed(CMainScreen* s) {
+void ShowLoadingFailed(CMainScreen* s) {
   const int32_t jp = IsJp(s->m_sidePanel.m_language);
   FgMessageBox(jp ? L"ロードできませんでした" : L"loading failed", jp ? L"エラー" : L"error", 1, s);
 }
+
+}  // namespace
 
 void CMainScreen::OpenImage(const wchar_t* path) {
   wchar_t* chosen = nullptr;

@@ -77,25 +77,9 @@ void CmykOf(T r, T g, T b, T full, T* c, T* m, T* y, T* k) {
   *y = T(mx - b);
 }
 
-}  // namespace
-
-// Formats into a buffer that holds every readout whole, then copies what fits: swprintf
-// leaves a too-short buffer undefined.
-static void FormatReadout(wchar_t* out, const CImgBuff* picture, uint32_t mode, int32_t x,
-                          int32_t y, uint64_t workers);
-
-void FormatColorReadout(wchar_t* out, uint64_t units, const CImgBuff* picture, uint32_t mode,
-                        int32_t x, int32_t y, uint64_t workers) {
-  if (!out || units == 0) return;
-  wchar_t whole[kReadoutUnits];
-  FormatReadout(whole, picture, mode, x, y, workers);
-  const size_t n = wcsnlen(whole, size_t(units - 1));
-  wmemcpy(out, whole, n);
-  out[n] = 0;
-}
-
-static void FormatReadout(wchar_t* out, const CImgBuff* picture, uint32_t mode, int32_t x,
-                          int32_t y, uint64_t workers) {
+// The readout into a buffer of kReadoutUnits, which holds every readout whole.
+void FormatReadout(wchar_t* out, const CImgBuff* picture, uint32_t mode, int32_t x, int32_t y,
+                   uint64_t workers) {
   const unsigned long cores = static_cast<unsigned long>(workers);
   const long lx = x, ly = y;
   const size_t n = kReadoutUnits;
@@ -203,6 +187,20 @@ static void FormatReadout(wchar_t* out, const CImgBuff* picture, uint32_t mode, 
   if (h < 0) h += 2 * kPi;
   swprintf(out, n, L" - %lucore (%ld, %ld) L*:%lf C*:%lf h:%.0lf", cores, lx, ly, L, c,
            h / (2 * kPi) * 360);
+}
+
+}  // namespace
+
+// Formatted whole, then cut to the caller's buffer: swprintf leaves a too-short buffer
+// undefined.
+void FormatColorReadout(wchar_t* out, uint64_t units, const CImgBuff* picture, uint32_t mode,
+                        int32_t x, int32_t y, uint64_t workers) {
+  if (!out || units == 0) return;
+  wchar_t whole[kReadoutUnits];
+  FormatReadout(whole, picture, mode, x, y, workers);
+  const size_t n = wcsnlen(whole, size_t(units - 1));
+  wmemcpy(out, whole, n);
+  out[n] = 0;
 }
 
 // ---------------------------------------------------------------------------------------
