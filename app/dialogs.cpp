@@ -11,16 +11,6 @@ uint32_t EnglishFor(const wchar_t* language) {
 }
 }  // namespace
 
-void CCalibrationUI::AddPoint(int64_t x, int64_t y) {
-  // Two points make the calibration's distance; a third starts again.
-  if (m_pointCount >= 2) m_pointCount = 0;
-  m_points[m_pointCount][0] = x;
-  m_points[m_pointCount][1] = y;
-  ++m_pointCount;
-  Redraw();
-}
-
-void CCalibrationUI::SetLanguage(const wchar_t* language) { m_english = EnglishFor(language); }
 void CEncodeUI::SetLanguage(const wchar_t* language) { m_english = EnglishFor(language); }
 
 void SetCompositeFactory(CompositeFactory factory) { g_compositeFactory = factory; }
