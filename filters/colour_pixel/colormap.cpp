@@ -4,8 +4,9 @@
 //
 // Process holds the draw lock and then the filter's own lock for the whole count, paint and
 // upload (nothing draws meanwhile), so counting must be quick: 8-bit R,G,B pictures are read
-// directly, linearised by a 256-entry table, and the cells of the L*a*b* and HSV views are
-// kept per colour in a process-wide table filled as colours are first met.
+// directly, linearised by a 256-entry table; the HSV view takes the disc direction of each
+// hue from a table, and the L*a*b* cells are kept per colour in a process-wide table filled
+// as colours are first met.
 #include "filters/colour_pixel/colormap.h"
 
 #include <atomic>
@@ -94,25 +95,64 @@ inline void Rgb8ToXyz(const LinearTable& t, const uint8_t* p, double* X, double*
   *Z = 0.0193339 * R + 0.119192 * G + 0.9503041 * B;
 }
 
-// Per-colour cells of the L*a*b* and HSV views for 8-bit R,G,B, 2^24 entries each, kUnknown
-// until met.  Racing threads store the same value, so relaxed atomics suffice.
-uint16_t* CellCache(uint32_t view) {
-  static uint16_t* caches[2] = {nullptr, nullptr};
-  static std::once_flag once[2];
-  int i = view == ColorMapLab ? 0 : 1;
-  std::call_once(once[i], [i] {
+// Per-colour cells of the L*a*b* view for 8-bit R,G,B (three cube roots a colour), 2^24
+// entries, kUnknown until met.  Racing threads store the same value, so relaxed atomics
+// suffice.
+uint16_t* CellCache(uint32_t) {
+  static uint16_t* cache = nullptr;
+  static std::once_flag once;
+  std::call_once(once, [] {
     auto* c = static_cast<uint16_t*>(std::malloc(sizeof(uint16_t) << 24));
     if (c) std::memset(c, 0xFF, sizeof(uint16_t) << 24);
-    caches[i] = c;
+    cache = c;
   });
-  return caches[i];
+  return cache;
+}
+
+// The disc direction of every 16-bit hue, worked out as HueSatToDiscPoint does, so that a
+// point costs a multiply and a clamp: cos and sin of the wrapped angle, or the axis the hue
+// lies on (0 none, 1 to 4 right, down, left, up).
+struct DiscTable {
+  double cosv[65536];
+  double sinv[65536];
+  uint8_t axis[65536];
+  DiscTable() {
+    constexpr double kPi = 3.14159265358979323846;
+    for (uint32_t h = 0; h < 65536; ++h) {
+      double a = h / 65535.0 * 2 * kPi;
+      int64_t d = int64_t(a / kPi * 18000);
+      axis[h] = d == 0 ? 1 : d == 9000 ? 2 : d == 18000 ? 3 : d == 27000 ? 4 : 0;
+      if (a > kPi) a -= 2 * kPi;
+      cosv[h] = std::cos(a);
+      sinv[h] = std::sin(a);
+    }
+  }
+};
+const DiscTable& Disc() {
+  static const DiscTable table;
+  return table;
+}
+
+inline int32_t HsvCellFast(const DiscTable& t, uint16_t h, uint16_t s) {
+  const double half = 128, r = s / 65535.0 * half;
+  double x, y;
+  switch (t.axis[h]) {
+    case 1: x = half + r, y = half; break;
+    case 2: x = half, y = half + r; break;
+    case 3: x = half - r, y = half; break;
+    case 4: x = half, y = half - r; break;
+    default: x = half + r * t.cosv[h], y = half + r * t.sinv[h]; break;
+  }
+  x = x < 0 ? 0 : x > 255 ? 255 : x;
+  y = y < 0 ? 0 : y > 255 ? 255 : y;
+  return int32_t(uint32_t(y)) * 256 + int32_t(uint32_t(x));
 }
 
 int32_t Rgb8Cell(const LinearTable& t, const uint8_t* p, uint32_t view) {
   if (view == ColorMapHsv) {
     uint16_t h, s, v;
     Rgb16ToHsv16(uint16_t(p[0] * 257), uint16_t(p[1] * 257), uint16_t(p[2] * 257), &h, &s, &v);
-    return HsvCell(h, s);
+    return HsvCellFast(Disc(), h, s);
   }
   double X, Y, Z;
   Rgb8ToXyz(t, p, &X, &Y, &Z);
@@ -186,7 +226,7 @@ uint32_t ColorMapCount(const CImgBuff* picture, const RoiRect& roi, uint32_t vie
   if (NormalizeRoi(&r, picture) != 1) return 0;
   MergeLock merge;
   CountJob job{picture->record, r, view, counts, nullptr, merge.Get()};
-  if (picture->Format() == ImgFormatRgb24 && view != ColorMapXy) job.cache = CellCache(view);
+  if (picture->Format() == ImgFormatRgb24 && view == ColorMapLab) job.cache = CellCache(view);
   RunRowsMerged(&CountColorsRows, &job, r, merge);
   uint32_t most = 0;
   for (uint32_t i = 0; i < kCells; ++i) most = counts[i] > most ? counts[i] : most;

@@ -335,6 +335,42 @@ TEST(ColorMap, LabCountsMatchReferenceAndScikitImage) {
   EXPECT_EQ(w * h, near);
 }
 
+TEST(ColorMap, XyAndHsvCountsOfEightBitFramesMatchTheAccessors) {
+  const int w = 200, h = 150;
+  CImgBuff frame;
+  ASSERT_EQ(1, frame.Allocate(w, h, ImgFormatRgb24));
+  std::mt19937 rng(11);
+  auto* p = static_cast<uint8_t*>(frame.Pixels());
+  for (int i = 0; i < w * h * 3; ++i) p[i] = uint8_t(rng());
+  // Greys, primaries and the hues on the disc's axes too.
+  const uint8_t special[][3] = {{0, 0, 0}, {255, 255, 255}, {9, 9, 9}, {255, 0, 0},
+                                {0, 255, 0}, {0, 0, 255}, {255, 255, 0}, {0, 255, 255},
+                                {255, 0, 255}, {128, 0, 255}, {127, 255, 0}, {1, 0, 0}};
+  for (size_t i = 0; i < sizeof special / sizeof special[0]; ++i)
+    frame.SetRGB8(int32_t(i), 0, special[i][0], special[i][1], special[i][2]);
+  std::vector<uint32_t> counts(65536), reference(65536);
+  for (uint32_t view : {0u, 2u}) {
+    ColorMapCount(&frame, RoiRect{0, 0, w - 1, h - 1}, view, counts.data());
+    std::fill(reference.begin(), reference.end(), 0u);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        if (view == 2) {
+          uint16_t hh, ss, vv;
+          uint32_t px, py;
+          frame.record->GetHSV16(x, y, &hh, &ss, &vv);
+          HueSatToDiscPoint(256, hh, ss, &px, &py);
+          ++reference[py * 256 + px];
+        } else {
+          double X, Y, Z;
+          frame.GetXYZ(x, y, &X, &Y, &Z);
+          double s = X + Y + Z;
+          ++reference[s == 0 ? 0 : int(255 * Y / s) * 256 + int(255 * X / s)];
+        }
+      }
+    EXPECT_EQ(reference, counts) << "view " << view;
+  }
+}
+
 TEST(ColorMap, WorkerCountDoesNotChangeTheCounts) {
   CImgBuff frame;
   ASSERT_EQ(1, frame.Allocate(300, 200, ImgFormatRgb48));
