@@ -46,7 +46,7 @@ class CCompositeDialog : public CCompositeUI, public CFgUIDialog {
   CImgBuff m_channels[4];
   CImgBuff m_result;
   int32_t m_chosen[4] = {0, 0, 0, 0};  // -1 once the channel's chooser loaded a file
-  int32_t m_english = 1;
+  int32_t m_english = 0;  // Japanese until told otherwise, like the main screen
 
  private:
   static void OnModeChanged(CFgUIChkButton* button, void* user);
