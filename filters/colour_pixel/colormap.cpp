@@ -227,7 +227,11 @@ uint32_t ColorMapCount(const CImgBuff* picture, const RoiRect& roi, uint32_t vie
   MergeLock merge;
   CountJob job{picture->record, r, view, counts, nullptr, merge.Get()};
   if (picture->Format() == ImgFormatRgb24 && view == ColorMapLab) job.cache = CellCache(view);
-  RunRowsMerged(&CountColorsRows, &job, r, merge);
+  // One band per worker: each band pays for a private table and one merge of 65,536 cells,
+  // so many small pieces would cost more than the counting.
+  const int64_t rows = int64_t(r.y1) - r.y0 + 1, width = int64_t(r.x1) - r.x0 + 1;
+  if (merge.Valid()) RunBands(&CountColorsRows, &job, rows, width, 262144);
+  else CountColorsRows(&job, 0, uint64_t(rows));
   uint32_t most = 0;
   for (uint32_t i = 0; i < kCells; ++i) most = counts[i] > most ? counts[i] : most;
   return most;
