@@ -388,16 +388,17 @@ const wchar_t* CLfColorMap::BuildMenu() {
     int32_t id;
     bool chosen;
   };
-  const Item views[] = {{L"xy", L"xy", 101, m_view == 0},
-                        {L"L*a*b*", L"L*a*b*", 102, m_view == 1},
-                        {L"HSV", L"HSV", 103, m_view == 2}};
+  const uint32_t view = m_view, type = m_type, bg = m_bg;
+  const Item views[] = {{L"xy", L"xy", 101, view == 0},
+                        {L"L*a*b*", L"L*a*b*", 102, view == 1},
+                        {L"HSV", L"HSV", 103, view == 2}};
   // "標準", "log変換", "分布"
-  const Item types[] = {{L"Std", L"\x6A19\x6E96", 201, m_type == 0},
-                        {L"Log", L"log\x5909\x63DB", 202, m_type == 1},
-                        {L"Distribution", L"\x5206\x5E03", 203, m_type == 2}};
+  const Item types[] = {{L"Std", L"\x6A19\x6E96", 201, type == 0},
+                        {L"Log", L"log\x5909\x63DB", 202, type == 1},
+                        {L"Distribution", L"\x5206\x5E03", 203, type == 2}};
   // "黒", "白"
-  const Item bgs[] = {{L"Black", L"\x9ED2", 301, m_bg == 0},
-                      {L"White", L"\x767D", 302, m_bg == 255}};
+  const Item bgs[] = {{L"Black", L"\x9ED2", 301, bg == 0},
+                      {L"White", L"\x767D", 302, bg == 255}};
   std::wstring text;
   auto group = [&](const wchar_t* title, const Item* items, int n) {
     text += title;
@@ -492,11 +493,11 @@ void CLfColorMap::SaveParams(CCfgPack* pack) {
   if (!pack) return;
   CImgFilter::SaveParams(pack);
   wchar_t text[32];
-  swprintf(text, 32, L"%ld", long(m_view));
+  swprintf(text, 32, L"%ld", long(m_view.load()));
   pack->AddItem(L"view", text);
-  swprintf(text, 32, L"%ld", long(m_type));
+  swprintf(text, 32, L"%ld", long(m_type.load()));
   pack->AddItem(L"type", text);
-  swprintf(text, 32, L"%lu", (unsigned long)m_bg);
+  swprintf(text, 32, L"%lu", (unsigned long)m_bg.load());
   pack->AddItem(L"bg", text);
 }
 

@@ -6,6 +6,7 @@
 //   ColorMapCount               the counting step alone (tests and the benchmark)
 //   CLfColorMap                 the filter and its window
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -64,9 +65,10 @@ class CLfColorMap : public CFilterWindow {
   uint32_t* m_counts = nullptr;
   CFgTexture m_texture;
   int32_t m_hasPicture = 0;
-  uint32_t m_view = ColorMapXy;
-  uint32_t m_type = ColorMapLog;
-  uint32_t m_bg = 0;
+  // Changed by the menus on the UI thread without the lock; a run reads each once.
+  std::atomic<uint32_t> m_view{ColorMapXy};
+  std::atomic<uint32_t> m_type{ColorMapLog};
+  std::atomic<uint32_t> m_bg{0};
   std::wstring m_menuText;
   CFgTexture* m_textures[1] = {&m_texture};
   FilterLayoutItem m_layoutItems[1];
