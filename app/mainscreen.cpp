@@ -1,5 +1,5 @@
 // mainscreen.cpp - the main window: construction and destruction, layout, mouse and wheel
-// routing, the UI lock, the language switch, title, and the program's run.
+// routing, the UI lock, the language switch and the program's run.
 // Inside: helpers - side panel - construction - layout - mouse - wheel - lock and language
 //         - scene bar and range - the program
 #include "app/mainscreen.h"
@@ -90,6 +90,10 @@ void CSidePanel::OnRect(int32_t x, int32_t y, int32_t width, int32_t height) {
   CFgUIObj::OnRect(x, y, width, height);
 }
 
+void CSidePanel::OnProcessed() {
+  if (m_mainScreen) m_mainScreen->UploadToView();
+}
+
 void CSidePanel::Draw(CFgScreen* screen, CFgFont*) {
   if (!screen) return;
   // CFilterCtrl has a width and height of its own (the source's): the widget's are meant.
@@ -111,6 +115,8 @@ CMainScreen::CMainScreen() {
   m_videoPanel.OnShow(0, 0);
   m_playEdit.m_mainScreen = this;
   m_calibration.m_mainScreen = this;
+  m_view.m_overlay = DrawGuides;
+  m_view.m_user = this;
   if (m_composite) m_composite->m_mainScreen = this;
 
   const wchar_t* openStill = L"jpg jpeg tif tiff png bmp dcm";
@@ -142,6 +148,8 @@ CMainScreen::~CMainScreen() {
   m_sidePanel.Shutdown();
   free(m_chooserStart);
   m_chooserStart = nullptr;
+  free(m_filePath);
+  m_filePath = nullptr;
   if (m_media) {
     MediaClose(m_media);
     m_media = nullptr;
@@ -162,16 +170,6 @@ void CMainScreen::BuildMenuBar() {
 }
 
 void CMainScreen::OnMenuCommand(CFgUIMenuBar*, void*, int32_t, int32_t) {}
-
-void CMainScreen::UpdateTitle() {
-  wchar_t title[kFgTitleUnits];
-  const wchar_t* name = m_filePath[0] ? PathFileName(m_filePath) : nullptr;
-  swprintf(title, kFgTitleUnits, L"%ls - %llucore%ls%ls", kProgramTitle,
-           static_cast<unsigned long long>(ActiveWorkerCount()), name ? L"  " : L"",
-           name ? name : L"");
-  wcsncpy(m_windowTitle, title, kFgTitleUnits - 1);
-  if (GetWindow()) SetTitle(m_windowTitle);
-}
 
 void CMainScreen::DrawBackground() { CFgUIDialog::DrawBackground(); }
 
@@ -214,26 +212,6 @@ void CMainScreen::HideSidePanel() {
   m_sidePanel.OnShow(0, 0);
   if (m_focusChild == &m_sidePanel) SetFocus(nullptr);
   m_sidePlace.shown = 0;
-  Layout();
-}
-
-void CMainScreen::ShowVideoPanel() {
-  if (m_videoPlace.shown) return;
-  m_videoPlace.shown = 1;
-  m_videoPanel.m_listener = this;
-  m_videoPanel.m_visible = 1;
-  m_videoPanel.OnShow(1, 0);
-  Layout();
-}
-
-void CMainScreen::HideVideoPanel() {
-  if (!m_videoPlace.shown) return;
-  m_videoPanel.m_step = 0;
-  m_videoPanel.m_listener = nullptr;
-  m_videoPanel.m_visible = 0;
-  m_videoPanel.OnShow(0, 0);
-  if (m_focusChild == &m_videoPanel) SetFocus(nullptr);
-  m_videoPlace.shown = 0;
   Layout();
 }
 
@@ -406,26 +384,12 @@ void CMainScreen::SetGuideColor(int32_t index) {
 // ---------------------------------------------------------------------------------------
 // Scene bar and range
 
-void CMainScreen::OnSceneChanged(uint64_t position) {
-  m_currentScene = m_rangeActive ? m_rangeFirst + m_rangeStep * position : position;
-}
-
 void CMainScreen::GetPlaySource(int32_t* hasPicture, int32_t* hasMedia, uint64_t* frameCount,
                                 uint64_t* currentScene) {
   *hasPicture = m_source.Height() > 0;
   *hasMedia = m_media != nullptr;
   *frameCount = m_media ? m_media->info.frameCount : 0;
   *currentScene = m_currentScene;
-}
-
-void CMainScreen::SetPlayRange(uint64_t start, uint64_t end, uint64_t step) {
-  m_rangeActive = 1;
-  m_rangeFirst = start - 1;
-  m_rangeLast = end - 1;
-  m_rangeStep = step;
-  m_videoPanel.m_count = (end - start) / step + 1;
-  m_videoPanel.m_position = 0;
-  m_videoPanel.UpdateThumb();
 }
 
 // ---------------------------------------------------------------------------------------

@@ -5,6 +5,10 @@
 //   LayoutRecord   a child's place and whether it is shown
 //   CMainScreen    the main window: layout, input routing, UI lock, language, settings
 //   RunMainScreen  start-up, the main loop and shut-down (the program's entry calls it)
+//   RecordedSourceInfo  the source's size, depth and scenes as last told to the chain
+//
+// Opening, scene loading and the view upload live in opening.cpp; the guides, the title's
+// colour readout and the image information in overlay.cpp.
 //
 // Mouse on the image (window pixels in, image pixels out; flags 1 Shift, 2 Ctrl):
 //   press on the image       held; calibration open: AddPoint (left) or drop a point
@@ -45,6 +49,8 @@ class CSidePanel : public CFgUIObj, public CFilterCtrl {
   ~CSidePanel() override;
   void Draw(CFgScreen* screen, CFgFont* font) override;
   void OnRect(int32_t x, int32_t y, int32_t width, int32_t height) override;
+  // After every chain run: the result into the view.
+  void OnProcessed() override;
 
   CMainScreen* m_mainScreen = nullptr;
   CFgUIScrollBar m_rows;  // the filter rows' scroll bar
@@ -84,9 +90,50 @@ class CMainScreen : public CFgUIDialog, public CVideoPanelListener, public CPlay
   void Layout();
   void ShowSidePanel();
   void HideSidePanel();
-  void ShowVideoPanel();
-  void HideVideoPanel();
+  // n above 100: the limit message, then 100.  n >= 1: count n, position 0.  Shows the bar
+  // and listens to it (n = 0 with nothing open: nothing at all).
+  void ShowVideoPanel(uint64_t n);
+  // Hides the bar; reset: count 1, position 0 (also when already hidden).
+  void HideVideoPanel(int32_t reset);
   void UpdateTitle();
+
+  // ---- opening and scene loading (opening.cpp) ------------------------------------------
+  // Every change of the source on the UI thread first waits for the worker to be idle and
+  // then holds the chain lock, so no run copies a picture being decoded or reallocated.
+  // A still image or a video; null asks the user.
+  void OpenImage(const wchar_t* path);
+  // A numbered sequence: the user chooses its first and last file.
+  void OpenSequence();
+  // The picture (copied first: it may be one of ours) becomes the new still source.
+  void ReplaceSource(CImgBuff* image);
+  // The processed frame becomes source and original of a still; *done 1; returns 1.
+  int32_t CommitProcessing(CImgBuff* image, int32_t* done);
+  // Decodes, turns and processes the current scene; returns when it is shown.  redraw
+  // matters only when the source ends up empty (the view is emptied then).
+  void LoadCurrentScene(int32_t redraw);
+  // Runs the chain on the source (in "Original" shows the source as it is); async 0
+  // returns when the frame is shown.
+  void Reprocess(int32_t async);
+  // The display picture into the view's texture (kept and updated in place while size and
+  // format stay), then the window redrawn.  UI thread or filter worker.
+  void UploadToView();
+  // Records the values and tells the chain (width and height exchanged by a quarter turn).
+  void SetChainImageInfo(uint64_t width, uint64_t height, uint64_t bytesPerPixel,
+                         uint64_t sceneCount);
+  // The host's seek: position within the scene bar; 1 when the frame was processed.
+  int32_t SeekScene(uint64_t position);
+  // The chooser's next start path: a heap copy of path; null or empty frees it.
+  void SetCurrentPath(const wchar_t* path);
+  // The path whose file name the title shows (kept whole); null or empty clears it.
+  void SetFilePath(const wchar_t* path);
+
+  // ---- view overlay, title readout, image information (overlay.cpp) ----------------------
+  using CFgUIDialog::DrawOverlay;  // the window's own overlay stays reachable
+  // The guides over the view: filter overlays, calibration marks, the scene counter.
+  void DrawOverlay(CFgScreen* screen, CFgFont* font, int32_t viewX0, int32_t viewY0,
+                   int32_t viewX1, int32_t viewY1, int32_t imageX0, int32_t imageY0,
+                   int32_t imageX1, int32_t imageY1, int32_t zoom);
+  void ShowImageInfo();
   // The menus of the current language (the menu commands fill them).
   void BuildMenuBar();
   static void OnMenuCommand(CFgUIMenuBar* bar, void* user, int32_t menu, int32_t id);
@@ -112,7 +159,7 @@ class CMainScreen : public CFgUIDialog, public CVideoPanelListener, public CPlay
   CVideoPanel m_videoPanel;
   CSidePanel m_sidePanel;
   wchar_t m_windowTitle[kFgTitleUnits] = {};
-  wchar_t m_filePath[kMainPathUnits] = {};
+  wchar_t* m_filePath = nullptr;  // heap; null when the title shows no file
   wchar_t m_filterListPath[kMainPathUnits] = {};
   int32_t m_imageInput = 0;
   uint32_t m_lockCount = 0;
@@ -139,6 +186,35 @@ class CMainScreen : public CFgUIDialog, public CVideoPanelListener, public CPlay
   int32_t PressAllowed(int32_t x, int32_t y);
   void ReleaseButton(int32_t right, int32_t x, int32_t y);
 };
+
+// The source as last told to the chain before any quarter turn: written by every opening,
+// replacing and range operation, read by the rotation commands.
+struct RecordedSourceInfo {
+  uint64_t width = 0, height = 0, bytesPerPixel = 0, sceneCount = 0;
+};
+extern RecordedSourceInfo g_recordedSource;
+
+// The most scenes a source is processed up to.
+constexpr uint64_t kMaxScenes = 100;
+
+// MediaOpen's progress callback while an MP4 file is indexed (context: the main screen):
+// phase 1 opens the progress window, 0 shows "pass n/m" and pumps messages, 2 closes it.
+// 0 (cancel) after the abort button or the quit message.
+int MediaOpenProgress(uint64_t position, uint64_t count, uint64_t phase, void* mainScreen);
+// The progress window MediaOpenProgress keeps; null before its first use.
+class CFgUIProgressBox;
+CFgUIProgressBox* MediaOpenProgressBox();
+// The image view's overlay callback (user: the main screen): the guides in mode "Std".
+void DrawGuides(CFgScreen* screen, CFgFont* font, int32_t viewX0, int32_t viewY0,
+                int32_t viewX1, int32_t viewY1, int32_t imageX0, int32_t imageY0,
+                int32_t imageX1, int32_t imageY1, int32_t zoom, void* mainScreen);
+// Display name of a pixel format ("24bit color", "24bitカラー", "null", "unknown").
+const wchar_t* ImageFormatDisplayName(int32_t format, int32_t japanese);
+// The readout part of the title for the pixel (x, y) of picture in picker mode (1..7), into
+// out of units characters: " - %lucore (x, y) ..." ; " - %lucore" when the point lies
+// outside the picture or the mode is 0.
+void FormatColorReadout(wchar_t* out, uint64_t units, const CImgBuff* picture, uint32_t mode,
+                        int32_t x, int32_t y, uint64_t workers);
 
 // SetWorkerCount with count 0 or below meaning every processor and a count above them
 // lowered; the active worker count afterwards.

@@ -381,8 +381,9 @@ struct Work {
 };
 
 // 4-connected fill of the 0 pixels of the map from the seeds on the stack; each is set to
-// `paint` and counted.  0 without memory.
-int32_t FillZeros(Work& w, uint8_t paint, uint64_t* count) {
+// `paint` and counted.  touchesIsland (may be null) is set when a filled pixel has a pixel of
+// the island beside it.  0 without memory.
+int32_t FillZeros(Work& w, uint8_t paint, uint64_t* count, int32_t* touchesIsland = nullptr) {
   FoundIsland& is = w.island;
   uint8_t* m = is.map.Data();
   const int64_t st = is.stride;
@@ -391,6 +392,7 @@ int32_t FillZeros(Work& w, uint8_t paint, uint64_t* count) {
     w.stack.Pop();
     const int64_t nb[4] = {i - st, i - 1, i + 1, i + st};
     for (int64_t j : nb) {
+      if (touchesIsland && m[j] == StIsland) *touchesIsland = 1;
       if (m[j] != 0) continue;
       m[j] = paint;
       ++*count;
@@ -497,7 +499,9 @@ int32_t ExtractNextIsland(Work& w, int32_t sx, int32_t sy) {
 
 // Holes of the current island: a hole starts at an enclosed background pixel whose left
 // neighbour is set in the hole mask.  The left neighbour may belong to a nested island that
-// touches the island only at a corner, so the hole mask, not the island, is asked.
+// touches the island only at a corner, so the hole mask, not the island, is asked.  A piece
+// of enclosed background that borders no pixel of the island lies inside a nested island's
+// own hole (island option on): it is that island's hole, not this one's.
 int32_t CountHoles(Work& w, IslandSummary* s, double* holeArea, double* holePerimeter) {
   FoundIsland& is = w.island;
   const double scale = w.p->scale;
@@ -514,17 +518,19 @@ int32_t CountHoles(Work& w, IslandSummary* s, double* holeArea, double* holePeri
     uint8_t* row = is.At(0, y);
     for (int32_t x = 1; x + 1 < is.width; ++x) {
       if (row[x] != 0 || !(row[x - 1] & 2)) continue;
-      ++holes;
       const int32_t n = WalkContour(inK, x - 1, y, w.conn8, 1, guard, &w.holeContour, 0.0, 0.0);
       if (n < 0) return -1;
-      *holePerimeter += n >= 2 ? scale * ClosedChainLength(w.holeContour.Data(), n) : scale;
       uint64_t count = 1;
+      int32_t touches = 0;
       row[x] = StReached;
       w.stack.Clear();
-      if (!w.stack.Push(&row[x] - m) || !FillZeros(w, StReached, &count)) return -1;
+      if (!w.stack.Push(&row[x] - m) || !FillZeros(w, StReached, &count, &touches)) return -1;
+      left -= count < left ? count : left;
+      if (!touches) continue;
+      ++holes;
+      *holePerimeter += n >= 2 ? scale * ClosedChainLength(w.holeContour.Data(), n) : scale;
       *holeArea += double(count) * scale * scale;
       if (count == 1) ++s->singlePixelHoles;
-      left -= count < left ? count : left;
     }
   }
   return holes;

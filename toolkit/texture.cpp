@@ -173,6 +173,7 @@ int32_t CFgTexture::AttachToScreen(CFgScreen* screen) {
   }
   m_glName = name;
   m_hasGlName = 1;
+  m_glWidth = m_glHeight = 0;
   m_screen = screen;
   m_uploadGeneration = screen->m_contextGeneration;
   int32_t ok = Upload();
@@ -196,10 +197,32 @@ int32_t CFgTexture::Upload() {
   if (glGetError() == GL_NO_ERROR) {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, m_alpha ? GL_RGBA8 : GL_RGB8, GLsizei(m_bufferWidth),
-                 GLsizei(m_bufferHeight), 0, m_alpha ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE,
-                 m_store);
+    const GLenum format = m_alpha ? GL_RGBA : GL_RGB;
+    if (m_glWidth == m_bufferWidth && m_glHeight == m_bufferHeight && m_glAlpha == m_alpha) {
+      // Same storage: refill it.  With clean padding only the content rows and columns
+      // change (the padding of the store is zero and stays zero).
+      uint64_t w = m_bufferWidth, h = m_bufferHeight;
+      if (m_glPaddingClean) {
+        w = m_cellWidth * m_columns;
+        h = m_cellHeight * m_rows;
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(m_bufferWidth));
+      }
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, GLsizei(w), GLsizei(h), format, GL_UNSIGNED_BYTE,
+                      m_store);
+      glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    } else {
+      glTexImage2D(GL_TEXTURE_2D, 0, m_alpha ? GL_RGBA8 : GL_RGB8, GLsizei(m_bufferWidth),
+                   GLsizei(m_bufferHeight), 0, format, GL_UNSIGNED_BYTE, m_store);
+    }
     ok = glGetError() == GL_NO_ERROR;
+    if (ok) {
+      m_glWidth = m_bufferWidth;
+      m_glHeight = m_bufferHeight;
+      m_glAlpha = m_alpha;
+      m_glPaddingClean = 1;
+    } else {
+      m_glWidth = m_glHeight = 0;
+    }
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
   }
@@ -226,6 +249,7 @@ void CFgTexture::ReleaseGL() {
   }
   m_glName = 0;
   m_hasGlName = 0;
+  m_glWidth = m_glHeight = 0;
   m_uploadGeneration = 0;
   m_screen = nullptr;
 }
@@ -381,6 +405,7 @@ int32_t CFgTexture::BeginRenderTarget() {
     return 0;
   }
   m_savedSurface = before.kind ? before : FgGetDrawSurface();
+  m_glPaddingClean = 0;  // the target may draw over the whole buffer
   FgSetDrawSurface(2, m_bufferWidth, m_bufferHeight);
   glGetIntegerv(GL_VIEWPORT, m_savedViewport);
   glViewport(0, 0, GLsizei(m_bufferWidth), GLsizei(m_bufferHeight));
@@ -532,7 +557,12 @@ int32_t UploadImageToTexture(CFgTexture* texture, CImgBuff* picture, uint64_t co
   if (maxSide && (NextPow2(w * columns) > maxSide || NextPow2(h) > maxSide)) return 0;
   {
     PlatformLockHold hold(texture->Lock());
-    if (!texture->Create(w, h, columns, 1, 0, nullptr)) return 0;
+    // Same geometry: the store is refilled where it is (its padding is still zero).
+    const int32_t keep = texture->m_store && !texture->m_alpha && !texture->m_useCurrentColor &&
+                         !texture->m_renderTargetActive && texture->m_cellWidth == w &&
+                         texture->m_cellHeight == h && columns == 1 && texture->m_columns == 1 &&
+                         texture->m_rows == 1;
+    if (!keep && !texture->Create(w, h, columns, 1, 0, nullptr)) return 0;
     UploadJob job{picture->record, texture->m_store, texture->m_bufferWidth * 3, bpp};
     ParallelFor(UploadRows, &job, h);
   }

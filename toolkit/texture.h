@@ -43,7 +43,8 @@ class CFgTexture {
   // Binds to screen and makes sure the GL texture exists for its current context. 0 when
   // bound to another screen, without a store, or when the GL work fails.
   int32_t AttachToScreen(CFgScreen* screen);
-  // Sends the whole store to the GL texture; 1 also when there is no GL name yet.
+  // Sends the whole store to the GL texture; 1 also when there is no GL name yet.  While
+  // the GL texture keeps the store's size it is updated in place (no new GL storage).
   int32_t Upload();
   // Deletes the GL texture and unbinds; the store stays.
   void ReleaseGL();
@@ -89,6 +90,12 @@ class CFgTexture {
   uint32_t m_renderbuffer = 0, m_framebuffer = 0;
   int32_t m_renderTargetActive = 0;
   int32_t m_savedViewport[4] = {0, 0, 0, 0};
+  // Size and kind of the GL texture's storage as last made (0 before); a store of the same
+  // size and kind is sent in place.  Padding clean: the GL texture outside the content
+  // still holds the zeros of the store (no render target drew there since).
+  uint64_t m_glWidth = 0, m_glHeight = 0;
+  int64_t m_glAlpha = 0;
+  int32_t m_glPaddingClean = 0;
 
  private:
   int32_t Ready();  // attach again when needed; under the lock, inside a section
@@ -112,7 +119,8 @@ int32_t LoadFramebufferExt();
 uint64_t FgMaxTextureSize();
 
 // Converts picture into 8-bit RGB rows of a texture of columns x 1 cells of the picture's
-// size and uploads it. 0 for an empty picture, a store beyond the largest texture, no
+// size and uploads it.  A texture that already has that geometry keeps its store and its
+// GL storage: the rows are converted into them in place. 0 for an empty picture, a store beyond the largest texture, no
 // memory, or a failed upload (so callers can say so instead of showing nothing).
 int32_t UploadImageToTexture(CFgTexture* texture, CImgBuff* picture, uint64_t columns);
 // The texture's first cell into picture as 8-bit RGB (alpha dropped); 0 without a store or

@@ -35,6 +35,9 @@ class MouseFilter : public apptest::RecordingFilter {
   void OnLButtonUp(int64_t x, int64_t y, uint8_t f) override { Mouse("lup", x, y, f); }
   void OnRButtonDown(int64_t x, int64_t y, uint8_t f) override { Mouse("rdown", x, y, f); }
   void OnRButtonUp(int64_t x, int64_t y, uint8_t f) override { Mouse("rup", x, y, f); }
+  // The view draws every enabled filter's overlay on each redraw: not a mouse call.
+  void DrawOverlay(PixelToGlFn, PixelToGlFn, CFgScreen*, CFgFont*, int32_t, int32_t, int32_t,
+                   int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) override {}
   void Mouse(const char* what, int64_t x, int64_t y, uint8_t f) {
     Log(std::string(what) + "(" + std::to_string(x) + "," + std::to_string(y) + "," +
         std::to_string(f) + ")");
@@ -142,7 +145,7 @@ TEST_F(MainScreenTest, LayoutOfViewSceneBarAndSidePanel) {
   EXPECT_EQ(screen_->m_view.m_y, 22);
   EXPECT_EQ(screen_->m_view.m_width, 640);
   EXPECT_EQ(screen_->m_view.m_height, 478);
-  screen_->ShowVideoPanel();
+  screen_->ShowVideoPanel(10);
   EXPECT_EQ(screen_->m_videoPanel.m_y, 460);
   EXPECT_EQ(screen_->m_videoPanel.m_width, 640);
   EXPECT_EQ(screen_->m_view.m_height, 438);
@@ -166,7 +169,7 @@ TEST_F(MainScreenTest, LayoutOfViewSceneBarAndSidePanel) {
   EXPECT_EQ(std::system(("/usr/bin/import -window " + std::to_string(xid) + " '" QV_TEST_OUT_DIR
                          "/mainscreen_panels.png'").c_str()), 0);
   screen_->HideSidePanel();
-  screen_->HideVideoPanel();
+  screen_->HideVideoPanel(0);
   EXPECT_EQ(screen_->m_view.m_width, 640);
   EXPECT_EQ(screen_->m_view.m_height, 478);
 }
@@ -286,8 +289,9 @@ TEST_F(MainScreenTest, MouseOnTheImageReachesTheSelectedFilter) {
 TEST_F(MainScreenTest, WheelByMode) {
   Open();
   ShowPicture(200, 150);
-  screen_->ShowVideoPanel();
-  screen_->m_videoPanel.m_count = 5;
+  // A still to load at each step (nothing to load would be a message box).
+  apptest::MakePicture(screen_->m_source, 200, 150, ImgFormatRgb24);
+  screen_->ShowVideoPanel(5);
   const int32_t zoom = screen_->m_view.m_zoom;
   // Mode 2: over the image the scenes step.
   screen_->OnMouseWheel(100, 100, 2);

@@ -232,6 +232,60 @@ TEST(TextureX11Test, BindingRulesAndCopies) {
   EXPECT_EQ(t.AttachToScreen(&b), 1);  // free again after the release
 }
 
+// A picture of the geometry the texture already has goes into the same store and the same
+// GL storage (only the content is sent); the GL texture then equals the store, padding
+// zeros included.  Another size makes a new store.
+TEST(TextureX11Test, SameGeometryIsUpdatedInPlace) {
+  REQUIRE_DISPLAY();
+  Screen s;
+  ASSERT_TRUE(s.Create(50, 50, 160, 120, L"in place", 0, nullptr));
+  CFgTexture t;
+  auto picture = [](CImgBuff& p, int w, int h, int seed) {
+    ASSERT_EQ(p.Allocate(w, h, ImgFormatRgb24), 1);
+    uint8_t* b = static_cast<uint8_t*>(p.Pixels());
+    for (int i = 0; i < w * h * 3; ++i) b[i] = uint8_t(i * 7 + seed);
+  };
+  auto glMatchesStore = [&] {
+    std::vector<uint8_t> gl(size_t(t.m_storeSize));
+    EXPECT_TRUE(s.BeginDraw());
+    glBindTexture(GL_TEXTURE_2D, t.m_glName);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, gl.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+    s.EndDraw(0);
+    return memcmp(gl.data(), t.m_store, gl.size()) == 0;
+  };
+  CImgBuff a, b, c;
+  picture(a, 5, 3, 1);
+  picture(b, 5, 3, 100);
+  picture(c, 9, 3, 50);
+  ASSERT_EQ(UploadImageToTexture(&t, &a, 1), 1);
+  ASSERT_EQ(t.AttachToScreen(&s), 1);
+  const uint8_t* store = t.m_store;
+  const uint32_t name = t.m_glName;
+  EXPECT_TRUE(glMatchesStore());
+  ASSERT_EQ(UploadImageToTexture(&t, &b, 1), 1);
+  EXPECT_EQ(t.m_store, store);
+  EXPECT_EQ(t.m_glName, name);
+  EXPECT_EQ(Texel(t, 4, 2)[2], static_cast<const uint8_t*>(b.Pixels())[(2 * 5 + 4) * 3 + 2]);
+  EXPECT_EQ(Texel(t, 5, 2)[0], 0);  // padding
+  EXPECT_TRUE(glMatchesStore());
+  ASSERT_EQ(UploadImageToTexture(&t, &c, 1), 1);
+  EXPECT_EQ(t.m_bufferWidth, 16u);
+  EXPECT_EQ(t.m_glName, name);
+  EXPECT_TRUE(glMatchesStore());
+  // Back to the first size after a render target drew over the whole buffer: the padding
+  // is sent again.
+  ASSERT_EQ(UploadImageToTexture(&t, &a, 1), 1);
+  if (t.BeginRenderTarget()) {
+    glClearColor(1, 1, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    t.EndRenderTarget();
+    ASSERT_EQ(UploadImageToTexture(&t, &b, 1), 1);
+    EXPECT_TRUE(glMatchesStore());
+  }
+}
+
 TEST(TextureX11Test, RenderTargetReadsBackWithRowZeroAtTheBottom) {
   REQUIRE_DISPLAY();
   Screen s;

@@ -1,0 +1,28 @@
+// measure.cpp - the registration call of the measurement library.
+#include "measure/measure.h"
+
+#include <new>
+
+#include "measure/ameasure.h"
+#include "measure/mmeasure.h"
+#include "measure/ptv.h"
+
+namespace {
+
+template <class T>
+CImgFilter* Make() {
+  return new (std::nothrow) T;
+}
+
+const FilterClassEntry kClasses[] = {
+    {CLfAmeasure::kFilterId, L"auto_measurement", &Make<CLfAmeasure>},
+    {CLfMmeasure::kFilterId, L"manual_measurement", &Make<CLfMmeasure>},
+    {kFilterIdParticleTracking, L"particle_tracking_/_ptv", &Make<CLfPtv>},
+};
+
+}  // namespace
+
+void RegisterMeasureFilters(FilterRegisterFn add, void* user) {
+  if (!add) return;
+  for (const FilterClassEntry& entry : kClasses) add(entry, user);
+}
