@@ -6,6 +6,7 @@
 #include "measure/ameasure.h"
 #include "measure/mmeasure.h"
 #include "measure/ptv.h"
+#include "measure/track2d.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ const FilterClassEntry kClasses[] = {
     {CLfAmeasure::kFilterId, L"auto_measurement", &Make<CLfAmeasure>},
     {CLfMmeasure::kFilterId, L"manual_measurement", &Make<CLfMmeasure>},
     {kFilterIdParticleTracking, L"particle_tracking_/_ptv", &Make<CLfPtv>},
+    {CLfTrack2d::kFilterId, L"2d_tracking", &Make<CLfTrack2d>},
 };
 
 }  // namespace

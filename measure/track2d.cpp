@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
-#include <new>
 
 #include "app/cfgfile.h"
 #include "app/filterctrl.h"
@@ -608,15 +607,3 @@ void CLfTrack2d::OnPanelChanged(void* user, CPanelHSV* panel)
 void CLfTrack2d::OnOptionsChanged(void* user, int32_t, CTrack2ValOptUI*) { RequestIfEnabled(static_cast<CLfTrack2d*>(user), 0); }
 
 void CLfTrack2d::OnData(CFgUIButton*, void* user) { static_cast<CLfTrack2d*>(user)->OpenTrackData(); }
-
-// ---- registration -------------------------------------------------------------------------
-
-namespace {
-CImgFilter* MakeTrack2d() { return new (std::nothrow) CLfTrack2d; }
-}  // namespace
-
-void RegisterTrack2dFilter(FilterRegisterFn add, void* user)
-{
-  if (!add) return;
-  add(FilterClassEntry{CLfTrack2d::kFilterId, L"2d_tracking", &MakeTrack2d}, user);
-}

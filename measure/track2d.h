@@ -148,8 +148,3 @@ class CLfTrack2d : public CFilterWindow, public CTrackCtrl {
 
   wchar_t m_cell[kTrack2dCellUnits] = {};
 };
-
-// Hands the 2D tracking class (FilterId 10021, key "2d_tracking") to the registry; nothing
-// without a registry.  Stands until the measurement library's own registration list takes
-// this class.
-void RegisterTrack2dFilter(FilterRegisterFn add, void* user);

@@ -383,25 +383,3 @@ TEST(Track2dWindow, OptionOpensTheBinarySettingsOverTheWindow)
 }
 
 }  // namespace
-
-namespace {
-
-void Collect(const FilterClassEntry& entry, void* user)
-{
-  static_cast<std::vector<FilterClassEntry>*>(user)->push_back(entry);
-}
-
-TEST(Track2dWindow, RegistrationMakesAFilterOfItsKey)
-{
-  std::vector<FilterClassEntry> entries;
-  RegisterTrack2dFilter(&Collect, &entries);
-  RegisterTrack2dFilter(nullptr, &entries);
-  ASSERT_EQ(1u, entries.size());
-  EXPECT_EQ(10021u, entries[0].id);
-  CImgFilter* f = entries[0].make();
-  ASSERT_NE(nullptr, f);
-  EXPECT_EQ(std::wstring(entries[0].key), f->GetKey());
-  delete f;
-}
-
-}  // namespace
