@@ -11,6 +11,7 @@
 #include "filters/binary_geometry_fourier/noise_remover.h"
 #include "filters/binary_geometry_fourier/window_cut.h"
 #include "filters/binary_geometry_fourier/separation.h"
+#include "filters/binary_geometry_fourier/bg_create.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ const FilterClassEntry kClasses[] = {
     {CLfNoiseRemover::kFilterId, L"noise_remover", &Make<CLfNoiseRemover>},
     {CLfWindowCut::kFilterId, L"window_cut", &Make<CLfWindowCut>},
     {CLfSeparation::kFilterId, L"separation", &Make<CLfSeparation>},
+    {CLfBgCreate::kFilterId, L"generate_bg_image", &Make<CLfBgCreate>},
 };
 
 }  // namespace
