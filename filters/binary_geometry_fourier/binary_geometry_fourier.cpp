@@ -12,6 +12,7 @@
 #include "filters/binary_geometry_fourier/window_cut.h"
 #include "filters/binary_geometry_fourier/separation.h"
 #include "filters/binary_geometry_fourier/bg_create.h"
+#include "filters/binary_geometry_fourier/strobe_photo.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ const FilterClassEntry kClasses[] = {
     {CLfWindowCut::kFilterId, L"window_cut", &Make<CLfWindowCut>},
     {CLfSeparation::kFilterId, L"separation", &Make<CLfSeparation>},
     {CLfBgCreate::kFilterId, L"generate_bg_image", &Make<CLfBgCreate>},
+    {CLfStrobePhoto::kFilterId, L"strobe_photo", &Make<CLfStrobePhoto>},
 };
 
 }  // namespace

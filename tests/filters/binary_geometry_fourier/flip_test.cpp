@@ -230,7 +230,7 @@ TEST(BinaryGeometryFourier, RegistrationHandsOnEveryClass) {
       {10040, L"flip"}, {10036, L"fft"}, {10037, L"ifft"}, {10039, L"ifft_ex"},
       {10034, L"change_conditions"}, {10011, L"binary_image_process"},
       {10004, L"noise_remover"}, {10005, L"window_cut"}, {10035, L"separation"},
-      {10016, L"generate_bg_image"},
+      {10016, L"generate_bg_image"}, {10031, L"strobe_photo"},
   };
   ASSERT_EQ(std::size(want), entries.size());
   for (uint64_t i = 0; i < entries.size(); ++i) {
