@@ -15,6 +15,8 @@
 #include "filters/binary_geometry_fourier/freq_mask.h"
 #include "filters/binary_geometry_fourier/projective.h"
 #include "filters/binary_geometry_fourier/zoom.h"
+#include "filters/binary_geometry_fourier/bg_create.h"
+#include "filters/binary_geometry_fourier/strobe_photo.h"
 
 namespace {
 
@@ -37,6 +39,8 @@ const FilterClassEntry kClasses[] = {
     {CLfFreqMask::kFilterId, L"frequency_mask", &Make<CLfFreqMask>},
     {CLfAtrans::kFilterId, L"zoom", &Make<CLfAtrans>},
     {CLfPtrans::kFilterId, L"projective_transformation", &Make<CLfPtrans>},
+    {CLfBgCreate::kFilterId, L"generate_bg_image", &Make<CLfBgCreate>},
+    {CLfStrobePhoto::kFilterId, L"strobe_photo", &Make<CLfStrobePhoto>},
 };
 
 }  // namespace
