@@ -15,6 +15,7 @@
 #include "filters/binary_geometry_fourier/freq_mask.h"
 #include "filters/binary_geometry_fourier/projective.h"
 #include "filters/binary_geometry_fourier/zoom.h"
+#include "filters/binary_geometry_fourier/anti_shake.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ const FilterClassEntry kClasses[] = {
     {CLfFreqMask::kFilterId, L"frequency_mask", &Make<CLfFreqMask>},
     {CLfAtrans::kFilterId, L"zoom", &Make<CLfAtrans>},
     {CLfPtrans::kFilterId, L"projective_transformation", &Make<CLfPtrans>},
+    {CLfAntiShake::kFilterId, L"anti_shake_/_composit", &Make<CLfAntiShake>},
 };
 
 }  // namespace

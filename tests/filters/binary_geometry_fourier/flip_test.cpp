@@ -232,6 +232,7 @@ TEST(BinaryGeometryFourier, RegistrationHandsOnEveryClass) {
       {10004, L"noise_remover"}, {10005, L"window_cut"}, {10035, L"separation"},
       {10002, L"extraction"}, {10038, L"frequency_mask"}, {10008, L"zoom"},
       {10009, L"projective_transformation"},
+      {10032, L"anti_shake_/_composit"},
   };
   ASSERT_EQ(std::size(want), entries.size());
   for (uint64_t i = 0; i < entries.size(); ++i) {
