@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -620,6 +621,59 @@ TEST(AntiShake, ResidualAgainstKnownSubpixelOffsetsAndTurns) {
     const double rms = std::sqrt(sum2 / n);
     EXPECT_LT(rms, 0.2) << (moving ? "moving" : "fixed") << " worst " << worst;
     std::printf("%s: residual RMS %.3f px, worst window %.3f px\n", moving ? "moving" : "fixed", rms, worst);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// ---- written files ------------------------------------------------------------------------
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[256];
+  while (std::fgets(buf, sizeof buf, p)) out += buf;
+  pclose(p);
+  return out;
+}
+
+// Frame rate and frames as ffprobe reads them (33333 us a frame is written as 30/1).
+std::string Probe(const std::string& path) {
+  std::string out = Shell("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                        "stream=nb_read_frames,r_frame_rate -of csv=p=0 '" + path + "' 2>&1");
+  while (!out.empty() && (out.back() == '\n' || out.back() == ',')) out.pop_back();
+  return out;
+}
+
+TEST(AntiShake, VideoMultiPageAndCancelledFiles) {
+  struct Case {
+    const char* name;
+    int cancelAt;  // loop scene at which CANCEL is pressed; -1 never
+    const char* probe;
+  } cases[] = {{"out.avi", -1, "30/1,7"}, {"out.mp4", -1, "30/1,7"},
+               {"cut.avi", 4, "30/1,4"}, {"out.tif", -1, nullptr}};
+  for (const Case& c : cases) {
+    TempFolder folder("antishake");
+    Fixture x;
+    x.Video(240, 180, kShakes);
+    std::atomic<int> processed{0};
+    // Two fetches of scene 0 come before the loop (the boxes, then the writer's size).
+    x.host.m_onProcessedHook = [&] {
+      if (c.cancelAt >= 0 && ++processed == 3 + c.cancelAt) x.f->m_walk.Cancel();
+    };
+    x.dialogs.m_paths.push_back(folder.WideFile(c.name));
+    x.f->Execute(1);
+    EXPECT_EQ(c.cancelAt >= 0 ? L"canceled" : L"saved", x.LastMessage()) << c.name;
+    x.host.m_onProcessedHook = nullptr;
+    if (c.probe) {
+      EXPECT_EQ(std::string(c.probe), Probe(folder.File(c.name))) << c.name;
+    } else {
+      const std::string info = Shell("tiffinfo '" + folder.File(c.name) + "' 2>/dev/null | grep -c 'Image Width'");
+      EXPECT_EQ("7\n", info);
+    }
   }
 }
 
