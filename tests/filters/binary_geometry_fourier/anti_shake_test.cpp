@@ -147,14 +147,24 @@ TEST(AntiShake, BoxSizeFollowsThePictureAndClicksClipAtTheEdge) {
   EXPECT_EQ(0, x.f->GetBox(1, nullptr, nullptr, nullptr, nullptr));
 }
 
-TEST(AntiShake, FillFollowsTheChainsBackground) {
-  Fixture x;
-  CImgBuff still;
-  Uniform(still, 64, 64, 5);
-  x.host.SetStill(still);
-  // Whatever the background, a still picture sets the box size; the fill is seen in a run.
-  ASSERT_EQ(1, x.host.Reprocess(0));
-  EXPECT_EQ(8, x.f->BoxSize());
+// What the alignment uncovers takes the chain's background (white above 0, else black), as
+// the tool last saw it on a frame shown while idle.
+TEST(AntiShake, UncoveredPixelsTakeTheChainsBackground) {
+  for (uint32_t background : {0u, 1u}) {
+    TempFolder folder("antishake");
+    Fixture x;
+    x.host.m_background = background;
+    x.Video(240, 180, kShakes);
+    ASSERT_EQ(1, x.host.Reprocess(0));
+    x.dialogs.m_paths.push_back(folder.WideFile("out0000.png"));
+    x.f->Execute(1);
+    ASSERT_EQ(L"saved", x.LastMessage());
+    CImgBuff got;
+    ASSERT_EQ(1, LoadImageFile(&got, folder.WideFile("out0003.png").c_str(), nullptr, nullptr));
+    uint8_t corner = 1;
+    got.GetGray8(0, 0, &corner);  // scene 3 moved back by (6, 6): its top-left is uncovered
+    EXPECT_EQ(background ? 255 : 0, corner);
+  }
 }
 
 TEST(AntiShake, ControlsFollowBusyModeTypeAndZoom) {
@@ -675,6 +685,39 @@ TEST(AntiShake, VideoMultiPageAndCancelledFiles) {
       EXPECT_EQ("7\n", info);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// While a run goes on only CANCEL is enabled and the window will not close; a composite
+// cancelled before its first scene was added opens nothing.
+TEST(AntiShake, BusyRunLeavesOnlyCancelAndAnEarlyCancelOpensNothing) {
+  Fixture x;
+  x.Video(160, 120, {{0, 0}, {1, 1}, {2, 2}});
+  CFgUIChkButton::SetGroupSelection(&x.f->m_mode[0], 1, 0);
+  std::atomic<int> seen{0}, othersEnabled{0}, closes{0};
+  std::wstring label;
+  x.host.m_onProcessedHook = [&] {
+    if (seen++ != 1) return;  // the second fetch: inside the run
+    CLfAntiShake* f = x.f;
+    othersEnabled = f->m_mode[0].m_enabled + f->m_mode[1].m_enabled + f->m_zoom.m_enabled +
+                    f->m_specify.m_enabled + f->m_open.m_enabled;
+    closes = f->OnClose();
+    label = f->m_save.m_text;
+    f->Execute(0);  // a second press cancels
+  };
+  x.f->Execute(0);
+  x.host.m_onProcessedHook = nullptr;
+  EXPECT_EQ(0, othersEnabled.load());
+  EXPECT_EQ(1, x.f->m_save.m_enabled);
+  EXPECT_EQ(0, closes.load());
+  EXPECT_EQ(L"CANCEL", label);
+  EXPECT_EQ(L"canceled", x.LastMessage());
+  EXPECT_EQ(0u, x.host.m_newImageCount);
+  EXPECT_EQ(0, x.f->Busy());
+  EXPECT_EQ(1, x.f->m_open.m_enabled);
 }
 
 }  // namespace
