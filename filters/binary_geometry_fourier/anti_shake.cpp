@@ -495,7 +495,9 @@ void CLfAntiShake::Execute(int32_t mode) {
       return;
     }
     int32_t ready = 0;
-    if (got != SceneFetched || !scene0.Format()) {
+    if (got == SceneStopped) {
+      Message(L"中止しました", L"canceled", 0, 1);
+    } else if (got != SceneFetched || !scene0.Format()) {
       Message(L"失敗しました", L"failed", 1, 1);
     } else if (runMode == 0 && moving == 1) {
       SetMovingReference(&scene0, scene0.Width(), scene0.Height(), 0, 0);

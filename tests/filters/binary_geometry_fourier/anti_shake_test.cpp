@@ -721,3 +721,38 @@ TEST(AntiShake, BusyRunLeavesOnlyCancelAndAnEarlyCancelOpensNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A clip cut by ffmpeg from one texture with a crop window moving by whole pixels comes back
+// still.
+TEST(AntiShake, FfmpegCroppedClipComesBackStill) {
+  TempFolder folder("antishake");
+  ASSERT_TRUE(folder.ok());
+  CImgBuff texture;
+  BlobTexture(texture, 280, 220, 21);
+  ASSERT_EQ(1, SaveImageFile(&texture, folder.WideFile("tex.png").c_str(), nullptr, nullptr));
+  const std::string cmd =
+      "ffmpeg -v error -y -loop 1 -i '" + folder.File("tex.png") +
+      "' -vf \"crop=240:180:x='20+3*mod(n\\,2)-2*eq(n\\,2)':y='20+4*eq(n\\,1)-5*eq(n\\,3)'\""
+      " -frames:v 5 -pix_fmt gray '" + folder.File("in%02d.png") + "' 2>&1";
+  ASSERT_EQ(0, std::system(cmd.c_str())) << cmd;
+  std::vector<CImgBuff> frames(5);
+  std::vector<const CImgBuff*> list;
+  for (int i = 0; i < 5; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "in%02d.png", i + 1);
+    ASSERT_EQ(1, LoadImageFile(&frames[size_t(i)], folder.WideFile(name).c_str(), nullptr, nullptr));
+    list.push_back(&frames[size_t(i)]);
+  }
+  Fixture x;
+  x.Frames(list);
+  x.dialogs.m_paths.push_back(folder.WideFile("out0000.png"));
+  x.f->Execute(1);
+  ASSERT_EQ(L"saved", x.LastMessage());
+  const std::vector<CImgBuff> got = ReadNumbered(folder, 5);
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(SameInside(got[size_t(i)], frames[0], 8)) << i;
+  EXPECT_FALSE(SameInside(frames[1], frames[0], 8));  // the clip did shake
+}
+
+}  // namespace
