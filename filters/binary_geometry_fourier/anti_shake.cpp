@@ -39,16 +39,24 @@ enum SumKind { SumGray8, SumGray16, SumGray32, SumRgb8, SumRgb16, SumRgb32, SumX
 
 SumKind KindOf(int32_t format) {
   switch (format) {
-    case ImgFormatGray8: return SumGray8;
-    case ImgFormatGray16: return SumGray16;
-    case ImgFormatGray32: return SumGray32;
+    case ImgFormatGray8:
+      return SumGray8;
+    case ImgFormatGray16:
+      return SumGray16;
+    case ImgFormatGray32:
+      return SumGray32;
     case ImgFormatRgb24:
-    case ImgFormatCmyk32: return SumRgb8;
+    case ImgFormatCmyk32:
+      return SumRgb8;
     case ImgFormatRgb48:
-    case ImgFormatHsv48: return SumRgb16;
-    case ImgFormatRgb96: return SumRgb32;
-    case ImgFormatXyz: return SumXyz;
-    default: return SumNone;
+    case ImgFormatHsv48:
+      return SumRgb16;
+    case ImgFormatRgb96:
+      return SumRgb32;
+    case ImgFormatXyz:
+      return SumXyz;
+    default:
+      return SumNone;
   }
 }
 
@@ -89,14 +97,22 @@ void CompositeAccumulateRows(void* ctx, uint64_t first, uint64_t count) {
   auto* s = static_cast<CompositeSums*>(ctx);
   CImgBuff* p = s->picture;
   switch (p->Format()) {
-    case ImgFormatGray8: return AccumulateDirect<uint8_t, 1>(s, first, count);
-    case ImgFormatGray16: return AccumulateDirect<uint16_t, 1>(s, first, count);
-    case ImgFormatGray32: return AccumulateDirect<uint32_t, 1>(s, first, count);
-    case ImgFormatRgb24: return AccumulateDirect<uint8_t, 3>(s, first, count);
-    case ImgFormatRgb48: return AccumulateDirect<uint16_t, 3>(s, first, count);
-    case ImgFormatRgb96: return AccumulateDirect<uint32_t, 3>(s, first, count);
-    case ImgFormatXyz: return AccumulateDirect<double, 3>(s, first, count);
-    default: break;
+    case ImgFormatGray8:
+      return AccumulateDirect<uint8_t, 1>(s, first, count);
+    case ImgFormatGray16:
+      return AccumulateDirect<uint16_t, 1>(s, first, count);
+    case ImgFormatGray32:
+      return AccumulateDirect<uint32_t, 1>(s, first, count);
+    case ImgFormatRgb24:
+      return AccumulateDirect<uint8_t, 3>(s, first, count);
+    case ImgFormatRgb48:
+      return AccumulateDirect<uint16_t, 3>(s, first, count);
+    case ImgFormatRgb96:
+      return AccumulateDirect<uint32_t, 3>(s, first, count);
+    case ImgFormatXyz:
+      return AccumulateDirect<double, 3>(s, first, count);
+    default:
+      break;
   }
   // CMYK and HSV: through their R, G, B at the depth they are read in.
   const SumKind kind = KindOf(p->Format());
@@ -157,7 +173,8 @@ void CompositeAccumulateRows(void* ctx, uint64_t first, uint64_t count) {
           s0[x] += X, s1[x] += Y, s2[x] += Z;
         }
         break;
-      default: break;
+      default:
+        break;
     }
   }
 }
@@ -166,14 +183,22 @@ void CompositeAverageRows(void* ctx, uint64_t first, uint64_t count) {
   auto* s = static_cast<CompositeSums*>(ctx);
   CImgBuff* p = s->picture;
   switch (p->Format()) {
-    case ImgFormatGray8: return AverageDirect<uint8_t, 1>(s, first, count);
-    case ImgFormatGray16: return AverageDirect<uint16_t, 1>(s, first, count);
-    case ImgFormatGray32: return AverageDirect<uint32_t, 1>(s, first, count);
-    case ImgFormatRgb24: return AverageDirect<uint8_t, 3>(s, first, count);
-    case ImgFormatRgb48: return AverageDirect<uint16_t, 3>(s, first, count);
-    case ImgFormatRgb96: return AverageDirect<uint32_t, 3>(s, first, count);
-    case ImgFormatXyz: return AverageDirect<double, 3>(s, first, count);
-    default: break;
+    case ImgFormatGray8:
+      return AverageDirect<uint8_t, 1>(s, first, count);
+    case ImgFormatGray16:
+      return AverageDirect<uint16_t, 1>(s, first, count);
+    case ImgFormatGray32:
+      return AverageDirect<uint32_t, 1>(s, first, count);
+    case ImgFormatRgb24:
+      return AverageDirect<uint8_t, 3>(s, first, count);
+    case ImgFormatRgb48:
+      return AverageDirect<uint16_t, 3>(s, first, count);
+    case ImgFormatRgb96:
+      return AverageDirect<uint32_t, 3>(s, first, count);
+    case ImgFormatXyz:
+      return AverageDirect<double, 3>(s, first, count);
+    default:
+      break;
   }
   const SumKind kind = KindOf(p->Format());
   const int32_t w = s->width;
@@ -209,7 +234,8 @@ void CompositeAverageRows(void* ctx, uint64_t first, uint64_t count) {
       case SumXyz:
         for (int32_t x = 0; x < w; ++x) p->record->SetXYZ(x, y, s0[x] / n, s1[x] / n, s2[x] / n);
         break;
-      default: break;
+      default:
+        break;
     }
   }
 }
@@ -305,8 +331,12 @@ void CLfAntiShake::OnSpecify(CFgUIChkButton*, void* user) {
   static_cast<CLfAntiShake*>(user)->OnSpecifyReference();
 }
 
-void CLfAntiShake::OnOpen(CFgUIButton*, void* user) { static_cast<CLfAntiShake*>(user)->Execute(0); }
-void CLfAntiShake::OnSave(CFgUIButton*, void* user) { static_cast<CLfAntiShake*>(user)->Execute(1); }
+void CLfAntiShake::OnOpen(CFgUIButton*, void* user) {
+  static_cast<CLfAntiShake*>(user)->Execute(0);
+}
+void CLfAntiShake::OnSave(CFgUIButton*, void* user) {
+  static_cast<CLfAntiShake*>(user)->Execute(1);
+}
 
 void CLfAntiShake::ClearBoxes() {
   PlatformLockHold hold(m_boxLock);
@@ -408,8 +438,8 @@ void CLfAntiShake::OnRButtonDown(int64_t, int64_t, uint8_t) {
 
 void CLfAntiShake::DrawOverlay(PixelToGlFn toGlX, PixelToGlFn toGlY, CFgScreen*, CFgFont*,
                                int32_t viewX0, int32_t viewY0, int32_t viewX1, int32_t viewY1,
-                               int32_t imageX0, int32_t imageY0, int32_t imageX1,
-                               int32_t imageY1, int32_t zoom) {
+                               int32_t imageX0, int32_t imageY0, int32_t imageX1, int32_t imageY1,
+                               int32_t zoom) {
   if (!toGlX || !toGlY || m_walk.Busy() || Moving() != 0 || !m_specify.m_checked) return;
   PlatformLockHold hold(m_boxLock);
   if (!m_box[0].templ.Format()) return;
@@ -474,8 +504,7 @@ void CLfAntiShake::Execute(int32_t mode) {
     Message(L"動画がありません", L"there is no video", 0, 1);
     return;
   }
-  const int32_t s =
-      int32_t(std::max<uint64_t>(std::min(m_sourceWidth, m_sourceHeight) / 16, 8));
+  const int32_t s = int32_t(std::max<uint64_t>(std::min(m_sourceWidth, m_sourceHeight) / 16, 8));
   {
     PlatformLockHold hold(m_boxLock);
     m_boxSize = s;
@@ -611,10 +640,9 @@ int32_t CLfAntiShake::SaveStabilizedVideo() {
   if (m_host) m_host->GetEncodeSettings(&options);
   const int32_t jp = IsJapanese(m_language);
   int32_t declined = 0;
-  MovieWriter* writer =
-      SaveMovieOrSequence(&w, m_sceneCount, m_language, nullptr,
-                          jp ? L"保存ファイルの選択" : L"Select save file", &options, Parent(),
-                          &declined);
+  MovieWriter* writer = SaveMovieOrSequence(&w, m_sceneCount, m_language, nullptr,
+                                            jp ? L"保存ファイルの選択" : L"Select save file",
+                                            &options, Parent(), &declined);
   if (!writer) {
     if (declined) m_walk.Cancel();
     return 0;
@@ -714,8 +742,8 @@ int32_t CLfAntiShake::SaveComposite(int32_t mode) {
   const int32_t width = w.Width(), height = w.Height(), format = w.Format();
   if (width < 1 || height < 1 || KindOf(format) == SumNone) return 0;
   const size_t cells = size_t(width) * size_t(height);
-  const int32_t planes = (format == ImgFormatGray8 || format == ImgFormatGray16 ||
-                          format == ImgFormatGray32) ? 1 : 3;
+  const int32_t planes =
+      (format == ImgFormatGray8 || format == ImgFormatGray16 || format == ImgFormatGray32) ? 1 : 3;
   CompositeSums sums;
   sums.width = width, sums.height = height;
   struct Free {

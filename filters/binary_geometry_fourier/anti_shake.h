@@ -53,9 +53,8 @@ class CLfAntiShake : public CFilterWindow {
   void OnEnableAll() override;
   using CFilterWindow::DrawOverlay;
   void DrawOverlay(PixelToGlFn toGlX, PixelToGlFn toGlY, CFgScreen* screen, CFgFont* font,
-                   int32_t viewX0, int32_t viewY0, int32_t viewX1, int32_t viewY1,
-                   int32_t imageX0, int32_t imageY0, int32_t imageX1, int32_t imageY1,
-                   int32_t zoom) override;
+                   int32_t viewX0, int32_t viewY0, int32_t viewX1, int32_t viewY1, int32_t imageX0,
+                   int32_t imageY0, int32_t imageX1, int32_t imageY1, int32_t zoom) override;
   void Process(CImgBuff* picture, uint64_t scene, int64_t x, int64_t y, int64_t width,
                int64_t height, uint32_t connectivity, uint32_t background) override;
   using CFilterWindow::OnLButtonDown;

@@ -16,7 +16,8 @@ using namespace enginebench;
 namespace {
 
 constexpr int kScenes = 8;
-const int32_t kShake[kScenes][2] = {{0, 0}, {3, -2}, {-5, 4}, {6, 6}, {-6, -1}, {1, -6}, {2, 5}, {-3, 3}};
+const int32_t kShake[kScenes][2] = {{0, 0},   {3, -2}, {-5, 4}, {6, 6},
+                                    {-6, -1}, {1, -6}, {2, 5},  {-3, 3}};
 
 // The clip, the two blocks of scene 0 and the box size the tool would use.
 struct Clip {

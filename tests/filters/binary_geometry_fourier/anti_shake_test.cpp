@@ -89,7 +89,9 @@ struct Fixture {
     }
     EXPECT_EQ(1, host.SetVideo(list, 33333));
   }
-  void Frames(const std::vector<const CImgBuff*>& list) { EXPECT_EQ(1, host.SetVideo(list, 33333)); }
+  void Frames(const std::vector<const CImgBuff*>& list) {
+    EXPECT_EQ(1, host.SetVideo(list, 33333));
+  }
   std::wstring LastMessage() const {
     return dialogs.m_shown.empty() ? L"" : dialogs.m_shown.back().text;
   }
@@ -181,7 +183,8 @@ TEST(AntiShake, ControlsFollowBusyModeTypeAndZoom) {
     CFgUIChkButton::SetGroupSelection(&f.m_typeRadio[0], c.moving, 0);
     f.m_zoom.m_checked = c.zoom;
     f.UpdateControls();
-    const std::string tag = std::to_string(c.mode) + std::to_string(c.moving) + std::to_string(c.zoom);
+    const std::string tag =
+        std::to_string(c.mode) + std::to_string(c.moving) + std::to_string(c.zoom);
     EXPECT_EQ(1, f.m_mode[0].m_enabled) << tag;
     EXPECT_EQ(1, f.m_mode[1].m_enabled) << tag;
     EXPECT_EQ(c.fixedMoving, f.m_typeRadio[0].m_enabled) << tag;
@@ -266,7 +269,8 @@ TEST(AntiShake, AStillPictureIsNoVideo) {
     Uniform(still, 64, 64, 5);
     x.host.SetStill(still);
     x.f->Execute(1);
-    EXPECT_EQ(std::wstring(IsJapanese(lang) ? L"動画がありません" : L"there is no video"), x.LastMessage());
+    EXPECT_EQ(std::wstring(IsJapanese(lang) ? L"動画がありません" : L"there is no video"),
+              x.LastMessage());
     EXPECT_EQ(0u, x.host.m_seekCount);
   }
 }
@@ -320,8 +324,7 @@ TEST(AntiShake, ClickedBoxesAreUsedAndMissingOnesRefused) {
   x.f->Execute(1);
   EXPECT_EQ(L"saved", x.LastMessage());
   const std::vector<CImgBuff> got = ReadNumbered(folder, int(kShakes.size()));
-  for (size_t i = 0; i < kShakes.size(); ++i)
-    EXPECT_TRUE(SameInside(got[i], x.scenes[0], 8)) << i;
+  for (size_t i = 0; i < kShakes.size(); ++i) EXPECT_TRUE(SameInside(got[i], x.scenes[0], 8)) << i;
 }
 
 TEST(AntiShake, DeclinedQuestionsCancelAndLeaveFilesAlone) {
@@ -384,8 +387,8 @@ TEST(CompositeRows, MeansAreTruncatedAtIntegerDepthsAndExactForXyz) {
   struct Case {
     int32_t format;
     uint32_t low;
-  } cases[] = {{ImgFormatGray8, 10},     {ImgFormatGray16, 1000}, {ImgFormatGray32, 100000},
-               {ImgFormatRgb24, 10},     {ImgFormatRgb48, 1000},  {ImgFormatRgb96, 100000},
+  } cases[] = {{ImgFormatGray8, 10}, {ImgFormatGray16, 1000}, {ImgFormatGray32, 100000},
+               {ImgFormatRgb24, 10}, {ImgFormatRgb48, 1000},  {ImgFormatRgb96, 100000},
                {ImgFormatXyz, 0}};
   const int32_t w = 70, h = 80;
   for (const Case& c : cases) {
@@ -397,16 +400,26 @@ TEST(CompositeRows, MeansAreTruncatedAtIntegerDepthsAndExactForXyz) {
       for (int x = 0; x < w; ++x) {
         const uint32_t lo = c.low + uint32_t(x % 3), hi = lo + 1;
         switch (c.format) {
-          case ImgFormatGray8: a.SetGray8(x, y, uint8_t(lo)), b.SetGray8(x, y, uint8_t(hi)); break;
-          case ImgFormatGray16: a.SetGray16(x, y, uint16_t(lo)), b.SetGray16(x, y, uint16_t(hi)); break;
-          case ImgFormatGray32: a.SetGray32(x, y, lo), b.SetGray32(x, y, hi); break;
+          case ImgFormatGray8:
+            a.SetGray8(x, y, uint8_t(lo)), b.SetGray8(x, y, uint8_t(hi));
+            break;
+          case ImgFormatGray16:
+            a.SetGray16(x, y, uint16_t(lo)), b.SetGray16(x, y, uint16_t(hi));
+            break;
+          case ImgFormatGray32:
+            a.SetGray32(x, y, lo), b.SetGray32(x, y, hi);
+            break;
           case ImgFormatRgb24:
-            a.SetRGB8(x, y, uint8_t(lo), uint8_t(lo + 5), 7), b.SetRGB8(x, y, uint8_t(hi), uint8_t(hi + 5), 7);
+            a.SetRGB8(x, y, uint8_t(lo), uint8_t(lo + 5), 7),
+                b.SetRGB8(x, y, uint8_t(hi), uint8_t(hi + 5), 7);
             break;
           case ImgFormatRgb48:
-            a.SetRGB16(x, y, uint16_t(lo), uint16_t(lo + 5), 7), b.SetRGB16(x, y, uint16_t(hi), uint16_t(hi + 5), 7);
+            a.SetRGB16(x, y, uint16_t(lo), uint16_t(lo + 5), 7),
+                b.SetRGB16(x, y, uint16_t(hi), uint16_t(hi + 5), 7);
             break;
-          case ImgFormatRgb96: a.SetRGB32(x, y, lo, lo + 5, 7), b.SetRGB32(x, y, hi, hi + 5, 7); break;
+          case ImgFormatRgb96:
+            a.SetRGB32(x, y, lo, lo + 5, 7), b.SetRGB32(x, y, hi, hi + 5, 7);
+            break;
           default:
             a.record->SetXYZ(x, y, 0.1, 0.2 * x, 0.3);
             b.record->SetXYZ(x, y, 0.2, 0.1, 0.05 * y);
@@ -435,14 +448,30 @@ TEST(CompositeRows, MeansAreTruncatedAtIntegerDepthsAndExactForXyz) {
           double v = 0;
           out.record->GetGrayF(x, y, &v);
           uint32_t g = 0;
-          if (c.format == ImgFormatGray8) { uint8_t t; out.GetGray8(x, y, &t); g = t; }
-          if (c.format == ImgFormatGray16) { uint16_t t; out.GetGray16(x, y, &t); g = t; }
+          if (c.format == ImgFormatGray8) {
+            uint8_t t;
+            out.GetGray8(x, y, &t);
+            g = t;
+          }
+          if (c.format == ImgFormatGray16) {
+            uint16_t t;
+            out.GetGray16(x, y, &t);
+            g = t;
+          }
           if (c.format == ImgFormatGray32) out.GetGray32(x, y, &g);
           bad += g != lo;
         } else {
           uint32_t r = 0, gg = 0, bl = 0;
-          if (c.format == ImgFormatRgb24) { uint8_t p, q, t; out.GetRGB8(x, y, &p, &q, &t); r = p, gg = q, bl = t; }
-          if (c.format == ImgFormatRgb48) { uint16_t p, q, t; out.GetRGB16(x, y, &p, &q, &t); r = p, gg = q, bl = t; }
+          if (c.format == ImgFormatRgb24) {
+            uint8_t p, q, t;
+            out.GetRGB8(x, y, &p, &q, &t);
+            r = p, gg = q, bl = t;
+          }
+          if (c.format == ImgFormatRgb48) {
+            uint16_t p, q, t;
+            out.GetRGB16(x, y, &p, &q, &t);
+            r = p, gg = q, bl = t;
+          }
           if (c.format == ImgFormatRgb96) out.GetRGB32(x, y, &r, &gg, &bl);
           bad += r != lo || gg != lo + 5 || bl != 7;
         }
@@ -481,8 +510,10 @@ TEST(AntiShake, ZoomCompositeDoublesAndRefusesSmallSources) {
     int32_t mode;
     const wchar_t* lang;
     const wchar_t* want;
-  } cases[] = {{0, L"en", L"failed"}, {1, L"en", L"saving failed"},
-               {0, L"jp", L"失敗しました"}, {1, L"jp", L"セーブできませんでした"}};
+  } cases[] = {{0, L"en", L"failed"},
+               {1, L"en", L"saving failed"},
+               {0, L"jp", L"失敗しました"},
+               {1, L"jp", L"セーブできませんでした"}};
   for (const Case& c : cases) {
     TempFolder folder("antishake");
     Fixture y(c.lang);
@@ -504,8 +535,10 @@ TEST(AntiShake, ResultMessagesInBothLanguages) {
     int32_t mode;
     const wchar_t* want;
     const wchar_t* caption;
-  } cases[] = {{L"en", 1, L"saved", L"confirmation"}, {L"jp", 1, L"セーブしました", L"確認"},
-               {L"en", 0, L"finishd", L"confirmation"}, {L"jp", 0, L"終了しました", L"確認"}};
+  } cases[] = {{L"en", 1, L"saved", L"confirmation"},
+               {L"jp", 1, L"セーブしました", L"確認"},
+               {L"en", 0, L"finishd", L"confirmation"},
+               {L"jp", 0, L"終了しました", L"確認"}};
   for (const Case& c : cases) {
     TempFolder folder("antishake");
     Fixture x(c.lang);
@@ -545,8 +578,8 @@ struct Blob {
 
 // Renders the blobs turned by angle (radians) about the centre and moved by (tx, ty), each
 // pixel the exact sum of Gaussians: no resampling stands between scenes.
-void RenderBlobs(CImgBuff& img, int32_t w, int32_t h, const std::vector<Blob>& blobs,
-                 double angle, double tx, double ty) {
+void RenderBlobs(CImgBuff& img, int32_t w, int32_t h, const std::vector<Blob>& blobs, double angle,
+                 double tx, double ty) {
   std::vector<double> acc(size_t(w) * size_t(h), 60.0);
   const double cx = w / 2.0, cy = h / 2.0, c = std::cos(angle), s = std::sin(angle);
   for (const Blob& b : blobs) {
@@ -561,7 +594,9 @@ void RenderBlobs(CImgBuff& img, int32_t w, int32_t h, const std::vector<Blob>& b
   ASSERT_EQ(1, img.Allocate(w, h, ImgFormatGray8));
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
-      img.SetGray8(x, y, uint8_t(std::lround(std::clamp(acc[size_t(y) * size_t(w) + size_t(x)], 0.0, 255.0))));
+      img.SetGray8(
+          x, y,
+          uint8_t(std::lround(std::clamp(acc[size_t(y) * size_t(w) + size_t(x)], 0.0, 255.0))));
 }
 
 double Gray(const CImgBuff& img, int x, int y) {
@@ -591,8 +626,8 @@ void WindowShift(const CImgBuff& ref, const CImgBuff& got, int x0, int y0, int s
 TEST(AntiShake, ResidualAgainstKnownSubpixelOffsetsAndTurns) {
   const int32_t w = 640, h = 480, scenes = 30;
   std::mt19937 rng(11);
-  std::uniform_real_distribution<double> ux(-20, w + 20), uy(-20, h + 20), ua(-80, 120),
-      off(-6, 6), turn(-1, 1);
+  std::uniform_real_distribution<double> ux(-20, w + 20), uy(-20, h + 20), ua(-80, 120), off(-6, 6),
+      turn(-1, 1);
   std::vector<Blob> blobs(4000);
   for (Blob& b : blobs) b = {ux(rng), uy(rng), ua(rng)};
   for (int32_t moving = 0; moving <= 1; ++moving) {
@@ -630,7 +665,8 @@ TEST(AntiShake, ResidualAgainstKnownSubpixelOffsetsAndTurns) {
     }
     const double rms = std::sqrt(sum2 / n);
     EXPECT_LT(rms, 0.2) << (moving ? "moving" : "fixed") << " worst " << worst;
-    std::printf("%s: residual RMS %.3f px, worst window %.3f px\n", moving ? "moving" : "fixed", rms, worst);
+    std::printf("%s: residual RMS %.3f px, worst window %.3f px\n", moving ? "moving" : "fixed",
+                rms, worst);
   }
 }
 
@@ -652,8 +688,10 @@ std::string Shell(const std::string& command) {
 
 // Frame rate and frames as ffprobe reads them (33333 us a frame is written as 30/1).
 std::string Probe(const std::string& path) {
-  std::string out = Shell("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                        "stream=nb_read_frames,r_frame_rate -of csv=p=0 '" + path + "' 2>&1");
+  std::string out = Shell(
+      "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+      "stream=nb_read_frames,r_frame_rate -of csv=p=0 '" +
+      path + "' 2>&1");
   while (!out.empty() && (out.back() == '\n' || out.back() == ',')) out.pop_back();
   return out;
 }
@@ -663,8 +701,10 @@ TEST(AntiShake, VideoMultiPageAndCancelledFiles) {
     const char* name;
     int cancelAt;  // loop scene at which CANCEL is pressed; -1 never
     const char* probe;
-  } cases[] = {{"out.avi", -1, "30/1,7"}, {"out.mp4", -1, "30/1,7"},
-               {"cut.avi", 4, "30/1,4"}, {"out.tif", -1, nullptr}};
+  } cases[] = {{"out.avi", -1, "30/1,7"},
+               {"out.mp4", -1, "30/1,7"},
+               {"cut.avi", 4, "30/1,4"},
+               {"out.tif", -1, nullptr}};
   for (const Case& c : cases) {
     TempFolder folder("antishake");
     Fixture x;
@@ -681,7 +721,8 @@ TEST(AntiShake, VideoMultiPageAndCancelledFiles) {
     if (c.probe) {
       EXPECT_EQ(std::string(c.probe), Probe(folder.File(c.name))) << c.name;
     } else {
-      const std::string info = Shell("tiffinfo '" + folder.File(c.name) + "' 2>/dev/null | grep -c 'Image Width'");
+      const std::string info =
+          Shell("tiffinfo '" + folder.File(c.name) + "' 2>/dev/null | grep -c 'Image Width'");
       EXPECT_EQ("7\n", info);
     }
   }
@@ -735,14 +776,16 @@ TEST(AntiShake, FfmpegCroppedClipComesBackStill) {
   const std::string cmd =
       "ffmpeg -v error -y -loop 1 -i '" + folder.File("tex.png") +
       "' -vf \"crop=240:180:x='20+3*mod(n\\,2)-2*eq(n\\,2)':y='20+4*eq(n\\,1)-5*eq(n\\,3)'\""
-      " -frames:v 5 -pix_fmt gray '" + folder.File("in%02d.png") + "' 2>&1";
+      " -frames:v 5 -pix_fmt gray '" +
+      folder.File("in%02d.png") + "' 2>&1";
   ASSERT_EQ(0, std::system(cmd.c_str())) << cmd;
   std::vector<CImgBuff> frames(5);
   std::vector<const CImgBuff*> list;
   for (int i = 0; i < 5; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "in%02d.png", i + 1);
-    ASSERT_EQ(1, LoadImageFile(&frames[size_t(i)], folder.WideFile(name).c_str(), nullptr, nullptr));
+    ASSERT_EQ(1,
+              LoadImageFile(&frames[size_t(i)], folder.WideFile(name).c_str(), nullptr, nullptr));
     list.push_back(&frames[size_t(i)]);
   }
   Fixture x;
