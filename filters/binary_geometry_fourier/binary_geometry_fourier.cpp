@@ -17,6 +17,7 @@
 #include "filters/binary_geometry_fourier/zoom.h"
 #include "filters/binary_geometry_fourier/bg_create.h"
 #include "filters/binary_geometry_fourier/strobe_photo.h"
+#include "filters/binary_geometry_fourier/anti_shake.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ const FilterClassEntry kClasses[] = {
     {CLfPtrans::kFilterId, L"projective_transformation", &Make<CLfPtrans>},
     {CLfBgCreate::kFilterId, L"generate_bg_image", &Make<CLfBgCreate>},
     {CLfStrobePhoto::kFilterId, L"strobe_photo", &Make<CLfStrobePhoto>},
+    {CLfAntiShake::kFilterId, L"anti_shake_/_composit", &Make<CLfAntiShake>},
 };
 
 }  // namespace

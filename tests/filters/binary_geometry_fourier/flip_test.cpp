@@ -233,6 +233,7 @@ TEST(BinaryGeometryFourier, RegistrationHandsOnEveryClass) {
       {10002, L"extraction"}, {10038, L"frequency_mask"}, {10008, L"zoom"},
       {10009, L"projective_transformation"},
       {10016, L"generate_bg_image"}, {10031, L"strobe_photo"},
+      {10032, L"anti_shake_/_composit"},
   };
   ASSERT_EQ(std::size(want), entries.size());
   for (uint64_t i = 0; i < entries.size(); ++i) {
