@@ -1,6 +1,6 @@
 // mainscreen.cpp - the main window: construction and destruction, layout, mouse and wheel
 // routing, the UI lock, the language switch and the program's run.
-// Inside: helpers - side panel - construction - layout - mouse - wheel - lock and language
+// Inside: helpers - construction - layout - mouse - wheel - lock and language
 //         - scene bar and range - the program
 #include "app/mainscreen.h"
 
@@ -75,31 +75,6 @@ wchar_t* JoinWithSpace(const wchar_t* a, const wchar_t* b) {
   if (na && nb) out[at++] = L' ';
   if (nb) wmemcpy(out + at, b, nb);
   return out;
-}
-
-// ---------------------------------------------------------------------------------------
-// Side panel
-
-CSidePanel::CSidePanel() { m_rows.m_owner = nullptr; }
-
-CSidePanel::~CSidePanel() {
-  // The worker must be gone before the panel that answers its host calls.
-  Shutdown();
-}
-
-void CSidePanel::OnRect(int32_t x, int32_t y, int32_t width, int32_t height) {
-  CFgUIObj::OnRect(x, y, width, height);
-}
-
-void CSidePanel::OnProcessed() {
-  if (m_mainScreen) m_mainScreen->UploadToView();
-}
-
-void CSidePanel::Draw(CFgScreen* screen, CFgFont*) {
-  if (!screen) return;
-  // CFilterCtrl has a width and height of its own (the source's): the widget's are meant.
-  const CFgUIObj& w = *this;
-  FgFillRect(screen, w.m_x, w.m_y, w.m_x + w.m_width - 1, w.m_y + w.m_height - 1, 0.9, 0.9, 0.9);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -188,7 +163,9 @@ void CMainScreen::Layout() {
   }
   if (m_sidePlace.shown) {
     m_sidePlace = {w - kSidePanelWidth, m, kSidePanelWidth, h - m - bar, 1};
-    if (m_sidePlace.height >= 1) m_sidePanel.SetRect(m_sidePlace.x, m, kSidePanelWidth, m_sidePlace.height);
+    if (m_sidePlace.height >= 1 &&
+        m_sidePanel.SetRect(m_sidePlace.x, m, kSidePanelWidth, m_sidePlace.height))
+      m_sidePanel.Layout();
   }
   m_view.SetRect(m_viewPlace.x, m_viewPlace.y, m_viewPlace.width, m_viewPlace.height);
   Redraw();

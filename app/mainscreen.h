@@ -1,7 +1,7 @@
 // mainscreen.h - the program's one top-level window: image view, menu strip, scene bar,
 // side panel with the chain controller, the dialogs, and the pictures of a frame's road.
 //
-//   CSidePanel     the panel at the right edge; holds the one chain controller
+//   CSidePanel     the panel at the right edge (sidepanel.h); holds the chain controller
 //   LayoutRecord   a child's place and whether it is shown
 //   CMainScreen    the main window: layout, input routing, UI lock, language, settings
 //   RunMainScreen  start-up, the main loop and shut-down (the program's entry calls it)
@@ -29,6 +29,7 @@
 #include "app/dialogs.h"
 #include "app/filterctrl.h"
 #include "app/playedit.h"
+#include "app/sidepanel.h"
 #include "app/videopanel.h"
 #include "core/imgbuff.h"
 #include "media/media.h"
@@ -43,24 +44,6 @@ class CMainScreen;
 constexpr int32_t kSidePanelWidth = 184;
 constexpr uint64_t kMainPathUnits = 1024;
 extern const wchar_t kProgramTitle[];  // "quorvix mini 1.9.2"
-
-class CSidePanel : public CFgUIObj, public CFilterCtrl {
- public:
-  CSidePanel();
-  ~CSidePanel() override;
-  void Draw(CFgScreen* screen, CFgFont* font) override;
-  void OnRect(int32_t x, int32_t y, int32_t width, int32_t height) override;
-  // After every chain run: the result into the view.
-  void OnProcessed() override;
-  // The chain's own AddFilter stays callable beside the panel's.
-  using CFilterCtrl::AddFilter;
-  // Appends filter to the current chain and selects it; when the panel is visible its rows
-  // follow and the frame is processed again.  1/0 (a null filter, or the chain refused it).
-  int32_t AddFilter(CImgFilter* filter);
-
-  CMainScreen* m_mainScreen = nullptr;
-  CFgUIScrollBar m_rows;  // the filter rows' scroll bar
-};
 
 struct LayoutRecord {
   int32_t x = 0, y = 0, width = 0, height = 0;

@@ -255,8 +255,7 @@ void CMainScreen::OpenImage(const wchar_t* path) {
   m_restoreOriginal = 0;
   m_rotation = 0;
   SetChainImageInfo(width, height, bytesPerPixel, m_videoPanel.m_count);
-  // The side panel's rows laid out again (the call comes with the panel's row layout):
-  // m_sidePanel.Layout();
+  m_sidePanel.Layout();
   UpdateTitle();
   LoadCurrentScene(1);
   UnlockUI();
@@ -318,8 +317,7 @@ void CMainScreen::OpenSequence() {
   ShowVideoPanel(frames);
   SetCurrentPath(first);
   SetChainImageInfo(width, height, bytesPerPixel, m_videoPanel.m_count);
-  // The side panel's rows laid out again (the call comes with the panel's row layout):
-  // m_sidePanel.Layout();
+  m_sidePanel.Layout();
   UpdateTitle();
   LoadCurrentScene(1);
   free(first);
@@ -344,8 +342,7 @@ void CMainScreen::ReplaceSource(CImgBuff* image) {
   HideVideoPanel(1);
   SetChainImageInfo(uint64_t(copy.Pixels() ? copy.Width() : 0),
                     uint64_t(copy.Pixels() ? copy.Height() : 0), PictureBytesPerPixel(copy), 1);
-  // The side panel's rows laid out again (the call comes with the panel's row layout):
-  // m_sidePanel.Layout();
+  m_sidePanel.Layout();
   SetFilePath(nullptr);
   UpdateTitle();
   LoadCurrentScene(1);

@@ -227,8 +227,9 @@ void CMainScreen::DrawOverlay(CFgScreen* screen, CFgFont* font, int32_t viewX0, 
                               int32_t imageX1, int32_t imageY1, int32_t zoom) {
   m_sidePanel.DrawOverlays(screen, font, viewX0, viewY0, viewX1, viewY1, imageX0, imageY0,
                            imageX1, imageY1, zoom);
-  // The calibration dialog's marks (the call comes with the dialog's drawing):
-  // if (m_calibration.IsOpen()) m_calibration.DrawMarks(viewX0, viewY0, viewX1, viewY1, imageX0, imageY0, imageX1, imageY1, zoom);
+  if (m_calibration.IsOpen())
+    m_calibration.DrawMarks(viewX0, viewY0, viewX1, viewY1, imageX0, imageY0, imageX1, imageY1,
+                            zoom);
   const uint64_t count = m_videoPanel.m_count;
   if (!m_source.Pixels() || count < 2 || !font) return;
   const double* c = kGuideColors[m_guideColor <= 7 ? m_guideColor : 1];

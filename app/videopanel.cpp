@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/iconsheet.h"
 #include "platform/thread.h"
 #include "toolkit/draw.h"
 
@@ -124,24 +125,7 @@ void SetVideoPanelClockForTesting(const VideoPanelClock& clock) {
 int32_t MakeSceneBarIcons(CFgTexture* texture) {
   if (!texture) return 0;
   const Source s = MakeSource();
-  std::vector<uint8_t> sheet(size_t(kSourceWidth) * kCell * 2 * 4);
-  for (int y = 0; y < kCell; ++y)
-    for (int x = 0; x < kSourceWidth; ++x) {
-      const uint8_t* p = &s.px[(size_t(y) * kSourceWidth + x) * 4];
-      uint8_t* q = &sheet[(size_t(y) * kSourceWidth + x) * 4];
-      if (p[0] >= 1 && p[0] <= 254) {
-        q[0] = q[1] = q[2] = 0;
-        q[3] = uint8_t(255 - p[0]);
-      } else {
-        memcpy(q, p, 4);
-      }
-      // The faded row: each colour half-way to white, alpha unchanged.
-      uint8_t* f = &sheet[(size_t(y + kCell) * kSourceWidth + x) * 4];
-      for (int k = 0; k < 3; ++k) f[k] = uint8_t(255 - (255 - q[k]) / 2);
-      f[3] = q[3];
-    }
-  if (!texture->Create(kCell, kCell, kCells, 2, 1, sheet.data())) return 0;
-  return texture->Upload();
+  return MakeFadedIconSheet(texture, s.px.data(), kCell, kCells);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -6,7 +6,9 @@
 
 #include "measure/ameasure.h"
 #include "measure/mmeasure.h"
+#include "measure/piv.h"
 #include "measure/ptv.h"
+#include "measure/track2d.h"
 
 namespace {
 
@@ -19,6 +21,8 @@ const FilterClassEntry kClasses[] = {
     {CLfAmeasure::kFilterId, L"auto_measurement", &Make<CLfAmeasure>},
     {CLfMmeasure::kFilterId, L"manual_measurement", &Make<CLfMmeasure>},
     {kFilterIdParticleTracking, L"particle_tracking_/_ptv", &Make<CLfPtv>},
+    {kFilterIdPiv, L"piv", &Make<CLfPiv>},
+    {CLfTrack2d::kFilterId, L"2d_tracking", &Make<CLfTrack2d>},
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "filters/binary_geometry_fourier/extract.h"
 #include "filters/binary_geometry_fourier/flip.h"
 #include "filters/binary_geometry_fourier/fourier.h"
 #include "filters/binary_geometry_fourier/change_conditions.h"
@@ -11,6 +12,12 @@
 #include "filters/binary_geometry_fourier/noise_remover.h"
 #include "filters/binary_geometry_fourier/window_cut.h"
 #include "filters/binary_geometry_fourier/separation.h"
+#include "filters/binary_geometry_fourier/freq_mask.h"
+#include "filters/binary_geometry_fourier/projective.h"
+#include "filters/binary_geometry_fourier/zoom.h"
+#include "filters/binary_geometry_fourier/bg_create.h"
+#include "filters/binary_geometry_fourier/strobe_photo.h"
+#include "filters/binary_geometry_fourier/anti_shake.h"
 
 namespace {
 
@@ -29,6 +36,13 @@ const FilterClassEntry kClasses[] = {
     {CLfNoiseRemover::kFilterId, L"noise_remover", &Make<CLfNoiseRemover>},
     {CLfWindowCut::kFilterId, L"window_cut", &Make<CLfWindowCut>},
     {CLfSeparation::kFilterId, L"separation", &Make<CLfSeparation>},
+    {CLfExtract::kFilterId, L"extraction", &Make<CLfExtract>},
+    {CLfFreqMask::kFilterId, L"frequency_mask", &Make<CLfFreqMask>},
+    {CLfAtrans::kFilterId, L"zoom", &Make<CLfAtrans>},
+    {CLfPtrans::kFilterId, L"projective_transformation", &Make<CLfPtrans>},
+    {CLfBgCreate::kFilterId, L"generate_bg_image", &Make<CLfBgCreate>},
+    {CLfStrobePhoto::kFilterId, L"strobe_photo", &Make<CLfStrobePhoto>},
+    {CLfAntiShake::kFilterId, L"anti_shake_/_composit", &Make<CLfAntiShake>},
 };
 
 }  // namespace

@@ -18,6 +18,9 @@
 #include "filters/colour_pixel/white_balance.h"
 #include "filters/colour_pixel/lut.h"
 #include "filters/colour_pixel/mask.h"
+#include "filters/colour_pixel/colormap.h"
+#include "filters/colour_pixel/colour_correction.h"
+#include "filters/colour_pixel/bg_erase.h"
 
 namespace {
 
@@ -45,6 +48,9 @@ const FilterClassEntry kClasses[] = {
     {CLfFilter::kFilterId, L"filter", &Make<CLfFilter>},
     {CLfLut::kFilterId, L"pseudo-color", &Make<CLfLut>},
     {CLfMask::kFilterId, L"mask", &Make<CLfMask>},
+    {CLfColorMap::kFilterId, L"color_map", &Make<CLfColorMap>},
+    {CLfColorCorrection::kFilterId, L"color_correction", &Make<CLfColorCorrection>},
+    {CLfBgErase::kFilterId, L"background_removal", &Make<CLfBgErase>},
 };
 
 }  // namespace

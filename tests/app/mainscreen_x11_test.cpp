@@ -227,14 +227,22 @@ TEST_F(MainScreenTest, MouseOnTheImageReachesTheSelectedFilter) {
   log.Take();
   int32_t ix = 30, iy = 60;  // window point, then its image point
   ASSERT_EQ(screen_->m_view.ClientToImage(&ix, &iy), 1);
+  // Mouse calls only: the UI lock also reaches the filter, through the side panel, as
+  // EnableDialog.
+  auto mouseOnly = [&] {
+    std::vector<std::string> out;
+    for (auto& l : log.Take())
+      if (l.find("EnableDialog") == std::string::npos) out.push_back(l);
+    return out;
+  };
   auto waitFor = [&](size_t n) {
     std::vector<std::string> got;
     PumpUntil([&] {
-      for (auto& l : log.Take()) got.push_back(l);
+      for (auto& l : mouseOnly()) got.push_back(l);
       return got.size() >= n;
     }, 3000);
     for (int i = 0; i < 5; ++i) FgPumpMessages();
-    for (auto& l : log.Take()) got.push_back(l);
+    for (auto& l : mouseOnly()) got.push_back(l);
     return got;
   };
   const std::string at = "(" + std::to_string(ix) + "," + std::to_string(iy);
@@ -280,8 +288,8 @@ TEST_F(MainScreenTest, MouseOnTheImageReachesTheSelectedFilter) {
   screen_->OnLButtonUp(30, 60);
   screen_->OnRButtonDown(30, 60);
   screen_->OnRButtonUp(30, 60);
-  EXPECT_EQ(screen_->m_calibration.m_pointCount, 1u);
-  EXPECT_TRUE(log.Take().empty());
+  EXPECT_EQ(screen_->m_calibration.m_pointCount, 1);
+  EXPECT_TRUE(mouseOnly().empty());
   screen_->m_calibration.Destroy();
   CloseBeforeTheLog();
 }

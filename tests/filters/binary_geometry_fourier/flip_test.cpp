@@ -230,6 +230,10 @@ TEST(BinaryGeometryFourier, RegistrationHandsOnEveryClass) {
       {10040, L"flip"}, {10036, L"fft"}, {10037, L"ifft"}, {10039, L"ifft_ex"},
       {10034, L"change_conditions"}, {10011, L"binary_image_process"},
       {10004, L"noise_remover"}, {10005, L"window_cut"}, {10035, L"separation"},
+      {10002, L"extraction"}, {10038, L"frequency_mask"}, {10008, L"zoom"},
+      {10009, L"projective_transformation"},
+      {10016, L"generate_bg_image"}, {10031, L"strobe_photo"},
+      {10032, L"anti_shake_/_composit"},
   };
   ASSERT_EQ(std::size(want), entries.size());
   for (uint64_t i = 0; i < entries.size(); ++i) {

@@ -237,6 +237,7 @@ TEST(ColourPixelLibrary, RegistersEveryClassByIdAndKey) {
                                               {10007, L"gamma"},
                                               {10010, L"filter"},
                                               {10014, L"mask"},
+                                              {10015, L"background_removal"},
                                               {10017, L"equalize_histogram"},
                                               {10018, L"select_components"},
                                               {10019, L"bayer_convert"},
@@ -244,9 +245,11 @@ TEST(ColourPixelLibrary, RegistersEveryClassByIdAndKey) {
                                               {10023, L"up_convert"},
                                               {10024, L"down_convert"},
                                               {10025, L"white_balance"},
+                                              {10026, L"color_correction"},
                                               {10027, L"pixel_value_adjustment"},
                                               {10028, L"pseudo-color"},
-                                              {10029, L"color_filter"}}),
+                                              {10029, L"color_filter"},
+                                              {10030, L"color_map"}}),
             seen);
   RegisterColourPixelFilters(nullptr, nullptr);  // nothing to call: nothing happens
 }

@@ -1,0 +1,162 @@
+// piv_x11_test.cpp - the PIV tool on a real X server: its window on both pages, EXEC and DATA
+// pressed through the X server (the run, then the VECTOR DATA window), and the overlay pass
+// read back: the planned grid on "measure", speed-coloured arrows on "result"; screenshots.
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "app/filterctrl.h"
+#include "measure/piv.h"
+#include "tests/app/testhost.h"
+#include "tests/filters/filter_x11_util.h"
+#include "tests/measure/piv_fixture.h"
+#include "platform/window.h"
+#include "tests/toolkit/x11_test_util.h"
+
+namespace {
+
+using toolkittest::PumpUntil;
+using ShotPiv = filtertest::ShotWindow<CLfPiv>;
+
+// The overlay pass into a window of its own at zoom 1 from view pixel (10, 20), read back
+// top row first.
+std::vector<uint8_t> DrawPass(CFgScreen& screen, CFilterCtrl& ctrl, int32_t iw, int32_t ih)
+{
+  std::vector<uint8_t> top;
+  if (!screen.BeginDraw()) return top;
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  ctrl.DrawOverlays(&screen, nullptr, 10, 20, 10 + iw - 1, 20 + ih - 1, 0, 0, iw - 1, ih - 1, 1);
+  glFinish();
+  const uint64_t w = screen.m_clientWidth, h = screen.m_clientHeight;
+  std::vector<uint8_t> rgb = toolkittest::ReadBack(w, h);
+  screen.EndDraw(1);
+  top.resize(rgb.size());
+  for (uint64_t y = 0; y < h; ++y)
+    std::copy(rgb.begin() + long((h - 1 - y) * w * 3), rgb.begin() + long((h - y) * w * 3),
+              top.begin() + long(y * w * 3));
+  return top;
+}
+
+class PivX11 : public ::testing::TestWithParam<const wchar_t*> {};
+
+TEST_P(PivX11, RunFromTheWindowThenArrowsAndTheTable)
+{
+  REQUIRE_DISPLAY();
+  const wchar_t* language = GetParam();
+  const bool ja = IsJapanese(language) != 0;
+  CFgScreen overlay;
+  ASSERT_EQ(1, overlay.Create(40, 40, 200 + 20, 160 + 40, L"piv overlay", FgStyleDialog, nullptr));
+  SetOverlayMainWindow(&overlay);
+  CTestHost host;
+  host.SetLanguage(language);
+  host.SetOverlayColor(1, 0, 1);
+  std::vector<CImgBuff*> frames;
+  for (int32_t i = 0; i < 3; ++i) {
+    frames.push_back(new CImgBuff);
+    PivRandomTexture(frames.back(), 200, 160, -4 * i, 0, ImgFormatGray8);  // (4, 0) a scene
+  }
+  ASSERT_EQ(1, host.SetVideo(std::vector<const CImgBuff*>(frames.begin(), frames.end()), 40000));
+  auto* f = new ShotPiv;
+  ASSERT_EQ(1, host.AddFilter(f, nullptr));
+  f->ShowDialog(1, nullptr);
+  ASSERT_NE(nullptr, f->GetWindow());
+  EXPECT_EQ(224u, f->m_clientWidth);
+  EXPECT_EQ(344u, f->m_clientHeight);
+  EXPECT_STREQ(L"PIV", f->m_title);
+  EXPECT_STREQ(ja ? L"実行" : L"EXEC", f->m_exec.m_text);
+  EXPECT_STREQ(ja ? L"高速処理をする" : L"fast processing", f->m_fast.m_text);
+  const std::string tag = ja ? "jp" : "en";
+  filtertest::SaveShot(f, "piv_measure_" + tag + ".png");
+
+  // "measure": the planned grid, 4 x 3 cells of 32 from (36, 32), in the guide colour.
+  ASSERT_EQ(4, f->m_planNx);
+  ASSERT_EQ(3, f->m_planNy);
+  const int w = int(overlay.m_clientWidth);
+  auto px = [&](const std::vector<uint8_t>& top, int x, int y) { return &top[size_t(y * w + x) * 3]; };
+  auto is = [&](const std::vector<uint8_t>& top, int x, int y, int r, int g, int b) {
+    const uint8_t* p = px(top, x, y);
+    return (p[0] > 128) == (r != 0) && (p[1] > 128) == (g != 0) && (p[2] > 128) == (b != 0);
+  };
+  {
+    std::vector<uint8_t> top = DrawPass(overlay, host, 200, 160);
+    ASSERT_FALSE(top.empty());
+    EXPECT_TRUE(toolkittest::WritePng(std::string(QV_TEST_OUT_DIR) + "/piv_grid_" + tag + ".png", top, w,
+                                      int(overlay.m_clientHeight)));
+    for (int i = 0; i <= 4; ++i) EXPECT_TRUE(is(top, 10 + 36 + 32 * i, 20 + 50, 1, 0, 1)) << "column line " << i;
+    for (int j = 0; j <= 3; ++j) EXPECT_TRUE(is(top, 10 + 60, 20 + 32 + 32 * j, 1, 0, 1)) << "row line " << j;
+    EXPECT_TRUE(is(top, 10 + 20, 20 + 50, 0, 0, 0));  // outside the grid
+  }
+
+  // EXEC through the X server: the run ends on "result".
+  filtertest::ClickControl(f, f->m_exec);
+  ASSERT_TRUE(PumpUntil([&] { return f->m_tab.m_currentPage == 1 && !f->Running(); }, 60000));
+  EXPECT_TRUE(host.m_enableOnlyCalls.size() >= 2);
+  ASSERT_EQ(3, f->m_field.Frames());
+  EXPECT_EQ(4.0, f->m_field.GetVector(1, 1, 1)->dx);
+  EXPECT_EQ(0.0, f->m_field.GetVector(1, 1, 1)->dy);
+  filtertest::SaveShot(f, "piv_result_" + tag + ".png");
+
+  // "result", scene 1: every cell an arrow of length 4 x 3 (zoom x3.0), green (4 pixels a
+  // frame: base 2 + step 2) from the cell centre to the right.
+  ASSERT_EQ(1, host.SeekFrame(1));
+  {
+    std::vector<uint8_t> top = DrawPass(overlay, host, 200, 160);
+    ASSERT_FALSE(top.empty());
+    EXPECT_TRUE(toolkittest::WritePng(std::string(QV_TEST_OUT_DIR) + "/piv_arrows_" + tag + ".png", top, w,
+                                      int(overlay.m_clientHeight)));
+    for (int cy = 0; cy < 3; ++cy) {
+      for (int cx = 0; cx < 4; ++cx) {
+        const int x0 = 10 + 36 + 32 * cx + 16, y0 = 20 + 32 + 32 * cy + 16;
+        int shaft = 0;
+        for (int d = 1; d <= 5; ++d) shaft += is(top, x0 + d, y0, 0, 1, 0);
+        EXPECT_GE(shaft, 4) << cx << "," << cy;
+        EXPECT_FALSE(is(top, x0 - 3, y0, 0, 1, 0)) << cx << "," << cy;
+      }
+    }
+    EXPECT_TRUE(is(top, 10 + 36, 20 + 40, 1, 0, 1));  // the grid stays on
+  }
+  // Scene 0 has no vectors: the grid only.
+  ASSERT_EQ(1, host.SeekFrame(0));
+  {
+    std::vector<uint8_t> top = DrawPass(overlay, host, 200, 160);
+    int green = 0;
+    for (int y = 0; y < int(overlay.m_clientHeight); ++y)
+      for (int x = 0; x < w; ++x) green += is(top, x, y, 0, 1, 0);
+    EXPECT_EQ(0, green);
+  }
+
+  // DATA through the X server: the VECTOR DATA window over the settings window.
+  filtertest::ClickControl(f, f->m_data);
+  ASSERT_TRUE(PumpUntil([&] { return f->m_table.GetWindow() != nullptr; }, 5000));
+  EXPECT_STREQ(ja ? L"ベクトルデータ" : L"VECTOR DATA", f->m_table.m_title);
+  EXPECT_EQ(300u, f->m_table.m_clientWidth);
+  EXPECT_EQ(2u * 12 + 1, f->m_table.m_cell.m_columns);
+  EXPECT_EQ(5u, f->m_table.m_cell.m_rows);
+  f->m_table.Redraw();
+  for (int i = 0; i < 20; ++i) FgPumpMessages();
+  // A look at it: the scene rows and the speed and direction columns.
+  const uint64_t xid = PlatTestFindWindowByTitle(f->m_table.m_title, int64_t(getpid()));
+  ASSERT_NE(0u, xid);
+  EXPECT_EQ(0, std::system(("/usr/bin/import -window " + std::to_string(xid) + " '" QV_TEST_OUT_DIR "/piv_table_" +
+                            tag + ".png'")
+                               .c_str()));
+  // The settings window closing takes the table with it.
+  f->ShowDialog(0, nullptr);
+  EXPECT_EQ(nullptr, f->m_table.GetWindow());
+  SetOverlayMainWindow(nullptr);
+  for (CImgBuff* b : frames) delete b;
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, PivX11, ::testing::Values(L"jp", L"en"));
+
+}  // namespace
