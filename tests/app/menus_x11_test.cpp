@@ -206,11 +206,22 @@ TEST_F(MenusTest, ConfigMenuCpuLanguageAndRepeatsThatRunNothing) {
   Command(kMenuConfig, 500);  // no turn already
   Command(kMenuView, 2);      // "Std" already
   EXPECT_EQ(g_runs, before);
-  // A change is taken (the chain's own request runs the frame again).
+  // A change runs the frame again and waits for it.
   Command(kMenuConfig, 0);
   EXPECT_EQ(screen_->m_sidePanel.m_background, 0u);
+  EXPECT_GT(g_runs, before);
+  before = g_runs;
   Command(kMenuConfig, 4);
   EXPECT_EQ(screen_->m_sidePanel.m_connectivity, 4u);
+  EXPECT_GT(g_runs, before);
+  // The dialogs open once; a second choice while open changes nothing.
+  Command(kMenuConfig, 20001);
+  ASSERT_TRUE(screen_->m_calibration.IsOpen());
+  void* calibration = screen_->m_calibration.GetWindow();
+  Command(kMenuConfig, 20001);
+  EXPECT_EQ(screen_->m_calibration.GetWindow(), calibration);
+  Command(kMenuConfig, 20002);
+  ASSERT_NE(screen_->m_encode.GetWindow(), nullptr);
   // A quarter turn tells the chain the exchanged size and loads the scene again.
   before = g_runs;
   Command(kMenuConfig, 501);
