@@ -17,13 +17,16 @@
 #include "app/scenewalk.h"
 #include "engine/frame.h"
 #include "engine/islands.h"
+#include "measure/flowdata.h"
 #include "measure/p2d.h"
 #include "measure/particles.h"
+#include "measure/ptvedit.h"
 #include "platform/thread.h"
 #include "toolkit/button.h"
 #include "toolkit/edit.h"
 #include "toolkit/label.h"
 #include "toolkit/list.h"
+#include "toolkit/scrollbar.h"
 #include "toolkit/uiobj.h"
 
 constexpr uint32_t kFilterIdParticleTracking = 10020;
@@ -42,6 +45,8 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   // connectivity and background; on every call the calibration copy follows the filter's.
   void Process(CImgBuff* picture, uint64_t scene, int64_t x, int64_t y, int64_t width, int64_t height,
                uint32_t connectivity, uint32_t background) override;
+  void SaveParams(CCfgPack* pack) override;
+  void LoadParams(CCfgPack* pack) override;
   // The close box: refused while running.
   int32_t OnClose() override;
   // Enables or disables the controls that a run or the page locks.
@@ -68,6 +73,18 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   void OnSearchRadiusEdit();
   int32_t Running() const { return m_walk.Busy(); }
 
+  // The "edit" page's three edits, read from their boxes (1-based ids and scenes); a bad
+  // entry is refused with a message and changes nothing.
+  void EraseData();
+  void SplitId();
+  void ConcatIds();
+  // EXEC of the "ptv" page: the grid laid anew for the picture and filled from the tracks.
+  void BuildVectorGrid();
+  // The cell size radio: a new size empties the grid and keeps the tracks.
+  void OnCellSizeChosen(int32_t size);
+  // The id index follows every change of the store.
+  void RebuildIndex();
+
   // ---- controls -------------------------------------------------------------------------
   CFgUIButton m_exec;
   CFgUIList m_idList;
@@ -78,9 +95,25 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   CFgUIChkButton m_adaptive;  // "optimized search scope": A of the linking
   CFgUIButton m_load;
   CFgUIButton m_save;
+  CFgUIChkButton m_dispId;   // "id"
+  CFgUIChkButton m_lineAll;  // "all scene"
+  CFgUIScrollBar m_lineLen;  // trail length in scenes
+  CFgUIEdit m_eraseId, m_eraseFirst, m_eraseLast;
+  CFgUIEdit m_splitIdEdit, m_splitScene;
+  CFgUIEdit m_concat1, m_concat2;
+  CFgUIChkButton m_cell8, m_cell16, m_cell32, m_cell64;
+  CFgUIChkButton m_gridOn;
+  CFgUIChkButton m_cellColor;  // "coloring cells"
+  CFgUIScrollBar m_arrowZoom;  // arrow zoom x 10
+  CFgUIScrollBar m_colorStep;
 
   // ---- data -----------------------------------------------------------------------------
   CParticleData m_data;
+  PtvIdIndex m_index;
+  CFlowData m_grid;
+  int32_t m_cellSize = 32;
+  int32_t m_sourceHeight = 0;
+  int32_t m_sourceWidth = 0;
   double m_searchRadius = 5.0;  // R, calibrated length units
   int32_t m_pickCount = 0;
   // The calibration the linking and the tables use, refreshed by Process.

@@ -101,7 +101,9 @@ TEST(PtvIdIndex, FindsWhatTheStoreFinds)
       const int32_t found = d.GetParticle(s, id, &r);
       const ParticleRecord* p = index.Find(d, s, id);
       ASSERT_EQ(found != 0, p != nullptr) << s << " " << id;
-      if (p) EXPECT_EQ(r.x, p->x);  // first record of the id wins
+      if (p) {
+        EXPECT_EQ(r.x, p->x);  // first record of the id wins
+      }
     }
   }
 }
