@@ -111,9 +111,9 @@ void CLfPtv::OnSourceChanged(uint64_t width, uint64_t height, uint64_t, uint64_t
     m_data.Clear();
     m_index.Clear();
     m_grid.Clear();
-    m_sourceWidth = clamp(width);
-    m_sourceHeight = clamp(height);
-    created = m_grid.CreateForImage(m_sourceWidth - 1, m_sourceHeight - 1, m_cellSize, clamp(sceneCount));
+    m_srcWidth = clamp(width);
+    m_srcHeight = clamp(height);
+    created = m_grid.CreateForImage(m_srcWidth - 1, m_srcHeight - 1, m_cellSize, clamp(sceneCount));
   }
   if (created && m_filterEnabled && m_host) m_host->Redraw();
 }
@@ -521,7 +521,7 @@ void CLfPtv::BuildVectorGrid()
   {
     PlatformLockHold draw(FgDrawLock());
     m_grid.Clear();
-    if (m_grid.CreateForImage(m_sourceWidth - 1, m_sourceHeight - 1, m_cellSize,
+    if (m_grid.CreateForImage(m_srcWidth - 1, m_srcHeight - 1, m_cellSize,
                               int32_t(std::min<uint64_t>(m_sceneCount, INT32_MAX))))
       ok = PtvBuildVectorGrid(m_data, m_index, &m_grid);
   }
@@ -537,7 +537,7 @@ void CLfPtv::OnCellSizeChosen(int32_t size)
     PlatformLockHold draw(FgDrawLock());
     m_cellSize = size;
     m_grid.Clear();
-    created = m_grid.CreateForImage(m_sourceWidth - 1, m_sourceHeight - 1, m_cellSize,
+    created = m_grid.CreateForImage(m_srcWidth - 1, m_srcHeight - 1, m_cellSize,
                                     int32_t(std::min<uint64_t>(m_sceneCount, INT32_MAX)));
   }
   if (created && m_filterEnabled && m_host) m_host->Redraw();

@@ -45,6 +45,14 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   // connectivity and background; on every call the calibration copy follows the filter's.
   void Process(CImgBuff* picture, uint64_t scene, int64_t x, int64_t y, int64_t width, int64_t height,
                uint32_t connectivity, uint32_t background) override;
+  void DrawOverlay(PixelToGlFn toGlX, PixelToGlFn toGlY, CFgScreen* screen, CFgFont* font, int32_t viewX0,
+                   int32_t viewY0, int32_t viewX1, int32_t viewY1, int32_t imageX0, int32_t imageY0,
+                   int32_t imageX1, int32_t imageY1, int32_t zoom) override;
+  // "track" page: the first click sets the centre of the radius circle, every later one R;
+  // "edit" page: the nearest particle's id goes into the edit boxes (with Shift, into ID2).
+  void OnLButtonDown(int64_t x, int64_t y, uint8_t flags) override;
+  // Removes the radius circle.
+  void OnRButtonDown(int64_t x, int64_t y, uint8_t flags) override;
   void SaveParams(CCfgPack* pack) override;
   void LoadParams(CCfgPack* pack) override;
   // The close box: refused while running.
@@ -82,6 +90,13 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   void BuildVectorGrid();
   // The cell size radio: a new size empties the grid and keeps the tracks.
   void OnCellSizeChosen(int32_t size);
+  // The page shown: 0 "track", 1 "edit", 2 "ptv".  A change drops the radius circle.
+  void OnPageChanged(int32_t page, int32_t old);
+  // The particle of the current scene nearest to (x, y), and the first and last scene
+  // (1-based) of its id; 0 when the scene has none.
+  int32_t PickParticle(int64_t x, int64_t y, int32_t* id, int32_t* first, int32_t* last);
+  // One track over the picture: cross, id, trail or the whole track.
+  void DrawTrack(int32_t id);
   // The id index follows every change of the store.
   void RebuildIndex();
 
@@ -112,10 +127,12 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   PtvIdIndex m_index;
   CFlowData m_grid;
   int32_t m_cellSize = 32;
-  int32_t m_sourceHeight = 0;
-  int32_t m_sourceWidth = 0;
+  int32_t m_srcHeight = 0;
+  int32_t m_srcWidth = 0;
   double m_searchRadius = 5.0;  // R, calibrated length units
   int32_t m_pickCount = 0;
+  int32_t m_pickX = 0, m_pickY = 0;
+  int32_t m_page = 0;
   // The calibration the linking and the tables use, refreshed by Process.
   double m_copyScale = 1.0;
   int32_t m_copyAxisY = 1;
@@ -136,6 +153,14 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   void Detect(const CImgBuff* picture, PtvList* list);
   int32_t StoreScene(int32_t scene, const PtvList& list);
 
+  // What DrawTrack needs of the DrawOverlay call it serves.
+  struct TrackView {
+    PixelToGlFn toGlX, toGlY;
+    CFgFont* font;
+    int32_t viewX0, viewY0, viewX1, viewY1, imageX0, imageY0, imageX1, imageY1, zoom;
+  } m_view = {};
+  // An image pixel to a view pixel, to the middle of a magnified pixel.
+  void ToView(int32_t* x, int32_t* y) const;
   PlatformLock m_lock;  // the recorded detection settings and the calibration copy
   RoiRect m_roi = {0, 0, -1, -1};
   IslandParams m_islandParams = {};

@@ -180,4 +180,48 @@ TEST(PtvWindow, GridBuildAndCellSize)
   EXPECT_EQ(L"failed", rig.LastShown());
 }
 
+TEST(PtvWindow, RadiusAndParticlePicks)
+{
+  Rig rig;
+  rig.ThreeTracks();
+  CLfPtv* p = rig.ptv;
+  p->m_copyScale = 0.1;
+  p->OnLButtonDown(20, 30, 0);  // the circle appears at the current radius
+  EXPECT_EQ(1, p->m_pickCount);
+  EXPECT_DOUBLE_EQ(5.0, p->m_searchRadius);
+  p->OnLButtonDown(23, 30, 0);
+  EXPECT_DOUBLE_EQ(0.30000000000000004, p->m_searchRadius);  // used as computed
+  EXPECT_EQ(std::wstring(L"0.3"), p->m_searchEdit.GetText());
+  p->OnLButtonDown(20, 30, 0);  // on the centre: R stays
+  EXPECT_DOUBLE_EQ(0.30000000000000004, p->m_searchRadius);
+  p->OnLButtonDown(20, 34, 0);  // still around the same centre
+  EXPECT_DOUBLE_EQ(0.4, p->m_searchRadius);
+  p->OnRButtonDown(0, 0, 0);
+  EXPECT_EQ(0, p->m_pickCount);
+  p->OnRButtonDown(0, 0, 0);
+  EXPECT_EQ(0, p->m_pickCount);
+
+  // The edit page: the nearest particle of the current scene.
+  p->OnPageChanged(1, 0);
+  ASSERT_EQ(1, rig.host.SeekFrame(2));
+  p->OnLButtonDown(101, 61, 0);  // track 2 (id 1), scenes 2 to 4
+  EXPECT_EQ(std::wstring(L"2"), p->m_eraseId.GetText());
+  EXPECT_EQ(std::wstring(L"2"), p->m_splitIdEdit.GetText());
+  EXPECT_EQ(std::wstring(L"2"), p->m_concat1.GetText());
+  EXPECT_EQ(std::wstring(L"2"), p->m_eraseFirst.GetText());
+  EXPECT_EQ(std::wstring(L"4"), p->m_eraseLast.GetText());
+  EXPECT_EQ(std::wstring(L"3"), p->m_splitScene.GetText());
+  p->OnLButtonDown(149, 50, 16);  // Shift: only ID2
+  EXPECT_EQ(std::wstring(L"3"), p->m_concat2.GetText());
+  EXPECT_EQ(std::wstring(L"2"), p->m_concat1.GetText());
+  // The ptv page: nothing but a redraw.
+  p->OnPageChanged(2, 1);
+  p->m_filterEnabled = 1;
+  const uint64_t before = rig.host.m_redrawCount.load();
+  p->OnLButtonDown(40, 40, 0);
+  EXPECT_GT(rig.host.m_redrawCount.load(), before);
+  EXPECT_EQ(std::wstring(L"2"), p->m_eraseId.GetText());
+  p->m_filterEnabled = 0;
+}
+
 }  // namespace
