@@ -50,6 +50,12 @@ CLfPtv::CLfPtv()
   m_adaptive.m_checked = 1;
   m_idList.Clear(2, 0);  // several items may be selected
   m_dispId.m_checked = 1;
+  m_idList.m_callback = OnIdListClicked;
+  m_idList.m_user = this;
+  m_dispId.m_callback = OnTraceOption;
+  m_dispId.m_user = this;
+  m_lineAll.m_callback = OnTraceOption;
+  m_lineAll.m_user = this;
   m_lineLen.SetRange(0, 30, 1, 10);
   CFgUIChkButton* radios[4] = {&m_cell8, &m_cell16, &m_cell32, &m_cell64};
   const wchar_t* sizes[4] = {L"8", L"16", L"32", L"64"};
@@ -402,13 +408,42 @@ void CLfPtv::RebuildIdList()
 void CLfPtv::RefreshDialog()
 {
   const int32_t idle = Running() ? 0 : 1;
-  CFgUIObj* locked[] = {&m_idList, &m_load, &m_save, &m_searchLabel, &m_searchEdit, &m_unitLabel, &m_predict,
-                        &m_adaptive};
-  for (CFgUIObj* control : locked) {
-    if (!idle && m_focusChild == control) FocusNext();
-    control->m_enabled = idle;
+  const int32_t tracks = idle && m_page != 2 ? 1 : 0;
+  struct Rule {
+    CFgUIObj* control;
+    int32_t enabled;
+  } rules[] = {{&m_idList, tracks},    {&m_dispId, tracks},      {&m_lineAll, tracks},     {&m_load, tracks},
+               {&m_save, tracks},      {&m_lineLen, tracks && !m_lineAll.m_checked},
+               {&m_searchLabel, idle}, {&m_searchEdit, idle},    {&m_unitLabel, idle},     {&m_predict, idle},
+               {&m_adaptive, idle},    {&m_gridOn, idle}};
+  // The EXEC buttons stay: the track page's one cancels a run.
+  for (const Rule& rule : rules) {
+    if (!rule.enabled && m_focusChild == rule.control) FocusNext();
+    rule.control->m_enabled = rule.enabled;
   }
   CFgUICtrl::Redraw();
+}
+
+void CLfPtv::OnIdListClick(int32_t index)
+{
+  if (index < 0 || index >= m_idList.m_count) return;
+  if (index == 0) {
+    for (int32_t i = 1; i < m_idList.m_count; ++i) m_idList.SetChecked(i, 0);
+    m_idList.SetChecked(0, 1);
+  } else {
+    m_idList.SetChecked(0, 0);
+  }
+  RefreshDialog();
+  if (m_filterEnabled && m_host) m_host->Redraw();
+}
+
+void CLfPtv::OnIdListClicked(CFgUIList*, void* user, int32_t index) { static_cast<CLfPtv*>(user)->OnIdListClick(index); }
+
+void CLfPtv::OnTraceOption(CFgUIChkButton*, void* user)
+{
+  auto* self = static_cast<CLfPtv*>(user);
+  self->RefreshDialog();
+  if (self->m_filterEnabled && self->m_host) self->m_host->Redraw();
 }
 
 void CLfPtv::OnSearchRadiusEdit()

@@ -90,6 +90,8 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   void BuildVectorGrid();
   // The cell size radio: a new size empties the grid and keeps the tracks.
   void OnCellSizeChosen(int32_t size);
+  // A click on the ID list: "ALL" clears every other item, any other item clears "ALL".
+  void OnIdListClick(int32_t index);
   // The page shown: 0 "track", 1 "edit", 2 "ptv".  A change drops the radius circle.
   void OnPageChanged(int32_t page, int32_t old);
   // The particle of the current scene nearest to (x, y), and the first and last scene
@@ -144,6 +146,8 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   static void OnLoadPressed(CFgUIButton* button, void* user);
   static void OnSavePressed(CFgUIButton* button, void* user);
   static void OnSearchFocusLost(CFgUIEdit* edit, void* user);
+  static void OnIdListClicked(CFgUIList* list, void* user, int32_t index);
+  static void OnTraceOption(CFgUIChkButton* button, void* user);
   // The window when it is open, else the window it would open over.
   CFgScreen* MessageParent();
   int32_t Message(const wchar_t* jp, const wchar_t* en, int32_t error, int32_t kind = 1);

@@ -224,4 +224,38 @@ TEST(PtvWindow, RadiusAndParticlePicks)
   p->m_filterEnabled = 0;
 }
 
+TEST(PtvWindow, IdListAndEnableRules)
+{
+  Rig rig;
+  rig.ThreeTracks();
+  CLfPtv* p = rig.ptv;
+  auto checked = [&] {
+    std::vector<int32_t> on;
+    for (int32_t i = 0; i < p->m_idList.m_count; ++i)
+      if (p->m_idList.m_items[i].flag) on.push_back(i);
+    return on;
+  };
+  EXPECT_EQ((std::vector<int32_t>{0}), checked());
+  p->m_idList.SetChecked(3, 1);  // the list ticks the clicked item, then reports it
+  p->OnIdListClick(3);
+  EXPECT_EQ((std::vector<int32_t>{3}), checked());
+  p->OnIdListClick(0);
+  EXPECT_EQ((std::vector<int32_t>{0}), checked());
+
+  EXPECT_EQ(1, p->m_lineLen.m_enabled);
+  p->m_lineAll.m_checked = 1;
+  p->m_lineAll.m_callback(&p->m_lineAll, p->m_lineAll.m_user);
+  EXPECT_EQ(0, p->m_lineLen.m_enabled);
+  EXPECT_EQ(1, p->m_idList.m_enabled);
+  p->OnPageChanged(2, 0);
+  EXPECT_EQ(0, p->m_idList.m_enabled);
+  EXPECT_EQ(0, p->m_load.m_enabled);
+  EXPECT_EQ(0, p->m_save.m_enabled);
+  EXPECT_EQ(0, p->m_dispId.m_enabled);
+  EXPECT_EQ(1, p->m_gridOn.m_enabled);
+  EXPECT_EQ(1, p->m_searchEdit.m_enabled);
+  p->OnPageChanged(0, 2);
+  EXPECT_EQ(1, p->m_load.m_enabled);
+}
+
 }  // namespace
