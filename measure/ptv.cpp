@@ -389,6 +389,8 @@ void CLfPtv::LoadP2d()
 
 void CLfPtv::RebuildIdList()
 {
+  // The overlay reads the list's ticks on whichever thread draws.
+  PlatformLockHold draw(FgDrawLock());
   m_idList.Clear(2, 0);
   const int32_t ids = m_data.IdCount();
   if (ids > 0) {
@@ -427,11 +429,14 @@ void CLfPtv::RefreshDialog()
 void CLfPtv::OnIdListClick(int32_t index)
 {
   if (index < 0 || index >= m_idList.m_count) return;
-  if (index == 0) {
-    for (int32_t i = 1; i < m_idList.m_count; ++i) m_idList.SetChecked(i, 0);
-    m_idList.SetChecked(0, 1);
-  } else {
-    m_idList.SetChecked(0, 0);
+  {
+    PlatformLockHold draw(FgDrawLock());
+    if (index == 0) {
+      for (int32_t i = 1; i < m_idList.m_count; ++i) m_idList.SetChecked(i, 0);
+      m_idList.SetChecked(0, 1);
+    } else {
+      m_idList.SetChecked(0, 0);
+    }
   }
   RefreshDialog();
   if (m_filterEnabled && m_host) m_host->Redraw();
@@ -486,6 +491,7 @@ int32_t LeadingNumber(const CFgUIEdit& edit)
 
 void CLfPtv::RebuildIndex()
 {
+  PlatformLockHold draw(FgDrawLock());
   // A failed index finds nothing: tables and overlay then show no particles rather than
   // wrong ones.
   m_index.Build(m_data);
@@ -523,9 +529,12 @@ void CLfPtv::SplitId()
     return;
   }
   // The new id gets its item even when nothing moved; its label is its position.
-  wchar_t text[16];
-  swprintf(text, 16, L"%d", int32_t(m_idList.m_count));
-  m_idList.InsertItem(-1, text, uint32_t(m_idList.m_count), 0);
+  {
+    PlatformLockHold draw(FgDrawLock());
+    wchar_t text[16];
+    swprintf(text, 16, L"%d", int32_t(m_idList.m_count));
+    m_idList.InsertItem(-1, text, uint32_t(m_idList.m_count), 0);
+  }
   CFgUICtrl::Redraw();
   if (m_filterEnabled && m_host) m_host->Redraw();
 }
@@ -544,7 +553,10 @@ void CLfPtv::ConcatIds()
                  Text(m_language, L"エラー", L"error"), 1, nullptr);
     return;
   }
-  if (m_idList.m_count > 0) m_idList.RemoveItem(int32_t(m_idList.m_count) - 1);
+  {
+    PlatformLockHold draw(FgDrawLock());
+    if (m_idList.m_count > 0) m_idList.RemoveItem(int32_t(m_idList.m_count) - 1);
+  }
   CFgUICtrl::Redraw();
   if (m_filterEnabled && m_host) m_host->Redraw();
 }
