@@ -166,6 +166,14 @@ void CFlowData::ClearFlags()
   for (int32_t f = 0; f < frames_; ++f) ready_[f] = 0;
 }
 
+void CFlowData::ClearFrameFlags(int32_t frame)
+{
+  if (!HasGrid() || !flags_ || !ready_ || frame < 0 || frame >= frames_) return;
+  for (int32_t y = 0; y < ny_; ++y)
+    for (int32_t x = 0; x < nx_; ++x) flags_[Index(x, y, frame)] = 0;
+  ready_[frame] = 1;
+}
+
 void CFlowData::SpeedColor(const FlowVector& v, double b, double rgb[3]) const
 {
   const double l = std::hypot(v.dx, v.dy), c1 = colorBase, c2 = colorStep;

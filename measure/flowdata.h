@@ -64,6 +64,9 @@ class CFlowData {
   void CheckFrame(int32_t frame);
   // Clears every flag and flags-ready byte (the limits changed): computed again when drawn.
   void ClearFlags();
+  // Every flag of one scene 0 and the scene's flags ready: a field whose vectors are means
+  // of tracked particles has no outliers to flag.
+  void ClearFrameFlags(int32_t frame);
   // The flags of one vector from its neighbours (the neighbours' flags play no part).
   uint8_t CheckVector(int32_t x, int32_t y, int32_t frame) const;
   // The angle between a and b in radians, 0 when either is (0, 0).

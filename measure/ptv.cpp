@@ -9,6 +9,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "app/cfgfile.h"
 #include "app/filterctrl.h"
 #include "core/text.h"
 #include "measure/ptvfile.h"
@@ -48,6 +49,24 @@ CLfPtv::CLfPtv()
   m_predict.m_checked = 1;
   m_adaptive.m_checked = 1;
   m_idList.Clear(2, 0);  // several items may be selected
+  m_dispId.m_checked = 1;
+  m_idList.m_callback = OnIdListClicked;
+  m_idList.m_user = this;
+  m_dispId.m_callback = OnTraceOption;
+  m_dispId.m_user = this;
+  m_lineAll.m_callback = OnTraceOption;
+  m_lineAll.m_user = this;
+  m_lineLen.SetRange(0, 30, 1, 10);
+  CFgUIChkButton* radios[4] = {&m_cell8, &m_cell16, &m_cell32, &m_cell64};
+  const wchar_t* sizes[4] = {L"8", L"16", L"32", L"64"};
+  for (int32_t i = 0; i < 4; ++i) {
+    radios[i]->SetText(sizes[i]);
+    if (i > 0) CFgUIChkButton::AddToGroup(&m_cell8, radios[i]);
+  }
+  CFgUIChkButton::SetGroupSelection(&m_cell8, 2, 0);
+  m_gridOn.m_checked = 1;
+  m_arrowZoom.SetRange(10, 100, 1, 30);
+  m_colorStep.SetRange(1, 32, 1, 2);
   m_exec.SetText(L"EXEC");
   m_searchLabel.SetText(L"search r");
   m_predict.SetText(L"prediction frame");
@@ -87,10 +106,22 @@ int32_t CLfPtv::OnClose()
   return FilterDialogClose(this, this);
 }
 
-void CLfPtv::OnSourceChanged(uint64_t, uint64_t, uint64_t, uint64_t)
+void CLfPtv::OnSourceChanged(uint64_t width, uint64_t height, uint64_t, uint64_t sceneCount)
 {
   // Tracks belong to the source they were found in.
-  if (!Running()) m_data.Clear();
+  if (Running()) return;
+  auto clamp = [](uint64_t v) { return int32_t(std::min<uint64_t>(v, INT32_MAX)); };
+  int32_t created = 0;
+  {
+    PlatformLockHold draw(FgDrawLock());
+    m_data.Clear();
+    m_index.Clear();
+    m_grid.Clear();
+    m_srcWidth = clamp(width);
+    m_srcHeight = clamp(height);
+    created = m_grid.CreateForImage(m_srcWidth - 1, m_srcHeight - 1, m_cellSize, clamp(sceneCount));
+  }
+  if (created && m_filterEnabled && m_host) m_host->Redraw();
 }
 
 void CLfPtv::Process(CImgBuff* picture, uint64_t, int64_t x, int64_t y, int64_t width, int64_t height,
@@ -151,6 +182,7 @@ void CLfPtv::Execute()
       m_work.Free();
       // A quit ends the run as a cancel does, without a word: the program is closing.
       if (m_walk.Cancelled() && !QuitRequested) Message(L"中止しました", L"canceled", 0);
+      RebuildIndex();
       RebuildIdList();
     }
   }
@@ -343,6 +375,7 @@ void CLfPtv::LoadP2d()
   free(ansi);
   if (file && ReadP2d(file)) {
     fclose(file);
+    RebuildIndex();
     RebuildIdList();
     CFgUICtrl::Redraw();
     if (m_filterEnabled && m_host) m_host->Redraw();
@@ -356,6 +389,8 @@ void CLfPtv::LoadP2d()
 
 void CLfPtv::RebuildIdList()
 {
+  // The overlay reads the list's ticks on whichever thread draws.
+  PlatformLockHold draw(FgDrawLock());
   m_idList.Clear(2, 0);
   const int32_t ids = m_data.IdCount();
   if (ids > 0) {
@@ -375,13 +410,45 @@ void CLfPtv::RebuildIdList()
 void CLfPtv::RefreshDialog()
 {
   const int32_t idle = Running() ? 0 : 1;
-  CFgUIObj* locked[] = {&m_idList, &m_load, &m_save, &m_searchLabel, &m_searchEdit, &m_unitLabel, &m_predict,
-                        &m_adaptive};
-  for (CFgUIObj* control : locked) {
-    if (!idle && m_focusChild == control) FocusNext();
-    control->m_enabled = idle;
+  const int32_t tracks = idle && m_page != 2 ? 1 : 0;
+  struct Rule {
+    CFgUIObj* control;
+    int32_t enabled;
+  } rules[] = {{&m_idList, tracks},    {&m_dispId, tracks},      {&m_lineAll, tracks},     {&m_load, tracks},
+               {&m_save, tracks},      {&m_lineLen, tracks && !m_lineAll.m_checked},
+               {&m_searchLabel, idle}, {&m_searchEdit, idle},    {&m_unitLabel, idle},     {&m_predict, idle},
+               {&m_adaptive, idle},    {&m_gridOn, idle}};
+  // The EXEC buttons stay: the track page's one cancels a run.
+  for (const Rule& rule : rules) {
+    if (!rule.enabled && m_focusChild == rule.control) FocusNext();
+    rule.control->m_enabled = rule.enabled;
   }
   CFgUICtrl::Redraw();
+}
+
+void CLfPtv::OnIdListClick(int32_t index)
+{
+  if (index < 0 || index >= m_idList.m_count) return;
+  {
+    PlatformLockHold draw(FgDrawLock());
+    if (index == 0) {
+      for (int32_t i = 1; i < m_idList.m_count; ++i) m_idList.SetChecked(i, 0);
+      m_idList.SetChecked(0, 1);
+    } else {
+      m_idList.SetChecked(0, 0);
+    }
+  }
+  RefreshDialog();
+  if (m_filterEnabled && m_host) m_host->Redraw();
+}
+
+void CLfPtv::OnIdListClicked(CFgUIList*, void* user, int32_t index) { static_cast<CLfPtv*>(user)->OnIdListClick(index); }
+
+void CLfPtv::OnTraceOption(CFgUIChkButton*, void* user)
+{
+  auto* self = static_cast<CLfPtv*>(user);
+  self->RefreshDialog();
+  if (self->m_filterEnabled && self->m_host) self->m_host->Redraw();
 }
 
 void CLfPtv::OnSearchRadiusEdit()
@@ -396,6 +463,256 @@ void CLfPtv::OnSearchRadiusEdit()
   FormatDouble(text, 64, m_searchRadius);
   m_searchEdit.SetLine(0, text);
   CFgUICtrl::Redraw();
+}
+
+// ---- edits and the vector grid --------------------------------------------------------
+
+namespace {
+
+// The leading decimal number of a box (base 10); an empty or non-numeric box reads 0.
+int32_t LeadingNumber(const CFgUIEdit& edit)
+{
+  const wchar_t* text = const_cast<CFgUIEdit&>(edit).GetText();
+  if (!text) return 0;
+  const wchar_t* p = text;
+  while (*p == L' ' || *p == L'\t') ++p;
+  const bool minus = *p == L'-';
+  if (*p == L'-' || *p == L'+') ++p;
+  int64_t v = 0;
+  for (; *p >= L'0' && *p <= L'9'; ++p) {
+    v = v * 10 + (*p - L'0');
+    if (v > INT32_MAX) v = int64_t(INT32_MAX) + 1;  // beyond every valid entry
+  }
+  if (minus) v = -v;
+  return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+}  // namespace
+
+void CLfPtv::RebuildIndex()
+{
+  PlatformLockHold draw(FgDrawLock());
+  // A failed index finds nothing: tables and overlay then show no particles rather than
+  // wrong ones.
+  m_index.Build(m_data);
+}
+
+void CLfPtv::EraseData()
+{
+  if (Running()) return;
+  int32_t result;
+  {
+    PlatformLockHold draw(FgDrawLock());
+    result = PtvEraseData(&m_data, LeadingNumber(m_eraseId), LeadingNumber(m_eraseFirst), LeadingNumber(m_eraseLast));
+    if (result == kPtvEditDone) RebuildIndex();
+  }
+  if (result != kPtvEditDone) {
+    FgMessageBox(Text(m_language, L"入力内容が間違っています", L"The input content is incorrect"),
+                 Text(m_language, L"エラー", L"error"), 1, nullptr);
+    return;
+  }
+  if (m_filterEnabled && m_host) m_host->Redraw();
+}
+
+void CLfPtv::SplitId()
+{
+  if (Running()) return;
+  int32_t result;
+  {
+    PlatformLockHold draw(FgDrawLock());
+    result = PtvSplitId(&m_data, LeadingNumber(m_splitIdEdit), LeadingNumber(m_splitScene));
+    if (result == kPtvEditDone) RebuildIndex();
+  }
+  if (result != kPtvEditDone) {
+    FgMessageBox(Text(m_language, L"入力内容が間違っています", L"The input content is incorrect"),
+                 Text(m_language, L"エラー", L"error"), 1, nullptr);
+    return;
+  }
+  // The new id gets its item even when nothing moved; its label is its position.
+  {
+    PlatformLockHold draw(FgDrawLock());
+    wchar_t text[16];
+    swprintf(text, 16, L"%d", int32_t(m_idList.m_count));
+    m_idList.InsertItem(-1, text, uint32_t(m_idList.m_count), 0);
+  }
+  CFgUICtrl::Redraw();
+  if (m_filterEnabled && m_host) m_host->Redraw();
+}
+
+void CLfPtv::ConcatIds()
+{
+  if (Running()) return;
+  int32_t result;
+  {
+    PlatformLockHold draw(FgDrawLock());
+    result = PtvConcatIds(&m_data, LeadingNumber(m_concat1), LeadingNumber(m_concat2));
+    if (result == kPtvEditDone) RebuildIndex();
+  }
+  if (result != kPtvEditDone) {
+    FgMessageBox(Text(m_language, L"入力内容が間違っています", L"The input content is incorrect"),
+                 Text(m_language, L"エラー", L"error"), 1, nullptr);
+    return;
+  }
+  {
+    PlatformLockHold draw(FgDrawLock());
+    if (m_idList.m_count > 0) m_idList.RemoveItem(int32_t(m_idList.m_count) - 1);
+  }
+  CFgUICtrl::Redraw();
+  if (m_filterEnabled && m_host) m_host->Redraw();
+}
+
+void CLfPtv::BuildVectorGrid()
+{
+  if (Running()) return;
+  int32_t ok = 0;
+  {
+    PlatformLockHold draw(FgDrawLock());
+    m_grid.Clear();
+    if (m_grid.CreateForImage(m_srcWidth - 1, m_srcHeight - 1, m_cellSize,
+                              int32_t(std::min<uint64_t>(m_sceneCount, INT32_MAX))))
+      ok = PtvBuildVectorGrid(m_data, m_index, &m_grid);
+  }
+  if (!ok) Message(L"失敗しました", L"failed", 1);
+  if (m_filterEnabled && m_host) m_host->Redraw();
+}
+
+void CLfPtv::OnCellSizeChosen(int32_t size)
+{
+  if (size == m_cellSize || Running()) return;
+  int32_t created;
+  {
+    PlatformLockHold draw(FgDrawLock());
+    m_cellSize = size;
+    m_grid.Clear();
+    created = m_grid.CreateForImage(m_srcWidth - 1, m_srcHeight - 1, m_cellSize,
+                                    int32_t(std::min<uint64_t>(m_sceneCount, INT32_MAX)));
+  }
+  if (created && m_filterEnabled && m_host) m_host->Redraw();
+}
+
+// ---- settings -------------------------------------------------------------------------
+
+namespace {
+
+const wchar_t* Value(CCfgPack* pack, const wchar_t* key)
+{
+  CCfgItem* item = pack->FindItem(key);
+  return item && item->value ? item->value : nullptr;
+}
+
+// Optional minus and digits only; anything else reads 0.
+int64_t StrictNumber(const wchar_t* text)
+{
+  const wchar_t* p = text;
+  const bool minus = *p == L'-';
+  if (minus) ++p;
+  if (!*p) return 0;
+  int64_t v = 0;
+  for (; *p; ++p) {
+    if (*p < L'0' || *p > L'9') return 0;
+    if (v < INT64_MAX / 20) v = v * 10 + (*p - L'0');
+  }
+  return minus ? -v : v;
+}
+
+// The leading decimal number of a text, none reading 0.
+int64_t LeadingValue(const wchar_t* text)
+{
+  const wchar_t* p = text;
+  while (*p == L' ' || *p == L'\t') ++p;
+  const bool minus = *p == L'-';
+  if (*p == L'-' || *p == L'+') ++p;
+  int64_t v = 0;
+  for (; *p >= L'0' && *p <= L'9'; ++p)
+    if (v < INT64_MAX / 20) v = v * 10 + (*p - L'0');
+  return minus ? -v : v;
+}
+
+}  // namespace
+
+void CLfPtv::SaveParams(CCfgPack* pack)
+{
+  if (!pack) return;
+  CImgFilter::SaveParams(pack);
+  wchar_t text[64];
+  pack->AddItem(L"disp_id", m_dispId.m_checked ? L"1" : L"0");
+  pack->AddItem(L"line_all", m_lineAll.m_checked ? L"1" : L"0");
+  swprintf(text, 64, L"%ld", long(m_lineLen.m_position));
+  pack->AddItem(L"line_len", text);
+  // R keeps its precision: one decimal would turn a picked 0.03 into 0.
+  double radius;
+  {
+    PlatformLockHold hold(m_lock);
+    radius = m_searchRadius;
+  }
+  FormatDouble(text, 64, radius);
+  pack->AddItem(L"search_r", text);
+  pack->AddItem(L"active_scope", m_predict.m_checked ? L"1" : L"0");
+  pack->AddItem(L"active_range", m_adaptive.m_checked ? L"1" : L"0");
+  swprintf(text, 64, L"%d", CFgUIChkButton::GetGroupSelection(&m_cell8));
+  pack->AddItem(L"cell_size", text);
+  pack->AddItem(L"grid", m_gridOn.m_checked ? L"1" : L"0");
+  pack->AddItem(L"cell", m_cellColor.m_checked ? L"1" : L"0");
+  swprintf(text, 64, L"%d", m_arrowZoom.m_position);
+  pack->AddItem(L"arrow_zoom", text);
+  swprintf(text, 64, L"%d", m_colorStep.m_position);
+  pack->AddItem(L"color_bar", text);
+}
+
+void CLfPtv::LoadParams(CCfgPack* pack)
+{
+  if (!pack) return;
+  CImgFilter::LoadParams(pack);
+  auto binary = [&](const wchar_t* key, CFgUIChkButton* box) {
+    const wchar_t* t = Value(pack, key);
+    if (t && (wcscmp(t, L"0") == 0 || wcscmp(t, L"1") == 0)) box->m_checked = t[0] == L'1' ? 1 : 0;
+  };
+  auto onUnlessZero = [&](const wchar_t* key, CFgUIChkButton* box) {
+    if (const wchar_t* t = Value(pack, key)) box->m_checked = wcscmp(t, L"0") == 0 ? 0 : 1;
+  };
+  auto bar = [&](const wchar_t* key, CFgUIScrollBar* b) {
+    if (const wchar_t* t = Value(pack, key)) {
+      const int64_t v = StrictNumber(t);
+      if (v >= b->m_minimum && v <= b->m_maximum) {
+        b->m_position = int32_t(v);
+        if (b->m_callback) b->m_callback(b, b->m_user, b->m_position);
+      }
+    }
+  };
+  binary(L"disp_id", &m_dispId);
+  binary(L"line_all", &m_lineAll);
+  if (const wchar_t* t = Value(pack, L"line_len")) {
+    const int64_t v = LeadingValue(t);
+    if (v >= 0 && v <= 30) m_lineLen.m_position = int32_t(v);
+  }
+  if (const wchar_t* t = Value(pack, L"search_r")) {
+    const double v = ParseDouble(t, 0);
+    if (v > 0 && std::isfinite(v)) {
+      {
+        PlatformLockHold hold(m_lock);
+        m_searchRadius = v;
+      }
+      wchar_t text[64];
+      FormatDouble(text, 64, v);
+      m_searchEdit.SetLine(0, text);
+    }
+  }
+  binary(L"active_scope", &m_predict);
+  binary(L"active_range", &m_adaptive);
+  if (const wchar_t* t = Value(pack, L"cell_size")) {
+    const int64_t v = StrictNumber(t);
+    if (v >= 0 && v <= 3) {
+      static const int32_t kSizes[4] = {8, 16, 32, 64};
+      CFgUIChkButton::SetGroupSelection(&m_cell8, int32_t(v), 0);
+      m_cellSize = kSizes[v];
+    }
+  }
+  onUnlessZero(L"grid", &m_gridOn);
+  m_grid.showGrid = m_gridOn.m_checked ? 1 : 0;
+  onUnlessZero(L"cell", &m_cellColor);
+  bar(L"arrow_zoom", &m_arrowZoom);
+  bar(L"color_bar", &m_colorStep);
+  RefreshDialog();
 }
 
 void CLfPtv::OnExecPressed(CFgUIButton*, void* user) { static_cast<CLfPtv*>(user)->Execute(); }

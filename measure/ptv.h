@@ -17,13 +17,16 @@
 #include "app/scenewalk.h"
 #include "engine/frame.h"
 #include "engine/islands.h"
+#include "measure/flowdata.h"
 #include "measure/p2d.h"
 #include "measure/particles.h"
+#include "measure/ptvedit.h"
 #include "platform/thread.h"
 #include "toolkit/button.h"
 #include "toolkit/edit.h"
 #include "toolkit/label.h"
 #include "toolkit/list.h"
+#include "toolkit/scrollbar.h"
 #include "toolkit/uiobj.h"
 
 constexpr uint32_t kFilterIdParticleTracking = 10020;
@@ -42,6 +45,16 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   // connectivity and background; on every call the calibration copy follows the filter's.
   void Process(CImgBuff* picture, uint64_t scene, int64_t x, int64_t y, int64_t width, int64_t height,
                uint32_t connectivity, uint32_t background) override;
+  void DrawOverlay(PixelToGlFn toGlX, PixelToGlFn toGlY, CFgScreen* screen, CFgFont* font, int32_t viewX0,
+                   int32_t viewY0, int32_t viewX1, int32_t viewY1, int32_t imageX0, int32_t imageY0,
+                   int32_t imageX1, int32_t imageY1, int32_t zoom) override;
+  // "track" page: the first click sets the centre of the radius circle, every later one R;
+  // "edit" page: the nearest particle's id goes into the edit boxes (with Shift, into ID2).
+  void OnLButtonDown(int64_t x, int64_t y, uint8_t flags) override;
+  // Removes the radius circle.
+  void OnRButtonDown(int64_t x, int64_t y, uint8_t flags) override;
+  void SaveParams(CCfgPack* pack) override;
+  void LoadParams(CCfgPack* pack) override;
   // The close box: refused while running.
   int32_t OnClose() override;
   // Enables or disables the controls that a run or the page locks.
@@ -68,6 +81,27 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   void OnSearchRadiusEdit();
   int32_t Running() const { return m_walk.Busy(); }
 
+  // The "edit" page's three edits, read from their boxes (1-based ids and scenes); a bad
+  // entry is refused with a message and changes nothing.
+  void EraseData();
+  void SplitId();
+  void ConcatIds();
+  // EXEC of the "ptv" page: the grid laid anew for the picture and filled from the tracks.
+  void BuildVectorGrid();
+  // The cell size radio: a new size empties the grid and keeps the tracks.
+  void OnCellSizeChosen(int32_t size);
+  // A click on the ID list: "ALL" clears every other item, any other item clears "ALL".
+  void OnIdListClick(int32_t index);
+  // The page shown: 0 "track", 1 "edit", 2 "ptv".  A change drops the radius circle.
+  void OnPageChanged(int32_t page, int32_t old);
+  // The particle of the current scene nearest to (x, y), and the first and last scene
+  // (1-based) of its id; 0 when the scene has none.
+  int32_t PickParticle(int64_t x, int64_t y, int32_t* id, int32_t* first, int32_t* last);
+  // One track over the picture: cross, id, trail or the whole track.
+  void DrawTrack(int32_t id);
+  // The id index follows every change of the store.
+  void RebuildIndex();
+
   // ---- controls -------------------------------------------------------------------------
   CFgUIButton m_exec;
   CFgUIList m_idList;
@@ -78,11 +112,29 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   CFgUIChkButton m_adaptive;  // "optimized search scope": A of the linking
   CFgUIButton m_load;
   CFgUIButton m_save;
+  CFgUIChkButton m_dispId;   // "id"
+  CFgUIChkButton m_lineAll;  // "all scene"
+  CFgUIScrollBar m_lineLen;  // trail length in scenes
+  CFgUIEdit m_eraseId, m_eraseFirst, m_eraseLast;
+  CFgUIEdit m_splitIdEdit, m_splitScene;
+  CFgUIEdit m_concat1, m_concat2;
+  CFgUIChkButton m_cell8, m_cell16, m_cell32, m_cell64;
+  CFgUIChkButton m_gridOn;
+  CFgUIChkButton m_cellColor;  // "coloring cells"
+  CFgUIScrollBar m_arrowZoom;  // arrow zoom x 10
+  CFgUIScrollBar m_colorStep;
 
   // ---- data -----------------------------------------------------------------------------
   CParticleData m_data;
+  PtvIdIndex m_index;
+  CFlowData m_grid;
+  int32_t m_cellSize = 32;
+  int32_t m_srcHeight = 0;
+  int32_t m_srcWidth = 0;
   double m_searchRadius = 5.0;  // R, calibrated length units
   int32_t m_pickCount = 0;
+  int32_t m_pickX = 0, m_pickY = 0;
+  int32_t m_page = 0;
   // The calibration the linking and the tables use, refreshed by Process.
   double m_copyScale = 1.0;
   int32_t m_copyAxisY = 1;
@@ -94,6 +146,8 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   static void OnLoadPressed(CFgUIButton* button, void* user);
   static void OnSavePressed(CFgUIButton* button, void* user);
   static void OnSearchFocusLost(CFgUIEdit* edit, void* user);
+  static void OnIdListClicked(CFgUIList* list, void* user, int32_t index);
+  static void OnTraceOption(CFgUIChkButton* button, void* user);
   // The window when it is open, else the window it would open over.
   CFgScreen* MessageParent();
   int32_t Message(const wchar_t* jp, const wchar_t* en, int32_t error, int32_t kind = 1);
@@ -103,6 +157,14 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   void Detect(const CImgBuff* picture, PtvList* list);
   int32_t StoreScene(int32_t scene, const PtvList& list);
 
+  // What DrawTrack needs of the DrawOverlay call it serves.
+  struct TrackView {
+    PixelToGlFn toGlX, toGlY;
+    CFgFont* font;
+    int32_t viewX0, viewY0, viewX1, viewY1, imageX0, imageY0, imageX1, imageY1, zoom;
+  } m_view = {};
+  // An image pixel to a view pixel, to the middle of a magnified pixel.
+  void ToView(int32_t* x, int32_t* y) const;
   PlatformLock m_lock;  // the recorded detection settings and the calibration copy
   RoiRect m_roi = {0, 0, -1, -1};
   IslandParams m_islandParams = {};
