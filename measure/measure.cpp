@@ -7,6 +7,7 @@
 #include "measure/mmeasure.h"
 #include "measure/piv.h"
 #include "measure/ptv.h"
+#include "measure/track2d.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ const FilterClassEntry kClasses[] = {
     {CLfMmeasure::kFilterId, L"manual_measurement", &Make<CLfMmeasure>},
     {kFilterIdParticleTracking, L"particle_tracking_/_ptv", &Make<CLfPtv>},
     {kFilterIdPiv, L"piv", &Make<CLfPiv>},
+    {CLfTrack2d::kFilterId, L"2d_tracking", &Make<CLfTrack2d>},
 };
 
 }  // namespace

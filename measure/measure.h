@@ -4,6 +4,6 @@
 #pragma once
 #include "filters/common/scaffold.h"
 
-// Calls add once per class (auto measurement, manual measurement, particle tracking, PIV) with
-// its FilterId, key and maker; the program calls it once at start.
+// Calls add once per class (auto measurement, manual measurement, particle tracking, PIV, 2D
+// tracking) with its FilterId, key and maker; the program calls it once at start.
 void RegisterMeasureFilters(FilterRegisterFn add, void* user);
