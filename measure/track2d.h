@@ -74,6 +74,48 @@ class CLfTrack2d : public CFilterWindow, public CTrackCtrl {
   CTrack* SelectedTrack();
   int32_t CurrentPage() const { return m_tab.m_currentPage; }
 
+  // ---- runs and manual answers (track2d_run.cpp) -------------------------------------------
+  // Forward: the scene shown to the last; backward: the first to the scene shown.
+  int32_t GetSceneRange(int32_t* first, int32_t* last) override;
+  int32_t GoToScene(int32_t scene) override;
+  // Pumps the queued messages; non-zero once cancel or quit was asked.
+  int32_t Yield() override;
+  // Hides the window's own Redraw: the tracker's redraw processes the frame again.
+  void Redraw() override;
+  CImgBuff* GetSceneImage() override;
+  int32_t WaitManualInput(int32_t target, int32_t scene, int32_t* x, int32_t* y) override;
+  // The buttons: STEP, AUTO TRACK / MANUAL TRACK (the cancel button while a run goes), the
+  // three answers.
+  void Step();
+  void ExecuteAuto() { Execute(0); }
+  void ExecuteManual() { Execute(1); }
+  void AnswerSkip();
+  void AnswerNoData();
+  void AnswerLost();
+  // A click on the picture while an answer is awaited (image point).
+  void AnswerClick(int32_t x, int32_t y);
+  // RequestProcess(0) when the filter is enabled.
+  void ProcessAgain();
+  // The capture picture the next Process copies its frame into (null: none); the run's
+  // buffer is kept so that every scene reuses its memory.
+  CImgBuff* m_capture = nullptr;
+  CImgBuff m_runPicture;
+  int32_t m_answered = 0;    // the manual answer arrived (or the wait was ended)
+  uint32_t m_stepWait = 0;   // a STEP's wait is going: the close box ends it
+
+  // ---- mouse on the picture (track2d_edit.cpp) ----------------------------------------------
+  using CFilterWindow::OnLButtonDown;
+  using CFilterWindow::OnLButtonUp;
+  using CFilterWindow::OnMouseMove;
+  using CFilterWindow::OnRButtonDown;
+  void OnMouseMove(int64_t x, int64_t y, uint8_t flags) override;
+  void OnLButtonDown(int64_t x, int64_t y, uint8_t flags) override;
+  void OnLButtonUp(int64_t x, int64_t y, uint8_t flags) override;
+  void OnRButtonDown(int64_t x, int64_t y, uint8_t flags) override;
+  // A new target from the panel with the box, its ID list item and the selection; its index
+  // or -1 (nothing kept).
+  int32_t AddTargetAt(int32_t x, int32_t y, int32_t w, int32_t h);
+
   // ---- state -----------------------------------------------------------------------------
   // Calibration last copied from the filter: the table's texts use it.
   double m_copyScale = 1.0;
@@ -145,6 +187,11 @@ class CLfTrack2d : public CFilterWindow, public CTrackCtrl {
   static void OnPanelChanged(void* user, CPanelHSV* panel);
   static void OnOptionsChanged(void* user, int32_t preview, CTrack2ValOptUI* dialog);
   static void OnData(CFgUIButton* button, void* user);
+  void Execute(int32_t manual);
+  void ConnectRunButtons();
+  // The boxes centred on their points in the scene, unless a box is dragged or a run goes.
+  void FollowPoints(uint64_t scene);
+  static void OnRunButton(CFgUIButton* button, void* user);
 
   wchar_t m_cell[kTrack2dCellUnits] = {};
 };
