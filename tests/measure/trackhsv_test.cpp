@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <atomic>
 #include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -63,6 +65,12 @@ int32_t Objects(const CImgBuff& pic)
       n += g == 0;
     }
   return n;
+}
+
+bool Same(const ColourWindow& a, const ColourWindow& b)
+{
+  return a.hue == b.hue && a.halfWidth == b.halfWidth && a.satLow == b.satLow && a.satHigh == b.satHigh &&
+         a.valLow == b.valLow && a.valHigh == b.valHigh;
 }
 
 // A colour target with its own tracker, so that it reads the tracker's settings.
@@ -366,6 +374,48 @@ TEST(TrackHsv, SplitKeepsTheColourWindow)
   EXPECT_EQ(30000, w.satLow);
 }
 
+TEST(TrackHsv, WindowChangesReachThePreviewWhole)
+{
+  // The UI thread replaces the window while the worker paints previews: every preview is
+  // that of one of the two windows, never of a mixture (W1's hue with W2's ranges would
+  // admit nothing and tint the whole crop).
+  CImgBuff pic;
+  Fill(pic, 12, 12, kGray);
+  Block(pic, 3, 3, 8, 8, kRed);
+  ColourWindow w1 = RedWindow();
+  ColourWindow w2;  // gray only: hue anywhere, saturation 0, value up to 200 x 257
+  w2.satHigh = 0;
+  w2.valHigh = 200 * 257;
+  Target t(12, 12, w1);
+  t.ctrl.binary.preview = 0;
+  auto paint = [&](const ColourWindow& w) {
+    t.track->SetWindow(w);
+    CImgBuff crop;
+    crop.CopyFrom(pic);
+    t.track->DrawPreview(&crop);
+    return std::vector<uint8_t>(static_cast<uint8_t*>(crop.Pixels()), static_cast<uint8_t*>(crop.Pixels()) + 12 * 12 * 3);
+  };
+  const std::vector<uint8_t> p1 = paint(w1), p2 = paint(w2);
+  ASSERT_NE(p1, p2);
+  std::atomic<int> stop{0};
+  std::thread ui([&] {
+    for (int i = 0; !stop.load(); ++i) t.track->SetWindow(i % 2 ? w1 : w2);
+  });
+  int32_t odd = 0;
+  for (int i = 0; i < 300; ++i) {
+    CImgBuff crop;
+    crop.CopyFrom(pic);
+    t.track->DrawPreview(&crop);
+    const std::vector<uint8_t> got(static_cast<uint8_t*>(crop.Pixels()), static_cast<uint8_t*>(crop.Pixels()) + 12 * 12 * 3);
+    odd += got != p1 && got != p2;
+    const ColourWindow w = t.track->GetWindow();
+    odd += !(Same(w, w1) || Same(w, w2));
+  }
+  stop = 1;
+  ui.join();
+  EXPECT_EQ(0, odd);
+}
+
 // Hard-edged disc: a pixel takes the colour when its centre lies within the radius.
 void Disc(CImgBuff& pic, double cx, double cy, double radius, const uint8_t c[3])
 {
@@ -436,12 +486,6 @@ struct PanelRig {
     box.m_callback(&box, box.m_user);
   }
 };
-
-bool Same(const ColourWindow& a, const ColourWindow& b)
-{
-  return a.hue == b.hue && a.halfWidth == b.halfWidth && a.satLow == b.satLow && a.satHigh == b.satHigh &&
-         a.valLow == b.valLow && a.valHigh == b.valHigh;
-}
 
 TEST(PanelHsv, SetPickAndUndo)
 {
