@@ -116,6 +116,23 @@ class CLfTrack2d : public CFilterWindow, public CTrackCtrl {
   // or -1 (nothing kept).
   int32_t AddTargetAt(int32_t x, int32_t y, int32_t w, int32_t h);
 
+  // ---- ID editing and track files (track2d_edit.cpp) ----------------------------------------
+  // The ID whose point in the scene shown counts nearest to (x, y) (the lower on a tie), with
+  // its first and last scene holding a point (from 1); -1 when there is none.
+  int32_t FindNearestId(int32_t x, int32_t y, int32_t* first, int32_t* last);
+  void DeleteId();
+  void EraseData();
+  void SplitId();
+  void ConcatIds();
+  void LoadP2d();
+  void SaveP2d();
+  // Loads a track file (the part of LOAD after the chooser); 1 on success.
+  int32_t LoadP2dPath(const char* path);
+  // Saves the table (the part of SAVE after the chooser and the overwrite question).
+  int32_t SaveP2dPath(const char* path);
+  // Appends the ID list's item for target index ("%d" of index + 1).
+  void AppendIdItem(int32_t index);
+
   // ---- state -----------------------------------------------------------------------------
   // Calibration last copied from the filter: the table's texts use it.
   double m_copyScale = 1.0;
@@ -189,6 +206,9 @@ class CLfTrack2d : public CFilterWindow, public CTrackCtrl {
   static void OnData(CFgUIButton* button, void* user);
   void Execute(int32_t manual);
   void ConnectRunButtons();
+  void ConnectEditButtons();
+  void BadInput();
+  void FillEditFields(int32_t x, int32_t y, bool shift);
   // The boxes centred on their points in the scene, unless a box is dragged or a run goes.
   void FollowPoints(uint64_t scene);
   static void OnRunButton(CFgUIButton* button, void* user);

@@ -34,6 +34,7 @@ void CLfTrack2d::ConnectRunButtons()
   m_noDataButton.m_user = this;
   m_lostButton.m_callback = [](CFgUIButton*, void* user) { static_cast<CLfTrack2d*>(user)->AnswerLost(); };
   m_lostButton.m_user = this;
+  ConnectEditButtons();
 }
 
 void CLfTrack2d::OnRunButton(CFgUIButton* button, void* user)

@@ -12,9 +12,12 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "core/imgbuff.h"
 #include "platform/window.h"
 #include "tests/app/testhost.h"
+#include "tests/temp_folder.h"
 #include "toolkit/screen.h"
 
 namespace {
@@ -415,6 +418,148 @@ TEST(Track2dMouse, TrackPageSelectsOnlyBoxesWithAPoint)
   EXPECT_EQ(-1, rig.f->m_selected);
   rig.f->table.SetPoint(0, 0, {30.0, 20.0});
   rig.f->OnLButtonDown(30, 20, 0);
+  EXPECT_EQ(0, rig.f->m_selected);
+}
+
+// ---- ID editing and files ----------------------------------------------------------------
+
+struct EditRig : Rig {
+  EditRig()
+  {
+    Video(64, 48, 10, StillX, StillY);
+    for (int i = 0; i < 3; ++i) {
+      AddColourTarget(30, 20, 21);
+      f->AppendIdItem(i);
+    }
+    f->m_tab.SelectPage(CLfTrack2d::kPageEdit, 0);
+    f->m_tab.m_callback(&f->m_tab, f->m_tab.m_user, CLfTrack2d::kPageEdit, 0);
+  }
+  void Set(CFgUIEdit& e, const wchar_t* t) { e.SetLine(0, t); }
+};
+
+TEST(Track2dEdit, FieldsCheckedBeforeAnythingChanges)
+{
+  EditRig rig;
+  for (int64_t s = 0; s < 10; ++s) rig.f->table.SetPoint(0, s, {10.0, 10.0});
+  struct Case {
+    const wchar_t *id, *first, *last;
+    bool message;
+  } cases[] = {{L"0", L"1", L"2", true}, {L"4", L"1", L"2", true}, {L"1", L"8", L"5", true},
+               {L"1", L"1", L"11", true}, {L"1", L"0", L"3", false}};
+  for (const Case& c : cases) {
+    rig.dialogs.m_shown.clear();
+    rig.Set(rig.f->m_eraseIdEdit, c.id);
+    rig.Set(rig.f->m_eraseFromEdit, c.first);
+    rig.Set(rig.f->m_eraseToEdit, c.last);
+    rig.f->EraseData();
+    ASSERT_EQ(c.message ? 1u : 0u, rig.dialogs.m_shown.size()) << c.id << c.first << c.last;
+    if (c.message) EXPECT_EQ(L"The input content is incorrect", rig.dialogs.m_shown[0].text);
+    for (int64_t s = 0; s < 10; ++s) EXPECT_TRUE(P2dPointCounts(rig.Point(0, s)));
+  }
+  // A good range erases scenes 2 to 4 (numbered from 1).
+  rig.Set(rig.f->m_eraseFromEdit, L"2");
+  rig.Set(rig.f->m_eraseToEdit, L"4");
+  rig.f->EraseData();
+  EXPECT_TRUE(P2dPointCounts(rig.Point(0, 0)));
+  for (int64_t s = 1; s <= 3; ++s) EXPECT_FALSE(P2dPointCounts(rig.Point(0, s)));
+  EXPECT_TRUE(P2dPointCounts(rig.Point(0, 4)));
+}
+
+TEST(Track2dEdit, ConcatSplitAndDelete)
+{
+  EditRig rig;
+  rig.f->table.SetPoint(0, 0, {10.0, 10.0});
+  rig.f->table.SetPoint(2, 5, {12.0, 11.0});
+  rig.Set(rig.f->m_concatId1Edit, L"3");
+  rig.Set(rig.f->m_concatId2Edit, L"3");
+  rig.f->ConcatIds();
+  EXPECT_EQ(3, rig.f->trackCount);
+  EXPECT_TRUE(rig.dialogs.m_shown.empty());
+  rig.Set(rig.f->m_concatId1Edit, L"1");
+  rig.f->ConcatIds();
+  ASSERT_EQ(2, rig.f->trackCount);
+  ASSERT_EQ(3, rig.f->m_idList.m_count);
+  EXPECT_STREQ(L"2", rig.f->m_idList.m_items[2].text);
+  EXPECT_EQ(12.0, rig.Point(0, 5).x);
+  // Split ID 1 at scene 6 (from 1): its point of scene 5 (from 0) moves to a new ID 3.
+  rig.Set(rig.f->m_splitIdEdit, L"1");
+  rig.Set(rig.f->m_splitSceneEdit, L"6");
+  rig.f->SplitId();
+  ASSERT_EQ(3, rig.f->trackCount);
+  EXPECT_STREQ(L"3", rig.f->m_idList.m_items[3].text);
+  EXPECT_EQ(12.0, rig.Point(2, 5).x);
+  EXPECT_FALSE(P2dPointCounts(rig.Point(0, 5)));
+  // After the ID's last point: nothing added.
+  rig.Set(rig.f->m_splitSceneEdit, L"9");
+  rig.f->SplitId();
+  EXPECT_EQ(3, rig.f->trackCount);
+  // DEL ID of the last target selects the new last.
+  rig.f->m_selected = 2;
+  rig.f->DeleteId();
+  EXPECT_EQ(2, rig.f->trackCount);
+  EXPECT_EQ(1, rig.f->m_selected);
+  EXPECT_EQ(3, rig.f->m_idList.m_count);
+}
+
+TEST(Track2dEdit, NearestIdFillsTheFields)
+{
+  EditRig rig;
+  rig.f->table.SetPoint(1, 0, {10.0, 10.0});
+  rig.f->table.SetPoint(2, 0, {20.0, 10.0});
+  rig.f->table.SetPoint(1, 6, {10.0, 10.0});
+  int32_t first, last;
+  EXPECT_EQ(1, rig.f->FindNearestId(15, 10, &first, &last));  // a tie: the lower ID
+  EXPECT_EQ(1, first);
+  EXPECT_EQ(7, last);
+  rig.f->OnLButtonDown(15, 10, 0);
+  EXPECT_STREQ(L"2", rig.f->m_eraseIdEdit.GetText());
+  EXPECT_STREQ(L"1", rig.f->m_eraseFromEdit.GetText());
+  EXPECT_STREQ(L"7", rig.f->m_eraseToEdit.GetText());
+  EXPECT_STREQ(L"1", rig.f->m_splitSceneEdit.GetText());
+  rig.f->OnLButtonDown(19, 10, 16);  // Shift: only id2
+  EXPECT_STREQ(L"3", rig.f->m_concatId2Edit.GetText());
+  EXPECT_STREQ(L"2", rig.f->m_concatId1Edit.GetText());
+  EXPECT_STREQ(L"2", rig.f->m_eraseIdEdit.GetText());
+}
+
+TEST(Track2dFiles, SaveLoadAndRefusedFiles)
+{
+  qvtest::TempFolder dir("track2d");
+  const std::string path = dir.File("t.p2d");
+  {
+    Rig empty;  // no targets: nothing to save
+    EXPECT_EQ(0, empty.f->SaveP2dPath(path.c_str()));
+    ASSERT_EQ(1u, empty.dialogs.m_shown.size());
+    EXPECT_EQ(L"saving failed (write)", empty.dialogs.m_shown[0].text);
+    EXPECT_NE(0, access(path.c_str(), F_OK));
+  }
+  EditRig rig;
+  rig.f->table.SetPoint(1, 2, {30.0, 20.0});
+  EXPECT_EQ(1, rig.f->SaveP2dPath(path.c_str()));
+  EXPECT_EQ(L"saved", rig.dialogs.m_shown.back().text);
+  // A version 2 file: refused, targets kept.
+  {
+    FILE* in = fopen(path.c_str(), "rb");
+    std::vector<unsigned char> bytes(4096);
+    bytes.resize(fread(bytes.data(), 1, bytes.size(), in));
+    fclose(in);
+    const std::string bad = dir.File("v2.p2d");
+    // The version word follows the magic and the byte-order word.
+    bytes[6] = 2;
+    bytes[7] = 0;
+    FILE* out = fopen(bad.c_str(), "wb");
+    fwrite(bytes.data(), 1, bytes.size(), out);
+    fclose(out);
+    EXPECT_EQ(0, rig.f->LoadP2dPath(bad.c_str()));
+    EXPECT_EQ(L"unsupported version", rig.dialogs.m_shown.back().text);
+    EXPECT_EQ(3, rig.f->trackCount);
+    EXPECT_EQ(4, rig.f->m_idList.m_count);
+  }
+  EXPECT_EQ(1, rig.f->LoadP2dPath(path.c_str()));
+  ASSERT_EQ(3, rig.f->trackCount);
+  EXPECT_EQ(uint32_t(TrackKindBox), rig.f->tracks[1]->kind);
+  EXPECT_EQ(30.0, rig.Point(1, 2).x);
+  EXPECT_EQ(4, rig.f->m_idList.m_count);
   EXPECT_EQ(0, rig.f->m_selected);
 }
 
