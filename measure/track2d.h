@@ -133,6 +133,28 @@ class CLfTrack2d : public CFilterWindow, public CTrackCtrl {
   // Appends the ID list's item for target index ("%d" of index + 1).
   void AppendIdItem(int32_t index);
 
+  // ---- overlay (track2d_overlay.cpp) -----------------------------------------------------------
+  using CFilterWindow::DrawOverlay;
+  void DrawOverlay(PixelToGlFn toGlX, PixelToGlFn toGlY, CFgScreen* screen, CFgFont* font, int32_t viewX0,
+                   int32_t viewY0, int32_t viewX1, int32_t viewY1, int32_t imageX0, int32_t imageY0, int32_t imageX1,
+                   int32_t imageY1, int32_t zoom) override;
+  void OnOverlayColorChanged(double red, double green, double blue) override;
+  struct OverlayView {
+    PixelToGlFn toGlX, toGlY;
+    CFgFont* font;
+    int32_t viewX0, viewY0, viewX1, viewY1, imageX0, imageY0, imageX1, imageY1, zoom;
+  };
+  // Style 0 plain, 1 selected or a run's target (a second outline 2 pixels out), 2 waiting
+  // (1 pixel out).
+  void DrawTarget(int32_t id, int32_t style, const OverlayView& v);
+  void DrawTrace(int32_t id, int32_t scene, const OverlayView& v);
+  // The view corners of a box's outline grown by grow pixels on every side.
+  static void BoxCorners(int32_t x, int32_t y, int32_t w, int32_t h, int32_t grow, const OverlayView& v,
+                         int32_t* x0, int32_t* y0, int32_t* x1, int32_t* y1);
+  // The trace's segments (view pixels, four numbers each) of an ID at a scene.
+  void TraceSegments(int32_t id, int32_t scene, const OverlayView& v, int32_t* cross, int32_t* crossX,
+                     int32_t* crossY, int32_t* segments, int32_t* count, int32_t capacity);
+
   // ---- state -----------------------------------------------------------------------------
   // Calibration last copied from the filter: the table's texts use it.
   double m_copyScale = 1.0;

@@ -563,4 +563,59 @@ TEST(Track2dFiles, SaveLoadAndRefusedFiles)
   EXPECT_EQ(0, rig.f->m_selected);
 }
 
+// ---- overlay geometry and colour ---------------------------------------------------------
+
+TEST(Track2dOverlay, BoxOutlinesTraceAndColour)
+{
+  EditRig rig;
+  CLfTrack2d::OverlayView v{nullptr, nullptr, nullptr, 0, 0, 639, 479, 0, 0, 319, 239, 2};
+  int32_t x0, y0, x1, y1;
+  CLfTrack2d::BoxCorners(10, 10, 5, 5, 0, v, &x0, &y0, &x1, &y1);
+  EXPECT_EQ(20, x0);
+  EXPECT_EQ(20, y0);
+  EXPECT_EQ(29, x1);
+  EXPECT_EQ(29, y1);
+  CLfTrack2d::BoxCorners(10, 10, 5, 5, 2, v, &x0, &y0, &x1, &y1);
+  EXPECT_EQ(18, x0);
+  EXPECT_EQ(31, y1);
+  CLfTrack2d::BoxCorners(10, 10, 5, 5, 1, v, &x0, &y0, &x1, &y1);
+  EXPECT_EQ(19, x0);
+  EXPECT_EQ(30, y1);
+
+  // Line length 3 at scene 9, step +1, no point in scene 7: only 9 -> 8 remains.
+  for (int64_t s = 5; s <= 9; ++s)
+    if (s != 7) rig.f->table.SetPoint(0, s, {double(s), 5.0});
+  rig.f->m_lineBar.m_position = 3;
+  rig.f->m_lineAll.m_checked = 0;
+  int32_t cross, cx, cy, count, seg[64];
+  rig.f->TraceSegments(0, 9, v, &cross, &cx, &cy, seg, &count, 16);
+  ASSERT_EQ(1, cross);
+  EXPECT_EQ(19, cx);  // 9 x 2 + 1: the centre of the magnified pixel
+  EXPECT_EQ(11, cy);
+  ASSERT_EQ(1, count);
+  EXPECT_EQ(19, seg[0]);
+  EXPECT_EQ(17, seg[2]);
+  // Backward ("revers"): the later scenes, none after 9.
+  rig.f->m_step = -1;
+  rig.f->TraceSegments(0, 9, v, &cross, &cx, &cy, seg, &count, 16);
+  EXPECT_EQ(0, count);
+  rig.f->m_step = 1;
+  // No point in the scene shown: no cross; with "all scene" the whole trace still.
+  rig.f->m_lineAll.m_checked = 1;
+  rig.f->TraceSegments(0, 7, v, &cross, &cx, &cy, seg, &count, 16);
+  EXPECT_EQ(0, cross);
+  EXPECT_EQ(2, count);  // 5-6 and 8-9
+
+  rig.host.m_processedCount = 0;
+  rig.f->OnOverlayColorChanged(1.0, 0.5, 0.0);
+  EXPECT_EQ(255, rig.f->colourR);
+  EXPECT_EQ(255, rig.f->colourG);
+  EXPECT_EQ(0, rig.f->colourB);
+  EXPECT_EQ(0, rig.f->m_panel.m_tint[2]);
+  EXPECT_GE(rig.host.m_processedCount.load(), 1u);
+  rig.host.m_processedCount = 0;
+  rig.f->OnOverlayColorChanged(0.7, 0.1, 0.0);  // the same bytes: nothing more
+  EXPECT_EQ(0u, rig.host.m_processedCount.load());
+}
+
 }  // namespace
