@@ -108,19 +108,25 @@ int32_t CLfTrack2d::WaitManualInput(int32_t target, int32_t scene, int32_t* x, i
   // its state (the tracker stores nothing after a stop).
   if (m_cancel || QuitRequested) return 1;
   const bool step = !m_running;
-  m_lostAnswer = 0;
-  m_selected = target;
+  {
+    PlatformLockHold hold(FgDrawLock());
+    m_lostAnswer = 0;
+    m_selected = target;
+    m_waiting = 1;
+  }
   if (m_host) {
     // A step's wait locks the main screen as a run does.
     if (step) m_host->EnableOnly(1, this);
     m_host->EnableImageInput(1);
   }
-  m_waiting = 1;
   m_stepWait = step ? 1 : 0;
   RefreshDialog();
   ProcessAgain();
   FgRunModal(&m_answered, nullptr);
-  m_waiting = 0;
+  {
+    PlatformLockHold hold(FgDrawLock());
+    m_waiting = 0;
+  }
   m_stepWait = 0;
   const uint32_t lost = m_lostAnswer;
   m_lostAnswer = 0;
@@ -249,12 +255,16 @@ void CLfTrack2d::Execute(int32_t manual)
     return;
   }
   if (m_waiting) return;
-  m_dragMode = 0;
-  m_runPicture.Free();
-  m_capture = &m_runPicture;
-  m_running = 1;
-  m_cancel = 0;
-  m_manualRun = manual ? 1 : 0;
+  {
+    // The overlay reads the run state on the worker.
+    PlatformLockHold hold(FgDrawLock());
+    m_dragMode = 0;
+    m_runPicture.Free();
+    m_capture = &m_runPicture;
+    m_running = 1;
+    m_cancel = 0;
+    m_manualRun = manual ? 1 : 0;
+  }
   RefreshDialog();
   if (m_host) m_host->EnableOnly(1, this);
   CFgUIButton& button = manual ? m_manualButton : m_autoButton;
@@ -277,9 +287,12 @@ void CLfTrack2d::Execute(int32_t manual)
                  this);
   if (manual) button.SetText(RunText(m_language, L"マニュアル実行", L"EXEC (MANUAL)"));
   else button.SetText(RunText(m_language, L"実行", L"EXEC"));
-  m_running = 0;
-  m_cancel = 0;
-  m_manualRun = 0;
+  {
+    PlatformLockHold hold(FgDrawLock());
+    m_running = 0;
+    m_cancel = 0;
+    m_manualRun = 0;
+  }
   RefreshDialog();
   if (m_host) m_host->EnableOnly(0, this);
   if (!QuitRequested) ProcessAgain();
