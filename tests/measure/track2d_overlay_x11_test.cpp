@@ -1,13 +1,16 @@
-// track2d_overlay_x11_test.cpp - the 2D tracking overlay drawn into a window of its own under
-// X and read back: a box at zoom 2 with its selected outline, ID number only while "id" is
-// on; a screenshot goes to test_out/.
+// track2d_overlay_x11_test.cpp - the 2D tracking tool under X: the overlay drawn into a window
+// of its own and read back (a box at zoom 2 with its selected outline; a screenshot goes to
+// test_out/), and a run whose manual wait is answered by a real click on SKIP.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "measure/track2d.h"
+#include "platform/window.h"
 #include "tests/app/testhost.h"
 #include "tests/toolkit/x11_test_util.h"
 
@@ -77,6 +80,62 @@ TEST(Track2dOverlayX11, BoxOutlinesAtZoomTwo)
   toolkittest::WritePng(std::string(QV_TEST_OUT_DIR) + "/track2d_overlay.png", px, int(w),
                         int(screen.m_clientHeight));
   SetOverlayMainWindow(nullptr);
+}
+
+// A run waits where the red disc is missing; SKIP is clicked with real X input while it waits.
+TEST(Track2dRunX11, SkipClickedDuringTheWait)
+{
+  REQUIRE_DISPLAY();
+  QuitRequested = 0;
+  CTestHost host;
+  host.SetLanguage(L"en");
+  std::vector<std::unique_ptr<CImgBuff>> frames;
+  std::vector<const CImgBuff*> list;
+  for (int i = 0; i < 5; ++i) {
+    auto pic = std::make_unique<CImgBuff>();
+    ASSERT_EQ(1, pic->Allocate(64, 48, ImgFormatRgb24));
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 64; ++x) {
+        const bool disc = i != 2 && (x - 30) * (x - 30) + (y - 20) * (y - 20) <= 64;
+        pic->SetRGB8(x, y, disc ? 255 : 128, disc ? 0 : 128, disc ? 0 : 128);
+      }
+    list.push_back(pic.get());
+    frames.push_back(std::move(pic));
+  }
+  ASSERT_EQ(1, host.SetVideo(list, 40000));
+  auto* f = new CLfTrack2d;
+  ASSERT_EQ(1, host.AddFilter(f, nullptr));
+  ASSERT_NE(nullptr, f->GetWindow());
+  f->m_tab.SelectPage(CLfTrack2d::kPageTrack, 0);
+  f->m_tab.m_callback(&f->m_tab, f->m_tab.m_user, CLfTrack2d::kPageTrack, 0);
+  auto* t = new CTrackHSV;
+  ColourWindow red;
+  red.halfWidth = 2000;
+  red.satLow = 30000;
+  red.valLow = 30000;
+  t->SetWindow(red);
+  t->x = 20;
+  t->y = 10;
+  t->w = t->h = 21;
+  ASSERT_EQ(0, f->AddTrack(t));
+  std::atomic<int> clicks{0};
+  host.m_onProcessedHook = [&] {
+    if (!f->m_waiting || clicks.exchange(1) != 0) return;
+    const CFgUIButton& b = f->m_skipButton;
+    PlatTestSendInput(f->GetWindow(), 0, 1, b.m_x + 8, b.m_y + b.m_height / 2);
+    PlatTestSendInput(f->GetWindow(), 1, 1, b.m_x + 8, b.m_y + b.m_height / 2);
+  };
+  f->ExecuteAuto();
+  host.m_onProcessedHook = nullptr;
+  EXPECT_EQ(1, clicks.load());
+  P2dPoint p;
+  ASSERT_TRUE(f->table.GetPoint(0, 2, &p));
+  EXPECT_FALSE(P2dPointCounts(p));
+  for (int s : {0, 1, 3, 4}) {
+    ASSERT_TRUE(f->table.GetPoint(0, s, &p));
+    EXPECT_TRUE(P2dPointCounts(p)) << s;
+  }
+  EXPECT_STREQ(L"EXEC", f->m_autoButton.m_text);
 }
 
 }  // namespace
