@@ -60,6 +60,7 @@ CLfTrack2d::CLfTrack2d() : CFilterWindow(&g_classPlace)
     r.m_user = this;
   }
   m_dataButton.m_callback = OnData;
+  ConnectRunButtons();
   m_dataButton.m_user = this;
   m_table.m_cell.m_textFn = TrackCellText;
   m_table.m_cell.m_user = this;
@@ -132,6 +133,11 @@ void CLfTrack2d::EnableDialog(int32_t enable)
 int32_t CLfTrack2d::OnClose()
 {
   if (m_running) return 0;
+  // A STEP's wait ends like a cancel: nothing is stored for the waiting target.
+  if (m_waiting) {
+    m_cancel = 1;
+    m_answered = 1;
+  }
   return FilterDialogClose(this, this);
 }
 
@@ -416,6 +422,9 @@ void CLfTrack2d::Process(CImgBuff* picture, uint64_t scene, int64_t x, int64_t y
   // The filter's calibration is written on the UI thread before the frame is requested.
   if (m_copyScale != m_scale || m_copyAxisY != m_axisY || wcsncmp(m_copyUnit, m_unit, kTrack2dUnitUnits - 1) != 0)
     CopyCalibration(m_scale, m_axisY, m_unit);
+  // The run or step waits in the host for this frame: it is the scene's picture.
+  if (m_capture && picture && picture->Pixels()) m_capture->CopyFrom(*picture);
+  FollowPoints(scene);
   if (!picture || m_tab.m_currentPage != kPageRegist) return;
   if (!m_panel.OnProcess(picture, scene, uint64_t(x), uint64_t(y), uint64_t(width), uint64_t(height),
                          int32_t(connectivity), int32_t(background)))

@@ -74,6 +74,87 @@ class CLfTrack2d : public CFilterWindow, public CTrackCtrl {
   CTrack* SelectedTrack();
   int32_t CurrentPage() const { return m_tab.m_currentPage; }
 
+  // ---- runs and manual answers (track2d_run.cpp) -------------------------------------------
+  // Forward: the scene shown to the last; backward: the first to the scene shown.
+  int32_t GetSceneRange(int32_t* first, int32_t* last) override;
+  int32_t GoToScene(int32_t scene) override;
+  // Pumps the queued messages; non-zero once cancel or quit was asked.
+  int32_t Yield() override;
+  // Hides the window's own Redraw: the tracker's redraw processes the frame again.
+  void Redraw() override;
+  CImgBuff* GetSceneImage() override;
+  int32_t WaitManualInput(int32_t target, int32_t scene, int32_t* x, int32_t* y) override;
+  // The buttons: STEP, AUTO TRACK / MANUAL TRACK (the cancel button while a run goes), the
+  // three answers.
+  void Step();
+  void ExecuteAuto() { Execute(0); }
+  void ExecuteManual() { Execute(1); }
+  void AnswerSkip();
+  void AnswerNoData();
+  void AnswerLost();
+  // A click on the picture while an answer is awaited (image point).
+  void AnswerClick(int32_t x, int32_t y);
+  // RequestProcess(0) when the filter is enabled.
+  void ProcessAgain();
+  // The capture picture the next Process copies its frame into (null: none); the run's
+  // buffer is kept so that every scene reuses its memory.
+  CImgBuff* m_capture = nullptr;
+  CImgBuff m_runPicture;
+  int32_t m_answered = 0;    // the manual answer arrived (or the wait was ended)
+  uint32_t m_stepWait = 0;   // a STEP's wait is going: the close box ends it
+
+  // ---- mouse on the picture (track2d_edit.cpp) ----------------------------------------------
+  using CFilterWindow::OnLButtonDown;
+  using CFilterWindow::OnLButtonUp;
+  using CFilterWindow::OnMouseMove;
+  using CFilterWindow::OnRButtonDown;
+  void OnMouseMove(int64_t x, int64_t y, uint8_t flags) override;
+  void OnLButtonDown(int64_t x, int64_t y, uint8_t flags) override;
+  void OnLButtonUp(int64_t x, int64_t y, uint8_t flags) override;
+  void OnRButtonDown(int64_t x, int64_t y, uint8_t flags) override;
+  // A new target from the panel with the box, its ID list item and the selection; its index
+  // or -1 (nothing kept).
+  int32_t AddTargetAt(int32_t x, int32_t y, int32_t w, int32_t h);
+
+  // ---- ID editing and track files (track2d_edit.cpp) ----------------------------------------
+  // The ID whose point in the scene shown counts nearest to (x, y) (the lower on a tie), with
+  // its first and last scene holding a point (from 1); -1 when there is none.
+  int32_t FindNearestId(int32_t x, int32_t y, int32_t* first, int32_t* last);
+  void DeleteId();
+  void EraseData();
+  void SplitId();
+  void ConcatIds();
+  void LoadP2d();
+  void SaveP2d();
+  // Loads a track file (the part of LOAD after the chooser); 1 on success.
+  int32_t LoadP2dPath(const char* path);
+  // Saves the table (the part of SAVE after the chooser and the overwrite question).
+  int32_t SaveP2dPath(const char* path);
+  // Appends the ID list's item for target index ("%d" of index + 1).
+  void AppendIdItem(int32_t index);
+
+  // ---- overlay (track2d_overlay.cpp) -----------------------------------------------------------
+  using CFilterWindow::DrawOverlay;
+  void DrawOverlay(PixelToGlFn toGlX, PixelToGlFn toGlY, CFgScreen* screen, CFgFont* font, int32_t viewX0,
+                   int32_t viewY0, int32_t viewX1, int32_t viewY1, int32_t imageX0, int32_t imageY0, int32_t imageX1,
+                   int32_t imageY1, int32_t zoom) override;
+  void OnOverlayColorChanged(double red, double green, double blue) override;
+  struct OverlayView {
+    PixelToGlFn toGlX, toGlY;
+    CFgFont* font;
+    int32_t viewX0, viewY0, viewX1, viewY1, imageX0, imageY0, imageX1, imageY1, zoom;
+  };
+  // Style 0 plain, 1 selected or a run's target (a second outline 2 pixels out), 2 waiting
+  // (1 pixel out).
+  void DrawTarget(int32_t id, int32_t style, const OverlayView& v);
+  void DrawTrace(int32_t id, int32_t scene, const OverlayView& v);
+  // The view corners of a box's outline grown by grow pixels on every side.
+  static void BoxCorners(int32_t x, int32_t y, int32_t w, int32_t h, int32_t grow, const OverlayView& v,
+                         int32_t* x0, int32_t* y0, int32_t* x1, int32_t* y1);
+  // The trace's segments (view pixels, four numbers each) of an ID at a scene.
+  void TraceSegments(int32_t id, int32_t scene, const OverlayView& v, int32_t* cross, int32_t* crossX,
+                     int32_t* crossY, int32_t* segments, int32_t* count, int32_t capacity);
+
   // ---- state -----------------------------------------------------------------------------
   // Calibration last copied from the filter: the table's texts use it.
   double m_copyScale = 1.0;
@@ -145,6 +226,14 @@ class CLfTrack2d : public CFilterWindow, public CTrackCtrl {
   static void OnPanelChanged(void* user, CPanelHSV* panel);
   static void OnOptionsChanged(void* user, int32_t preview, CTrack2ValOptUI* dialog);
   static void OnData(CFgUIButton* button, void* user);
+  void Execute(int32_t manual);
+  void ConnectRunButtons();
+  void ConnectEditButtons();
+  void BadInput();
+  void FillEditFields(int32_t x, int32_t y, bool shift);
+  // The boxes centred on their points in the scene, unless a box is dragged or a run goes.
+  void FollowPoints(uint64_t scene);
+  static void OnRunButton(CFgUIButton* button, void* user);
 
   wchar_t m_cell[kTrack2dCellUnits] = {};
 };
