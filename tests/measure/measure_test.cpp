@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/filter.h"
 #include "platform/window.h"
 
 namespace {

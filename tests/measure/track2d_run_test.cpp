@@ -453,7 +453,9 @@ TEST(Track2dEdit, FieldsCheckedBeforeAnythingChanges)
     rig.Set(rig.f->m_eraseToEdit, c.last);
     rig.f->EraseData();
     ASSERT_EQ(c.message ? 1u : 0u, rig.dialogs.m_shown.size()) << c.id << c.first << c.last;
-    if (c.message) EXPECT_EQ(L"The input content is incorrect", rig.dialogs.m_shown[0].text);
+    if (c.message) {
+      EXPECT_EQ(L"The input content is incorrect", rig.dialogs.m_shown[0].text);
+    }
     for (int64_t s = 0; s < 10; ++s) EXPECT_TRUE(P2dPointCounts(rig.Point(0, s)));
   }
   // A good range erases scenes 2 to 4 (numbered from 1).

@@ -81,7 +81,9 @@ TEST(Fourier, FftAloneLeavesTheSpectrumAndOneEntryOfSide128) {
       const uint8_t want =
           inside ? Bytes(expected)[(y - 10) * 100 + (x - 20)] : Bytes(src)[y * 160 + x];
       ASSERT_EQ(want, Bytes(host.m_display)[y * 160 + x]) << x << "," << y;
-      if (inside) ASSERT_GE(Bytes(host.m_display)[y * 160 + x], 1) << "only a cleared one is 0";
+      if (inside) {
+        ASSERT_GE(Bytes(host.m_display)[y * 160 + x], 1) << "only a cleared one is 0";
+      }
     }
 }
 

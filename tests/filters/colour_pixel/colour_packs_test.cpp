@@ -44,7 +44,7 @@ TEST(ColourPacks, RoundTripThroughAFilterList) {
     CCfgFile* back;
     CCfgFile again;
     int made = 0;
-  } ctx{&back};
+  } ctx{&back, {}, 0};
   RegisterColourPixelFilters(
       [](const FilterClassEntry& e, void* user) {
         auto* c = static_cast<Ctx*>(user);

@@ -152,7 +152,9 @@ TEST(ConvolutionMenu, SharpenOverAFullGrid) {
   EXPECT_EQ(0, CFgUIChkButton::GetGroupSelection(&f->m_sizeRadio[0]));
   for (int32_t r = 0; r < 9; ++r)
     for (int32_t c = 0; c < 9; ++c)
-      if (r < 3 || r > 5 || c < 3 || c > 5) EXPECT_EQ(0, f->m_grid.m_values[r][c]) << r << "," << c;
+      if (r < 3 || r > 5 || c < 3 || c > 5) {
+        EXPECT_EQ(0, f->m_grid.m_values[r][c]) << r << "," << c;
+      }
   EXPECT_EQ(24, f->m_grid.m_values[4][4]);
   EXPECT_STREQ(L"12", f->m_divEdit.GetText());
   EXPECT_EQ(1, f->m_autoDivBox.m_checked);
