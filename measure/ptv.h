@@ -56,6 +56,8 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   void DrawOverlay(PixelToGlFn toGlX, PixelToGlFn toGlY, CFgScreen* screen, CFgFont* font, int32_t viewX0,
                    int32_t viewY0, int32_t viewX1, int32_t viewY1, int32_t imageX0, int32_t imageY0,
                    int32_t imageX1, int32_t imageY1, int32_t zoom) override;
+  // The window's own overlay pass stays visible beside the view's.
+  using CFgUIDialog::DrawOverlay;
   // "track" page: the first click sets the centre of the radius circle, every later one R;
   // "edit" page: the nearest particle's id goes into the edit boxes (with Shift, into ID2).
   void OnLButtonDown(int64_t x, int64_t y, uint8_t flags) override;
