@@ -56,31 +56,83 @@ CLfPtv::CLfPtv()
   m_dispId.m_user = this;
   m_lineAll.m_callback = OnTraceOption;
   m_lineAll.m_user = this;
+  m_lineLen.m_kind = FgBarHorizontal;
   m_lineLen.SetRange(0, 30, 1, 10);
+  m_lineLen.m_callback = OnLineBar;
+  m_lineLen.m_user = this;
   CFgUIChkButton* radios[4] = {&m_cell8, &m_cell16, &m_cell32, &m_cell64};
   const wchar_t* sizes[4] = {L"8", L"16", L"32", L"64"};
   for (int32_t i = 0; i < 4; ++i) {
     radios[i]->SetText(sizes[i]);
+    radios[i]->m_callback = OnCellRadio;
+    radios[i]->m_user = this;
     if (i > 0) CFgUIChkButton::AddToGroup(&m_cell8, radios[i]);
   }
   CFgUIChkButton::SetGroupSelection(&m_cell8, 2, 0);
   m_gridOn.m_checked = 1;
+  m_gridOn.m_callback = OnGridBox;
+  m_gridOn.m_user = this;
+  m_cellColor.m_callback = OnCellsBox;
+  m_cellColor.m_user = this;
+  m_arrowZoom.m_kind = FgBarHorizontal;
   m_arrowZoom.SetRange(10, 100, 1, 30);
+  m_arrowZoom.m_callback = OnZoomBar;
+  m_arrowZoom.m_user = this;
+  m_colorStep.m_kind = FgBarHorizontal;
   m_colorStep.SetRange(1, 32, 1, 2);
-  m_exec.SetText(L"EXEC");
-  m_searchLabel.SetText(L"search r");
-  m_predict.SetText(L"prediction frame");
-  m_adaptive.SetText(L"optimized search scope");
-  m_load.SetText(L"LOAD");
-  m_save.SetText(L"SAVE");
-  CFgUIObj* children[] = {&m_idList, &m_searchLabel, &m_searchEdit, &m_unitLabel, &m_predict,
-                          &m_adaptive,  &m_exec,       &m_load,       &m_save};
-  for (CFgUIObj* child : children) AddChild(child);
+  m_colorStep.m_callback = OnColorBar;
+  m_colorStep.m_user = this;
+  CFgUIButton* edits[3] = {&m_eraseButton, &m_splitButton, &m_concatButton};
+  for (CFgUIButton* b : edits) {
+    b->m_callback = OnEditButton;
+    b->m_user = this;
+  }
+  m_gridExec.m_callback = OnEditButton;
+  m_gridExec.m_user = this;
+  m_dataButton.m_callback = OnDataPressed;
+  m_dataButton.m_user = this;
+  m_tab.m_callback = OnTab;
+  m_tab.m_user = this;
+  m_table.m_cell.m_textFn = TrackCellText;
+  m_table.m_cell.m_user = this;
+
+  CFgUIObj* trackPage[] = {&m_searchLabel, &m_searchEdit, &m_unitLabel, &m_predict, &m_adaptive, &m_exec};
+  CFgUIObj* editPage[] = {&m_eraseIdLabel,  &m_eraseId,      &m_eraseSceneLabel, &m_eraseFirst,  &m_eraseToLabel,
+                          &m_eraseLast,     &m_eraseButton,  &m_splitIdLabel,    &m_splitIdEdit, &m_splitSceneLabel,
+                          &m_splitScene,    &m_splitButton,  &m_concat1Label,    &m_concat1,     &m_concat2Label,
+                          &m_concat2,       &m_concatButton};
+  CFgUIObj* ptvPage[] = {&m_cell8,     &m_cell16,    &m_cell32,    &m_cell64,    &m_gridOn,  &m_cellColor,
+                         &m_zoomLabel, &m_arrowZoom, &m_colorLabel, &m_colorStep, &m_gridExec};
+  CFgUIObj* display[] = {&m_group, &m_dispId, &m_lineAll, &m_lineLabel, &m_lineLen, &m_idList, &m_tab};
+  for (CFgUIObj* child : display) AddChild(child);
+  m_tab.AddPage(L"track");
+  m_tab.AddPage(L"edit");
+  m_tab.AddPage(L"ptv");
+  for (CFgUIObj* w : trackPage) {
+    AddChild(w);
+    m_tab.AddWidget(0, w);
+  }
+  for (CFgUIObj* w : editPage) {
+    AddChild(w);
+    m_tab.AddWidget(1, w);
+    w->m_visible = 0;
+  }
+  for (CFgUIObj* w : ptvPage) {
+    AddChild(w);
+    m_tab.AddWidget(2, w);
+    w->m_visible = 0;
+  }
+  CFgUIObj* buttons[] = {&m_dataButton, &m_load, &m_save};
+  for (CFgUIObj* child : buttons) AddChild(child);
+  Layout();
   RefreshDialog();
 }
 
 CLfPtv::~CLfPtv()
 {
+  // The windows go first: nothing draws the controls or the table once they are gone.
+  m_table.Destroy();
+  Destroy();
   free(m_islands);
   m_data.Clear();
 }
@@ -187,6 +239,7 @@ void CLfPtv::Execute()
     }
   }
   g_runActive.store(0);
+  RefreshDataWindow();
   RefreshDialog();
 }
 
@@ -377,6 +430,7 @@ void CLfPtv::LoadP2d()
     fclose(file);
     RebuildIndex();
     RebuildIdList();
+    RefreshDataWindow();
     CFgUICtrl::Redraw();
     if (m_filterEnabled && m_host) m_host->Redraw();
     return;
@@ -414,7 +468,9 @@ void CLfPtv::RefreshDialog()
   struct Rule {
     CFgUIObj* control;
     int32_t enabled;
-  } rules[] = {{&m_idList, tracks},    {&m_dispId, tracks},      {&m_lineAll, tracks},     {&m_load, tracks},
+  } rules[] = {{&m_group, tracks},      {&m_lineLabel, tracks && !m_lineAll.m_checked},
+               {&m_tab, idle},         {&m_dataButton, idle},
+               {&m_idList, tracks},    {&m_dispId, tracks},      {&m_lineAll, tracks},     {&m_load, tracks},
                {&m_save, tracks},      {&m_lineLen, tracks && !m_lineAll.m_checked},
                {&m_searchLabel, idle}, {&m_searchEdit, idle},    {&m_unitLabel, idle},     {&m_predict, idle},
                {&m_adaptive, idle},    {&m_gridOn, idle}};
@@ -511,6 +567,7 @@ void CLfPtv::EraseData()
                  Text(m_language, L"エラー", L"error"), 1, nullptr);
     return;
   }
+  if (m_table.GetWindow()) m_table.Redraw();
   if (m_filterEnabled && m_host) m_host->Redraw();
 }
 
@@ -535,6 +592,7 @@ void CLfPtv::SplitId()
     swprintf(text, 16, L"%d", int32_t(m_idList.m_count));
     m_idList.InsertItem(-1, text, uint32_t(m_idList.m_count), 0);
   }
+  RefreshDataWindow();
   CFgUICtrl::Redraw();
   if (m_filterEnabled && m_host) m_host->Redraw();
 }
@@ -557,6 +615,7 @@ void CLfPtv::ConcatIds()
     PlatformLockHold draw(FgDrawLock());
     if (m_idList.m_count > 0) m_idList.RemoveItem(int32_t(m_idList.m_count) - 1);
   }
+  RefreshDataWindow();
   CFgUICtrl::Redraw();
   if (m_filterEnabled && m_host) m_host->Redraw();
 }

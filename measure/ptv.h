@@ -17,6 +17,7 @@
 #include "app/scenewalk.h"
 #include "engine/frame.h"
 #include "engine/islands.h"
+#include "measure/csvviewer.h"
 #include "measure/flowdata.h"
 #include "measure/p2d.h"
 #include "measure/particles.h"
@@ -27,6 +28,7 @@
 #include "toolkit/label.h"
 #include "toolkit/list.h"
 #include "toolkit/scrollbar.h"
+#include "toolkit/tab.h"
 #include "toolkit/uiobj.h"
 
 constexpr uint32_t kFilterIdParticleTracking = 10020;
@@ -38,6 +40,12 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   ~CLfPtv() override;
 
   const wchar_t* GetName(const wchar_t* language) override;
+  int32_t HasDialog() override { return 1; }
+  // Opens the window laid out for the language (and the table window when it is to be
+  // reopened), or closes both.
+  void ShowDialog(int32_t show, CFgScreen* parent) override;
+  // An open table window is retitled and reopened where it was with the settings window.
+  void OnLanguageChanged(const wchar_t* language) override;
   // Nothing while a run is going on.
   void EnableDialog(int32_t enable) override;
   void OnSourceChanged(uint64_t width, uint64_t height, uint64_t bytesPerPixel, uint64_t sceneCount) override;
@@ -48,6 +56,8 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   void DrawOverlay(PixelToGlFn toGlX, PixelToGlFn toGlY, CFgScreen* screen, CFgFont* font, int32_t viewX0,
                    int32_t viewY0, int32_t viewX1, int32_t viewY1, int32_t imageX0, int32_t imageY0,
                    int32_t imageX1, int32_t imageY1, int32_t zoom) override;
+  // The window's own overlay pass stays visible beside the view's.
+  using CFgUIDialog::DrawOverlay;
   // "track" page: the first click sets the centre of the radius circle, every later one R;
   // "edit" page: the nearest particle's id goes into the edit boxes (with Shift, into ID2).
   void OnLButtonDown(int64_t x, int64_t y, uint8_t flags) override;
@@ -102,7 +112,34 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   // The id index follows every change of the store.
   void RebuildIndex();
 
+  // The window's texts for the language and the places of its controls.
+  void Layout();
+  // The arrow-zoom and colour-step labels from their bars.
+  void UpdateScaleLabels();
+  // DATA: the table window opened, or sized again and redrawn where it is.
+  void OpenDataWindow();
+  // Titles and sizes the table for the page, then opens it at (x, y) (centred over the
+  // window when either is negative) with a client of w x h (300 where 0), or shows it.
+  void ShowDataWindow(int32_t x, int32_t y, uint64_t w, uint64_t h);
+  // The track table sized again after a run, load, split or join, when the window is open.
+  void RefreshDataWindow();
+  // The table's cell texts: the track table, or the vector table while "ptv" is current.
+  static const wchar_t* TrackCellText(uint64_t column, uint64_t row, int32_t* alignment, double* red,
+                                      double* green, double* blue, void* user);
+  static const wchar_t* VectorCellText(uint64_t column, uint64_t row, int32_t* alignment, double* red,
+                                       double* green, double* blue, void* user);
+
   // ---- controls -------------------------------------------------------------------------
+  CFgUIGroup m_group;  // "trace"
+  CFgUILabel m_lineLabel;
+  CFgUITab m_tab;
+  CFgUILabel m_eraseIdLabel, m_eraseSceneLabel, m_eraseToLabel;
+  CFgUILabel m_splitIdLabel, m_splitSceneLabel;
+  CFgUILabel m_concat1Label, m_concat2Label;
+  CFgUIButton m_eraseButton, m_splitButton, m_concatButton;
+  CFgUILabel m_zoomLabel, m_colorLabel;
+  CFgUIButton m_gridExec;  // EXEC of the "ptv" page
+  CFgUIButton m_dataButton;
   CFgUIButton m_exec;
   CFgUIList m_idList;
   CFgUILabel m_searchLabel;
@@ -140,8 +177,28 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   int32_t m_copyAxisY = 1;
   wchar_t m_copyUnit[kPtvUnitUnits] = {};
   CSceneWalk m_walk;
+  CCsvViewer m_table;
+  // The table window closed by a language change opens again here with the window.
+  uint32_t m_tableReopen = 0;
+  int32_t m_tableX = 0, m_tableY = 0;
+  uint64_t m_tableWidth = 0, m_tableHeight = 0;
+  FilterWindowPlace m_place;
 
  private:
+  static void OnTab(CFgUITab* tab, void* user, int32_t page, int32_t old);
+  static void OnCellRadio(CFgUIChkButton* button, void* user);
+  static void OnGridBox(CFgUIChkButton* button, void* user);
+  static void OnCellsBox(CFgUIChkButton* button, void* user);
+  static void OnLineBar(CFgUIScrollBar* bar, void* user, int32_t position);
+  static void OnZoomBar(CFgUIScrollBar* bar, void* user, int32_t position);
+  static void OnColorBar(CFgUIScrollBar* bar, void* user, int32_t position);
+  static void OnEditButton(CFgUIButton* button, void* user);
+  static void OnDataPressed(CFgUIButton* button, void* user);
+  // The table's texts from the store, the grid and the calibration copy.
+  PtvTableContext TableContext();
+  void RedrawHost();
+  int32_t m_inBarCallback = 0;
+  wchar_t m_tableUnit[kPtvUnitUnits] = {};  // the unit the table texts were last made with  // a bar's callback does not run again from inside itself
   static void OnExecPressed(CFgUIButton* button, void* user);
   static void OnLoadPressed(CFgUIButton* button, void* user);
   static void OnSavePressed(CFgUIButton* button, void* user);
