@@ -630,7 +630,7 @@ int32_t CImgBuff::Crop(CImgBuff& dst, int32_t x0, int32_t y0, int32_t x1, int32_
     const uint64_t bpp = uint64_t(ImgBytesPerPixel[s->format]);
     CropJob job{static_cast<const uint8_t*>(s->pixels), static_cast<uint8_t*>(dst.record->pixels),
                 uint64_t(s->width) * bpp, uint64_t(w) * bpp, (uint64_t(y0) * uint64_t(s->width) + uint64_t(x0)) * bpp};
-    RunRows(CropPiece, &job, h, WorthThePool(w, s->height));
+    RunRows(CropPiece, &job, h, WorthThePool(w, h));
     return 1;
 }
 
