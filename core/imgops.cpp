@@ -649,6 +649,6 @@ int32_t CImgBuff::Paste(const CImgBuff& src, int32_t x, int32_t y)
                  (uint64_t(y) * uint64_t(d->width) + uint64_t(x)) * bpp,
                  uint64_t(s->width) * uint64_t(ImgBytesPerPixel[s->format]),
                  s->format == d->format ? nullptr : ChooseKernel(s->format, d->format)};
-    RunRows(PastePiece, &job, s->height, WorthThePool(d->width, d->height));
+    RunRows(PastePiece, &job, s->height, WorthThePool(s->width, s->height));
     return 1;
 }
