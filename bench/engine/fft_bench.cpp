@@ -76,7 +76,7 @@ ENGINE_BENCH(BM_CvDft2048);
 #endif
 
 #ifdef QV_HAVE_FFTW
-// One thread whatever the argument: the yardstick the issue names.
+// One thread whatever the argument: the single-threaded yardstick.
 static void Fftw(benchmark::State& state, int n) {
   fftw_complex* in = fftw_alloc_complex(size_t(n) * n);
   fftw_complex* out = fftw_alloc_complex(size_t(n) * n);

@@ -20,15 +20,15 @@ def main():
         n *= 2
     padded = np.zeros((n, n))
     padded[:h, :w] = pic
-    spec = np.fft.fftshift(np.fft.fft2(padded))
+    spectrum = np.fft.fftshift(np.fft.fft2(padded))
     c = (n - 1) / 2.0
     rmaxd = np.sqrt(2 * c * c)
     yy, xx = np.mgrid[0:n, 0:n]
     r = np.trunc(np.sqrt((xx - c) ** 2 + (yy - c) ** 2) * 179.0 / rmaxd + 0.5)
     inside = (r >= rmin) & (r <= rmax)
     cleared = ~inside if revers else inside
-    spec[cleared] = 0
-    out = np.real(np.fft.ifft2(np.fft.ifftshift(spec)))[:h, :w]
+    spectrum[cleared] = 0
+    out = np.real(np.fft.ifft2(np.fft.ifftshift(spectrum)))[:h, :w]
     open(sys.argv[2], "wb").write(out.astype("<f8").tobytes())
 
 

@@ -244,7 +244,7 @@ TEST(BayerConvert, LoadParamsReadings) {
     EXPECT_EQ(1.0, s.gains[0]);
     EXPECT_EQ(3.344, s.gains[1]);
   }
-  // The pack of the Part round-trips.
+  // The saved pack round-trips.
   CLfBayer f;
   Load(f, {{L"action", L"0"}, {L"filter", L"3"}, {L"gain", L"0"}, {L"gain_r", L"2.5"},
            {L"gain_g", L"1"}, {L"gain_b", L"0.125"}});

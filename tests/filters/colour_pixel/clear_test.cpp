@@ -1,4 +1,4 @@
-// clear_test.cpp - pixel value adjustment: the Part's values, the rectangle, typed rows
+// clear_test.cpp - pixel value adjustment: the documented values, the rectangle, typed rows
 // against the accessor path on all formats, the presets and bar on the test host, the pack.
 #include "filters/colour_pixel/clear.h"
 
