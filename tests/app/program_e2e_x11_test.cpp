@@ -261,7 +261,7 @@ TEST_F(ProgramEndToEndTest, OpensAPictureAndAVideoStepsPlaysStopsSavesAndCloses)
 
   // Play forward moves on by itself; stop holds the picture still, short of the end.
   x.Click(main, kPlayForwardX, kBarY);
-  Pause(800);
+  Pause(1200);  // about 12 of the 30 scenes at 10 fps
   x.Click(main, kStopX, kBarY);
   Pause(500);
   const std::vector<uint32_t> stopped = view();
