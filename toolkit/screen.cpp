@@ -519,6 +519,10 @@ void FgRunModal(int32_t* done, CFgScreen* modal) {
     return;
   }
   *done = 0;
+  // The modal window takes the keyboard: without a window manager nobody else hands it over,
+  // and a menu that opened it has just given the focus back to its owner, whose keys are
+  // dropped below.
+  if (modal && modal->m_window) PlatFocusWindow(modal->m_window);
   PlatMsg msg;
   while (PlatGetMessage(&msg)) {
     if (msg.kind == PlatMsgQuit) break;
