@@ -154,6 +154,7 @@ class ProgramEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(folder_.ok());
+    StartOwnServer();
     ASSERT_EQ(std::system(("cp '" QV_PROGRAM "' '" + dir_ + "/quorvix-mini'").c_str()), 0);
   }
   void TearDown() override {
@@ -161,6 +162,43 @@ class ProgramEndToEndTest : public ::testing::Test {
       kill(pid_, SIGKILL);
       WaitExit(pid_, 5000);
     }
+    if (server_ > 0) {
+      kill(server_, SIGTERM);
+      WaitExit(server_, 5000);
+      if (!previousDisplay_.empty()) setenv("DISPLAY", previousDisplay_.c_str(), 1);
+    }
+  }
+  // Pointer clicks land on whatever window is on top, so other window tests sharing the
+  // display could cover the chooser: where Xvfb is installed the test gets a server of its own.
+  void StartOwnServer() {
+    if (access("/usr/bin/Xvfb", X_OK) != 0) return;
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    const std::string fd = std::to_string(fds[1]);
+    char* argv[] = {const_cast<char*>("Xvfb"), const_cast<char*>("-displayfd"),
+                    const_cast<char*>(fd.c_str()), const_cast<char*>("-screen"),
+                    const_cast<char*>("0"), const_cast<char*>("1280x1024x24"),
+                    const_cast<char*>("-nolisten"), const_cast<char*>("tcp"), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, "/usr/bin/Xvfb", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (rc != 0) {
+      close(fds[0]);
+      return;
+    }
+    server_ = pid;
+    // The server writes its display number once it accepts connections.
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) return;
+    if (const char* d = getenv("DISPLAY")) previousDisplay_ = d;
+    setenv("DISPLAY", (":" + number).c_str(), 1);
   }
   pid_t Start() {
     const std::string path = dir_ + "/quorvix-mini";
@@ -178,6 +216,8 @@ class ProgramEndToEndTest : public ::testing::Test {
   qvtest::TempFolder folder_{"program_e2e"};
   const std::string& dir_ = folder_.path();
   pid_t pid_ = -1;
+  pid_t server_ = -1;
+  std::string previousDisplay_;
 };
 
 TEST_F(ProgramEndToEndTest, OpensAPictureAndAVideoStepsPlaysStopsSavesAndCloses) {
