@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "engine/matchsearch.h"
 #include "engine/pixel.h"
 #include "engine/region.h"
 #include "engine/regionplane.h"
@@ -157,37 +158,7 @@ Rect64 ReachablePositions(const Level& L) {
 
 // ---- level search --------------------------------------------------------------------------
 
-struct Best {
-  double score;
-  double dist;
-  int32_t x, y;
-};
-
-// (score, squared distance to the centre, y, x): a total order over positions, so the best
-// of a level is the same however its rows were split.
-inline bool Better(const Best& a, const Best& b) {
-  if (a.score != b.score) return a.score < b.score;
-  if (a.dist != b.dist) return a.dist < b.dist;
-  if (a.y != b.y) return a.y < b.y;
-  return a.x < b.x;
-}
-
-struct SearchJob {
-  const ComparePlane* img;
-  const ComparePlane* tpl;
-  int32_t normalise;
-  int32_t x0, x1, y0;   // clamped window (rows are counted from y0)
-  int32_t px0, py0;     // level position of plane pixel (0, 0)
-  int32_t cx, cy;
-  MatchCancelFn cancel;
-  void* user;
-  PlatformLock* lock;
-  // Shared, written only under the lock.
-  int32_t merged;
-  Best best;
-  std::atomic<int32_t> cancelled;
-  std::atomic<int32_t> failed;  // a piece could not get its scratch memory
-};
+std::atomic<int32_t> g_fastPaths{1};
 
 void SearchRows(void* ctx, uint64_t first, uint64_t count) {
   SearchJob& job = *static_cast<SearchJob*>(ctx);
@@ -255,12 +226,7 @@ void SearchRows(void* ctx, uint64_t first, uint64_t count) {
     }
     if (stop) break;
   }
-  if (!have) return;
-  MergeHold hold(job.lock);
-  if (!job.merged || Better(mine, job.best)) {
-    job.best = mine;
-    job.merged = 1;
-  }
+  if (have) MergeBest(job, mine);
 }
 
 // Scores every position of the clamped window w of level L.  Returns 1 when a best position
@@ -287,8 +253,10 @@ int32_t SearchLevel(const Level& L, const Rect64& w, int32_t cx, int32_t cy, int
   const int64_t work = rows * (w.x1 - w.x0 + 1) * int64_t(L.tw) * L.th;
   // Without a lock the pieces must not merge side by side; a small level is not worth
   // waking the pool.
-  if (!lock.Valid() || work < 16 * int64_t(ParallelPixelThreshold)) SearchRows(&job, 0, uint64_t(rows));
-  else ParallelFor(SearchRows, &job, uint64_t(rows));
+  const ParallelForFn worker =
+      normalise && mode != CompareLab && MatchFastPaths() ? StretchedSearchRows : SearchRows;
+  if (!lock.Valid() || work < 16 * int64_t(ParallelPixelThreshold)) worker(&job, 0, uint64_t(rows));
+  else ParallelFor(worker, &job, uint64_t(rows));
   if (job.failed.load()) return fail();
   // A search stopped before any position was merged has no answer; reporting its cleared
   // record (0, 0) with score 0 would read as a perfect match.
@@ -302,6 +270,17 @@ int32_t SearchLevel(const Level& L, const Rect64& w, int32_t cx, int32_t cy, int
 }
 
 }  // namespace
+
+void MergeBest(SearchJob& job, const Best& mine) {
+  MergeHold hold(job.lock);
+  if (!job.merged || Better(mine, job.best)) {
+    job.best = mine;
+    job.merged = 1;
+  }
+}
+
+int32_t MatchFastPaths() { return g_fastPaths.load(std::memory_order_relaxed); }
+void SetMatchFastPaths(int32_t on) { g_fastPaths.store(on ? 1 : 0); }
 
 // ---- whole-pixel entry ---------------------------------------------------------------------
 
@@ -409,10 +388,30 @@ int32_t HalveImage(CImgBuff* src, CImgBuff* dst) {
 
 // ---- sub-pixel refinement ------------------------------------------------------------------
 
-int32_t MatchTemplateSubpixelRange(CImgBuff* image, CImgBuff* templ, double x0, double y0, double x1,
-                                   double y1, double* fx, double* fy, int32_t normalise, int32_t colourMode,
-                                   double step, double* score, MatchCancelFn cancel, void* user) {
-  if (!fx || !fy) return 0;
+namespace {
+
+// The scores of the refinement: RegionDissimilarityAt itself, or a scorer that gives the
+// same values from planes made once (prepared at the first score, after the cancel test).
+struct RefineScores {
+  RefineScores(CImgBuff* i, CImgBuff* t, int32_t n, int32_t c, int32_t f)
+      : image(i), templ(t), normalise(n), colourMode(c), fast(f) {}
+  CImgBuff* image;
+  CImgBuff* templ;
+  int32_t normalise, colourMode;
+  int32_t fast;  // use the scorer
+  int32_t prepared = 0;
+  RegionScorer scorer;
+  double At(double x, double y) {
+    if (fast && !prepared) {
+      prepared = 1;
+      fast = scorer.Prepare(image, templ, normalise, colourMode);
+    }
+    return fast ? scorer.At(x, y) : RegionDissimilarityAt(image, templ, x, y, normalise, colourMode);
+  }
+};
+
+int32_t RefineRange(RefineScores& scores, double x0, double y0, double x1, double y1, double* fx, double* fy,
+                    double step, double* score, MatchCancelFn cancel, void* user) {
   if (cancel && cancel(user)) return 0;
   auto answer = [&](double s, double x, double y) {
     if (score) *score = s;
@@ -423,10 +422,10 @@ int32_t MatchTemplateSubpixelRange(CImgBuff* image, CImgBuff* templ, double x0, 
   const double cx = (x0 + x1) * 0.5, cy = (y0 + y1) * 0.5;
   const double xs[3] = {x0, cx, x1}, ys[3] = {y0, cy, y1};
   double s[9];
-  s[4] = RegionDissimilarityAt(image, templ, cx, cy, normalise, colourMode);
+  s[4] = scores.At(cx, cy);
   if (s[4] <= 0.0) return answer(s[4], cx, cy);
   for (int32_t k = 0; k < 9; ++k)
-    if (k != 4) s[k] = RegionDissimilarityAt(image, templ, xs[k % 3], ys[k / 3], normalise, colourMode);
+    if (k != 4) s[k] = scores.At(xs[k % 3], ys[k / 3]);
 
   static const int32_t kQuad[4][4] = {{0, 1, 3, 4}, {1, 2, 4, 5}, {3, 4, 6, 7}, {4, 5, 7, 8}};
   int32_t q = -1;
@@ -454,9 +453,8 @@ int32_t MatchTemplateSubpixelRange(CImgBuff* image, CImgBuff* templ, double x0, 
   // otherwise never end.
   if (x1 - x0 > step && x0 < cx && cx < x1) {
     double sx = 0, sy = 0, s9 = -1.0;
-    const int32_t got = MatchTemplateSubpixelRange(image, templ, xs[first % 3], ys[first / 3], xs[last % 3],
-                                                   ys[last / 3], &sx, &sy, normalise, colourMode, step, &s9,
-                                                   cancel, user);
+    const int32_t got = RefineRange(scores, xs[first % 3], ys[first / 3], xs[last % 3], ys[last / 3], &sx, &sy, step,
+                                    &s9, cancel, user);
     // Candidate: the deeper answer when it beats the centre, else the centre; then any grid
     // point with a smaller score, or an equal one nearer the centre by index (the deeper
     // answer counts as index 5).
@@ -482,6 +480,16 @@ int32_t MatchTemplateSubpixelRange(CImgBuff* image, CImgBuff* templ, double x0, 
     if (pick < 0 || s[k] < s[pick]) pick = k;
   }
   return answer(s[pick], xs[pick % 3], ys[pick / 3]);
+}
+
+}  // namespace
+
+int32_t MatchTemplateSubpixelRange(CImgBuff* image, CImgBuff* templ, double x0, double y0, double x1,
+                                   double y1, double* fx, double* fy, int32_t normalise, int32_t colourMode,
+                                   double step, double* score, MatchCancelFn cancel, void* user) {
+  if (!fx || !fy) return 0;
+  RefineScores scores(image, templ, normalise, colourMode, MatchFastPaths());
+  return RefineRange(scores, x0, y0, x1, y1, fx, fy, step, score, cancel, user);
 }
 
 int32_t MatchTemplateSubpixel(CImgBuff* image, CImgBuff* templ, int32_t x, int32_t y, double* fx, double* fy,

@@ -7,6 +7,8 @@
 //   MatchTemplateSubpixelRange   descent through nested quadrants of a rectangle of positions
 //   MatchTemplateSubpixel        the same over +/-1 pixel around a whole-pixel answer
 //   HalveImage                   half-size picture by 2 x 2 means at 8 bits
+//   MatchFastPaths               whether the contrast-stretched search and the refinement take
+//                                their fast paths (a switch for tests; same answers either way)
 #pragma once
 #include <cstdint>
 
@@ -52,3 +54,10 @@ int32_t MatchTemplateSubpixel(CImgBuff* image, CImgBuff* templ, int32_t x, int32
 // source or a destination that cannot be allocated (a source narrower or lower than 2).
 // dst may be src itself.
 int32_t HalveImage(CImgBuff* src, CImgBuff* dst);
+
+// 1 (the default) runs the normalised gray and R, G, B search with shared stretches, vector
+// sums and early exits, and the refinement with its scores made from one prepared template
+// and remembered per point; 0 runs the plain paths they replace.  Same positions and scores
+// either way; the switch is for tests that compare the two.
+int32_t MatchFastPaths();
+void SetMatchFastPaths(int32_t on);

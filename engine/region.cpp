@@ -3,13 +3,15 @@
 // or L*a*b*), stretches them when asked, and sums the differences in scan order on the
 // calling thread: integer sums for gray and R, G, B, one running double for L*a*b*, so the
 // score is the same whatever the number of workers that converted the planes.
-// Inside: dissimilarity - fractional position - statistics
+// RegionScorer answers RegionDissimilarityAt for many points of one image and template.
+// Inside: dissimilarity - fractional position - scorer - statistics
 #include "engine/region.h"
 
 #include <cmath>
 #include <cstring>
 
 #include "core/colour.h"
+#include "engine/matchsad.h"
 #include "engine/regionplane.h"
 #include "engine/shift.h"
 
@@ -67,6 +69,128 @@ double RegionDissimilarityAt(CImgBuff* image, CImgBuff* templ, double x, double 
   const double fx = x - ix, fy = y - iy;
   if ((fx != 0 || fy != 0) && !ShiftImage(&moved, -fx, -fy, 0)) return -1.0;
   return RegionDissimilarity(&moved, templ, 0, 0, normalise, colourMode);
+}
+
+// ---- scorer --------------------------------------------------------------------------------
+
+int32_t RegionScorer::Prepare(CImgBuff* image, CImgBuff* templ, int32_t normalise, int32_t colourMode) {
+  image_ = image;
+  templ_ = templ;
+  normalise_ = normalise;
+  colourMode_ = colourMode;
+  ready_ = 0;
+  seen_ = 0;
+  factorsKept_ = 0;
+  if (!Usable(image) || !Usable(templ)) return 0;
+  tw_ = templ->Width();
+  th_ = templ->Height();
+  if (int64_t(tw_) + 1 > image->Width() || int64_t(th_) + 1 > image->Height()) return 0;  // no point fits
+  mode_ = CompareModeFor(templ->Format(), colourMode);
+  const int32_t parallel = int64_t(tw_) * th_ >= ParallelPixelThreshold;
+  if (!BuildPlane(templ->record, 0, 0, tw_, th_, mode_, normalise && mode_ == CompareLab, parallel, &tmpl_)) return 0;
+  if (normalise && mode_ != CompareLab && !NormalisePlaneU8(&tmpl_)) return 0;
+  if (!moved_.Allocate(tw_ + 1, th_ + 1, image->Format())) return 0;
+  // The stretch of a region reads back through the image's format, as the enlarged region's.
+  if (mode_ != CompareLab && !scratch_.Prepare(image->Format(), 0)) return 0;
+  bytes_ = (image->Format() == ImgFormatGray8 && mode_ == CompareGray) ||
+           (image->Format() == ImgFormatRgb24 && mode_ == CompareRgb);
+  if (bytes_) {
+    const int64_t rowBytes = int64_t(tw_) * tmpl_.Channels();
+    if (!rows_.Reserve(rowBytes * (th_ + 1)) || !shifted_.Reserve(rowBytes * th_) ||
+        !scratch_.buf.Reserve(rowBytes * th_))
+      return 0;
+  }
+  ready_ = 1;
+  return 1;
+}
+
+double RegionScorer::At(double x, double y) {
+  // The same point asked for again (the refinement's levels share corners) has the same
+  // score: every step of the score depends on the point alone.
+  for (int32_t i = 0; i < seen_; ++i)
+    if (seenX_[i] == x && seenY_[i] == y) return seenScore_[i];
+  const double s = Score(x, y);
+  if (seen_ < kRemembered) {
+    seenX_[seen_] = x;
+    seenY_[seen_] = y;
+    seenScore_[seen_++] = s;
+  }
+  return s;
+}
+
+double RegionScorer::Score(double x, double y) {
+  if (!ready_) return RegionDissimilarityAt(image_, templ_, x, y, normalise_, colourMode_);
+  // The refusals of RegionDissimilarityAt, in its order.
+  if (!(x >= 0.0) || !(y >= 0.0) || !(x < 2147483647.0) || !(y < 2147483647.0)) return -1.0;
+  const int32_t ix = int32_t(x), iy = int32_t(y);
+  if (int64_t(ix) + tw_ >= image_->Width() || int64_t(iy) + th_ >= image_->Height()) return -1.0;
+  const double fx = x - ix, fy = y - iy;
+  if (bytes_) {
+    const double wx = fx * 256.0, wy = fy * 256.0;
+    if (wx == std::floor(wx) && wy == std::floor(wy)) return ScoreBytes(ix, iy, uint32_t(wx), uint32_t(wy));
+  }
+  const size_t rowBytes = size_t(tw_ + 1) * size_t(ImgBytesPerPixel[image_->Format()]);
+  for (int32_t j = 0; j <= th_; ++j)
+    std::memcpy(RowPtr<uint8_t>(moved_.record, 0, j), RowPtr<uint8_t>(image_->record, ix, iy + j), rowBytes);
+  if ((fx != 0 || fy != 0) && !ShiftImage(&moved_, -fx, -fy, 0)) return -1.0;
+  const int32_t parallel = int64_t(tw_) * th_ >= ParallelPixelThreshold;
+  if (!BuildPlane(moved_.record, 0, 0, tw_, th_, mode_, normalise_ && mode_ == CompareLab, parallel, &region_))
+    return -1.0;
+  if (normalise_ && mode_ != CompareLab && !NormalisePlaneU8(&region_, &scratch_)) return -1.0;
+  return ScorePlanes(region_, 0, 0, tmpl_, 0, nullptr);
+}
+
+// 8-bit gray or R, G, B at (ix + wx / 256, iy + wy / 256): the rows blended with the next
+// pixel, then with the next row, each truncated, as ShiftImage would store them; then the
+// region's stretch and sum straight from those bytes.
+double RegionScorer::ScoreBytes(int32_t ix, int32_t iy, uint32_t wx, uint32_t wy) {
+  const int32_t ch = tmpl_.Channels(), rowBytes = tw_ * ch;
+  const int64_t imageStride = int64_t(image_->Width()) * ch;
+  const uint8_t* src = RowPtr<uint8_t>(image_->record, ix, iy);
+  const uint8_t* r = src;
+  int64_t rStride = imageStride;
+  if (wx) {
+    const int32_t rows = wy ? th_ + 1 : th_;
+    for (int32_t j = 0; j < rows; ++j)
+      BlendBytesU8(src + j * imageStride, src + j * imageStride + ch, rows_.Data() + int64_t(j) * rowBytes, rowBytes, wx);
+    r = rows_.Data();
+    rStride = rowBytes;
+  }
+  const uint8_t* c = r;
+  int64_t cStride = rStride;
+  if (wy) {
+    for (int32_t j = 0; j < th_; ++j)
+      BlendBytesU8(r + j * rStride, r + (j + 1) * rStride, shifted_.Data() + int64_t(j) * rowBytes, rowBytes, wy);
+    c = shifted_.Data();
+    cStride = rowBytes;
+  }
+  int64_t sad;
+  if (!normalise_) {
+    sad = SadBoundedU8(c, cStride, tmpl_.u8.Data(), tmpl_.stride, rowBytes, th_, INT64_MAX);
+  } else {
+    uint8_t lo, hi;
+    ByteExtremesU8(c, cStride, rowBytes, th_, &lo, &hi);
+    // Neighbouring points mostly share their extremes: the vector factors of the last few
+    // are kept.
+    int32_t k = 0;
+    while (k < factorsKept_ && !(factorLo_[k] == lo && factorHi_[k] == hi)) ++k;
+    if (k == factorsKept_) {
+      scratch_.Use(mode_, lo, hi);
+      k = factorsKept_ < kFactorsKept ? factorsKept_++ : int32_t(nextFactor_++ % kFactorsKept);
+      factorLo_[k] = lo;
+      factorHi_[k] = hi;
+      factorVector_[k] = scratch_.vector;
+      factor_[k] = StretchFactors{lo, scratch_.whole, scratch_.fraction};
+    }
+    if (factorVector_[k]) {
+      sad = StretchSadBoundedU8(c, cStride, tmpl_.u8.Data(), tmpl_.stride, rowBytes, th_, factor_[k], INT64_MAX);
+    } else {
+      scratch_.Use(mode_, lo, hi);
+      scratch_.StretchRows(mode_, c, cStride, tw_, th_, scratch_.buf.Data(), rowBytes);
+      sad = SadBoundedU8(scratch_.buf.Data(), rowBytes, tmpl_.u8.Data(), tmpl_.stride, rowBytes, th_, INT64_MAX);
+    }
+  }
+  return ScoreFromSadU8(mode_, sad, tw_, th_);
 }
 
 // ---- statistics ----------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "core/colour.h"
 #include "engine/pixel.h"
@@ -96,6 +97,8 @@ void BuildRows(void* ctx, uint64_t first, uint64_t count) {
 // ---- stretch -------------------------------------------------------------------------------
 
 // v' = trunc((v - min) * s), at most 255, s = 255 / (max - min) or 0 for a uniform set.
+// Levels outside min..max take the ends' values: a block stretched for some positions also
+// holds pixels that only other positions read, and those bytes must be defined.
 void StretchTable(uint8_t lo, uint8_t hi, const uint8_t* back, uint8_t* table) {
   const double s = hi > lo ? 255.0 / double(hi - lo) : 0.0;
   for (int32_t v = lo; v <= hi; ++v) {
@@ -103,6 +106,8 @@ void StretchTable(uint8_t lo, uint8_t hi, const uint8_t* back, uint8_t* table) {
     const uint8_t nv = t >= 255.0 ? 255 : uint8_t(int32_t(t));
     table[v] = back ? back[nv] : nv;
   }
+  for (int32_t v = 0; v < lo; ++v) table[v] = table[lo];
+  for (int32_t v = hi + 1; v < 256; ++v) table[v] = table[hi];
 }
 
 void Extremes(const uint8_t* p, int64_t stride, int32_t rowElems, int32_t rows, uint8_t* lo, uint8_t* hi) {
@@ -128,13 +133,10 @@ void RgbBack(C_ImgBuff& one, uint8_t* px) {
   one.GetRGB8(0, 0, &px[0], &px[1], &px[2]);
 }
 
-// Stretches rows of src into dst (stride dstStride) with the set's own extremes.
-void StretchU8(const uint8_t* src, int64_t srcStride, int32_t w, int32_t rows, CompareMode mode,
-               NormaliseScratch& s, uint8_t* dst, int64_t dstStride) {
+// Maps rows through a table, then through the format's R, G, B read-back where it is not exact.
+void TableRows(const uint8_t* table, const uint8_t* src, int64_t srcStride, int32_t w, int32_t rows,
+               CompareMode mode, NormaliseScratch& s, uint8_t* dst, int64_t dstStride) {
   const int32_t rowElems = mode == CompareGray ? w : 3 * w;
-  uint8_t lo, hi, table[256];
-  Extremes(src, srcStride, rowElems, rows, &lo, &hi);
-  StretchTable(lo, hi, mode == CompareGray ? s.grayBack : nullptr, table);
   for (int32_t j = 0; j < rows; ++j) {
     const uint8_t* a = src + j * srcStride;
     uint8_t* b = dst + j * dstStride;
@@ -142,6 +144,16 @@ void StretchU8(const uint8_t* src, int64_t srcStride, int32_t w, int32_t rows, C
     if (mode == CompareRgb && !s.rgbExact)
       for (int32_t i = 0; i < w; ++i) RgbBack(s.one, b + 3 * i);
   }
+}
+
+// Stretches rows of src into dst (stride dstStride) with the set's own extremes.
+void StretchU8(const uint8_t* src, int64_t srcStride, int32_t w, int32_t rows, CompareMode mode,
+               NormaliseScratch& s, uint8_t* dst, int64_t dstStride) {
+  const int32_t rowElems = mode == CompareGray ? w : 3 * w;
+  uint8_t lo, hi, table[256];
+  Extremes(src, srcStride, rowElems, rows, &lo, &hi);
+  StretchTable(lo, hi, mode == CompareGray ? s.grayBack : nullptr, table);
+  TableRows(table, src, srcStride, w, rows, mode, s, dst, dstStride);
 }
 
 }  // namespace
@@ -186,8 +198,12 @@ int32_t BuildPlane(const C_ImgBuff* rec, int32_t x0, int32_t y0, int32_t w, int3
 
 int32_t NormalisePlaneU8(ComparePlane* plane) {
   NormaliseScratch s;
-  if (!s.Prepare(plane->format, 0)) return 0;
-  StretchU8(plane->u8.Data(), plane->stride, plane->w, plane->h, plane->mode, s, plane->u8.Data(),
+  return NormalisePlaneU8(plane, &s);
+}
+
+int32_t NormalisePlaneU8(ComparePlane* plane, NormaliseScratch* s) {
+  if (!s->Prepare(plane->format, 0)) return 0;
+  StretchU8(plane->u8.Data(), plane->stride, plane->w, plane->h, plane->mode, *s, plane->u8.Data(),
             plane->stride);
   return 1;
 }
@@ -336,11 +352,131 @@ void RegionExtremesRow(const ComparePlane& img, int32_t px0, int32_t py, int32_t
 
 namespace {
 
-// Makes the stretch of (lo, hi) the scratch's current one.  The vector loop computes
-// d x whole + (d x fraction) >> 16 in 16-bit lanes; the fraction is taken from the double
-// factor and its neighbours tried, and the loop is used only when one of them gives every
-// table entry of the range.
-void UseStretch(NormaliseScratch& s, CompareMode mode, uint8_t lo, uint8_t hi) {
+#define QV_REGIONPLANE_CLONES __attribute__((target_clones("avx2", "default")))
+
+// Extremes of every window of k consecutive lines (rows of len bytes, stride apart) in blocks
+// of k: a window starting at line r spans the rest of r's block (suffix) and the start of the
+// next block up to r + k - 1 (prefix), so two running extremes per line give every window
+// (van Herk, Gil and Werman).  lines = windows + k - 1; pre and suf hold lines x len each;
+// the windows' extremes land in suf's first `windows` lines.
+QV_REGIONPLANE_CLONES void SlidingLines(const uint8_t* src, int64_t stride, int64_t len, int32_t lines, int32_t k,
+                                        int32_t windows, uint8_t* preMin, uint8_t* preMax, uint8_t* sufMin,
+                                        uint8_t* sufMax) {
+  for (int32_t r = 0; r < lines; ++r) {
+    const uint8_t* s = src + r * stride;
+    uint8_t* pn = preMin + r * len;
+    uint8_t* px = preMax + r * len;
+    if (r % k == 0) {
+      std::memcpy(pn, s, size_t(len));
+      std::memcpy(px, s, size_t(len));
+      continue;
+    }
+    const uint8_t* qn = pn - len;
+    const uint8_t* qx = px - len;
+    for (int64_t e = 0; e < len; ++e) {
+      pn[e] = s[e] < qn[e] ? s[e] : qn[e];
+      px[e] = s[e] > qx[e] ? s[e] : qx[e];
+    }
+  }
+  for (int32_t r = lines - 1; r >= 0; --r) {
+    const uint8_t* s = src + r * stride;
+    uint8_t* sn = sufMin + r * len;
+    uint8_t* sx = sufMax + r * len;
+    if (r % k == k - 1 || r == lines - 1) {
+      std::memcpy(sn, s, size_t(len));
+      std::memcpy(sx, s, size_t(len));
+      continue;
+    }
+    const uint8_t* qn = sn + len;
+    const uint8_t* qx = sx + len;
+    for (int64_t e = 0; e < len; ++e) {
+      sn[e] = s[e] < qn[e] ? s[e] : qn[e];
+      sx[e] = s[e] > qx[e] ? s[e] : qx[e];
+    }
+  }
+  for (int32_t r = 0; r < windows; ++r) {
+    uint8_t* sn = sufMin + r * len;
+    uint8_t* sx = sufMax + r * len;
+    const uint8_t* pn = preMin + (r + k - 1) * len;
+    const uint8_t* px = preMax + (r + k - 1) * len;
+    for (int64_t e = 0; e < len; ++e) {
+      sn[e] = pn[e] < sn[e] ? pn[e] : sn[e];
+      sx[e] = px[e] > sx[e] ? px[e] : sx[e];
+    }
+  }
+}
+
+// Extremes of windows of k elements along lines by doubling: after the pass of width p every
+// element holds the extreme of the p elements from it on, and two overlapping runs of p cover
+// a window.  The passes run over all lines as one array (a window never reaches past its own
+// line's end, so what a pass mixes across lines is never read); the arrays hold `total`
+// elements plus k of slack, and the result lands in mn and mx.
+QV_REGIONPLANE_CLONES void DoublingAlong(uint8_t* mn, uint8_t* mx, uint8_t* tmpMin, uint8_t* tmpMax, int64_t total,
+                                         int64_t k) {
+  int64_t p = 1;
+  uint8_t* a = mn;
+  uint8_t* b = mx;
+  uint8_t* c = tmpMin;
+  uint8_t* d = tmpMax;
+  for (; 2 * p <= k; p *= 2) {
+    for (int64_t e = 0; e < total; ++e) {
+      c[e] = a[e + p] < a[e] ? a[e + p] : a[e];
+      d[e] = b[e + p] > b[e] ? b[e + p] : b[e];
+    }
+    std::swap(a, c);
+    std::swap(b, d);
+  }
+  const int64_t rest = k - p;
+  for (int64_t e = 0; e < total; ++e) {
+    c[e] = a[e + rest] < a[e] ? a[e + rest] : a[e];
+    d[e] = b[e + rest] > b[e] ? b[e + rest] : b[e];
+  }
+  if (c != mn) {
+    std::memcpy(mn, c, size_t(total));
+    std::memcpy(mx, d, size_t(total));
+  }
+}
+
+}  // namespace
+
+int64_t WindowExtremesScratch(int32_t across, int32_t rows, int32_t tw, int32_t th, int32_t channels) {
+  const int64_t len = (int64_t(across) + tw - 1) * channels, lines = int64_t(rows) + th - 1;
+  const int64_t window = int64_t(tw) * channels;
+  return 2 * lines * len + 2 * (lines * len + window) + 2 * (int64_t(rows) * len + window);
+}
+
+void WindowExtremes(const ComparePlane& img, int32_t px0, int32_t py0, int32_t across, int32_t rows, int32_t tw,
+                    int32_t th, uint8_t* lo, uint8_t* hi, uint8_t* scratch) {
+  const int32_t ch = img.Channels();
+  const int64_t len = (int64_t(across) + tw - 1) * ch, window = int64_t(tw) * ch;
+  const int32_t lines = rows + th - 1;
+  const int64_t total = int64_t(rows) * len, all = int64_t(lines) * len;
+  // Down the columns into suf's first rows, then along those rows as one array; each array the
+  // doubling reads has `window` elements of defined slack after what it holds.
+  uint8_t* preMin = scratch;
+  uint8_t* preMax = preMin + all;
+  uint8_t* sufMin = preMax + all;
+  uint8_t* sufMax = sufMin + all + window;
+  uint8_t* tmpMin = sufMax + all + window;
+  uint8_t* tmpMax = tmpMin + total + window;
+  SlidingLines(img.U8(px0, py0), img.stride, len, lines, th, rows, preMin, preMax, sufMin, sufMax);
+  std::memset(sufMin + all, 0, size_t(window));
+  std::memset(sufMax + all, 0, size_t(window));
+  std::memset(tmpMin + total, 0, size_t(window));
+  std::memset(tmpMax + total, 0, size_t(window));
+  DoublingAlong(sufMin, sufMax, tmpMin, tmpMax, total, window);
+  for (int32_t r = 0; r < rows; ++r)
+    for (int32_t k = 0; k < across; ++k) {
+      lo[int64_t(r) * across + k] = sufMin[r * len + int64_t(k) * ch];
+      hi[int64_t(r) * across + k] = sufMax[r * len + int64_t(k) * ch];
+    }
+}
+
+// The vector loop computes d x whole + (d x fraction) >> 16 in 16-bit lanes; the fraction is
+// taken from the double factor and its neighbours tried, and the loop is used only when one
+// of them gives every table entry of the range.
+void NormaliseScratch::Use(CompareMode mode, uint8_t lo, uint8_t hi) {
+  NormaliseScratch& s = *this;
   if (s.lastLo == lo && s.lastHi == hi) return;
   s.lastLo = lo;
   s.lastHi = hi;
@@ -365,12 +501,15 @@ void UseStretch(NormaliseScratch& s, CompareMode mode, uint8_t lo, uint8_t hi) {
   }
 }
 
-}  // namespace
+void NormaliseScratch::StretchRows(CompareMode mode, const uint8_t* src, int64_t srcStride, int32_t w,
+                                   int32_t rows, uint8_t* dst, int64_t dstStride) {
+  TableRows(table, src, srcStride, w, rows, mode, *this, dst, dstStride);
+}
 
 int64_t StretchedSadU8(const ComparePlane& img, int32_t px, int32_t py, const ComparePlane& tmpl, uint8_t lo,
                        uint8_t hi, NormaliseScratch* scratch) {
   NormaliseScratch& s = *scratch;
-  UseStretch(s, tmpl.mode, lo, hi);
+  s.Use(tmpl.mode, lo, hi);
   const int32_t rowBytes = tmpl.w * tmpl.Channels();
   const uint8_t* a = img.U8(px, py);
   const uint8_t* b = tmpl.u8.Data();

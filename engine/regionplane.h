@@ -11,12 +11,15 @@
 //   NormaliseScratch  per-caller scratch for the contrast stretch of one candidate region
 //   ScorePlanes       the score of a template plane at a position of an image plane
 //   RegionExtremesRow lowest and highest value of the template-sized regions along a row
+//   WindowExtremes    the same for every region of a block of rows, by sliding windows
 //   StretchedSadU8    the stretched sum of a region whose extremes are known
+//   RegionScorer      RegionDissimilarityAt of one template at many points of one image
 #pragma once
 #include <cstdint>
 #include <new>
 
 #include "engine/frame.h"
+#include "engine/matchsad.h"
 
 enum CompareMode : int32_t { CompareGray = 0, CompareRgb = 1, CompareLab = 2 };
 
@@ -76,6 +79,9 @@ int32_t BuildPlane(const C_ImgBuff* rec, int32_t x0, int32_t y0, int32_t w, int3
 // Stretches a whole gray or RGB plane in place to its own 0..255 range, the values then made
 // what the plane's format stores and reads back (templates are stretched once per call).
 int32_t NormalisePlaneU8(ComparePlane* plane);
+struct NormaliseScratch;
+// The same with the caller's scratch, whose tables are then made for the plane's format.
+int32_t NormalisePlaneU8(ComparePlane* plane, NormaliseScratch* scratch);
 
 // Scratch of one caller for stretching candidate regions: a template-sized buffer, and the
 // image format's read-back of every stretched gray level (formats that do not store an 8-bit
@@ -95,6 +101,12 @@ struct NormaliseScratch {
   uint16_t whole = 0, fraction = 0;
   // Makes the tables for a format and room for n bytes; 1, or 0 when memory is short.
   int32_t Prepare(int32_t format, int64_t n);
+  // Makes the stretch of (lo, hi) the current one (after Prepare).  Every table entry is
+  // defined: levels outside lo..hi take the ends' values.
+  void Use(CompareMode mode, uint8_t lo, uint8_t hi);
+  // Rows of w pixels through the current table and the format's read-back.
+  void StretchRows(CompareMode mode, const uint8_t* src, int64_t srcStride, int32_t w, int32_t rows, uint8_t* dst,
+                   int64_t dstStride);
 };
 
 // Score of tmpl (already stretched when normalise is set) against the region of img with its
@@ -108,6 +120,15 @@ double ScorePlanes(const ComparePlane& img, int32_t px, int32_t py, const Compar
 // for 2 x (count + tw - 1) x channels bytes.
 void RegionExtremesRow(const ComparePlane& img, int32_t px0, int32_t py, int32_t count, int32_t tw, int32_t th,
                        uint8_t* lo, uint8_t* hi, uint8_t* scratch);
+
+// lo[r x across + k], hi[r x across + k]: the lowest and highest value (any channel) of the
+// tw x th region at plane position (px0 + k, py0 + r), k < across, r < rows; the regions are
+// inside img.  Sliding-window passes down the columns and then along the rows take a few
+// operations per element whatever the template's size.  scratch has room for
+// WindowExtremesScratch bytes.
+int64_t WindowExtremesScratch(int32_t across, int32_t rows, int32_t tw, int32_t th, int32_t channels);
+void WindowExtremes(const ComparePlane& img, int32_t px0, int32_t py0, int32_t across, int32_t rows, int32_t tw,
+                    int32_t th, uint8_t* lo, uint8_t* hi, uint8_t* scratch);
 
 // The sum of absolute differences between tmpl (stretched) and the region at (px, py)
 // stretched with its extremes lo and hi: what ScorePlanes with normalise sums.  Gray and RGB.
@@ -132,3 +153,39 @@ int64_t SumAbsDiffU8(const uint8_t* a, int64_t aStride, const uint8_t* b, int64_
                      int32_t rowBytes, int32_t rows);
 double SumLabDiff(const double* a, int64_t aStride, const double* b, int64_t bStride, int32_t w,
                   int32_t rows);
+
+// Scores one template at many fractional positions of one image exactly as
+// RegionDissimilarityAt does, without making its pictures and planes again for each point:
+// the template's plane is made and stretched once, the enlarged region goes to a picture kept
+// for the purpose, and points asked for again are answered from memory.  8-bit gray and R, G, B
+// pictures at positions in 256ths of a pixel take the shift and the stretch straight from the
+// image bytes (the shift's blends are exact there, so its truncated results are integers).
+class RegionScorer {
+ public:
+  // 1 when prepared; 0 (unusable pictures, memory short) leaves At to RegionDissimilarityAt.
+  int32_t Prepare(CImgBuff* image, CImgBuff* templ, int32_t normalise, int32_t colourMode);
+  double At(double x, double y);
+
+ private:
+  double Score(double x, double y);
+  double ScoreBytes(int32_t ix, int32_t iy, uint32_t wx, uint32_t wy);
+
+  CImgBuff* image_ = nullptr;
+  CImgBuff* templ_ = nullptr;
+  int32_t normalise_ = 0, colourMode_ = 0, ready_ = 0, bytes_ = 0;
+  CompareMode mode_ = CompareGray;
+  int32_t tw_ = 0, th_ = 0;
+  ComparePlane tmpl_, region_;
+  NormaliseScratch scratch_;
+  CImgBuff moved_;
+  PlaneBuffer<uint8_t> rows_, shifted_;
+  static constexpr int32_t kFactorsKept = 8;
+  uint8_t factorLo_[kFactorsKept], factorHi_[kFactorsKept];
+  int32_t factorVector_[kFactorsKept];
+  StretchFactors factor_[kFactorsKept];
+  int32_t factorsKept_ = 0;
+  uint32_t nextFactor_ = 0;
+  static constexpr int32_t kRemembered = 64;
+  double seenX_[kRemembered], seenY_[kRemembered], seenScore_[kRemembered];
+  int32_t seen_ = 0;
+};

@@ -10,6 +10,7 @@
 
 #include "core/colour.h"
 #include "core/parallel.h"
+#include "engine/matchsad.h"
 #include "engine/region.h"
 #include "engine/regionplane.h"
 #include "engine/shift.h"
@@ -238,6 +239,46 @@ TEST(RegionDissimilarityAt, FractionalPositions) {
   tpl.SetGray8(0, 0, 50);
   EXPECT_EQ(0.0, RegionDissimilarityAt(&img, &tpl, 0.5, 0, 0, 0));
   EXPECT_DOUBLE_EQ(50.0 / 255 * 100, RegionDissimilarityAt(&img, &tpl, 1.0, 0, 0, 0));
+}
+
+// The scorer of the refinement gives RegionDissimilarityAt's value at every point: whole,
+// quarter, 256th and other fractions, the last column and row, refused points, asked once or
+// twice, in every format, mode and normalisation, with its 8-bit kernels on and off.
+TEST(RegionScorer, EqualsRegionDissimilarityAtEverywhere) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double points[][2] = {{0, 0},      {3, 2},       {3.25, 2.5},  {7.75, 0.5}, {4 + 1.0 / 256, 6 + 255.0 / 256},
+                              {2.1, 3.7},  {5.5, 1.0 / 3}, {22, 3},    {21.5, 13.75}, {21.99, 13.5},
+                              {3, 14},     {-0.25, 1},   {1, nan},     {3.25, 2.5}, {0.5, 0}};
+  for (int32_t format = 1; format <= 9; ++format) {
+    CImgBuff img, tpl;
+    FillRandom(img, 30, 20, format, uint32_t(format + 50));
+    ASSERT_EQ(1, img.Crop(tpl, 4, 5, 11, 10));
+    tpl.SetGray8(3, 3, 9);
+    for (int32_t cm : {0, 1})
+      for (int32_t norm : {0, 1})
+        for (int32_t avx2 : {1, 0}) {
+          SetMatchKernelsAvx2(avx2);
+          RegionScorer scorer;
+          ASSERT_EQ(1, scorer.Prepare(&img, &tpl, norm, cm));
+          for (const auto& p : points) {
+            const double want = RegionDissimilarityAt(&img, &tpl, p[0], p[1], norm, cm);
+            EXPECT_EQ(want, scorer.At(p[0], p[1]))
+                << "format " << format << " colour " << cm << " norm " << norm << " avx2 " << avx2 << " at " << p[0]
+                << "," << p[1];
+          }
+        }
+    SetMatchKernelsAvx2(1);
+  }
+  // A template as large as the image has no point with the extra column: not prepared, and
+  // every point refused as RegionDissimilarityAt refuses it.
+  CImgBuff img, tpl;
+  FillRandom(img, 8, 8, 1, 3);
+  FillRandom(tpl, 8, 8, 1, 4);
+  RegionScorer scorer;
+  EXPECT_EQ(0, scorer.Prepare(&img, &tpl, 1, 0));
+  EXPECT_EQ(-1.0, scorer.At(0, 0));
+  EXPECT_EQ(0, scorer.Prepare(nullptr, &tpl, 1, 0));
+  EXPECT_EQ(-1.0, scorer.At(0.5, 0));
 }
 
 // ---- statistics ----------------------------------------------------------------------------

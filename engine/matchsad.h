@@ -1,0 +1,64 @@
+// matchsad.h - the byte kernels of the contrast-stretched template search: sums of absolute
+// differences that give up once they pass a bound, the same with the stretch of each image
+// byte done in 16-bit lanes on the way, and the stretch of a block on its own.  Each has an
+// SSE2 form and an AVX2 form, chosen once from the processor; both give the same bytes and
+// sums.
+//
+//   StretchFactors        one contrast stretch in the form the vector loops compute
+//   MatchKernelsAvx2      whether the AVX2 forms run (with a switch for tests)
+//   SadBoundedU8          plain sum of absolute differences with a bound
+//   StretchSadBoundedU8   the same with the image bytes stretched first
+//   StretchRowsU8         a block of bytes stretched into another
+//   StretchByte           the stretch of one byte, as every lane computes it
+//   BlockBoundsU16        lower bounds of the sums from block sums, many positions at once
+//   BlendBytesU8          linear interpolation of two byte rows with a weight in 256ths
+//   ByteExtremesU8        lowest and highest byte of a block
+#pragma once
+#include <cstdint>
+
+// A stretch v -> (v - lo) x whole + ((v - lo) x fraction) >> 16: the lanes subtract lo with
+// saturation at 0, multiply in 16 bits, add, and saturate the signed 16-bit result to 0..255.
+// Where the factors reproduce a stretch table over lo..hi (NormaliseScratch checks that), the
+// bytes are the table's.
+struct StretchFactors {
+  uint8_t lo;
+  uint16_t whole, fraction;
+};
+
+inline uint8_t StretchByte(uint8_t v, const StretchFactors& f) {
+  const uint32_t d = v > f.lo ? uint32_t(v - f.lo) : 0u;
+  const uint16_t t = uint16_t(uint16_t(d * f.whole) + uint16_t((d * f.fraction) >> 16));
+  const int16_t s = int16_t(t);
+  return s < 0 ? 0 : s > 255 ? 255 : uint8_t(s);
+}
+
+// 1 while the AVX2 forms run: the processor has AVX2 and the switch is on (the default).
+int32_t MatchKernelsAvx2();
+void SetMatchKernelsAvx2(int32_t on);
+
+// Sum over rows x rowBytes of |a - b|.  Once a partial sum (taken every few rows) is above
+// limit the rest is skipped: the result is then some value above limit, otherwise the sum.
+int64_t SadBoundedU8(const uint8_t* a, int64_t aStride, const uint8_t* b, int64_t bStride, int32_t rowBytes,
+                     int32_t rows, int64_t limit);
+// The same with every byte of a stretched by f first.
+int64_t StretchSadBoundedU8(const uint8_t* a, int64_t aStride, const uint8_t* b, int64_t bStride,
+                            int32_t rowBytes, int32_t rows, const StretchFactors& f, int64_t limit);
+// dst = the stretch of src by f, rows x rowBytes.
+void StretchRowsU8(const uint8_t* src, int64_t srcStride, uint8_t* dst, int64_t dstStride, int32_t rowBytes,
+                   int32_t rows, const StretchFactors& f);
+
+// out[k], k < count: the sum over nby x nbx blocks of |sums[bj x step x stride + k + bi x step]
+// - tsums[bj x nbx + bi]|, added with saturation at 65535.  With sums holding the block sums
+// of an image at every position and tsums those of a template, out[k] is a lower bound of the
+// sum of absolute differences at position k (a block's difference of sums is at most the
+// sum of its differences), and saturation keeps it one.
+void BlockBoundsU16(const uint16_t* sums, int64_t stride, int32_t count, const uint16_t* tsums, int32_t nbx,
+                    int32_t nby, int32_t step, uint16_t* out);
+
+// dst[i] = ((256 - weight) x a[i] + weight x b[i]) >> 8 for i < n, weight 1..255: what a
+// picture's fractional shift by weight / 256 of a pixel stores in 8 bits, since those blends
+// are exact in doubles and their truncation is the shift.
+void BlendBytesU8(const uint8_t* a, const uint8_t* b, uint8_t* dst, int32_t n, uint32_t weight);
+
+// The lowest and highest byte of rows x rowBytes (255 and 0 for an empty block).
+void ByteExtremesU8(const uint8_t* p, int64_t stride, int32_t rowBytes, int32_t rows, uint8_t* lo, uint8_t* hi);
