@@ -63,18 +63,23 @@ int64_t StretchSadTail(const uint8_t* p, const uint8_t* q, int32_t from, int32_t
 }
 
 // One position's bound, as the lanes compute it.
-uint16_t BlockBoundOne(const uint16_t* sums, int64_t stride, const uint16_t* tsums, int32_t nbx, int32_t nby,
-                       int32_t step) {
-  uint32_t acc = 0;
+uint16_t BoundOne(const uint16_t* sums, int64_t stride, const uint16_t* tsums, int32_t nbx, int32_t nby, int32_t step,
+                  uint16_t loSum, uint16_t whole, uint16_t fraction, uint16_t slackLo, uint16_t slackHi) {
+  auto subs = [](int32_t a, int32_t b) { return a > b ? a - b : 0; };
+  int64_t acc = 0;
   for (int32_t bj = 0; bj < nby; ++bj) {
     const uint16_t* row = sums + int64_t(bj) * step * stride;
     for (int32_t bi = 0; bi < nbx; ++bi) {
-      const int32_t d = int32_t(row[bi * step]) - int32_t(tsums[bj * nbx + bi]);
-      acc += uint32_t(d < 0 ? -d : d);
-      if (acc > 65535) acc = 65535;
+      const uint32_t d = uint32_t(subs(row[bi * step], loSum));
+      const int32_t g = uint16_t(uint16_t(d * whole) + uint16_t((d * fraction) >> 16));
+      const int32_t ts = tsums[bj * nbx + bi];
+      const int32_t up = g + slackHi < 65535 ? g + slackHi : 65535;
+      acc += subs(subs(g, slackLo), ts) | subs(ts, up);
     }
   }
-  return uint16_t(acc);
+  // Adding non-negative terms with saturation ends at the total or at the top, whatever the
+  // order: the total, capped once.
+  return uint16_t(acc < 65535 ? acc : 65535);
 }
 
 inline uint8_t BlendByte(uint8_t a, uint8_t b, uint32_t weight) {
@@ -167,19 +172,24 @@ void StretchRowsSse2(const uint8_t* src, int64_t ss, uint8_t* dst, int64_t ds, i
   }
 }
 
-// |a - b| of unsigned 16-bit lanes: one of the two saturated differences is 0.
-inline __m128i AbsDiff16(__m128i a, __m128i b) { return _mm_or_si128(_mm_subs_epu16(a, b), _mm_subs_epu16(b, a)); }
+inline __m128i Load8x16(const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
-int32_t BlockBoundsSse2(const uint16_t* sums, int64_t stride, int32_t count, const uint16_t* tsums, int32_t nbx,
-                        int32_t nby, int32_t step, uint16_t* out) {
+int32_t StretchedBoundsSse2(const uint16_t* sums, int64_t stride, int32_t count, const uint16_t* tsums, int32_t nbx,
+                            int32_t nby, int32_t step, const BoundLanes& L, uint16_t* out) {
   int32_t k = 0;
   for (; k + 8 <= count; k += 8) {
+    const __m128i loSum = Load8x16(L.loSum + k), whole = Load8x16(L.whole + k), fraction = Load8x16(L.fraction + k);
+    const __m128i slackLo = Load8x16(L.slackLo + k), slackHi = Load8x16(L.slackHi + k);
     __m128i acc = _mm_setzero_si128();
     for (int32_t bj = 0; bj < nby; ++bj) {
       const uint16_t* row = sums + int64_t(bj) * step * stride + k;
       for (int32_t bi = 0; bi < nbx; ++bi) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + bi * step));
-        acc = _mm_adds_epu16(acc, AbsDiff16(v, _mm_set1_epi16(int16_t(tsums[bj * nbx + bi]))));
+        const __m128i d = _mm_subs_epu16(Load8x16(row + bi * step), loSum);
+        const __m128i g = _mm_add_epi16(_mm_mullo_epi16(d, whole), _mm_mulhi_epu16(d, fraction));
+        const __m128i ts = _mm_set1_epi16(int16_t(tsums[bj * nbx + bi]));
+        const __m128i below = _mm_subs_epu16(_mm_subs_epu16(g, slackLo), ts);
+        const __m128i above = _mm_subs_epu16(ts, _mm_adds_epu16(g, slackHi));
+        acc = _mm_adds_epu16(acc, _mm_or_si128(below, above));
       }
     }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), acc);
@@ -297,17 +307,27 @@ QV_AVX2 void StretchRowsAvx2(const uint8_t* src, int64_t ss, uint8_t* dst, int64
   }
 }
 
-QV_AVX2 int32_t BlockBoundsAvx2(const uint16_t* sums, int64_t stride, int32_t count, const uint16_t* tsums,
-                                int32_t nbx, int32_t nby, int32_t step, uint16_t* out) {
+QV_AVX2 inline __m256i Load16x16(const uint16_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+QV_AVX2 int32_t StretchedBoundsAvx2(const uint16_t* sums, int64_t stride, int32_t count, const uint16_t* tsums,
+                                    int32_t nbx, int32_t nby, int32_t step, const BoundLanes& L, uint16_t* out) {
   int32_t k = 0;
   for (; k + 16 <= count; k += 16) {
+    const __m256i loSum = Load16x16(L.loSum + k), whole = Load16x16(L.whole + k),
+                  fraction = Load16x16(L.fraction + k);
+    const __m256i slackLo = Load16x16(L.slackLo + k), slackHi = Load16x16(L.slackHi + k);
     __m256i acc = _mm256_setzero_si256();
     for (int32_t bj = 0; bj < nby; ++bj) {
       const uint16_t* row = sums + int64_t(bj) * step * stride + k;
       for (int32_t bi = 0; bi < nbx; ++bi) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + bi * step));
-        const __m256i t = _mm256_set1_epi16(int16_t(tsums[bj * nbx + bi]));
-        acc = _mm256_adds_epu16(acc, _mm256_or_si256(_mm256_subs_epu16(v, t), _mm256_subs_epu16(t, v)));
+        const __m256i d = _mm256_subs_epu16(Load16x16(row + bi * step), loSum);
+        const __m256i g = _mm256_add_epi16(_mm256_mullo_epi16(d, whole), _mm256_mulhi_epu16(d, fraction));
+        const __m256i ts = _mm256_set1_epi16(int16_t(tsums[bj * nbx + bi]));
+        const __m256i below = _mm256_subs_epu16(_mm256_subs_epu16(g, slackLo), ts);
+        const __m256i above = _mm256_subs_epu16(ts, _mm256_adds_epu16(g, slackHi));
+        acc = _mm256_adds_epu16(acc, _mm256_or_si256(below, above));
       }
     }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), acc);
@@ -420,21 +440,31 @@ void StretchRowsU8(const uint8_t* src, int64_t srcStride, uint8_t* dst, int64_t 
 #endif
 }
 
-void BlockBoundsU16(const uint16_t* sums, int64_t stride, int32_t count, const uint16_t* tsums, int32_t nbx,
-                    int32_t nby, int32_t step, uint16_t* out) {
+void StretchedBoundsU16(const uint16_t* sums, int64_t stride, int32_t count, const uint16_t* tsums, int32_t nbx,
+                        int32_t nby, int32_t step, const BoundLanes& lanes, uint16_t* out) {
   int32_t k = 0;
 #if defined(QV_MATCH_X86)
   // A short tail is done again as the last full vector of positions: the same values.
+  auto shifted = [&](int32_t from) {
+    return BoundLanes{lanes.loSum + from, lanes.whole + from, lanes.fraction + from, lanes.slackLo + from,
+                      lanes.slackHi + from};
+  };
   if (MatchKernelsAvx2() && count >= 16) {
-    k = BlockBoundsAvx2(sums, stride, count, tsums, nbx, nby, step, out);
-    if (k < count) k = count - 16 + BlockBoundsAvx2(sums + count - 16, stride, 16, tsums, nbx, nby, step, out + count - 16);
+    k = StretchedBoundsAvx2(sums, stride, count, tsums, nbx, nby, step, lanes, out);
+    if (k < count)
+      k = count - 16 +
+          StretchedBoundsAvx2(sums + count - 16, stride, 16, tsums, nbx, nby, step, shifted(count - 16), out + count - 16);
   }
   if (k < count && count >= 8) {
-    k += BlockBoundsSse2(sums + k, stride, count - k, tsums, nbx, nby, step, out + k);
-    if (k < count) k = count - 8 + BlockBoundsSse2(sums + count - 8, stride, 8, tsums, nbx, nby, step, out + count - 8);
+    k += StretchedBoundsSse2(sums + k, stride, count - k, tsums, nbx, nby, step, shifted(k), out + k);
+    if (k < count)
+      k = count - 8 +
+          StretchedBoundsSse2(sums + count - 8, stride, 8, tsums, nbx, nby, step, shifted(count - 8), out + count - 8);
   }
 #endif
-  for (; k < count; ++k) out[k] = BlockBoundOne(sums + k, stride, tsums, nbx, nby, step);
+  for (; k < count; ++k)
+    out[k] = BoundOne(sums + k, stride, tsums, nbx, nby, step, lanes.loSum[k], lanes.whole[k], lanes.fraction[k],
+                      lanes.slackLo[k], lanes.slackHi[k]);
 }
 
 void BlendBytesU8(const uint8_t* a, const uint8_t* b, uint8_t* dst, int32_t n, uint32_t weight) {

@@ -10,7 +10,7 @@
 //   StretchSadBoundedU8   the same with the image bytes stretched first
 //   StretchRowsU8         a block of bytes stretched into another
 //   StretchByte           the stretch of one byte, as every lane computes it
-//   BlockBoundsU16        lower bounds of the sums from block sums, many positions at once
+//   StretchedBoundsU16    lower bounds of stretched sums from block sums, 16 positions at once
 //   BlendBytesU8          linear interpolation of two byte rows with a weight in 256ths
 //   ByteExtremesU8        lowest and highest byte of a block
 #pragma once
@@ -47,13 +47,23 @@ int64_t StretchSadBoundedU8(const uint8_t* a, int64_t aStride, const uint8_t* b,
 void StretchRowsU8(const uint8_t* src, int64_t srcStride, uint8_t* dst, int64_t dstStride, int32_t rowBytes,
                    int32_t rows, const StretchFactors& f);
 
-// out[k], k < count: the sum over nby x nbx blocks of |sums[bj x step x stride + k + bi x step]
-// - tsums[bj x nbx + bi]|, added with saturation at 65535.  With sums holding the block sums
-// of an image at every position and tsums those of a template, out[k] is a lower bound of the
-// sum of absolute differences at position k (a block's difference of sums is at most the
-// sum of its differences), and saturation keeps it one.
-void BlockBoundsU16(const uint16_t* sums, int64_t stride, int32_t count, const uint16_t* tsums, int32_t nbx,
-                    int32_t nby, int32_t step, uint16_t* out);
+// Per position: the bracket of its stretched block sums (see StretchedBoundsU16).
+struct BoundLanes {
+  const uint16_t* loSum;     // lo x bytes per block
+  const uint16_t* whole;     // the linear form of the stretch
+  const uint16_t* fraction;
+  const uint16_t* slackLo;   // the stretched block sum lies in G - slackLo .. G + slackHi
+  const uint16_t* slackHi;
+};
+
+// out[k], k < count: a lower bound of the sum of absolute differences between a template and
+// the stretched region at position k, from block sums: for each of the nby x nbx blocks,
+// with S = sums[bj x step x stride + k + bi x step] the unstretched block sum, D = S - loSum
+// and G = whole x D + (fraction x D) >> 16, the distance from the template's block sum
+// tsums[bj x nbx + bi] to the bracket G - slackLo .. G + slackHi; added with saturation at
+// 65535 (still a lower bound).  All sums of 16 bits, as the lanes compute them.
+void StretchedBoundsU16(const uint16_t* sums, int64_t stride, int32_t count, const uint16_t* tsums, int32_t nbx,
+                        int32_t nby, int32_t step, const BoundLanes& lanes, uint16_t* out);
 
 // dst[i] = ((256 - weight) x a[i] + weight x b[i]) >> 8 for i < n, weight 1..255: what a
 // picture's fractional shift by weight / 256 of a pixel stores in 8 bits, since those blends

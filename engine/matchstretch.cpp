@@ -1,13 +1,18 @@
 // matchstretch.cpp - the row worker of the contrast-stretched template search (normalised
 // gray and R, G, B).  Each candidate region is stretched to its own extremes before it is
-// compared, so a position used to cost a stretch and a sum over the whole template.  Here the
-// extremes of every region of a block of candidate rows come from sliding windows; positions
-// whose regions have the same extremes share one stretch, applied once to the block of
-// pixels their regions cover when enough of them do; the sums run in wide vector loops; and
-// a sum stops as soon as it passes the best sum of the piece, which cannot change the answer.
-// Positions are still visited in scan order and scored exactly as the plain worker scores
-// them.
-// Inside: extremes pairs - the row worker
+// compared, so a position used to cost a stretch and a sum over the whole template.  Here:
+// - the extremes of every region of a block of candidate rows come from sliding windows;
+// - positions with the same extremes share their stretch (a few pairs of extremes serve a
+//   whole window);
+// - every position gets a lower bound of its sum from sums over blocks of pixels, taken once
+//   over the unstretched pixels and bracketed through the linear form of its stretch;
+// - the position with the lowest bound is summed first, and afterwards only positions whose
+//   bound does not pass the best sum are summed, in vector loops that stop once the running
+//   sum passes it.
+// A position left out has a sum above a sum already found, so it could neither win nor tie:
+// the answer and its score are the plain worker's, and positions are still visited in scan
+// order.
+// Inside: extremes pairs - block sums and bounds - the row worker
 #include <cstring>
 #include <new>
 
@@ -16,30 +21,27 @@
 
 namespace {
 
-// Scratch of the sliding-window extremes of one block of candidate rows, and the stretched
-// blocks of one block of candidate rows: enough for a search window of several hundred
-// positions a side without running a block of rows twice.
+// Scratch of the sliding-window extremes of one block of candidate rows, and the positions
+// of one block: enough for a window of a few hundred positions a side in one block of rows.
 constexpr int64_t kExtremesBytes = int64_t(1) << 22;
-constexpr int64_t kStretchedBytes = int64_t(1) << 22;
 constexpr int64_t kBlockPositions = 65536;
 
 // ---- extremes pairs --------------------------------------------------------------------------
 
-// The positions of a block of rows whose regions have the extremes (lo, hi).
+// What the positions whose regions have the extremes (lo, hi) share: the stretch, and the
+// bracket of its block sums the bounds use (see BoundOf).
 struct Pair {
   uint8_t lo, hi;
-  int32_t count;
-  int32_t kx0, kx1, ky0, ky1;  // their bounding box, in positions of the block
+  int32_t vector;  // f reproduces the stretch table
   StretchFactors f;
-  int32_t vector;              // f reproduces the stretch table
-  int64_t block;               // offset of the pairs' stretched block, or -1: stretch per position
-  int64_t blockStride;
+  uint16_t loSum, whole, fraction, slackLo, slackHi;
 };
 
 // Pairs of one block of rows: an open-addressed table from (lo, hi) to the pair's index.
 constexpr int64_t kMaxPairs = 256 * 257 / 2;  // lo <= hi
 class PairTable {
  public:
+  ~PairTable() { delete[] pairs_; }
   int32_t Reset(int64_t positions) {
     int64_t n = 64;
     while (n < 2 * positions && n < 65536) n *= 2;
@@ -49,54 +51,50 @@ class PairTable {
     count_ = 0;
     return 1;
   }
-  // The index of (lo, hi), added with the position (kx, ky) when new; -1 when memory is short.
-  int32_t Add(uint8_t lo, uint8_t hi, int32_t kx, int32_t ky) {
+  // The index of (lo, hi); *added is set when it is new (its other fields then to be made).
+  // -1 when memory is short.
+  int32_t Find(uint8_t lo, uint8_t hi, int32_t* added) {
     const uint32_t key = uint32_t(lo) << 8 | hi;
     uint32_t h = (key * 40503u) & mask_;
     uint16_t* slots = slots_.Data();
+    *added = 0;
     for (;;) {
       if (!slots[h]) break;
-      Pair& p = pairs_[slots[h] - 1];
-      if (p.lo == lo && p.hi == hi) {
-        ++p.count;
-        p.kx0 = kx < p.kx0 ? kx : p.kx0;
-        p.kx1 = kx > p.kx1 ? kx : p.kx1;
-        p.ky1 = ky;  // rows come in increasing order
-        return slots[h] - 1;
-      }
+      const Pair& p = pairs_[slots[h] - 1];
+      if (p.lo == lo && p.hi == hi) return slots[h] - 1;
       h = (h + 1) & mask_;
     }
     if (count_ == capacity_ && !Grow()) return -1;
-    pairs_[count_] = Pair{lo, hi, 1, kx, kx, ky, ky, StretchFactors{lo, 0, 0}, 0, -1, 0};
+    pairs_[count_].lo = lo;
+    pairs_[count_].hi = hi;
     slots[h] = uint16_t(++count_);
+    *added = 1;
     return count_ - 1;
   }
-  int32_t Count() const { return count_; }
   Pair& operator[](int32_t i) { return pairs_[i]; }
-  ~PairTable() { delete[] pairs_; }
 
  private:
   // Most searches meet a few pairs: the list starts small and doubles.
   int32_t Grow() {
-    const int64_t n = capacity_ ? 2 * int64_t(capacity_) : 64;
-    Pair* more = new (std::nothrow) Pair[size_t(n < kMaxPairs ? n : kMaxPairs)];
+    int64_t n = capacity_ ? 2 * int64_t(capacity_) : 64;
+    if (n > kMaxPairs) n = kMaxPairs;
+    Pair* more = new (std::nothrow) Pair[size_t(n)];
     if (!more) return 0;
     if (count_) std::memcpy(static_cast<void*>(more), pairs_, sizeof(Pair) * size_t(count_));
     delete[] pairs_;
     pairs_ = more;
-    capacity_ = int32_t(n < kMaxPairs ? n : kMaxPairs);
+    capacity_ = int32_t(n);
     return 1;
   }
-  // At most 256 x 257 / 2 pairs exist, and the table is kept at most half full, so the
+  // At most 256 x 257 / 2 pairs exist and the table is kept at most half full, so the
   // indices fit 16 bits and a probe always ends.
   PlaneBuffer<uint16_t> slots_;
   Pair* pairs_ = nullptr;
-  int32_t capacity_ = 0;
+  int32_t capacity_ = 0, count_ = 0;
   uint32_t mask_ = 0;
-  int32_t count_ = 0;
 };
 
-// ---- block sums -------------------------------------------------------------------------------
+// ---- block sums and bounds -------------------------------------------------------------------
 
 #define QV_MATCHSTRETCH_CLONES __attribute__((target_clones("avx2", "default")))
 
@@ -147,8 +145,9 @@ QV_MATCHSTRETCH_CLONES void BlockSums(const uint8_t* src, int64_t srcStride, int
   }
 }
 
-// The block edge for the bounds: about 8 x 8 blocks over the template, so a bound costs some
-// 64 operations for 16 positions at once; 0 where the sums are cheap enough without them.
+// The block edge for the bounds: about 8 x 8 blocks over the template, so that a bound costs
+// some 64 block differences for 16 positions at once; 0 where the sums are cheap enough
+// without bounds.
 int32_t BoundStep(int32_t tw, int32_t th, int32_t ch) {
   const int32_t side = tw < th ? tw : th;
   if (side < 4 || int64_t(tw) * th * ch < 256) return 0;
@@ -156,6 +155,40 @@ int32_t BoundStep(int32_t tw, int32_t th, int32_t ch) {
   if (step < 2) step = 2;
   const int32_t most = ch == 1 ? 16 : 9;
   return step < most ? step : most;
+}
+
+// The stretch of a pair, and the bracket of its block sums.  A byte lo + d of a region becomes
+// t(d) = table[lo + d]; with the linear form l(d) = whole x d + (fraction x d) >> 16 (the vector
+// factors, or the nearest ones where those do not reproduce the table) t(d) lies between
+// l(d) - lowDev and l(d) + highDev.  For a block of m bytes with D = sum of d, the sum of l(d)
+// lies between G - (m - 1) and G, G = whole x D + (fraction x D) >> 16 (the fractions dropped
+// by each byte add up to less than m), so the stretched block sum lies between
+// G - slackLo and G + slackHi.
+void MakePair(Pair& p, NormaliseScratch& s, CompareMode mode, int32_t m) {
+  s.Use(mode, p.lo, p.hi);
+  p.vector = s.vector;
+  p.f = StretchFactors{p.lo, s.whole, s.fraction};
+  const int32_t n = p.hi - p.lo;
+  int64_t whole = s.whole, fraction = s.fraction, lowDev = 0, highDev = 0;
+  if (!s.vector) {
+    const double factor = n > 0 ? 255.0 / double(n) : 0.0;
+    whole = int64_t(factor);
+    fraction = int64_t((factor - double(whole)) * 65536.0);
+    for (int32_t d = 0; d <= n; ++d) {
+      const int64_t l = whole * d + ((fraction * d) >> 16), t = s.table[p.lo + d];
+      lowDev = l - t > lowDev ? l - t : lowDev;
+      highDev = t - l > highDev ? t - l : highDev;
+    }
+  }
+  int64_t slackLo = (m - 1) + int64_t(m) * lowDev, slackHi = int64_t(m) * highDev;
+  // R, G, B read back through a format that does not keep them move each pixel after the
+  // table: no bracket, so no bound.
+  if (mode == CompareRgb && !s.rgbExact) slackLo = slackHi = 65535;
+  p.loSum = uint16_t(p.lo * m);  // m is at most 256: below 65536
+  p.whole = uint16_t(whole);
+  p.fraction = uint16_t(fraction);
+  p.slackLo = uint16_t(slackLo < 65535 ? slackLo : 65535);
+  p.slackHi = uint16_t(slackHi < 65535 ? slackHi : 65535);
 }
 
 }  // namespace
@@ -179,136 +212,113 @@ void StretchedSearchRows(void* ctx, uint64_t first, uint64_t count) {
   if (blockRows < 1) blockRows = 1;
   if (blockRows > int64_t(count)) blockRows = int64_t(count);
 
+  const uint8_t* t = tpl.u8.Data();
+  const int32_t step = BoundStep(tw, th, ch);
+  const int32_t nbx = step ? tw / step : 0, nby = step ? th / step : 0, m = step * step * ch;
+  const int64_t sumCols = int64_t(across) + tw - step, sumRows = blockRows + th - step;
   NormaliseScratch scratch;
-  PlaneBuffer<uint8_t> extremes, stretched;
-  PlaneBuffer<uint16_t> pairOf;
+  PlaneBuffer<uint8_t> extremes;
+  PlaneBuffer<uint16_t> pairOf, tsums, bounds, work, sums, lanes;
   PairTable pairs;
   if (!scratch.Prepare(img.format, regionBytes) ||
       !extremes.Reserve(WindowExtremesScratch(across, int32_t(blockRows), tw, th, ch) + 2 * blockRows * across) ||
-      !pairOf.Reserve(blockRows * across)) {
+      !pairOf.Reserve(blockRows * across) ||
+      (step && (!tsums.Reserve(int64_t(nbx) * nby) || !bounds.Reserve(blockRows * across) ||
+                !work.Reserve(3 * lineBytes) || !sums.Reserve(sumRows * sumCols) || !lanes.Reserve(5 * int64_t(across))))) {
     job.failed.store(1);
     return;
   }
   uint8_t* lo = extremes.Data();
   uint8_t* hi = lo + blockRows * across;
   uint8_t* extremesScratch = hi + blockRows * across;
-  const uint8_t* t = tpl.u8.Data();
-
-  // Lower bounds from block sums: the template's own, once.
-  const int32_t step = BoundStep(tw, th, ch);
-  const int32_t nbx = step ? tw / step : 0, nby = step ? th / step : 0;
-  PlaneBuffer<uint16_t> tsums, bounds, horiz, sums, boundRow;
-  if (step) {
-    if (!tsums.Reserve(int64_t(nbx) * nby) || !bounds.Reserve(blockRows * across) || !boundRow.Reserve(across)) {
-      job.failed.store(1);
-      return;
+  // The template's block sums, once.
+  for (int32_t bj = 0; bj < nby; ++bj)
+    for (int32_t bi = 0; bi < nbx; ++bi) {
+      uint32_t sum = 0;
+      for (int32_t j = 0; j < step; ++j)
+        for (int32_t i = 0; i < step * ch; ++i) sum += t[(bj * step + j) * tpl.stride + (bi * step) * ch + i];
+      tsums.Data()[bj * nbx + bi] = uint16_t(sum);
     }
-    for (int32_t bj = 0; bj < nby; ++bj)
-      for (int32_t bi = 0; bi < nbx; ++bi) {
-        uint32_t sum = 0;
-        for (int32_t j = 0; j < step; ++j)
-          for (int32_t i = 0; i < step * ch; ++i) sum += t[(bj * step + j) * tpl.stride + (bi * step) * ch + i];
-        tsums.Data()[bj * nbx + bi] = uint16_t(sum);
-      }
-  }
 
   Best mine{0, 0, 0, 0};
   int32_t have = 0;
-  int64_t bestSad = INT64_MAX;
+  int64_t bestSad = INT64_MAX;  // the sum of mine once there is one
+  // The sum of a position, left as soon as it passes limit (then some value above limit).
+  auto sumAt = [&](const Pair& p, const uint8_t* region, int64_t limit) {
+    if (p.vector) return StretchSadBoundedU8(region, img.stride, t, tpl.stride, rowBytes, th, p.f, limit);
+    scratch.Use(mode, p.lo, p.hi);
+    scratch.StretchRows(mode, region, img.stride, tw, th, scratch.buf.Data(), rowBytes);
+    return SadBoundedU8(scratch.buf.Data(), rowBytes, t, tpl.stride, rowBytes, th, limit);
+  };
+  // A sum found offered as the piece's best by the order of positions: (score, distance, y, x).
+  auto offer = [&](int32_t x, int32_t y, int64_t sad) {
+    const double dx = double(x) - double(job.cx), dy = double(y) - double(job.cy);
+    const Best b{ScoreFromSadU8(mode, sad, tw, th), dx * dx + dy * dy, x, y};
+    if (!have || Better(b, mine)) {
+      mine = b;
+      have = 1;
+      bestSad = sad;
+    }
+  };
+
   for (uint64_t r0 = first; r0 < first + count; r0 += uint64_t(blockRows)) {
     const int32_t rows = int32_t(first + count - r0 < uint64_t(blockRows) ? first + count - r0 : uint64_t(blockRows));
     const int32_t y0 = job.y0 + int32_t(r0);  // level row of the block's first candidates
     const int32_t ix0 = job.x0 - job.px0, iy0 = y0 - job.py0;  // plane position of its first region
     WindowExtremes(img, ix0, iy0, across, rows, tw, th, lo, hi, extremesScratch);
 
-    // Group the positions by extremes; a group stretches its block once when the regions it
-    // holds outweigh the block, else each of its regions is stretched as it is summed.
+    // The pairs of extremes, each made once.
     if (!pairs.Reset(int64_t(rows) * across)) {
       job.failed.store(1);
       return;
     }
     uint16_t* which = pairOf.Data();
-    for (int32_t r = 0; r < rows; ++r)
-      for (int32_t k = 0; k < across; ++k) {
-        const int64_t i = int64_t(r) * across + k;
-        const int32_t pair = pairs.Add(lo[i], hi[i], k, r);
-        if (pair < 0) {
-          job.failed.store(1);
-          return;
-        }
-        which[i] = uint16_t(pair);
+    for (int64_t i = 0; i < int64_t(rows) * across; ++i) {
+      // Neighbours along a row mostly have the same extremes.
+      if (i > 0 && lo[i] == lo[i - 1] && hi[i] == hi[i - 1]) {
+        which[i] = which[i - 1];
+        continue;
       }
-    int64_t blockTotal = 0;
-    for (int32_t i = 0; i < pairs.Count(); ++i) {
-      Pair& p = pairs[i];
-      scratch.Use(mode, p.lo, p.hi);
-      p.vector = scratch.vector;
-      p.f = StretchFactors{p.lo, scratch.whole, scratch.fraction};
-      const int64_t stride = (int64_t(p.kx1) - p.kx0 + tw) * ch;
-      const int64_t bytes = stride * (int64_t(p.ky1) - p.ky0 + th);
-      // Stretching a region on the fly costs about what stretching a block byte does with the
-      // table, and a few times more with the vector form than the plain sums that follow.
-      const int64_t regions = int64_t(p.count) * regionBytes;
-      const int32_t worth = p.vector ? regions >= 2 * bytes : regions >= bytes;
-      if (worth && blockTotal + bytes <= kStretchedBytes) {
-        p.block = blockTotal;
-        p.blockStride = stride;
-        blockTotal += bytes;
-      }
-    }
-    if (blockTotal && !stretched.Reserve(blockTotal)) {
-      job.failed.store(1);
-      return;
-    }
-    // Stretch the shared blocks, and bound every sum they serve from block sums: a position
-    // whose bound is above a sum already known can neither win nor tie.  The position with
-    // the lowest bound is summed first, so that the scan starts with a good sum to beat.
-    uint16_t* bound = bounds.Data();
-    if (step) std::memset(bound, 0, sizeof(uint16_t) * size_t(rows) * size_t(across));
-    int64_t seed = -1;
-    for (int32_t i = 0; i < pairs.Count(); ++i) {
-      Pair& p = pairs[i];
-      if (p.block < 0) continue;
-      uint8_t* b = stretched.Data() + p.block;
-      const uint8_t* src = img.U8(ix0 + p.kx0, iy0 + p.ky0);
-      const int32_t bw = int32_t(p.blockStride / ch), bh = p.ky1 - p.ky0 + th;
-      if (p.vector) {
-        StretchRowsU8(src, img.stride, b, p.blockStride, int32_t(p.blockStride), bh, p.f);
-      } else {
-        scratch.Use(mode, p.lo, p.hi);
-        scratch.StretchRows(mode, src, img.stride, bw, bh, b, p.blockStride);
-      }
-      if (!step) continue;
-      const int64_t cols = bw - step + 1;
-      if (!horiz.Reserve(3 * int64_t(bw) * ch) || !sums.Reserve(int64_t(bh - step + 1) * cols)) {
+      int32_t added;
+      const int32_t pair = pairs.Find(lo[i], hi[i], &added);
+      if (pair < 0) {
         job.failed.store(1);
         return;
       }
-      BlockSums(b, p.blockStride, bw, bh, ch, step, horiz.Data(), sums.Data(), cols);
-      const int32_t kn = p.kx1 - p.kx0 + 1;
-      for (int32_t r = p.ky0; r <= p.ky1; ++r) {
-        BlockBoundsU16(sums.Data() + (r - p.ky0) * cols, cols, kn, tsums.Data(), nbx, nby, step, boundRow.Data());
-        const int64_t row = int64_t(r) * across;
-        for (int32_t k = 0; k < kn; ++k) {
-          const int64_t at = row + p.kx0 + k;
-          if (which[at] != i) continue;
-          bound[at] = boundRow.Data()[k];
-          if (seed < 0 || bound[at] < bound[seed]) seed = at;
-        }
-      }
+      if (added) MakePair(pairs[pair], scratch, mode, m ? m : 1);
+      which[i] = uint16_t(pair);
     }
-    if (seed >= 0) {
-      const Pair& p = pairs[which[seed]];
+
+    // Bounds of every position from the block sums of the unstretched pixels, and the
+    // position with the lowest bound summed first.
+    uint16_t* bound = bounds.Data();
+    if (step) {
+      const int32_t aw = across + tw - 1, ah = rows + th - 1;
+      BlockSums(img.U8(ix0, iy0), img.stride, aw, ah, ch, step, work.Data(), sums.Data(), sumCols);
+      uint16_t* laneData = lanes.Data();
+      const BoundLanes lane{laneData, laneData + across, laneData + 2 * across, laneData + 3 * across,
+                            laneData + 4 * across};
+      int64_t seed = 0;
+      for (int32_t r = 0; r < rows; ++r) {
+        const uint16_t* w = which + int64_t(r) * across;
+        for (int32_t k = 0; k < across; ++k) {
+          const Pair& p = pairs[w[k]];
+          laneData[k] = p.loSum;
+          laneData[across + k] = p.whole;
+          laneData[2 * across + k] = p.fraction;
+          laneData[3 * across + k] = p.slackLo;
+          laneData[4 * across + k] = p.slackHi;
+        }
+        uint16_t* out = bound + int64_t(r) * across;
+        StretchedBoundsU16(sums.Data() + r * sumCols, sumCols, across, tsums.Data(), nbx, nby, step, lane, out);
+        for (int32_t k = 0; k < across; ++k)
+          if (out[k] < bound[seed]) seed = int64_t(r) * across + k;
+      }
       const int32_t r = int32_t(seed / across), k = int32_t(seed % across);
-      const int64_t sad = SadBoundedU8(stretched.Data() + p.block + (r - p.ky0) * p.blockStride +
-                                           int64_t(k - p.kx0) * ch,
-                                       p.blockStride, t, tpl.stride, rowBytes, th, INT64_MAX);
-      if (sad < bestSad) bestSad = sad;
+      offer(job.x0 + k, y0 + r, sumAt(pairs[which[seed]], img.U8(ix0 + k, iy0 + r), INT64_MAX));
     }
 
     for (int32_t r = 0; r < rows; ++r) {
-      const int32_t y = y0 + r;
-      const double dy = double(y) - double(job.cy);
       for (int32_t k = 0; k < across; ++k) {
         if (job.cancel && job.cancel(job.user)) {
           job.cancelled.store(1);
@@ -316,33 +326,14 @@ void StretchedSearchRows(void* ctx, uint64_t first, uint64_t count) {
           return;
         }
         const int64_t at = int64_t(r) * across + k;
+        // A larger sum scores strictly worse (distinct sums of fewer than 2^40 pixels never
+        // round to one score), so a position whose bound or running sum passes the best sum
+        // can neither win nor tie.
         const int64_t limit = bestSad;
         if (step && bound[at] > limit) continue;
-        Pair& p = pairs[which[at]];
-        const uint8_t* region = img.U8(ix0 + k, iy0 + r);
-        int64_t sad;
-        if (p.block >= 0) {
-          const uint8_t* b = stretched.Data() + p.block;
-          sad = SadBoundedU8(b + (r - p.ky0) * p.blockStride + int64_t(k - p.kx0) * ch, p.blockStride, t, tpl.stride,
-                             rowBytes, th, limit);
-        } else if (p.vector) {
-          sad = StretchSadBoundedU8(region, img.stride, t, tpl.stride, rowBytes, th, p.f, limit);
-        } else {
-          scratch.Use(mode, p.lo, p.hi);
-          scratch.StretchRows(mode, region, img.stride, tw, th, scratch.buf.Data(), rowBytes);
-          sad = SadBoundedU8(scratch.buf.Data(), rowBytes, t, tpl.stride, rowBytes, th, limit);
-        }
-        // A larger sum scores strictly worse (distinct sums of fewer than 2^40 pixels never
-        // round to one score), so it can neither win nor tie.
+        const int64_t sad = sumAt(pairs[which[at]], img.U8(ix0 + k, iy0 + r), limit);
         if (sad > limit) continue;
-        const int32_t x = job.x0 + k;
-        const double dx = double(x) - double(job.cx);
-        const Best b{ScoreFromSadU8(mode, sad, tw, th), dx * dx + dy * dy, x, y};
-        if (!have || Better(b, mine)) {
-          mine = b;
-          have = 1;
-          bestSad = sad;
-        }
+        offer(job.x0 + k, y0 + r, sad);
       }
     }
   }

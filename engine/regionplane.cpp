@@ -472,33 +472,69 @@ void WindowExtremes(const ComparePlane& img, int32_t px0, int32_t py0, int32_t a
     }
 }
 
-// The vector loop computes d x whole + (d x fraction) >> 16 in 16-bit lanes; the fraction is
-// taken from the double factor and its neighbours tried, and the loop is used only when one
-// of them gives every table entry of the range.
+namespace {
+
+// Where the format stores and reads back every 8-bit level exactly, the stretch of (lo, hi)
+// depends on hi - lo alone: level lo + d becomes nv(d) for d = 0 .. hi - lo.  Those stretches
+// and their vector factors are made once for the process.
+struct ExactStretches {
+  uint8_t levels[256][256];  // [hi - lo][d]
+  int32_t vector[256];
+  uint16_t whole[256], fraction[256];
+  ExactStretches() {
+    for (int32_t n = 0; n < 256; ++n) {
+      uint8_t table[256];
+      StretchTable(0, uint8_t(n), nullptr, table);
+      std::memcpy(levels[n], table, 256);
+      vector[n] = 0;
+      whole[n] = fraction[n] = 0;
+      const double factor = n > 0 ? 255.0 / double(n) : 0.0;
+      const int32_t w = int32_t(factor);
+      const int64_t base = int64_t((factor - w) * 65536.0);
+      for (int64_t f : {base, base + 1, base - 1}) {
+        if (f < 0 || f > 65535) continue;
+        int32_t ok = 1;
+        for (int32_t d = 0; d <= n && ok; ++d) ok = d * w + ((d * f) >> 16) == table[d];
+        if (ok) {
+          vector[n] = 1;
+          whole[n] = uint16_t(w);
+          fraction[n] = uint16_t(f);
+          break;
+        }
+      }
+    }
+  }
+};
+
+const ExactStretches& Exact() {
+  static const ExactStretches stretches;
+  return stretches;
+}
+
+}  // namespace
+
 void NormaliseScratch::Use(CompareMode mode, uint8_t lo, uint8_t hi) {
   NormaliseScratch& s = *this;
   if (s.lastLo == lo && s.lastHi == hi) return;
   s.lastLo = lo;
   s.lastHi = hi;
-  StretchTable(lo, hi, mode == CompareGray ? s.grayBack : nullptr, s.table);
   s.vector = 0;
   const int32_t exactBack = mode == CompareGray ? GrayBackExact(s.format) : s.rgbExact;
-  if (!exactBack) return;
-  const double factor = hi > lo ? 255.0 / double(hi - lo) : 0.0;
-  const int32_t whole = int32_t(factor);
-  const int64_t base = int64_t((factor - whole) * 65536.0);
-  for (int64_t f : {base, base + 1, base - 1}) {
-    if (f < 0 || f > 65535) continue;
-    int32_t ok = 1;
-    for (int32_t d = 0; d <= hi - lo && ok; ++d)
-      ok = d * whole + ((d * f) >> 16) == s.table[lo + d];
-    if (ok) {
-      s.vector = 1;
-      s.whole = uint16_t(whole);
-      s.fraction = uint16_t(f);
-      return;
-    }
+  if (!exactBack) {
+    StretchTable(lo, hi, mode == CompareGray ? s.grayBack : nullptr, s.table);
+    return;
   }
+  // The table with its factors: d x whole + (d x fraction) >> 16 in 16-bit lanes, the
+  // fraction taken from the double factor or a neighbour of it, used only when it gives every
+  // entry of the range.
+  const ExactStretches& e = Exact();
+  const int32_t n = hi - lo;
+  std::memcpy(s.table + lo, e.levels[n], size_t(n) + 1);
+  std::memset(s.table, s.table[lo], lo);
+  std::memset(s.table + hi + 1, s.table[hi], size_t(255 - hi));
+  s.vector = e.vector[n];
+  s.whole = e.whole[n];
+  s.fraction = e.fraction[n];
 }
 
 void NormaliseScratch::StretchRows(CompareMode mode, const uint8_t* src, int64_t srcStride, int32_t w,

@@ -1,11 +1,12 @@
 // The byte kernels of the stretched template search, with the AVX2 forms on and off: bounded
 // sums against a plain sum, the 16-bit stretch of every byte against its one-byte form and
-// against the stretch table where the factors are accepted, block bounds against the sums
-// they bound, and the 8-bit blend against what ShiftImage stores.
+// against the stretch table where the factors are accepted, the block-sum bounds against the
+// stretched sums they bound, and the 8-bit blend against what ShiftImage stores.
 #include "engine/matchsad.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -105,46 +106,97 @@ TEST(MatchSad, AcceptedFactorsReproduceTheStretchTable) {
   EXPECT_GT(accepted, 1000);
 }
 
-TEST(MatchSad, BlockBoundsAreTheSumOfBlockDifferencesAndBoundTheSum) {
-  // A 40 x 30 image and an 8 x 6 template of 2 x 2 blocks: the bound at every position of a
-  // row from the image's block sums, against the blocks counted directly and the full sum.
-  constexpr int32_t W = 40, H = 30, TW = 8, TH = 6, B = 2;
-  const auto img = RandomBytes(W * H, 5);
-  const auto tpl = RandomBytes(TW * TH, 6);
-  std::vector<uint16_t> sums(size_t(W) * H, 0);
-  for (int32_t y = 0; y + B <= H; ++y)
-    for (int32_t x = 0; x + B <= W; ++x)
-      for (int32_t j = 0; j < B; ++j)
-        for (int32_t i = 0; i < B; ++i) sums[size_t(y * W + x)] = uint16_t(sums[size_t(y * W + x)] + img[size_t((y + j) * W + x + i)]);
-  std::vector<uint16_t> tsums(size_t(TW / B) * (TH / B), 0);
-  for (int32_t bj = 0; bj < TH / B; ++bj)
-    for (int32_t bi = 0; bi < TW / B; ++bi)
-      for (int32_t j = 0; j < B; ++j)
-        for (int32_t i = 0; i < B; ++i) tsums[size_t(bj * (TW / B) + bi)] = uint16_t(tsums[size_t(bj * (TW / B) + bi)] + tpl[size_t((bj * B + j) * TW + bi * B + i)]);
-  BothForms([&] {
-    for (int32_t y = 0; y + TH <= H; ++y) {
-      const int32_t count = W - TW + 1;
-      std::vector<uint16_t> out(static_cast<size_t>(count));
-      BlockBoundsU16(sums.data() + y * W, W, count, tsums.data(), TW / B, TH / B, B, out.data());
-      for (int32_t x = 0; x < count; ++x) {
-        int64_t blocks = 0, full = 0;
-        for (int32_t bj = 0; bj < TH / B; ++bj)
-          for (int32_t bi = 0; bi < TW / B; ++bi)
-            blocks += std::abs(int32_t(sums[size_t((y + bj * B) * W + x + bi * B)]) - int32_t(tsums[size_t(bj * (TW / B) + bi)]));
-        for (int32_t j = 0; j < TH; ++j)
-          for (int32_t i = 0; i < TW; ++i) full += std::abs(int32_t(img[size_t((y + j) * W + x + i)]) - int32_t(tpl[size_t(j * TW + i)]));
-        ASSERT_EQ(blocks, out[size_t(x)]) << x << "," << y;
-        ASSERT_LE(out[size_t(x)], full) << x << "," << y;
+// The bound of a position from unstretched block sums and its stretch's bracket never passes
+// the stretched sum, whatever the extremes: ranges the vector factors reproduce and ranges
+// they do not (the slack then from the table's distance to them), formats that read gray
+// back exactly and one that does not (HSV), gray and R, G, B.  The lane forms agree with
+// each other position by position.
+TEST(MatchSad, StretchedBoundsNeverPassTheStretchedSum) {
+  struct Case {
+    int32_t format;
+    CompareMode mode;
+    int32_t step;
+  } const cases[] = {{ImgFormatGray8, CompareGray, 2}, {ImgFormatGray8, CompareGray, 4},
+                     {ImgFormatHsv48, CompareGray, 3}, {ImgFormatRgb24, CompareRgb, 2}};
+  std::mt19937 rng(77);
+  for (const Case& c : cases) {
+    const int32_t ch = c.mode == CompareGray ? 1 : 3, m = c.step * c.step * ch;
+    NormaliseScratch s;
+    ASSERT_EQ(1, s.Prepare(c.format, 0));
+    for (int32_t trial = 0; trial < 300; ++trial) {
+      // A region of 8 x 8 pixels in lo .. hi (with both ends present) and a stretched template.
+      const int32_t lo = int32_t(rng() % 200), hi = trial % 7 == 0 ? lo : lo + 1 + int32_t(rng() % uint32_t(255 - lo));
+      constexpr int32_t T = 8;
+      std::vector<uint8_t> region(size_t(T * T * ch)), tpl(region.size());
+      for (auto& v : region) v = uint8_t(lo + int32_t(rng() % uint32_t(hi - lo + 1)));
+      region[0] = uint8_t(lo);
+      region[1] = uint8_t(hi);
+      s.Use(c.mode, uint8_t(lo), uint8_t(hi));
+      // Half the trials with the template equal to the stretched region but for one pixel,
+      // where the sum is small and a bound too high would show.
+      for (size_t i = 0; i < tpl.size(); ++i) tpl[i] = trial % 2 ? s.table[region[i]] : uint8_t(rng());
+      tpl[5] = uint8_t(tpl[5] ^ 1);
+      int64_t sad = 0;
+      for (size_t i = 0; i < region.size(); ++i) sad += std::abs(int32_t(s.table[region[i]]) - int32_t(tpl[i]));
+      // The pair's bracket as the search makes it.
+      const int32_t n = hi - lo;
+      int64_t whole = s.whole, fraction = s.fraction, lowDev = 0, highDev = 0;
+      if (!s.vector) {
+        const double factor = n > 0 ? 255.0 / n : 0.0;
+        whole = int64_t(factor);
+        fraction = int64_t((factor - double(whole)) * 65536.0);
+        for (int32_t d = 0; d <= n; ++d) {
+          const int64_t l = whole * d + ((fraction * d) >> 16), t = s.table[lo + d];
+          lowDev = std::max(lowDev, l - t);
+          highDev = std::max(highDev, t - l);
+        }
       }
+      const uint16_t loSum = uint16_t(lo * m), w16 = uint16_t(whole), f16 = uint16_t(fraction);
+      const uint16_t slackLo = uint16_t(std::min<int64_t>(65535, m - 1 + m * lowDev));
+      const uint16_t slackHi = uint16_t(std::min<int64_t>(65535, m * highDev));
+      // Block sums of the region and the template at one position.
+      const int32_t nb = T / c.step;
+      std::vector<uint16_t> sums(size_t(T * T), 0), tsums(size_t(nb * nb), 0);
+      for (int32_t by = 0; by < nb; ++by)
+        for (int32_t bx = 0; bx < nb; ++bx)
+          for (int32_t j = 0; j < c.step; ++j)
+            for (int32_t i = 0; i < c.step * ch; ++i) {
+              const size_t at = size_t((by * c.step + j) * T * ch + bx * c.step * ch + i);
+              uint16_t& sum = sums[size_t(by * c.step * T + bx * c.step)];
+              sum = uint16_t(sum + region[at]);
+              tsums[size_t(by * nb + bx)] = uint16_t(tsums[size_t(by * nb + bx)] + tpl[at]);
+            }
+      const BoundLanes lanes{&loSum, &w16, &f16, &slackLo, &slackHi};
+      uint16_t bound = 0;
+      StretchedBoundsU16(sums.data(), T, 1, tsums.data(), nb, nb, c.step, lanes, &bound);
+      ASSERT_LE(bound, sad) << "format " << c.format << " range " << lo << ".." << hi << " vector " << s.vector;
     }
-  });
+  }
+  // Lane forms against the one-position form on random sums and lanes, every count.
+  std::vector<uint16_t> sums(64 * 40), tsums(16), lane(5 * 40), want(40), got(40);
+  for (auto& v : sums) v = uint16_t(rng() % 4096);
+  for (auto& v : tsums) v = uint16_t(rng() % 4096);
+  for (auto& v : lane) v = uint16_t(rng() % 300);
+  const BoundLanes lanes{lane.data(), lane.data() + 40, lane.data() + 80, lane.data() + 120, lane.data() + 160};
+  for (int32_t count = 1; count <= 40; ++count) {
+    SetMatchKernelsAvx2(0);
+    for (int32_t k = 0; k < count; ++k) {
+      const BoundLanes one{lanes.loSum + k, lanes.whole + k, lanes.fraction + k, lanes.slackLo + k, lanes.slackHi + k};
+      StretchedBoundsU16(sums.data() + k, 40, 1, tsums.data(), 4, 4, 3, one, &want[size_t(k)]);
+    }
+    BothForms([&] {
+      StretchedBoundsU16(sums.data(), 40, count, tsums.data(), 4, 4, 3, lanes, got.data());
+      for (int32_t k = 0; k < count; ++k) ASSERT_EQ(want[size_t(k)], got[size_t(k)]) << "count " << count << " at " << k;
+    });
+  }
 }
 
-TEST(MatchSad, BlockBoundsSaturateAtTheTopOf16Bits) {
-  // 64 blocks of 16 x 16 white pixels against a black template: 64 x 65280 saturates.
-  std::vector<uint16_t> sums(200, 65280), tsums(64, 0), out(40);
+TEST(MatchSad, StretchedBoundsSaturateAtTheTopOf16Bits) {
+  // 64 blocks whose bracket lies far above a black template: 64 x 65280 saturates.
+  std::vector<uint16_t> sums(200, 65280), tsums(64, 0), out(40), zero(40, 0), one(40, 1);
+  const BoundLanes lanes{zero.data(), one.data(), zero.data(), zero.data(), zero.data()};
   BothForms([&] {
-    BlockBoundsU16(sums.data(), 0, 40, tsums.data(), 8, 8, 1, out.data());
+    StretchedBoundsU16(sums.data(), 0, 40, tsums.data(), 8, 8, 1, lanes, out.data());
     for (uint16_t v : out) ASSERT_EQ(65535, v);
   });
 }
