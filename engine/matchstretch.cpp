@@ -273,19 +273,18 @@ void StretchedSearchRows(void* ctx, uint64_t first, uint64_t count) {
       return;
     }
     uint16_t* which = pairOf.Data();
+    int32_t pair = -1;
     for (int64_t i = 0; i < int64_t(rows) * across; ++i) {
       // Neighbours along a row mostly have the same extremes.
-      if (i > 0 && lo[i] == lo[i - 1] && hi[i] == hi[i - 1]) {
-        which[i] = which[i - 1];
-        continue;
+      if (pair < 0 || lo[i] != lo[i - 1] || hi[i] != hi[i - 1]) {
+        int32_t added;
+        pair = pairs.Find(lo[i], hi[i], &added);
+        if (pair < 0) {
+          job.failed.store(1);
+          return;
+        }
+        if (added) MakePair(pairs[pair], scratch, mode, m ? m : 1);
       }
-      int32_t added;
-      const int32_t pair = pairs.Find(lo[i], hi[i], &added);
-      if (pair < 0) {
-        job.failed.store(1);
-        return;
-      }
-      if (added) MakePair(pairs[pair], scratch, mode, m ? m : 1);
       which[i] = uint16_t(pair);
     }
 
@@ -299,6 +298,7 @@ void StretchedSearchRows(void* ctx, uint64_t first, uint64_t count) {
       const BoundLanes lane{laneData, laneData + across, laneData + 2 * across, laneData + 3 * across,
                             laneData + 4 * across};
       int64_t seed = 0;
+      uint32_t lowest = 65536;
       for (int32_t r = 0; r < rows; ++r) {
         const uint16_t* w = which + int64_t(r) * across;
         for (int32_t k = 0; k < across; ++k) {
@@ -312,7 +312,10 @@ void StretchedSearchRows(void* ctx, uint64_t first, uint64_t count) {
         uint16_t* out = bound + int64_t(r) * across;
         StretchedBoundsU16(sums.Data() + r * sumCols, sumCols, across, tsums.Data(), nbx, nby, step, lane, out);
         for (int32_t k = 0; k < across; ++k)
-          if (out[k] < bound[seed]) seed = int64_t(r) * across + k;
+          if (out[k] < lowest) {
+            lowest = out[k];
+            seed = int64_t(r) * across + k;
+          }
       }
       const int32_t r = int32_t(seed / across), k = int32_t(seed % across);
       offer(job.x0 + k, y0 + r, sumAt(pairs[which[seed]], img.U8(ix0 + k, iy0 + r), INT64_MAX));

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "core/colour.h"
+#include "engine/matchsad.h"
 #include "engine/pixel.h"
 
 #if defined(__SSE2__)
@@ -33,7 +34,11 @@ struct BuildJob {
 template <int NB, int CH>
 void GrayRowTyped(const C_ImgBuff* rec, int32_t x0, int32_t y, int32_t w, uint8_t* dst) {
   const SampleType<NB>* p = RowPtr<const SampleType<NB>>(rec, x0, y);
-  for (int32_t i = 0; i < w; ++i, p += CH) dst[i] = uint8_t(GrayAt<NB, CH, 8>(p));
+  if constexpr (NB == 8 && CH == 1) {
+    std::memcpy(dst, p, size_t(w));
+  } else {
+    for (int32_t i = 0; i < w; ++i, p += CH) dst[i] = uint8_t(GrayAt<NB, CH, 8>(p));
+  }
 }
 
 template <int NB, int CH>
@@ -110,19 +115,6 @@ void StretchTable(uint8_t lo, uint8_t hi, const uint8_t* back, uint8_t* table) {
   for (int32_t v = hi + 1; v < 256; ++v) table[v] = table[hi];
 }
 
-void Extremes(const uint8_t* p, int64_t stride, int32_t rowElems, int32_t rows, uint8_t* lo, uint8_t* hi) {
-  uint8_t mn = 255, mx = 0;
-  for (int32_t j = 0; j < rows; ++j) {
-    const uint8_t* r = p + j * stride;
-    for (int32_t i = 0; i < rowElems; ++i) {
-      mn = r[i] < mn ? r[i] : mn;
-      mx = r[i] > mx ? r[i] : mx;
-    }
-  }
-  *lo = mn;
-  *hi = mx;
-}
-
 // Gray levels and R, G, B triples that a picture of the format gives back after SetGray8 or
 // SetRGB8.  Formats 1 to 6 store them exactly; the others are asked.
 int32_t GrayBackExact(int32_t format) { return format >= 1 && format <= 6; }
@@ -150,10 +142,13 @@ void TableRows(const uint8_t* table, const uint8_t* src, int64_t srcStride, int3
 void StretchU8(const uint8_t* src, int64_t srcStride, int32_t w, int32_t rows, CompareMode mode,
                NormaliseScratch& s, uint8_t* dst, int64_t dstStride) {
   const int32_t rowElems = mode == CompareGray ? w : 3 * w;
-  uint8_t lo, hi, table[256];
-  Extremes(src, srcStride, rowElems, rows, &lo, &hi);
-  StretchTable(lo, hi, mode == CompareGray ? s.grayBack : nullptr, table);
-  TableRows(table, src, srcStride, w, rows, mode, s, dst, dstStride);
+  uint8_t lo, hi;
+  ByteExtremesU8(src, srcStride, rowElems, rows, &lo, &hi);
+  s.Use(mode, lo, hi);
+  // Where the vector form gives the table's bytes it writes them (in place too: each block
+  // of bytes is read before it is written).
+  if (s.vector) StretchRowsU8(src, srcStride, dst, dstStride, rowElems, rows, StretchFactors{lo, s.whole, s.fraction});
+  else TableRows(s.table, src, srcStride, w, rows, mode, s, dst, dstStride);
 }
 
 }  // namespace
