@@ -164,7 +164,7 @@ void SearchRows(void* ctx, uint64_t first, uint64_t count) {
   SearchJob& job = *static_cast<SearchJob*>(ctx);
   NormaliseScratch scratch;
   if (job.normalise && job.tpl->mode != CompareLab &&
-      !scratch.Prepare(job.img->format, int64_t(job.tpl->w) * job.tpl->h * job.tpl->Channels())) {
+      !scratch.Prepare(job.img->format, int64_t(job.tpl->w) * job.tpl->h * job.tpl->Channels(), job.tpl->mode)) {
     job.failed.store(1);
     return;
   }

@@ -216,28 +216,46 @@ void StretchedSearchRows(void* ctx, uint64_t first, uint64_t count) {
   const int32_t step = BoundStep(tw, th, ch);
   const int32_t nbx = step ? tw / step : 0, nby = step ? th / step : 0, m = step * step * ch;
   const int64_t sumCols = int64_t(across) + tw - step, sumRows = blockRows + th - step;
+  // All scratch of the piece in one block: the extremes and their scratch, each position's
+  // pair and bound, the block sums of the unstretched pixels, the template's, and the lanes.
+  const int64_t positions = blockRows * across;
+  int64_t offsets[8], total = 0;
+  const int64_t sizes[8] = {WindowExtremesScratch(across, int32_t(blockRows), tw, th, ch) + 2 * positions,
+                            2 * positions,
+                            step ? 2 * positions : 0,
+                            step ? 2 * int64_t(nbx) * nby : 0,
+                            step ? 2 * 3 * lineBytes : 0,
+                            step ? 2 * sumRows * sumCols : 0,
+                            step ? 2 * 5 * int64_t(across) : 0,
+                            0};
+  for (int32_t i = 0; i < 8; ++i) {
+    offsets[i] = total;
+    total += (sizes[i] + 31) / 32 * 32;
+  }
   NormaliseScratch scratch;
-  PlaneBuffer<uint8_t> extremes;
-  PlaneBuffer<uint16_t> pairOf, tsums, bounds, work, sums, lanes;
+  PlaneBuffer<uint8_t> arena;
   PairTable pairs;
-  if (!scratch.Prepare(img.format, regionBytes) ||
-      !extremes.Reserve(WindowExtremesScratch(across, int32_t(blockRows), tw, th, ch) + 2 * blockRows * across) ||
-      !pairOf.Reserve(blockRows * across) ||
-      (step && (!tsums.Reserve(int64_t(nbx) * nby) || !bounds.Reserve(blockRows * across) ||
-                !work.Reserve(3 * lineBytes) || !sums.Reserve(sumRows * sumCols) || !lanes.Reserve(5 * int64_t(across))))) {
+  if (!scratch.Prepare(img.format, regionBytes, mode) || !arena.Reserve(total)) {
     job.failed.store(1);
     return;
   }
-  uint8_t* lo = extremes.Data();
-  uint8_t* hi = lo + blockRows * across;
-  uint8_t* extremesScratch = hi + blockRows * across;
+  uint8_t* base = arena.Data();
+  uint8_t* lo = base + offsets[0];
+  uint8_t* hi = lo + positions;
+  uint8_t* extremesScratch = hi + positions;
+  uint16_t* which = reinterpret_cast<uint16_t*>(base + offsets[1]);
+  uint16_t* bound = reinterpret_cast<uint16_t*>(base + offsets[2]);
+  uint16_t* tsums = reinterpret_cast<uint16_t*>(base + offsets[3]);
+  uint16_t* work = reinterpret_cast<uint16_t*>(base + offsets[4]);
+  uint16_t* sums = reinterpret_cast<uint16_t*>(base + offsets[5]);
+  uint16_t* laneData = reinterpret_cast<uint16_t*>(base + offsets[6]);
   // The template's block sums, once.
   for (int32_t bj = 0; bj < nby; ++bj)
     for (int32_t bi = 0; bi < nbx; ++bi) {
       uint32_t sum = 0;
       for (int32_t j = 0; j < step; ++j)
         for (int32_t i = 0; i < step * ch; ++i) sum += t[(bj * step + j) * tpl.stride + (bi * step) * ch + i];
-      tsums.Data()[bj * nbx + bi] = uint16_t(sum);
+      tsums[bj * nbx + bi] = uint16_t(sum);
     }
 
   Best mine{0, 0, 0, 0};
@@ -272,7 +290,6 @@ void StretchedSearchRows(void* ctx, uint64_t first, uint64_t count) {
       job.failed.store(1);
       return;
     }
-    uint16_t* which = pairOf.Data();
     int32_t pair = -1;
     for (int64_t i = 0; i < int64_t(rows) * across; ++i) {
       // Neighbours along a row mostly have the same extremes.
@@ -290,11 +307,9 @@ void StretchedSearchRows(void* ctx, uint64_t first, uint64_t count) {
 
     // Bounds of every position from the block sums of the unstretched pixels, and the
     // position with the lowest bound summed first.
-    uint16_t* bound = bounds.Data();
     if (step) {
       const int32_t aw = across + tw - 1, ah = rows + th - 1;
-      BlockSums(img.U8(ix0, iy0), img.stride, aw, ah, ch, step, work.Data(), sums.Data(), sumCols);
-      uint16_t* laneData = lanes.Data();
+      BlockSums(img.U8(ix0, iy0), img.stride, aw, ah, ch, step, work, sums, sumCols);
       const BoundLanes lane{laneData, laneData + across, laneData + 2 * across, laneData + 3 * across,
                             laneData + 4 * across};
       int64_t seed = 0;
@@ -310,7 +325,7 @@ void StretchedSearchRows(void* ctx, uint64_t first, uint64_t count) {
           laneData[4 * across + k] = p.slackHi;
         }
         uint16_t* out = bound + int64_t(r) * across;
-        StretchedBoundsU16(sums.Data() + r * sumCols, sumCols, across, tsums.Data(), nbx, nby, step, lane, out);
+        StretchedBoundsU16(sums + r * sumCols, sumCols, across, tsums, nbx, nby, step, lane, out);
         for (int32_t k = 0; k < across; ++k)
           if (out[k] < lowest) {
             lowest = out[k];

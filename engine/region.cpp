@@ -89,17 +89,15 @@ int32_t RegionScorer::Prepare(CImgBuff* image, CImgBuff* templ, int32_t normalis
   const int32_t parallel = int64_t(tw_) * th_ >= ParallelPixelThreshold;
   if (!BuildPlane(templ->record, 0, 0, tw_, th_, mode_, normalise && mode_ == CompareLab, parallel, &tmpl_)) return 0;
   if (normalise && mode_ != CompareLab && !NormalisePlaneU8(&tmpl_)) return 0;
-  if (!moved_.Allocate(tw_ + 1, th_ + 1, image->Format())) return 0;
   // The stretch of a region reads back through the image's format, as the enlarged region's.
-  if (mode_ != CompareLab && !scratch_.Prepare(image->Format(), 0)) return 0;
+  if (mode_ != CompareLab && !scratch_.Prepare(image->Format(), 0, mode_)) return 0;
   bytes_ = (image->Format() == ImgFormatGray8 && mode_ == CompareGray) ||
            (image->Format() == ImgFormatRgb24 && mode_ == CompareRgb);
   if (bytes_) {
     const int64_t rowBytes = int64_t(tw_) * tmpl_.Channels();
-    if (!rows_.Reserve(rowBytes * (th_ + 1)) || !shifted_.Reserve(rowBytes * th_) ||
-        !scratch_.buf.Reserve(rowBytes * th_))
-      return 0;
+    if (!rows_.Reserve(rowBytes * (th_ + 1) + rowBytes * th_) || !scratch_.buf.Reserve(rowBytes * th_)) return 0;
   }
+  moved_.Free();  // made at the first point the 8-bit path does not serve
   ready_ = 1;
   return 1;
 }
@@ -129,6 +127,8 @@ double RegionScorer::Score(double x, double y) {
     const double wx = fx * 256.0, wy = fy * 256.0;
     if (wx == std::floor(wx) && wy == std::floor(wy)) return ScoreBytes(ix, iy, uint32_t(wx), uint32_t(wy));
   }
+  if (moved_.Format() == 0 && !moved_.Allocate(tw_ + 1, th_ + 1, image_->Format()))
+    return RegionDissimilarityAt(image_, templ_, x, y, normalise_, colourMode_);
   const size_t rowBytes = size_t(tw_ + 1) * size_t(ImgBytesPerPixel[image_->Format()]);
   for (int32_t j = 0; j <= th_; ++j)
     std::memcpy(RowPtr<uint8_t>(moved_.record, 0, j), RowPtr<uint8_t>(image_->record, ix, iy + j), rowBytes);
@@ -159,9 +159,10 @@ double RegionScorer::ScoreBytes(int32_t ix, int32_t iy, uint32_t wx, uint32_t wy
   const uint8_t* c = r;
   int64_t cStride = rStride;
   if (wy) {
+    uint8_t* shifted = rows_.Data() + int64_t(rowBytes) * (th_ + 1);
     for (int32_t j = 0; j < th_; ++j)
-      BlendBytesU8(r + j * rStride, r + (j + 1) * rStride, shifted_.Data() + int64_t(j) * rowBytes, rowBytes, wy);
-    c = shifted_.Data();
+      BlendBytesU8(r + j * rStride, r + (j + 1) * rStride, shifted + int64_t(j) * rowBytes, rowBytes, wy);
+    c = shifted;
     cStride = rowBytes;
   }
   int64_t sad;

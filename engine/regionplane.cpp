@@ -153,11 +153,18 @@ void StretchU8(const uint8_t* src, int64_t srcStride, int32_t w, int32_t rows, C
 
 }  // namespace
 
-int32_t NormaliseScratch::Prepare(int32_t fmt, int64_t n) {
+int32_t NormaliseScratch::Prepare(int32_t fmt, int64_t n, CompareMode mode) {
   if (!buf.Reserve(n)) return 0;
-  if (format == fmt) return 1;
+  // The one-pixel picture asks the format what it gives back: not needed where the format
+  // keeps the 8-bit values the mode writes.
+  const int32_t needOne = !GrayBackExact(fmt) || (mode == CompareRgb && !RgbBackExact(fmt));
+  if (format == fmt && (!needOne || oneFormat == fmt)) return 1;
   format = 0;
-  if (!one.Allocate(1, 1, fmt)) return 0;
+  if (needOne && oneFormat != fmt) {
+    oneFormat = 0;
+    if (!one.Allocate(1, 1, fmt)) return 0;
+    oneFormat = fmt;
+  }
   for (int32_t v = 0; v < 256; ++v) {
     grayBack[v] = uint8_t(v);
     if (!GrayBackExact(fmt)) {
@@ -167,6 +174,7 @@ int32_t NormaliseScratch::Prepare(int32_t fmt, int64_t n) {
   }
   rgbExact = RgbBackExact(fmt);
   format = fmt;
+  lastLo = lastHi = -1;
   return 1;
 }
 
@@ -197,7 +205,7 @@ int32_t NormalisePlaneU8(ComparePlane* plane) {
 }
 
 int32_t NormalisePlaneU8(ComparePlane* plane, NormaliseScratch* s) {
-  if (!s->Prepare(plane->format, 0)) return 0;
+  if (!s->Prepare(plane->format, 0, plane->mode)) return 0;
   StretchU8(plane->u8.Data(), plane->stride, plane->w, plane->h, plane->mode, *s, plane->u8.Data(),
             plane->stride);
   return 1;

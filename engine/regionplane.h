@@ -99,8 +99,10 @@ struct NormaliseScratch {
   uint8_t table[256];
   int32_t vector = 0;
   uint16_t whole = 0, fraction = 0;
-  // Makes the tables for a format and room for n bytes; 1, or 0 when memory is short.
-  int32_t Prepare(int32_t format, int64_t n);
+  int32_t oneFormat = 0;     // format `one` was made for; 0 = not made
+  // Makes the tables for a format and room for n bytes, for stretches in the given mode;
+  // 1, or 0 when memory is short.
+  int32_t Prepare(int32_t format, int64_t n, CompareMode mode = CompareRgb);
   // Makes the stretch of (lo, hi) the current one (after Prepare).  Every table entry is
   // defined: levels outside lo..hi take the ends' values.
   void Use(CompareMode mode, uint8_t lo, uint8_t hi);
@@ -178,7 +180,7 @@ class RegionScorer {
   ComparePlane tmpl_, region_;
   NormaliseScratch scratch_;
   CImgBuff moved_;
-  PlaneBuffer<uint8_t> rows_, shifted_;
+  PlaneBuffer<uint8_t> rows_;  // 8-bit path: the rows blended across, then the region
   static constexpr int32_t kFactorsKept = 8;
   uint8_t factorLo_[kFactorsKept], factorHi_[kFactorsKept];
   int32_t factorVector_[kFactorsKept];
