@@ -7,7 +7,10 @@
 // each level that the coarser levels and the final 4 x 4 searches can reach (worked out from
 // the windows before anything is halved), which gives the same pixels as halving the whole
 // picture.  Best positions are merged by (score, distance to the centre, y, x), a total order,
-// so the answer does not depend on how the rows were split.
+// so the answer does not depend on how the rows were split.  Normalised gray and R, G, B
+// levels run the row worker of matchstretch.cpp; SearchRows below stays as the plain path
+// (MatchFastPaths off) that it is tested against.  The refinement takes its scores from a
+// RegionScorer, or from RegionDissimilarityAt on the plain path.
 // Inside: halving - level planning - level search - whole-pixel entry - sub-pixel refinement
 #include "engine/match.h"
 

@@ -332,6 +332,12 @@ void StretchedSearchRows(void* ctx, uint64_t first, uint64_t count) {
             seed = int64_t(r) * across + k;
           }
       }
+      // Polled before this position as before any other.
+      if (job.cancel && job.cancel(job.user)) {
+        job.cancelled.store(1);
+        if (have) MergeBest(job, mine);
+        return;
+      }
       const int32_t r = int32_t(seed / across), k = int32_t(seed % across);
       offer(job.x0 + k, y0 + r, sumAt(pairs[which[seed]], img.U8(ix0 + k, iy0 + r), INT64_MAX));
     }

@@ -21,6 +21,7 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "core/parallel.h"
 #include "engine/match.h"

@@ -171,6 +171,33 @@ TEST(MatchStretch, LargeWindowsAnyWorkerCount) {
   StopWorkerPool();
 }
 
+int32_t CancelAlways(void*) { return 1; }
+int32_t CancelAfter(void* user) { return --*static_cast<int32_t*>(user) < 0; }
+
+// Cancelled before any position: no answer and the outputs untouched, as on the plain path.
+// Cancelled part way: 0 with a position that was scored, and its true score.
+TEST(MatchStretch, Cancel) {
+  CImgBuff img, tpl;
+  Patchy(img, 80, 60, ImgFormatGray8, 5);
+  ASSERT_EQ(1, img.Crop(tpl, 30, 20, 45, 35));
+  SetWorkerCount(1);
+  for (int32_t fast : {1, 0}) {
+    SetMatchFastPaths(fast);
+    int32_t x = -99, y = -99;
+    double score = -99;
+    EXPECT_EQ(0, MatchTemplate(&img, &tpl, 30, 20, 0, 0, 64, 44, &x, &y, 1, 0, 0, &score, CancelAlways, nullptr));
+    EXPECT_EQ(-99, x);
+    EXPECT_EQ(-99, y);
+    EXPECT_EQ(-1.0, score);
+    int32_t after = 300;
+    EXPECT_EQ(0, MatchTemplate(&img, &tpl, 30, 20, 0, 0, 64, 44, &x, &y, 1, 0, 0, &score, CancelAfter, &after));
+    EXPECT_GE(score, 0.0) << "fast " << fast;
+    EXPECT_EQ(RegionDissimilarity(&img, &tpl, x, y, 1, 0), score) << "fast " << fast;
+  }
+  SetMatchFastPaths(1);
+  SetWorkerCount(GetProcessorCount());
+}
+
 // Refinements at the picture's edges, where grid points do not fit, and over rectangles that
 // are not around whole pixels.
 TEST(MatchStretch, RefinementAtEdgesAndOddRectangles) {
