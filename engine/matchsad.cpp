@@ -1,7 +1,8 @@
 // matchsad.cpp - bounded sums of absolute differences, with and without the contrast
-// stretch, and the stretch of a block: SSE2 forms (every x86-64), AVX2 forms chosen once at
-// run time, and plain loops elsewhere.  All forms compute the same integers: the sums are
-// exact and the stretch is the same 16-bit arithmetic in every lane and in StretchByte.
+// stretch, the stretch of a block, bounds from block sums, 8-bit blends and extremes: plain
+// loops, SSE2 forms (every x86-64) and AVX2 forms, the widest the processor has chosen once
+// at run time.  All forms compute the same integers: the sums are exact and the stretch, the
+// bounds and the blends are the same 16-bit arithmetic in every lane and in the plain loops.
 // Inside: selection - SSE2 - AVX2 - entries
 #include "engine/matchsad.h"
 
@@ -33,9 +34,9 @@ int64_t StretchSadTail(const uint8_t* p, const uint8_t* q, int32_t from, int32_t
   return s;
 }
 
-// ---- plain loops (processors without SSE2) ---------------------------------------------------
+// ---- plain loops -----------------------------------------------------------------------------
 
-[[maybe_unused]] int64_t SadBoundedPlain(const uint8_t* a, int64_t as, const uint8_t* b, int64_t bs, int32_t rowBytes,
+int64_t SadBoundedPlain(const uint8_t* a, int64_t as, const uint8_t* b, int64_t bs, int32_t rowBytes,
                                          int32_t rows, int64_t limit) {
   int64_t sum = 0;
   for (int32_t j = 0; j < rows; ++j) {
@@ -45,7 +46,7 @@ int64_t StretchSadTail(const uint8_t* p, const uint8_t* q, int32_t from, int32_t
   return sum;
 }
 
-[[maybe_unused]] int64_t StretchSadBoundedPlain(const uint8_t* a, int64_t as, const uint8_t* b, int64_t bs,
+int64_t StretchSadBoundedPlain(const uint8_t* a, int64_t as, const uint8_t* b, int64_t bs,
                                                 int32_t rowBytes, int32_t rows, const StretchFactors& f,
                                                 int64_t limit) {
   int64_t sum = 0;
@@ -56,7 +57,7 @@ int64_t StretchSadTail(const uint8_t* p, const uint8_t* q, int32_t from, int32_t
   return sum;
 }
 
-[[maybe_unused]] void StretchRowsPlain(const uint8_t* src, int64_t ss, uint8_t* dst, int64_t ds, int32_t rowBytes,
+void StretchRowsPlain(const uint8_t* src, int64_t ss, uint8_t* dst, int64_t ds, int32_t rowBytes,
                                        int32_t rows, const StretchFactors& f) {
   for (int32_t j = 0; j < rows; ++j)
     for (int32_t i = 0; i < rowBytes; ++i) dst[j * ds + i] = StretchByte(src[j * ss + i], f);
@@ -389,73 +390,77 @@ int32_t CpuHasAvx2() {
 
 #endif  // QV_MATCH_X86
 
-std::atomic<int32_t> g_avx2Allowed{1};
+std::atomic<int32_t> g_widestAllowed{MatchAvx2};
 
 }  // namespace
 
 // ---- entries ---------------------------------------------------------------------------------
 
-int32_t MatchKernelsAvx2() {
+int32_t MatchKernelForm() {
 #if defined(QV_MATCH_X86)
   // Read once: the processor does not change under a running program.
-  static const int32_t has = CpuHasAvx2();
-  return has && g_avx2Allowed.load(std::memory_order_relaxed);
+  static const int32_t widest = CpuHasAvx2() ? MatchAvx2 : MatchSse2;
+  const int32_t allowed = g_widestAllowed.load(std::memory_order_relaxed);
+  return allowed < widest ? allowed : widest;
 #else
-  return 0;
+  return MatchPlain;
 #endif
 }
 
-void SetMatchKernelsAvx2(int32_t on) { g_avx2Allowed.store(on ? 1 : 0); }
+void SetMatchKernelForm(int32_t widest) {
+  g_widestAllowed.store(widest < MatchPlain ? MatchPlain : widest > MatchAvx2 ? MatchAvx2 : widest);
+}
 
 int64_t SadBoundedU8(const uint8_t* a, int64_t aStride, const uint8_t* b, int64_t bStride, int32_t rowBytes,
                      int32_t rows, int64_t limit) {
   if (rows <= 0 || rowBytes <= 0) return 0;
 #if defined(QV_MATCH_X86)
-  if (MatchKernelsAvx2()) return SadBoundedAvx2(a, aStride, b, bStride, rowBytes, rows, limit);
-  return SadBoundedSse2(a, aStride, b, bStride, rowBytes, rows, limit);
-#else
-  return SadBoundedPlain(a, aStride, b, bStride, rowBytes, rows, limit);
+  const int32_t form = MatchKernelForm();
+  if (form == MatchAvx2) return SadBoundedAvx2(a, aStride, b, bStride, rowBytes, rows, limit);
+  if (form == MatchSse2) return SadBoundedSse2(a, aStride, b, bStride, rowBytes, rows, limit);
 #endif
+  return SadBoundedPlain(a, aStride, b, bStride, rowBytes, rows, limit);
 }
 
 int64_t StretchSadBoundedU8(const uint8_t* a, int64_t aStride, const uint8_t* b, int64_t bStride,
                             int32_t rowBytes, int32_t rows, const StretchFactors& f, int64_t limit) {
   if (rows <= 0 || rowBytes <= 0) return 0;
 #if defined(QV_MATCH_X86)
-  if (MatchKernelsAvx2()) return StretchSadBoundedAvx2(a, aStride, b, bStride, rowBytes, rows, f, limit);
-  return StretchSadBoundedSse2(a, aStride, b, bStride, rowBytes, rows, f, limit);
-#else
-  return StretchSadBoundedPlain(a, aStride, b, bStride, rowBytes, rows, f, limit);
+  const int32_t form = MatchKernelForm();
+  if (form == MatchAvx2) return StretchSadBoundedAvx2(a, aStride, b, bStride, rowBytes, rows, f, limit);
+  if (form == MatchSse2) return StretchSadBoundedSse2(a, aStride, b, bStride, rowBytes, rows, f, limit);
 #endif
+  return StretchSadBoundedPlain(a, aStride, b, bStride, rowBytes, rows, f, limit);
 }
 
 void StretchRowsU8(const uint8_t* src, int64_t srcStride, uint8_t* dst, int64_t dstStride, int32_t rowBytes,
                    int32_t rows, const StretchFactors& f) {
   if (rows <= 0 || rowBytes <= 0) return;
 #if defined(QV_MATCH_X86)
-  if (MatchKernelsAvx2()) return StretchRowsAvx2(src, srcStride, dst, dstStride, rowBytes, rows, f);
-  return StretchRowsSse2(src, srcStride, dst, dstStride, rowBytes, rows, f);
-#else
-  return StretchRowsPlain(src, srcStride, dst, dstStride, rowBytes, rows, f);
+  const int32_t form = MatchKernelForm();
+  if (form == MatchAvx2) return StretchRowsAvx2(src, srcStride, dst, dstStride, rowBytes, rows, f);
+  if (form == MatchSse2) return StretchRowsSse2(src, srcStride, dst, dstStride, rowBytes, rows, f);
 #endif
+  StretchRowsPlain(src, srcStride, dst, dstStride, rowBytes, rows, f);
 }
 
 void StretchedBoundsU16(const uint16_t* sums, int64_t stride, int32_t count, const uint16_t* tsums, int32_t nbx,
                         int32_t nby, int32_t step, const BoundLanes& lanes, uint16_t* out) {
   int32_t k = 0;
 #if defined(QV_MATCH_X86)
+  const int32_t form = MatchKernelForm();
   // A short tail is done again as the last full vector of positions: the same values.
   auto shifted = [&](int32_t from) {
     return BoundLanes{lanes.loSum + from, lanes.whole + from, lanes.fraction + from, lanes.slackLo + from,
                       lanes.slackHi + from};
   };
-  if (MatchKernelsAvx2() && count >= 16) {
+  if (form == MatchAvx2 && count >= 16) {
     k = StretchedBoundsAvx2(sums, stride, count, tsums, nbx, nby, step, lanes, out);
     if (k < count)
       k = count - 16 +
           StretchedBoundsAvx2(sums + count - 16, stride, 16, tsums, nbx, nby, step, shifted(count - 16), out + count - 16);
   }
-  if (k < count && count >= 8) {
+  if (form >= MatchSse2 && k < count && count >= 8) {
     k += StretchedBoundsSse2(sums + k, stride, count - k, tsums, nbx, nby, step, shifted(k), out + k);
     if (k < count)
       k = count - 8 +
@@ -470,15 +475,16 @@ void StretchedBoundsU16(const uint16_t* sums, int64_t stride, int32_t count, con
 void BlendBytesU8(const uint8_t* a, const uint8_t* b, uint8_t* dst, int32_t n, uint32_t weight) {
   int32_t i = 0;
 #if defined(QV_MATCH_X86)
-  if (MatchKernelsAvx2()) i = BlendBytesAvx2(a, b, dst, n, weight);
-  i += BlendBytesSse2(a + i, b + i, dst + i, n - i, weight);
+  const int32_t form = MatchKernelForm();
+  if (form == MatchAvx2) i = BlendBytesAvx2(a, b, dst, n, weight);
+  if (form >= MatchSse2) i += BlendBytesSse2(a + i, b + i, dst + i, n - i, weight);
 #endif
   for (; i < n; ++i) dst[i] = BlendByte(a[i], b[i], weight);
 }
 
 void ByteExtremesU8(const uint8_t* p, int64_t stride, int32_t rowBytes, int32_t rows, uint8_t* lo, uint8_t* hi) {
 #if defined(QV_MATCH_X86)
-  if (MatchKernelsAvx2()) return ByteExtremesAvx2(p, stride, rowBytes, rows, lo, hi);
+  if (MatchKernelForm() == MatchAvx2) return ByteExtremesAvx2(p, stride, rowBytes, rows, lo, hi);
 #endif
   uint8_t tlo = 255, thi = 0;
   for (int32_t j = 0; j < rows; ++j) {

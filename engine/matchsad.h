@@ -1,11 +1,12 @@
 // matchsad.h - the byte kernels of the contrast-stretched template search: sums of absolute
 // differences that give up once they pass a bound, the same with the stretch of each image
-// byte done in 16-bit lanes on the way, and the stretch of a block on its own.  Each has an
-// SSE2 form and an AVX2 form, chosen once from the processor; both give the same bytes and
-// sums.
+// byte done in 16-bit lanes on the way, the stretch of a block on its own, lower bounds of
+// stretched sums from block sums, and the 8-bit blends and extremes of the refinement.  Each
+// has a plain form, an SSE2 form and an AVX2 form, the widest the processor has chosen at run
+// time; all give the same bytes and sums.
 //
 //   StretchFactors        one contrast stretch in the form the vector loops compute
-//   MatchKernelsAvx2      whether the AVX2 forms run (with a switch for tests)
+//   MatchKernelForm       which form runs (with a switch for tests)
 //   SadBoundedU8          plain sum of absolute differences with a bound
 //   StretchSadBoundedU8   the same with the image bytes stretched first
 //   StretchRowsU8         a block of bytes stretched into another
@@ -32,9 +33,12 @@ inline uint8_t StretchByte(uint8_t v, const StretchFactors& f) {
   return s < 0 ? 0 : s > 255 ? 255 : uint8_t(s);
 }
 
-// 1 while the AVX2 forms run: the processor has AVX2 and the switch is on (the default).
-int32_t MatchKernelsAvx2();
-void SetMatchKernelsAvx2(int32_t on);
+// The forms of the kernels: plain loops, SSE2 (every x86-64 processor), AVX2.
+enum MatchKernelForms : int32_t { MatchPlain = 0, MatchSse2 = 1, MatchAvx2 = 2 };
+// The widest form that runs: the processor's widest, at most the switch's (MatchAvx2 unless
+// a test asks for a narrower one to check it against the others).
+int32_t MatchKernelForm();
+void SetMatchKernelForm(int32_t widest);
 
 // Sum over rows x rowBytes of |a - b|.  Once a partial sum (taken every few rows) is above
 // limit the rest is skipped: the result is then some value above limit, otherwise the sum.

@@ -219,16 +219,15 @@ void StretchedSearchRows(void* ctx, uint64_t first, uint64_t count) {
   // All scratch of the piece in one block: the extremes and their scratch, each position's
   // pair and bound, the block sums of the unstretched pixels, the template's, and the lanes.
   const int64_t positions = blockRows * across;
-  int64_t offsets[8], total = 0;
-  const int64_t sizes[8] = {WindowExtremesScratch(across, int32_t(blockRows), tw, th, ch) + 2 * positions,
+  int64_t offsets[7], total = 0;
+  const int64_t sizes[7] = {WindowExtremesScratch(across, int32_t(blockRows), tw, th, ch) + 2 * positions,
                             2 * positions,
                             step ? 2 * positions : 0,
                             step ? 2 * int64_t(nbx) * nby : 0,
                             step ? 2 * 3 * lineBytes : 0,
                             step ? 2 * sumRows * sumCols : 0,
-                            step ? 2 * 5 * int64_t(across) : 0,
-                            0};
-  for (int32_t i = 0; i < 8; ++i) {
+                            step ? 2 * 5 * int64_t(across) : 0};
+  for (int32_t i = 0; i < 7; ++i) {
     offsets[i] = total;
     total += (sizes[i] + 31) / 32 * 32;
   }
@@ -267,6 +266,13 @@ void StretchedSearchRows(void* ctx, uint64_t first, uint64_t count) {
     scratch.Use(mode, p.lo, p.hi);
     scratch.StretchRows(mode, region, img.stride, tw, th, scratch.buf.Data(), rowBytes);
     return SadBoundedU8(scratch.buf.Data(), rowBytes, t, tpl.stride, rowBytes, th, limit);
+  };
+  // A cancel stops the piece with the best it has.
+  auto cancelled = [&]() {
+    if (!job.cancel || !job.cancel(job.user)) return false;
+    job.cancelled.store(1);
+    if (have) MergeBest(job, mine);
+    return true;
   };
   // A sum found offered as the piece's best by the order of positions: (score, distance, y, x).
   auto offer = [&](int32_t x, int32_t y, int64_t sad) {
@@ -332,23 +338,14 @@ void StretchedSearchRows(void* ctx, uint64_t first, uint64_t count) {
             seed = int64_t(r) * across + k;
           }
       }
-      // Polled before this position as before any other.
-      if (job.cancel && job.cancel(job.user)) {
-        job.cancelled.store(1);
-        if (have) MergeBest(job, mine);
-        return;
-      }
+      if (cancelled()) return;  // polled before this position as before any other
       const int32_t r = int32_t(seed / across), k = int32_t(seed % across);
       offer(job.x0 + k, y0 + r, sumAt(pairs[which[seed]], img.U8(ix0 + k, iy0 + r), INT64_MAX));
     }
 
     for (int32_t r = 0; r < rows; ++r) {
       for (int32_t k = 0; k < across; ++k) {
-        if (job.cancel && job.cancel(job.user)) {
-          job.cancelled.store(1);
-          if (have) MergeBest(job, mine);
-          return;
-        }
+        if (cancelled()) return;
         const int64_t at = int64_t(r) * across + k;
         // A larger sum scores strictly worse (distinct sums of fewer than 2^40 pixels never
         // round to one score), so a position whose bound or running sum passes the best sum

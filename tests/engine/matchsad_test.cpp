@@ -1,4 +1,4 @@
-// The byte kernels of the stretched template search, with the AVX2 forms on and off: bounded
+// The byte kernels of the stretched template search in every form (plain, SSE2, AVX2): bounded
 // sums against a plain sum, the 16-bit stretch of every byte against its one-byte form and
 // against the stretch table where the factors are accepted, the block-sum bounds against the
 // stretched sums they bound, and the 8-bit blend against what ShiftImage stores.
@@ -20,16 +20,16 @@ namespace {
 
 using namespace enginetest;
 
-// Runs body once with the AVX2 forms and once without (on a processor without AVX2 both
-// runs take the SSE2 forms), and leaves the switch on.
+// Runs body with the AVX2, the SSE2 and the plain forms (on a processor without AVX2 the
+// first run takes the SSE2 forms too), and leaves the widest on.
 template <class Fn>
-void BothForms(Fn body) {
-  for (int32_t avx2 : {1, 0}) {
-    SetMatchKernelsAvx2(avx2);
-    SCOPED_TRACE("avx2 " + std::to_string(avx2));
+void EveryForm(Fn body) {
+  for (int32_t form : {MatchAvx2, MatchSse2, MatchPlain}) {
+    SetMatchKernelForm(form);
+    SCOPED_TRACE("form " + std::to_string(form));
     body();
   }
-  SetMatchKernelsAvx2(1);
+  SetMatchKernelForm(MatchAvx2);
 }
 
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
@@ -43,7 +43,7 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
 const int32_t kWidths[] = {1, 7, 8, 9, 15, 16, 17, 24, 31, 32, 33, 47, 48, 63, 64, 65, 96, 100, 129, 300};
 
 TEST(MatchSad, BoundedSumsAreTheSumOrPassTheBound) {
-  BothForms([] {
+  EveryForm([] {
     for (int32_t w : kWidths) {
       for (int32_t rows : {1, 3, 8, 33}) {
         const int64_t as = w + 5, bs = w + 11;
@@ -78,7 +78,7 @@ TEST(MatchSad, StretchLanesEqualTheOneByteForm) {
   for (size_t i = 0; i < src.size(); ++i) src[i] = uint8_t(i * 7 + 3);
   const StretchFactors factors[] = {{0, 1, 0}, {0, 255, 0}, {10, 2, 65535}, {200, 4, 1234}, {255, 0, 65535},
                                     {3, 100, 50000}, {0, 0, 0}};
-  BothForms([&] {
+  EveryForm([&] {
     for (const StretchFactors& f : factors) {
       for (int32_t w : kWidths) {
         std::vector<uint8_t> dst(size_t(w), 0xAA);
@@ -179,12 +179,12 @@ TEST(MatchSad, StretchedBoundsNeverPassTheStretchedSum) {
   for (auto& v : lane) v = uint16_t(rng() % 300);
   const BoundLanes lanes{lane.data(), lane.data() + 40, lane.data() + 80, lane.data() + 120, lane.data() + 160};
   for (int32_t count = 1; count <= 40; ++count) {
-    SetMatchKernelsAvx2(0);
+    SetMatchKernelForm(MatchPlain);
     for (int32_t k = 0; k < count; ++k) {
       const BoundLanes one{lanes.loSum + k, lanes.whole + k, lanes.fraction + k, lanes.slackLo + k, lanes.slackHi + k};
       StretchedBoundsU16(sums.data() + k, 40, 1, tsums.data(), 4, 4, 3, one, &want[size_t(k)]);
     }
-    BothForms([&] {
+    EveryForm([&] {
       StretchedBoundsU16(sums.data(), 40, count, tsums.data(), 4, 4, 3, lanes, got.data());
       for (int32_t k = 0; k < count; ++k) ASSERT_EQ(want[size_t(k)], got[size_t(k)]) << "count " << count << " at " << k;
     });
@@ -195,7 +195,7 @@ TEST(MatchSad, StretchedBoundsSaturateAtTheTopOf16Bits) {
   // 64 blocks whose bracket lies far above a black template: 64 x 65280 saturates.
   std::vector<uint16_t> sums(200, 65280), tsums(64, 0), out(40), zero(40, 0), one(40, 1);
   const BoundLanes lanes{zero.data(), one.data(), zero.data(), zero.data(), zero.data()};
-  BothForms([&] {
+  EveryForm([&] {
     StretchedBoundsU16(sums.data(), 0, 40, tsums.data(), 8, 8, 1, lanes, out.data());
     for (uint16_t v : out) ASSERT_EQ(65535, v);
   });
@@ -212,7 +212,7 @@ TEST(MatchSad, BlendEqualsTheShiftOfAnEightBitPicture) {
       CImgBuff moved;
       CopyPicture(moved, pic);
       ASSERT_EQ(1, ShiftImage(&moved, -double(w) / 256.0, 0, 0));
-      BothForms([&] {
+      EveryForm([&] {
         for (int32_t y = 0; y < 5; ++y) {
           const uint8_t* row = static_cast<const uint8_t*>(pic.Pixels()) + y * rowBytes;
           std::vector<uint8_t> got(static_cast<size_t>(rowBytes - ch));
@@ -224,7 +224,7 @@ TEST(MatchSad, BlendEqualsTheShiftOfAnEightBitPicture) {
       });
       CopyPicture(moved, pic);
       ASSERT_EQ(1, ShiftImage(&moved, 0, -double(w) / 256.0, 0));
-      BothForms([&] {
+      EveryForm([&] {
         for (int32_t y = 0; y + 1 < 5; ++y) {
           const uint8_t* row = static_cast<const uint8_t*>(pic.Pixels()) + y * rowBytes;
           std::vector<uint8_t> got(static_cast<size_t>(rowBytes));

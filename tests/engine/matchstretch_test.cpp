@@ -1,5 +1,5 @@
 // The fast paths of the contrast-normalised search and of the refinement against the plain
-// paths they replace (MatchFastPaths off), with the AVX2 kernels on and off: the same
+// paths they replace (MatchFastPaths off), with the kernels in every form: the same
 // positions and bit for bit the same scores on pictures of every format whose local contrast
 // varies (so that regions have many different extremes), on periodic pictures full of equal
 // scores (so that the tie rule decides), with windows that go to the worker pool or are too
@@ -83,16 +83,16 @@ Answer Cell(CImgBuff& img, CImgBuff& tpl, const Search& s) {
   return a;
 }
 
-// The plain answer, then the fast one with the AVX2 kernels and without: all equal.
+// The plain answer, then the fast one with the AVX2, SSE2 and plain kernels: all equal.
 void ExpectSameAnswers(CImgBuff& img, CImgBuff& tpl, const Search& s, const std::string& what) {
   SetMatchFastPaths(0);
   const Answer plain = Cell(img, tpl, s);
   SetMatchFastPaths(1);
-  for (int32_t avx2 : {1, 0}) {
-    SetMatchKernelsAvx2(avx2);
-    EXPECT_EQ(plain, Cell(img, tpl, s)) << what << " avx2 " << avx2;
+  for (int32_t form : {MatchAvx2, MatchSse2, MatchPlain}) {
+    SetMatchKernelForm(form);
+    EXPECT_EQ(plain, Cell(img, tpl, s)) << what << " form " << form;
   }
-  SetMatchKernelsAvx2(1);
+  SetMatchKernelForm(MatchAvx2);
 }
 
 TEST(MatchStretch, SameAnswersOnEveryFormat) {

@@ -243,7 +243,7 @@ TEST(RegionDissimilarityAt, FractionalPositions) {
 
 // The scorer of the refinement gives RegionDissimilarityAt's value at every point: whole,
 // quarter, 256th and other fractions, the last column and row, refused points, asked once or
-// twice, in every format, mode and normalisation, with its 8-bit kernels on and off.
+// twice, in every format, mode and normalisation, with its 8-bit kernels in every form.
 TEST(RegionScorer, EqualsRegionDissimilarityAtEverywhere) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double points[][2] = {{0, 0},      {3, 2},       {3.25, 2.5},  {7.75, 0.5}, {4 + 1.0 / 256, 6 + 255.0 / 256},
@@ -256,18 +256,18 @@ TEST(RegionScorer, EqualsRegionDissimilarityAtEverywhere) {
     tpl.SetGray8(3, 3, 9);
     for (int32_t cm : {0, 1})
       for (int32_t norm : {0, 1})
-        for (int32_t avx2 : {1, 0}) {
-          SetMatchKernelsAvx2(avx2);
+        for (int32_t form : {MatchAvx2, MatchSse2, MatchPlain}) {
+          SetMatchKernelForm(form);
           RegionScorer scorer;
           ASSERT_EQ(1, scorer.Prepare(&img, &tpl, norm, cm));
           for (const auto& p : points) {
             const double want = RegionDissimilarityAt(&img, &tpl, p[0], p[1], norm, cm);
             EXPECT_EQ(want, scorer.At(p[0], p[1]))
-                << "format " << format << " colour " << cm << " norm " << norm << " avx2 " << avx2 << " at " << p[0]
+                << "format " << format << " colour " << cm << " norm " << norm << " form " << form << " at " << p[0]
                 << "," << p[1];
           }
         }
-    SetMatchKernelsAvx2(1);
+    SetMatchKernelForm(MatchAvx2);
   }
   // A template as large as the image has no point with the extra column: not prepared, and
   // every point refused as RegionDissimilarityAt refuses it.

@@ -1,7 +1,7 @@
 // pivcell_test.cpp - the PIV cell matcher's fast paths against the plain ones it replaced
 // (MatchFastPaths off): on particle pictures moved uniformly, turned about their centre and
 // sheared, every cell's whole-pixel position and score and its refined position and score are
-// the same bit for bit, with the AVX2 kernels and without, for each cell size, pattern size,
+// the same bit for bit, with the kernels in every form, for each cell size, pattern size,
 // search range and search method the tool offers; and the pair's vectors are the same.
 #include <gtest/gtest.h>
 
@@ -107,14 +107,14 @@ TEST(PivCellMatcher, FastPathsGiveTheSamePositionsAndScores)
       SetMatchFastPaths(0);
       const std::vector<CellAnswer> plain = MatchGrid(previous, current, s);
       SetMatchFastPaths(1);
-      for (int32_t avx2 : {1, 0}) {
-        SetMatchKernelsAvx2(avx2);
+      for (int32_t form : {MatchAvx2, MatchSse2, MatchPlain}) {
+        SetMatchKernelForm(form);
         const std::vector<CellAnswer> fast = MatchGrid(previous, current, s);
         ASSERT_EQ(plain.size(), fast.size());
         for (size_t k = 0; k < plain.size(); ++k)
-          EXPECT_EQ(plain[k], fast[k]) << what << " avx2 " << avx2 << " cell " << k;
+          EXPECT_EQ(plain[k], fast[k]) << what << " form " << form << " cell " << k;
       }
-      SetMatchKernelsAvx2(1);
+      SetMatchKernelForm(MatchAvx2);
     }
   }
 }
