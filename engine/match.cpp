@@ -252,13 +252,16 @@ int32_t SearchLevel(const Level& L, const Rect64& w, int32_t cx, int32_t cy, int
   MergeLock lock;
   SearchJob job{&img, &tpl, normalise, int32_t(w.x0), int32_t(w.x1), int32_t(w.y0), int32_t(w.x0),
                 int32_t(w.y0), cx, cy, cancel, user, lock.Get(), 0, Best{0, 0, 0, 0}, {0}, {0}};
-  const int64_t rows = w.y1 - w.y0 + 1;
-  const int64_t work = rows * (w.x1 - w.x0 + 1) * int64_t(L.tw) * L.th;
+  const int64_t rows = w.y1 - w.y0 + 1, positions = rows * (w.x1 - w.x0 + 1);
+  const int32_t stretched = normalise && mode != CompareLab && MatchFastPaths();
   // Without a lock the pieces must not merge side by side; a small level is not worth
-  // waking the pool.
-  const ParallelForFn worker =
-      normalise && mode != CompareLab && MatchFastPaths() ? StretchedSearchRows : SearchRows;
-  if (!lock.Valid() || work < 16 * int64_t(ParallelPixelThreshold)) worker(&job, 0, uint64_t(rows));
+  // waking the pool.  The stretched worker sums only the few positions its bounds leave, some
+  // ten nanoseconds a position: below about 16384 positions it is done before the pool would
+  // have handed out the pieces.
+  const int32_t onCaller = stretched ? positions < 16384
+                                    : positions * int64_t(L.tw) * L.th < 16 * int64_t(ParallelPixelThreshold);
+  const ParallelForFn worker = stretched ? StretchedSearchRows : SearchRows;
+  if (!lock.Valid() || onCaller) worker(&job, 0, uint64_t(rows));
   else ParallelFor(worker, &job, uint64_t(rows));
   if (job.failed.load()) return fail();
   // A search stopped before any position was merged has no answer; reporting its cleared

@@ -161,7 +161,7 @@ TEST(MatchStretch, LargeWindowsAnyWorkerCount) {
     ExpectSameAnswers(img, tpl, Search{50, 300, 0, 0, 200, 800, 1, 0, 0, 0.5}, "workers " + std::to_string(workers));
   }
   CImgBuff rgb, rgbTpl;
-  Patchy(rgb, 160, 120, ImgFormatRgb24, 12);
+  Patchy(rgb, 200, 140, ImgFormatRgb24, 12);
   ASSERT_EQ(1, rgb.Crop(rgbTpl, 70, 50, 70 + 23, 50 + 23));
   for (uint64_t workers : {uint64_t(1), all}) {
     ASSERT_EQ(1, SetWorkerCount(workers));
