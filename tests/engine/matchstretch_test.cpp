@@ -130,6 +130,26 @@ TEST(MatchStretch, SameAnswersOnEveryFormat) {
   }
 }
 
+// Random small cases: every format, templates from one pixel up (with and without bounds),
+// windows reaching outside the picture, any centre, flags and refinement step.
+TEST(MatchStretch, SameAnswersOnRandomCases) {
+  std::mt19937 rng(2024);
+  auto pick = [&](int32_t lo, int32_t hi) { return lo + int32_t(rng() % uint32_t(hi - lo + 1)); };
+  for (int32_t n = 0; n < 150; ++n) {
+    const int32_t format = pick(1, 9), w = pick(8, 48), h = pick(8, 40);
+    CImgBuff img, tpl;
+    Patchy(img, w, h, format, uint32_t(n + 1), n % 5 == 0 ? pick(5, 12) : 0);
+    const int32_t tw = pick(1, w / 2 + 1), th = pick(1, h / 2 + 1);
+    const int32_t tx = pick(0, w - tw), ty = pick(0, h - th);
+    ASSERT_EQ(1, img.Crop(tpl, tx, ty, tx + tw - 1, ty + th - 1));
+    if (n % 3) tpl.SetGray8(pick(0, tw - 1), pick(0, th - 1), uint8_t(rng()));
+    const int32_t x0 = pick(-5, w - tw), y0 = pick(-5, h - th);
+    const Search s{pick(-3, w), pick(-3, h), x0, y0, x0 + pick(0, w), y0 + pick(0, h), n % 4 ? 1 : 0, n % 7 == 0,
+                   n % 6 == 0, n % 2 ? 0.5 : 0.125};
+    ExpectSameAnswers(img, tpl, s, "case " + std::to_string(n) + " format " + std::to_string(format));
+  }
+}
+
 // A picture that repeats every 9 pixels: many positions score exactly alike and the tie rule
 // (distance to the centre, then scan order) picks the answer.
 TEST(MatchStretch, EqualScoresGoByTheTieRule) {
