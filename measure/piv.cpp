@@ -99,6 +99,11 @@ void CLfPiv::Process(CImgBuff* picture, uint64_t, int64_t, int64_t, int64_t, int
       m_copyAxisY = m_axisY;
       wcsncpy(m_copyUnit, m_unit, kPivUnitUnits - 1);
       m_copyUnit[kPivUnitUnits - 1] = 0;
+      // The speeds scale with the calibration: their columns follow.
+      if (!Running() && m_table.m_cell.m_hasContent) {
+        FitFlowTableColumns(&m_table.m_cell, m_field, kResultColumnWidth);
+        m_table.m_cell.Layout();
+      }
     }
     if (m_table.GetWindow()) m_table.Redraw();
   }
