@@ -344,11 +344,14 @@ void CLfPiv::CutCells(void* ctx, uint64_t first, uint64_t count)
 namespace {
 
 // The pyramid's coarsest levels see particles of a few pixels halved away and can settle on a
-// wrong peak: on clean particle pictures about one cell in ten to a hundred, 15 to 47 pixels
-// off.  Its answer is kept only when it holds at full size:
-//   - it is a local minimum: no neighbour within one pixel scores lower.  The last level
-//     searches only 4 x 4 positions around the doubled coarse answer; a true peak just
-//     outside them leaves the answer on its slope, a pixel off.
+// wrong peak: on clean particle pictures one cell in ten to a hundred, most of them many
+// pixels off.  Its answer is kept only when it holds at full size:
+//   - it lies in the caller's window, where the full search looks (the pyramid may answer
+//     up to two positions outside it).
+//   - it is a local minimum: no neighbour within one pixel scores lower, nor the same when
+//     nearer the cell's own place (the full search's tie rule).  The last level searches
+//     only 4 x 4 positions around the doubled coarse answer; a true peak just outside them
+//     leaves the answer on its slope, a pixel off.
 //   - it lies clearly below the background: its score under kFastPeakShare of the lowest of
 //     the scores kFastBackgroundStep pixels away in eight directions, where particles no
 //     longer overlap their own images.  A true peak of a clean particle picture scores at
@@ -359,13 +362,16 @@ namespace {
 constexpr double kFastPeakShare = 0.6;
 constexpr int32_t kFastBackgroundStep = 5;
 
-// 1 when the pyramid's answer (X, Y) with its score is kept; 0 sends the cell to the full
-// search (also when the check was cancelled: the full search then stops at once).
-int32_t FastAnswerHolds(CImgBuff* searched, CImgBuff* pattern, int32_t X, int32_t Y, double score, void* user)
+// 1 when the pyramid's answer (X, Y) with its score is kept for the cell at (cx, cy) and its
+// window x0..x1, y0..y1; 0 sends the cell to the full search (also when the check was
+// cancelled: the full search then stops at once).
+int32_t FastAnswerHolds(CImgBuff* searched, CImgBuff* pattern, int32_t cx, int32_t cy, int32_t x0, int32_t y0,
+                        int32_t x1, int32_t y1, int32_t X, int32_t Y, double score, void* user)
 {
+  if (X < x0 || X > x1 || Y < y0 || Y > y1) return 0;
   int32_t lx = 0, ly = 0;
   double local = 0;
-  if (!MatchTemplate(searched, pattern, X, Y, X - 1, Y - 1, X + 1, Y + 1, &lx, &ly, 1, 0, 0, &local,
+  if (!MatchTemplate(searched, pattern, cx, cy, X - 1, Y - 1, X + 1, Y + 1, &lx, &ly, 1, 0, 0, &local,
                      CLfPiv::IsCancelled, user) ||
       lx != X || ly != Y)
     return 0;
@@ -395,7 +401,9 @@ void CLfPiv::MatchCells(void* ctx, uint64_t first, uint64_t count)
     if (!MatchTemplate(c->searched, r.pattern, cx, cy, cx - range, cy - range, cx + range, cy + range, &X, &Y, 1,
                        0, c->pyramid, &score, IsCancelled, c->cancelUser))
       continue;
-    if (c->pyramid && !FastAnswerHolds(c->searched, r.pattern, X, Y, score, c->cancelUser) &&
+    if (c->pyramid &&
+        !FastAnswerHolds(c->searched, r.pattern, cx, cy, cx - range, cy - range, cx + range, cy + range, X, Y,
+                         score, c->cancelUser) &&
         !MatchTemplate(c->searched, r.pattern, cx, cy, cx - range, cy - range, cx + range, cy + range, &X, &Y, 1, 0,
                        0, &score, IsCancelled, c->cancelUser))
       continue;

@@ -514,4 +514,28 @@ TEST(PivFastProcessing, AgreesWithTheFullSearchWhereItsMinimumIsClear)
   }
 }
 
+// A texture moved by two pixels more than the search range (18 with half a 32-pixel cell):
+// the pyramid may reach past the window to the true place, which the full search cannot
+// give (its refinement reaches one pixel past the edge).  "Fast processing" answers what
+// the full search answers there too.
+TEST(PivFastProcessing, AShiftPastTheSearchRangeGetsTheFullSearchsAnswer)
+{
+  StartWorkerPool();
+  std::vector<CImgBuff*> frames = Shifted(224, 192, 2, 18, -3);
+  CFlowData field;
+  ASSERT_EQ(1, field.CreateForImage(223, 191, 32, 2));
+  for (int32_t large : {0, 1}) {
+    SCOPED_TRACE(testing::Message() << "big pattern " << large);
+    const std::vector<FlowVector> full = PairVectors(frames[0], frames[1], large, 1, &field);
+    const std::vector<FlowVector> fast = PairVectors(frames[0], frames[1], large, 0, &field);
+    ASSERT_EQ(full.size(), fast.size());
+    for (size_t k = 0; k < full.size(); ++k) {
+      EXPECT_LE(full[k].dx, 17.0) << k;
+      EXPECT_EQ(full[k].dx, fast[k].dx) << k;
+      EXPECT_EQ(full[k].dy, fast[k].dy) << k;
+    }
+  }
+  FreeFrames(frames);
+}
+
 }  // namespace
