@@ -193,6 +193,12 @@ class ProgramEndToEndTest : public ::testing::Test {
     }
   }
   void SetUp() override {
+#if !QV_HAVE_XTEST
+    GTEST_SKIP() << "built without the XTest extension library";
+#else
+    if (!PlatHasDisplay()) GTEST_SKIP() << "no X display";
+    ASSERT_TRUE(x_.ok());
+#endif
     ASSERT_TRUE(folder_.ok());
     ASSERT_EQ(std::system(("cp '" QV_PROGRAM "' '" + dir_ + "/quorvix-mini'").c_str()), 0);
   }
@@ -271,15 +277,14 @@ class ProgramEndToEndTest : public ::testing::Test {
   pid_t pid_ = -1;
   static inline pid_t server_ = -1;
   static inline std::string previousDisplay_;
+#if QV_HAVE_XTEST
+  Driver x_;  // on the tests' own server, which the suite starts first
+#endif
 };
 
 TEST_F(ProgramEndToEndTest, OpensAPictureAndAVideoStepsPlaysStopsSavesAndCloses) {
-#if !QV_HAVE_XTEST
-  GTEST_SKIP() << "built without the XTest extension library";
-#else
-  if (!PlatHasDisplay()) GTEST_SKIP() << "no X display";
-  Driver x;
-  ASSERT_TRUE(x.ok());
+#if QV_HAVE_XTEST
+  Driver& x = x_;
   // Fixtures by independent tools: a 40 x 30 gradient PNG and a 30-frame 10 fps MJPEG AVI.
   ASSERT_EQ(std::system(("/usr/bin/convert -size 40x30 gradient:red-blue '" + dir_ + "/pic.png'").c_str()), 0);
   ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=64x48:rate=10 -frames:v 30 "
@@ -365,12 +370,8 @@ TEST_F(ProgramEndToEndTest, OpensAPictureAndAVideoStepsPlaysStopsSavesAndCloses)
 // where a column holds nine.  Read from the window's pixels: the column is as wide as ten
 // characters and both numbers start where ten characters, right-aligned, start.
 TEST_F(ProgramEndToEndTest, AutoMeasurementShowsALargeAreaWhole) {
-#if !QV_HAVE_XTEST
-  GTEST_SKIP() << "built without the XTest extension library";
-#else
-  if (!PlatHasDisplay()) GTEST_SKIP() << "no X display";
-  Driver x;
-  ASSERT_TRUE(x.ok());
+#if QV_HAVE_XTEST
+  Driver& x = x_;
   ASSERT_EQ(std::system(("/usr/bin/convert -size 640x480 xc:black -fill white -draw 'rectangle 20,20 619,459' "
                          "-type Grayscale -depth 8 '" + dir_ + "/area.png'").c_str()),
             0);
