@@ -12,6 +12,7 @@
 #include "app/cfgfile.h"
 #include "app/filterctrl.h"
 #include "core/imgbuff.h"
+#include "measure/csvviewer.h"
 #include "toolkit/filesel.h"
 #include "toolkit/font.h"
 #include "toolkit/label.h"
@@ -299,6 +300,11 @@ void CLfAmeasure::InstallResults(IslandRecord* records, uint64_t count, int32_t 
     m_grid.Reset(0);
   } else if (m_grid.SetSize(m_recordCount + 1, kQuantityRows + 1, 0)) {
     m_grid.m_widths[0] = AmeasureNameColumnWidth(m_languageIndex);
+    // Any quantity of an island may be its column's widest number.
+    uint64_t quantityRows[kQuantityRows];
+    for (uint64_t r = 0; r < kQuantityRows; ++r) quantityRows[r] = r + 1;
+    for (uint64_t c = 1; c <= m_recordCount; ++c)
+      FitColumnToNumbers(&m_grid, c, quantityRows, kQuantityRows, kResultColumnWidth);
     m_grid.SelectRow(0, 1, 0);
     m_grid.Layout();
   }

@@ -1,6 +1,8 @@
 // piv.cpp - the PIV run: the grid plan, the scene walk, one thread per frame pair, and the
-// cutting, matching and storing of the cells over the worker pool.
-// Inside: plan - run - pair thread - cells - hierarchical matching
+// cutting, matching and storing of the cells over the worker pool.  "Fast processing" is the
+// pyramid search, its answer checked at full size and replaced by the full search where the
+// check fails.
+// Inside: plan - run - pair thread - cells (fast answer check) - hierarchical matching
 #include "measure/piv.h"
 
 #include <cmath>
@@ -10,6 +12,7 @@
 #include "app/filterctrl.h"
 #include "core/parallel.h"
 #include "engine/match.h"
+#include "engine/region.h"
 #include "platform/thread.h"
 #include "platform/window.h"
 #include "toolkit/msgbox.h"
@@ -96,6 +99,11 @@ void CLfPiv::Process(CImgBuff* picture, uint64_t, int64_t, int64_t, int64_t, int
       m_copyAxisY = m_axisY;
       wcsncpy(m_copyUnit, m_unit, kPivUnitUnits - 1);
       m_copyUnit[kPivUnitUnits - 1] = 0;
+      // The speeds scale with the calibration: their columns follow.
+      if (!Running() && m_table.m_cell.m_hasContent) {
+        FitFlowTableColumns(&m_table.m_cell, m_field, kResultColumnWidth);
+        m_table.m_cell.Layout();
+      }
     }
     if (m_table.GetWindow()) m_table.Redraw();
   }
@@ -333,6 +341,54 @@ void CLfPiv::CutCells(void* ctx, uint64_t first, uint64_t count)
   }
 }
 
+namespace {
+
+// The pyramid's coarsest levels see particles of a few pixels halved away and can settle on a
+// wrong peak: on clean particle pictures one cell in ten to a hundred, most of them many
+// pixels off.  Its answer is kept only when it holds at full size:
+//   - it lies in the caller's window, where the full search looks (the pyramid may answer
+//     up to two positions outside it).
+//   - it is a local minimum: no neighbour within one pixel scores lower, nor the same when
+//     nearer the cell's own place (the full search's tie rule).  The last level searches
+//     only 4 x 4 positions around the doubled coarse answer; a true peak just outside them
+//     leaves the answer on its slope, a pixel off.
+//   - it lies clearly below the background: its score under kFastPeakShare of the lowest of
+//     the scores kFastBackgroundStep pixels away in eight directions, where particles no
+//     longer overlap their own images.  A true peak of a clean particle picture scores at
+//     most about half of that (a half-pixel shift, or the pattern turned and sheared by a
+//     rotating flow); a wrong peak the pyramid settles on scores 0.7 of it and more, being
+//     only the lowest of many chance overlaps.
+// A failed check costs one full search of the cell, so the threshold errs on that side.
+constexpr double kFastPeakShare = 0.6;
+constexpr int32_t kFastBackgroundStep = 5;
+
+// 1 when the pyramid's answer (X, Y) with its score is kept for the cell at (cx, cy) and its
+// window x0..x1, y0..y1; 0 sends the cell to the full search (also when the check was
+// cancelled: the full search then stops at once).
+int32_t FastAnswerHolds(CImgBuff* searched, CImgBuff* pattern, int32_t cx, int32_t cy, int32_t x0, int32_t y0,
+                        int32_t x1, int32_t y1, int32_t X, int32_t Y, double score, void* user)
+{
+  if (X < x0 || X > x1 || Y < y0 || Y > y1) return 0;
+  int32_t lx = 0, ly = 0;
+  double local = 0;
+  if (!MatchTemplate(searched, pattern, cx, cy, X - 1, Y - 1, X + 1, Y + 1, &lx, &ly, 1, 0, 0, &local,
+                     CLfPiv::IsCancelled, user) ||
+      lx != X || ly != Y)
+    return 0;
+  static const int32_t kDx[8] = {1, -1, 1, -1, 1, -1, 0, 0}, kDy[8] = {1, 1, -1, -1, 0, 0, 1, -1};
+  double background = -1.0;
+  for (int32_t i = 0; i < 8; ++i) {
+    const double s = RegionDissimilarity(searched, pattern, X + kFastBackgroundStep * kDx[i],
+                                         Y + kFastBackgroundStep * kDy[i], 1, 0);
+    if (s >= 0 && (background < 0 || s < background)) background = s;
+  }
+  // Strictly below: on a flat picture every position scores 0, and the full search's tie
+  // rule (nearest the cell's own place) decides, not the pyramid's.
+  return score < kFastPeakShare * background;
+}
+
+}  // namespace
+
 void CLfPiv::MatchCells(void* ctx, uint64_t first, uint64_t count)
 {
   PivMatchContext* c = static_cast<PivMatchContext*>(ctx);
@@ -344,6 +400,12 @@ void CLfPiv::MatchCells(void* ctx, uint64_t first, uint64_t count)
     double score = 0;
     if (!MatchTemplate(c->searched, r.pattern, cx, cy, cx - range, cy - range, cx + range, cy + range, &X, &Y, 1,
                        0, c->pyramid, &score, IsCancelled, c->cancelUser))
+      continue;
+    if (c->pyramid &&
+        !FastAnswerHolds(c->searched, r.pattern, cx, cy, cx - range, cy - range, cx + range, cy + range, X, Y,
+                         score, c->cancelUser) &&
+        !MatchTemplate(c->searched, r.pattern, cx, cy, cx - range, cy - range, cx + range, cy + range, &X, &Y, 1, 0,
+                       0, &score, IsCancelled, c->cancelUser))
       continue;
     if (!c->subpixel) {
       r.x = X;

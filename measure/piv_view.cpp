@@ -141,6 +141,7 @@ void CLfPiv::SizeVectorTable()
     const uint64_t columns = 2 * uint64_t(m_field.Nx()) * uint64_t(m_field.Ny()) + 1;
     const uint64_t rows = uint64_t(m_field.Frames()) + 2;
     if (grid.SetSize(columns, rows, 0) && columns >= 2 && rows >= 3) {
+      FitFlowTableColumns(&grid, m_field, kResultColumnWidth);
       grid.SelectRow(0, 2, 0);
       grid.SetCurrentCell(1, 2);
     }

@@ -187,13 +187,26 @@ void CLfPtv::Process(CImgBuff* picture, uint64_t, int64_t x, int64_t y, int64_t 
     m_islandParams.valueFlag = int32_t(background);
     m_islandParams.conn = int32_t(connectivity);
   }
-  PlatformLockHold hold(m_lock);
-  if (m_copyScale != m_scale || m_copyAxisY != m_axisY || wcsncmp(m_copyUnit, m_unit, kPtvUnitUnits - 1) != 0) {
-    m_copyScale = m_scale;
-    m_copyAxisY = m_axisY;
-    wcsncpy(m_copyUnit, m_unit, kPtvUnitUnits - 1);
-    m_copyUnit[kPtvUnitUnits - 1] = 0;
-    m_unitLabel.SetText(m_copyUnit);
+  int32_t changed = 0;
+  {
+    PlatformLockHold hold(m_lock);
+    if (m_copyScale != m_scale || m_copyAxisY != m_axisY || wcsncmp(m_copyUnit, m_unit, kPtvUnitUnits - 1) != 0) {
+      m_copyScale = m_scale;
+      m_copyAxisY = m_axisY;
+      wcsncpy(m_copyUnit, m_unit, kPtvUnitUnits - 1);
+      m_copyUnit[kPtvUnitUnits - 1] = 0;
+      m_unitLabel.SetText(m_copyUnit);
+      changed = 1;
+    }
+  }
+  // The numbers shown scale with the calibration: their columns follow.  The table's texts
+  // take the lock above, so this waits until it is released (draw lock first).
+  if (changed && !Running()) {
+    {
+      PlatformLockHold draw(FgDrawLock());
+      FitDataColumns();
+    }
+    if (m_table.GetWindow()) m_table.Redraw();
   }
 }
 

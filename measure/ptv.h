@@ -123,6 +123,8 @@ class CLfPtv : public CImgFilter, public CFgUIDialog {
   void ShowDataWindow(int32_t x, int32_t y, uint64_t w, uint64_t h);
   // The track table sized again after a run, load, split or join, when the window is open.
   void RefreshDataWindow();
+  // Draw lock held: the table's columns widened to its widest numbers (the page's table).
+  void FitDataColumns();
   // The table's cell texts: the track table, or the vector table while "ptv" is current.
   static const wchar_t* TrackCellText(uint64_t column, uint64_t row, int32_t* alignment, double* red,
                                       double* green, double* blue, void* user);

@@ -4,6 +4,7 @@
 // Inside: window - layout - control callbacks - table window
 #include <algorithm>
 #include <cwchar>
+#include <new>
 
 #include "app/filterctrl.h"
 #include "measure/ptv.h"
@@ -298,8 +299,26 @@ void CLfPtv::RefreshDataWindow()
     if (m_page == 2) PtvVectorTableSize(m_grid, &columns, &rows);
     else PtvTrackTableSize(m_data, &columns, &rows);
     SizeTable(m_table.m_cell, columns, rows, 1);
+    FitDataColumns();
   }
   m_table.Redraw();
+}
+
+void CLfPtv::FitDataColumns()
+{
+  CFgUICell& cell = m_table.m_cell;
+  if (!cell.m_widths || cell.m_columns < 2 || cell.m_rows < 3) return;
+  if (m_page == 2) {
+    FitFlowTableColumns(&cell, m_grid, kResultColumnWidth);
+  } else {
+    const uint64_t count = (cell.m_columns - 1) / 2;
+    TrackColumnExtremes* ids = new (std::nothrow) TrackColumnExtremes[count];
+    if (!ids) return;  // the columns keep their width
+    PtvTrackExtremes(m_data, ids, count);
+    FitTrackTableColumns(&cell, ids, count, kResultColumnWidth);
+    delete[] ids;
+  }
+  if (m_table.GetWindow()) cell.Layout();
 }
 
 void CLfPtv::OpenDataWindow()
@@ -326,6 +345,7 @@ void CLfPtv::ShowDataWindow(int32_t x, int32_t y, uint64_t w, uint64_t h)
       else PtvTrackTableSize(m_data, &columns, &rows);
     }
     SizeTable(m_table.m_cell, columns, rows, open);
+    FitDataColumns();
   }
   if (open) {
     if (!m_table.m_visible) m_table.ShowWindow(1);

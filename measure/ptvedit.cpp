@@ -219,6 +219,25 @@ const wchar_t* PtvTrackCellText(const PtvTableContext& c, uint64_t column, uint6
   return text;
 }
 
+void PtvTrackExtremes(const CParticleData& data, TrackColumnExtremes* ids, uint64_t count)
+{
+  // The scene each track was last seen in: a later record of the same id in that scene is
+  // not the one shown.
+  int32_t* seen = new (std::nothrow) int32_t[count ? count : 1];
+  if (!seen) return;
+  for (uint64_t k = 0; k < count; ++k) seen[k] = -1;
+  for (int32_t s = 0; s < data.sceneCount; ++s) {
+    const SceneParticles& sp = data.scenes[s];
+    for (int32_t i = 0; i < sp.count; ++i) {
+      const ParticleRecord& r = sp.records[i];
+      if (r.id < 0 || uint64_t(r.id) >= count || seen[r.id] == s) continue;
+      seen[r.id] = s;
+      ids[r.id].Add(s, r.x, r.y);
+    }
+  }
+  delete[] seen;
+}
+
 const wchar_t* PtvVectorCellText(const PtvTableContext& c, uint64_t column, uint64_t row, int32_t* align)
 {
   static thread_local wchar_t text[64];

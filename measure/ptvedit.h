@@ -7,6 +7,7 @@
 //   PtvEraseData, PtvSplitId, PtvConcatIds   the three edits, 1-based ids and scenes as typed
 //   PtvBuildVectorGridScenes                 the mean displacement per cell for a scene range
 //   PtvTrackCellText, PtvVectorCellText      the table texts
+//   PtvTrackExtremes                         where the track table's widest numbers lie
 //
 // A run may leave 4,096 particles per scene and 10^5 tracks; a scan per cell, drawn track
 // or grid vector would make a table save, an "ALL" overlay or a grid build quadratic.
@@ -14,6 +15,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "measure/csvviewer.h"
 #include "measure/flowdata.h"
 #include "measure/particles.h"
 
@@ -67,6 +69,9 @@ struct PtvTableContext {
 // Alignment out: 0 centred, 1 right.  The text lives in a buffer of each function's own,
 // valid until its next call.
 const wchar_t* PtvTrackCellText(const PtvTableContext& context, uint64_t column, uint64_t row, int32_t* align);
+// ids[k] (k below count) filled from the records the track table shows: the first record
+// of track k in each scene.
+void PtvTrackExtremes(const CParticleData& data, TrackColumnExtremes* ids, uint64_t count);
 const wchar_t* PtvVectorCellText(const PtvTableContext& context, uint64_t column, uint64_t row, int32_t* align);
 // Table sizes: 2 x ids + 1 columns, scenes + 2 rows; 0 x 0 when there is nothing to show.
 void PtvTrackTableSize(CParticleData& data, uint64_t* columns, uint64_t* rows);

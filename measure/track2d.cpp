@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <new>
 
 #include "app/cfgfile.h"
 #include "app/filterctrl.h"
@@ -411,6 +412,11 @@ void CLfTrack2d::CopyCalibration(double scale, int32_t axisY, const wchar_t* uni
     } else {
       table.error = P2dErrorArgument;
     }
+    // The coordinates shown scale with the calibration: their columns follow.
+    if (m_table.m_cell.m_hasContent) {
+      FitTrackColumns();
+      m_table.m_cell.Layout();
+    }
   }
   if (m_table.GetWindow()) m_table.Redraw();
 }
@@ -467,18 +473,41 @@ void CLfTrack2d::OpenTrackData()
     ShowTrackData(-1, -1, 0, 0);
 }
 
+void CLfTrack2d::SizeTrackTable()
+{
+  CFgUICell& cell = m_table.m_cell;
+  cell.Reset(0);
+  if (table.header.ids > 0 && table.header.scenes > 0) {
+    cell.SetSize(2 * uint64_t(table.header.ids) + 1, uint64_t(table.header.scenes) + 2, 0);
+    cell.SelectRow(0, 2, 0);
+    FitTrackColumns();
+  }
+  cell.Layout();
+}
+
+void CLfTrack2d::FitTrackColumns()
+{
+  const CP2dData& t = table;
+  const uint64_t count = t.header.ids, scenes = t.header.scenes;
+  // Only a grid that could be sized has columns to fit (fewer than 2^31 of them).
+  if (!t.points || !count || !scenes || 2 * count + 1 != m_table.m_cell.m_columns) return;
+  TrackColumnExtremes* ids = new (std::nothrow) TrackColumnExtremes[count];
+  if (!ids) return;  // the columns keep their width
+  for (uint64_t scene = 0; scene < scenes; ++scene)
+    for (uint64_t id = 0; id < count; ++id) {
+      const P2dPoint& p = t.points[scene * count + id];
+      if (P2dPointCounts(p)) ids[id].Add(int32_t(scene), p.x, p.y);
+    }
+  FitTrackTableColumns(&m_table.m_cell, ids, count, kResultColumnWidth);
+  delete[] ids;
+}
+
 void CLfTrack2d::RefreshTrackData()
 {
   if (!m_table.GetWindow()) return;
   {
     PlatformLockHold hold(FgDrawLock());
-    CFgUICell& cell = m_table.m_cell;
-    cell.Reset(0);
-    if (table.header.ids > 0 && table.header.scenes > 0) {
-      cell.SetSize(2 * uint64_t(table.header.ids) + 1, uint64_t(table.header.scenes) + 2, 0);
-      cell.SelectRow(0, 2, 0);
-    }
-    cell.Layout();
+    SizeTrackTable();
   }
   m_table.Redraw();
 }
@@ -487,13 +516,7 @@ void CLfTrack2d::ShowTrackData(int32_t x, int32_t y, uint64_t width, uint64_t he
 {
   {
     PlatformLockHold hold(FgDrawLock());
-    CFgUICell& cell = m_table.m_cell;
-    cell.Reset(0);
-    if (table.header.ids > 0 && table.header.scenes > 0) {
-      cell.SetSize(2 * uint64_t(table.header.ids) + 1, uint64_t(table.header.scenes) + 2, 0);
-      cell.SelectRow(0, 2, 0);
-    }
-    cell.Layout();
+    SizeTrackTable();
   }
   const wchar_t* title = m_table.m_english ? L"TRACK DATA" : L"追跡データ";
   if (!m_table.GetWindow()) {

@@ -215,6 +215,9 @@ class CLfTrack2d : public CFilterWindow, public CTrackCtrl {
   // The page's panel shown (regist) or hidden with its picking ended.
   void ShowPagePanel(int32_t page);
   void TitleTable();
+  // Draw lock held: the grid sized for the track table, its columns fitted to the numbers.
+  void SizeTrackTable();
+  void FitTrackColumns();
 
   static void OnDisplayOption(CFgUIChkButton* box, void* user);
   static void OnLineBar(CFgUIScrollBar* bar, void* user, int32_t position);

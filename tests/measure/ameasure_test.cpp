@@ -210,6 +210,29 @@ TEST(AutoMeasure, TableOfThreeIslandsAndTheTextsOfASquare) {
   EXPECT_EQ(L"単位:px", Cell(f, 0, 0));
 }
 
+// A white 67 x 75 area has a total brightness of 1281375: its column widens to the 11
+// characters of "1281375.000", the small square's stays at 9, and either text fits its cell.
+TEST(AutoMeasure, ColumnsWidenToTheirWidestNumber) {
+  Rig rig(*Binary(120, 100, {{10, 10, 76, 84}, {100, 90, 102, 92}}));
+  rig.host.RequestProcess(0);
+  CLfAmeasure* f = rig.f;
+  ASSERT_EQ(2u, f->m_recordCount);
+  EXPECT_EQ(L"5025.000", Cell(f, 1, 5));
+  EXPECT_EQ(L"1281375.000", Cell(f, 1, 13));
+  EXPECT_EQ(L"2295.000", Cell(f, 2, 13));
+  EXPECT_EQ(26u, f->m_grid.m_widths[0]);
+  EXPECT_EQ(11u, f->m_grid.m_widths[1]);
+  EXPECT_EQ(9u, f->m_grid.m_widths[2]);
+  const int32_t S = f->m_grid.FontSize();
+  for (uint64_t c = 1; c <= 2; ++c)
+    for (uint64_t r = 1; r <= 24; ++r)
+      EXPECT_GE(f->m_grid.ColumnPixels(c), FgTextWidth(Cell(f, c, r).c_str(), uint64_t(S)) + 3) << c << ", " << r;
+  // The next frame's islands size the columns afresh.
+  rig.Run(*Binary(120, 100, {{100, 90, 102, 92}}));
+  ASSERT_EQ(1u, f->m_recordCount);
+  EXPECT_EQ(9u, f->m_grid.m_widths[1]);
+}
+
 TEST(AutoMeasure, IslandOptionDecidesWhetherANestedDotIsItsOwnIsland) {
   Rig rig(*RingWithDot());
   CLfAmeasure* f = rig.f;

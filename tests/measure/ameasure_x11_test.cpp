@@ -2,11 +2,14 @@
 // 300 x 200, the menus by language, the grid below the menu after a size message, kept place
 // and size when reopened), "Option" > "Island" and "File" > "Save CSV" chosen with real clicks
 // through the bar and its popup, the crosses and "ID:n" labels drawn by the overlay pass at
-// zoom 1, 2 and fit and with a calibration of 0.5, and screenshots.
+// zoom 1, 2 and fit and with a calibration of 0.5, a total brightness of 1281375 drawn whole
+// in its widened column, and screenshots.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -159,6 +162,56 @@ TEST_P(AmeasureX11, TableWindowMenusAndSaveThroughRealClicks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, AmeasureX11, ::testing::Values(L"jp", L"en"));
+
+// A white 67 x 75 area: its total brightness "1281375.000" is drawn whole, right-aligned in
+// its cell, not cut on the left.  Read back from the window's pixels.
+TEST(AmeasureX11, ABigTotalIsDrawnWhole) {
+  REQUIRE_DISPLAY();
+  CTestHost host;
+  host.m_background = 0;
+  host.SetLanguage(L"en");
+  CImgBuff picture;
+  ASSERT_EQ(1, picture.Allocate(120, 100, ImgFormatGray8));
+  auto* p = static_cast<uint8_t*>(picture.Pixels());
+  for (int32_t y = 10; y < 85; ++y)
+    for (int32_t x = 10; x < 77; ++x) p[y * 120 + x] = 255;
+  host.SetStill(picture);
+  auto* f = new ShotAmeasure;
+  ASSERT_EQ(1, host.AddFilter(f, nullptr));
+  ASSERT_NE(nullptr, f->GetWindow());
+  host.RequestProcess(0);
+  ASSERT_EQ(1u, f->m_recordCount);
+  CFgUICell& grid = f->m_grid;
+  int32_t align = 0;
+  double red = 0, green = 0, blue = 0;
+  const std::wstring text = CLfAmeasure::ResultCellText(1, 13, &align, &red, &green, &blue, f);
+  ASSERT_EQ(L"1281375.000", text);
+  ASSERT_EQ(1, grid.SetCurrentCell(1, 13));  // the total brightness row right below the header
+  filtertest::SaveShot(f, "auto_measurement_big_total.png");
+  ASSERT_FALSE(f->pixels.empty());
+
+  const int32_t S = grid.FontSize(), rowH = S + 4;
+  const int32_t x0 = grid.m_gridX0 + int32_t(grid.ColumnPixels(0)), x1 = x0 + int32_t(grid.ColumnPixels(1)) - 1;
+  const int32_t y0 = grid.m_gridY0 + rowH;
+  ASSERT_LT(x1, grid.m_gridX1);
+  int32_t left = INT32_MAX, right = -1;
+  for (int32_t y = y0 + 1; y < y0 + rowH - 1; ++y)
+    for (int32_t x = x0; x <= x1; ++x) {
+      const uint8_t* c = f->At(x, y);
+      if (c[0] < 100 && c[1] < 100 && c[2] < 100) {
+        left = std::min(left, x);
+        right = std::max(right, x);
+      }
+    }
+  ASSERT_GE(right, 0) << "no text in the cell";
+  // Right-aligned: the text ends 2 pixels inside the cell and starts where its width says,
+  // its first digit within the first character's advance, clear of the cell's left edge.
+  const int32_t start = x1 - 1 - int32_t(FgTextWidth(text.c_str(), uint64_t(S)));
+  EXPECT_GE(left, start);
+  EXPECT_LT(left, start + S / 2);
+  EXPECT_GT(left, x0 + 1);
+  EXPECT_LE(right, x1 - 2);
+}
 
 TEST(AmeasureStressX11, WorkerRedrawsWhileTheWindowDrawsAndSaves) {
   REQUIRE_DISPLAY();

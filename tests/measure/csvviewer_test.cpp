@@ -1,5 +1,6 @@
 // csvviewer_test.cpp - the result table window without a display: menu by language, grid
-// placement, "Save CSV" through the scripted chooser and message box.
+// placement, "Save CSV" through the scripted chooser and message box; which texts read as
+// numbers, and a column widened to its widest number with the scroll range following.
 #include "measure/csvviewer.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "platform/window.h"
 #include "tests/app/testhost.h"
 #include "tests/toolkit/toolkit_test_util.h"
+#include "toolkit/font.h"
 
 namespace {
 
@@ -121,6 +123,78 @@ TEST(CsvViewer, SaveCsv) {
   EXPECT_EQ(dialogs.m_shown.back().text, L"セーブしました");
   EXPECT_EQ(dialogs.m_shown.back().caption, L"確認");
   EXPECT_EQ(ReadFile(path), "unit:mm\r\n");
+}
+
+TEST(NumberColumns, WhatReadsAsANumber) {
+  const struct {
+    const wchar_t* text;
+    uint64_t width;
+  } cases[] = {{L"1281375.000", 11}, {L"-3.14", 5},  {L"+7", 2},    {L"12", 2},      {L"0.5", 3},
+               {L".5", 2},           {L"5.", 2},     {L"1e-05", 5}, {L"-2.5E+10", 8}, {L"---", 0},
+               {L"58,31", 0},        {L"ID12", 0},   {L"speed", 0}, {L"", 0},        {L".", 0},
+               {L"-", 0},            {L"1e", 0},     {L"1e+", 0},   {L"inf", 0},     {L"-nan", 0},
+               {L"12 ", 0},          {L" 12", 0},    {L"1.2.3", 0}, {L"１２", 0}};
+  for (const auto& k : cases) EXPECT_EQ(k.width, NumberTextWidth(k.text)) << std::wstring(k.text).c_str();
+  EXPECT_EQ(0u, NumberTextWidth(nullptr));
+}
+
+// A wide number widens its column, and only as far as the rows the owner names reach; text
+// that is not a number stays clipped; the column never drops below the width and narrows
+// back to it; the horizontal range follows the widths.
+TEST(NumberColumns, AColumnFitsItsWidestNumberNeverBelowTheWidth) {
+  CCsvViewer v;
+  ASSERT_EQ(v.Create(-1, -1, 180, 200, L"table", FgStyleResizable, nullptr), 1);
+  Owner o;
+  o.cells = {{L"unit", L"a header wider than nine", L"ID2", L"ID3"},
+             {L"1", L"5.0", L"a text wider than nine", L"-12345678.250"},
+             {L"2", L"1281375.000", L"7", L"1.0"},
+             {L"3", L"---", L"8", L"2.0"}};
+  v.m_cell.m_textFn = Text;
+  v.m_cell.m_user = &o;
+  ASSERT_EQ(1, v.m_cell.SetSize(4, 4, 0));
+  ASSERT_EQ(1, v.m_cell.SelectRow(0, 1, 0));
+  const uint64_t body[3] = {1, 2, 3}, lastTwo[2] = {2, 3};
+  for (uint64_t c = 0; c < 3; ++c) FitColumnToNumbers(&v.m_cell, c, body, 3, kResultColumnWidth);
+  FitColumnToNumbers(&v.m_cell, 3, lastTwo, 2, kResultColumnWidth);  // row 1 not named
+  FitColumnToNumbers(&v.m_cell, 4, body, 3, kResultColumnWidth);      // outside: nothing
+  const uint64_t outside[2] = {1, 9};
+  FitColumnToNumbers(&v.m_cell, 0, outside, 2, 3);  // rows outside are skipped
+  EXPECT_EQ(3u, v.m_cell.m_widths[0]);
+  EXPECT_EQ(11u, v.m_cell.m_widths[1]);
+  EXPECT_EQ(9u, v.m_cell.m_widths[2]);
+  EXPECT_EQ(9u, v.m_cell.m_widths[3]);
+  // Drawn right-aligned 2 pixels inside the cell, the widest text starts inside it too.
+  const int32_t S = v.m_cell.FontSize();
+  EXPECT_GE(v.m_cell.ColumnPixels(1), FgTextWidth(L"1281375.000", uint64_t(S)) + 3);
+
+  // The scroll range follows: two columns of 9 fit beside the fixed one, but not one of 13
+  // beside one of 9.
+  v.m_cell.Layout();
+  ASSERT_EQ(1, v.m_cell.m_hBarOn);
+  EXPECT_EQ(1, v.m_cell.m_hBar.m_minimum);
+  EXPECT_EQ(3, v.m_cell.m_hBar.m_maximum);
+  const int64_t room = v.m_cell.m_gridX1 - v.m_cell.m_gridX0 + 1 - v.m_cell.ColumnPixels(0);
+  ASSERT_GE(room, 2 * v.m_cell.ColumnPixels(2));
+  EXPECT_EQ(2, v.m_cell.m_hBar.m_page);
+  FitColumnToNumbers(&v.m_cell, 3, body, 3, kResultColumnWidth);
+  EXPECT_EQ(13u, v.m_cell.m_widths[3]);
+  v.m_cell.Layout();
+  ASSERT_LT(room, v.m_cell.ColumnPixels(2) + v.m_cell.ColumnPixels(3));
+  EXPECT_EQ(1, v.m_cell.m_hBar.m_page);
+
+  // Smaller numbers later: back to the width, not below it.
+  o.cells[2][1] = L"1.000";
+  o.cells[1][3] = L"1.0";
+  FitColumnToNumbers(&v.m_cell, 1, body, 3, kResultColumnWidth);
+  FitColumnToNumbers(&v.m_cell, 3, body, 3, kResultColumnWidth);
+  EXPECT_EQ(9u, v.m_cell.m_widths[1]);
+  EXPECT_EQ(9u, v.m_cell.m_widths[3]);
+  // Without a provider the column takes the width.
+  v.m_cell.m_widths[1] = 20;
+  v.m_cell.m_textFn = nullptr;
+  FitColumnToNumbers(&v.m_cell, 1, body, 3, kResultColumnWidth);
+  EXPECT_EQ(9u, v.m_cell.m_widths[1]);
+  FitColumnToNumbers(nullptr, 1, body, 3, kResultColumnWidth);
 }
 
 }  // namespace

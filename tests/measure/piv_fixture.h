@@ -57,14 +57,16 @@ inline std::vector<PivParticle> PivRandomParticles(int32_t w, int32_t h, double 
 }
 
 // 8-bit gray: each particle a Gaussian of sigma 0.8 (about 3 pixels across) and peak 180 at
-// its position moved by (sx + shear (y - h / 2), sy); overlaps add up to 255.
-inline void PivRenderParticles(CImgBuff* pic, int32_t w, int32_t h, const std::vector<PivParticle>& particles,
-                               double sx, double sy, double shear)
+// its position p moved by move(p.x, p.y, &dx, &dy); overlaps add up to 255.
+template <class Move>
+inline void PivRenderMoved(CImgBuff* pic, int32_t w, int32_t h, const std::vector<PivParticle>& particles, Move move)
 {
   std::vector<double> acc(size_t(w) * size_t(h), 0.0);
   const double sigma = 0.8;
   for (const PivParticle& p : particles) {
-    const double px = p.x + sx + shear * (p.y - h / 2.0), py = p.y + sy;
+    double dx = 0, dy = 0;
+    move(p.x, p.y, &dx, &dy);
+    const double px = p.x + dx, py = p.y + dy;
     const int32_t x0 = std::max(0, int32_t(std::floor(px - 4))), x1 = std::min(w - 1, int32_t(std::ceil(px + 4)));
     const int32_t y0 = std::max(0, int32_t(std::floor(py - 4))), y1 = std::min(h - 1, int32_t(std::ceil(py + 4)));
     for (int32_t y = y0; y <= y1; ++y)
@@ -75,4 +77,14 @@ inline void PivRenderParticles(CImgBuff* pic, int32_t w, int32_t h, const std::v
   pic->Allocate(w, h, ImgFormatGray8);
   uint8_t* d = static_cast<uint8_t*>(pic->Pixels());
   for (size_t i = 0; i < acc.size(); ++i) d[i] = uint8_t(std::min(255.0, std::floor(acc[i] + 0.5)));
+}
+
+// The particles moved by (sx + shear (y - h / 2), sy).
+inline void PivRenderParticles(CImgBuff* pic, int32_t w, int32_t h, const std::vector<PivParticle>& particles,
+                               double sx, double sy, double shear)
+{
+  PivRenderMoved(pic, w, h, particles, [&](double, double y, double* dx, double* dy) {
+    *dx = sx + shear * (y - h / 2.0);
+    *dy = sy;
+  });
 }

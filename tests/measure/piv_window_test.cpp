@@ -1,7 +1,8 @@
 // piv_window_test.cpp - the PIV settings and the VECTOR DATA table on the scripted host:
 // defaults and labels, the enable rules, filter-list keys (round trip, out of range, not a
 // number), the grid plan from a loaded cell size, the table's texts by calibration and
-// language, cell selection and deletion, and the CSV the table saves.
+// language, the speed columns widened to their longest vectors, cell selection and
+// deletion, and the CSV the table saves.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -208,6 +209,38 @@ TEST(PivTable, TextsByCalibrationAndLanguage)
   // No frame time (a numbered sequence): no speed to show.
   rig.host.m_intervalUs = 0;
   EXPECT_EQ(std::wstring(L"---"), rig.Cell(7, 3));
+}
+
+// A speed wider than its column widens it (from the scene of the cell's longest vector) and
+// the scene column with it; the calibration changes the speeds, and the widths follow.
+TEST(PivTable, SpeedColumnsWidenToTheLongestVector)
+{
+  Rig rig(32, 32, 3);
+  CLfPiv* p = rig.piv;
+  CFgUIChkButton::SetGroupSelection(&p->m_cell8, 0, 0);
+  p->m_cell8.m_callback(&p->m_cell8, p->m_cell8.m_user);
+  ASSERT_EQ(1, p->m_field.Create(8, 8, 8, 2, 2, 3));
+  // 40 ms a frame: 1000 pixels a frame is 25000 pixels a second.
+  *p->m_field.GetVector(1, 0, 1) = {600, 800};
+  *p->m_field.GetVector(1, 0, 2) = {-3, 4};
+  *p->m_field.GetVector(0, 1, 2) = {0, -7};
+  p->SizeVectorTable();
+  CFgUICell& grid = p->m_table.m_cell;
+  ASSERT_EQ(9u, grid.m_columns);
+  EXPECT_EQ(std::wstring(L"25000.0"), rig.Cell(3, 3));
+  for (uint64_t c = 0; c < 9; ++c) EXPECT_EQ(9u, grid.m_widths[c]) << c;
+  p->SetScale(1000, 1, L"mm");
+  p->Process(nullptr, 0, 0, 0, 0, 0, 0, 0);
+  EXPECT_EQ(std::wstring(L"25000000.0"), rig.Cell(3, 3));
+  EXPECT_EQ(std::wstring(L"125000.0"), rig.Cell(3, 4));
+  const uint64_t widths[9] = {9, 9, 9, 10, 9, 9, 9, 9, 9};
+  for (uint64_t c = 0; c < 9; ++c) EXPECT_EQ(widths[c], grid.m_widths[c]) << c;
+  // Sized again for the same field: the same widths.
+  p->SizeVectorTable();
+  for (uint64_t c = 0; c < 9; ++c) EXPECT_EQ(widths[c], grid.m_widths[c]) << c;
+  p->SetScale(1, 1, L"mm");
+  p->Process(nullptr, 0, 0, 0, 0, 0, 0, 0);
+  EXPECT_EQ(9u, grid.m_widths[3]);
 }
 
 TEST(PivTable, SelectAndDeleteWithTheMouse)

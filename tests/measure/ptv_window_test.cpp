@@ -57,6 +57,45 @@ void Load(CLfPtv* p, std::initializer_list<std::pair<const wchar_t*, const wchar
   p->LoadParams(&pack);
 }
 
+// The track table's X and Y columns widen to the widest number of the records it shows (a
+// later record of the same track in a scene is not shown and does not count); the vector
+// table's speed columns to the longest vector's speed.
+TEST(PtvWindow, TableColumnsWidenToTheirWidestNumber)
+{
+  Rig rig;
+  rig.ThreeTracks();
+  CLfPtv* p = rig.ptv;
+  CParticleData& d = p->m_data;
+  ASSERT_GE(d.AddParticle(4, {3, 1, 98765432.1, 5.0}), 0);
+  ASSERT_GE(d.AddParticle(2, {0, 1, 123456789.0, 1.0}), 0);  // a second record of track 1
+  d.idCount = 0;
+  p->RebuildIndex();
+  ASSERT_EQ(4, d.IdCount());
+  p->OpenDataWindow();
+  CFgUICell& cell = p->m_table.m_cell;
+  ASSERT_EQ(9u, cell.m_columns);
+  const uint64_t tracks[9] = {9, 9, 9, 9, 9, 9, 9, 10, 9};
+  for (uint64_t c = 0; c < 9; ++c) EXPECT_EQ(tracks[c], cell.m_widths[c]) << c;
+
+  // The vector table: 40 ms a frame, 1000 pixels a frame at 100 units a pixel.
+  p->SetScale(100, 1, L"mm");
+  p->Process(nullptr, 0, 0, 0, 0, 0, 0, 0);
+  ASSERT_EQ(1, p->m_grid.Create(0, 0, 64, 2, 1, 6));
+  *p->m_grid.GetVector(0, 0, 3) = {600, 800};
+  p->m_page = 2;
+  p->OpenDataWindow();
+  ASSERT_EQ(5u, cell.m_columns);
+  EXPECT_EQ(L"2500000.0", std::wstring(CLfPtv::VectorCellText(1, 5, nullptr, nullptr, nullptr, nullptr, p)));
+  const uint64_t vectors[5] = {9, 9, 9, 9, 9};
+  for (uint64_t c = 0; c < 5; ++c) EXPECT_EQ(vectors[c], cell.m_widths[c]) << c;
+  // Ten times the scale: the speed column follows the calibration at once.
+  p->SetScale(1000, 1, L"mm");
+  p->Process(nullptr, 0, 0, 0, 0, 0, 0, 0);
+  EXPECT_EQ(L"25000000.0", std::wstring(CLfPtv::VectorCellText(1, 5, nullptr, nullptr, nullptr, nullptr, p)));
+  EXPECT_EQ(10u, cell.m_widths[1]);
+  EXPECT_EQ(9u, cell.m_widths[2]);
+}
+
 TEST(PtvWindow, SettingsKeys)
 {
   Rig rig;

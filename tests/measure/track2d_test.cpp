@@ -299,6 +299,46 @@ TEST(Track2dWindow, TrackDataTextsAndCsv)
   EXPECT_EQ(nullptr, rig.f->m_table.GetWindow());
 }
 
+// A coordinate wider than its column widens it, whichever scene holds it; the calibration
+// and the direction of y change the coordinates shown, and the widths follow.
+TEST(Track2dWindow, TrackDataColumnsWidenToTheirWidestNumber)
+{
+  Rig rig;
+  CImgBuff frames[3];
+  for (CImgBuff& f : frames) Picture(f);
+  ASSERT_EQ(1, rig.host.SetVideo({&frames[0], &frames[1], &frames[2]}, 40000));
+  AddColourTarget(rig.f, 0, 0, 5, 5);
+  AddColourTarget(rig.f, 3, 3, 5, 5);
+  CP2dData& t = rig.f->table;
+  ASSERT_EQ(2u, t.header.ids);
+  ASSERT_EQ(3u, t.header.scenes);
+  ASSERT_EQ(1, t.SetPoint(0, 0, {10.0, 20.0}));
+  ASSERT_EQ(1, t.SetPoint(0, 1, {12345678.5, 20.0}));
+  ASSERT_EQ(1, t.SetPoint(0, 2, {0.5, 21.0}));
+  ASSERT_EQ(1, t.SetPoint(1, 0, {7.0, 3.0}));
+  ASSERT_EQ(1, t.SetPoint(1, 2, {7.0, 9876543.25}));
+  rig.f->OpenTrackData();
+  CFgUICell& cell = rig.f->m_table.m_cell;
+  ASSERT_EQ(5u, cell.m_columns);
+  auto text = [&](uint64_t c, uint64_t r) {
+    return std::wstring(CLfTrack2d::TrackCellText(c, r, nullptr, nullptr, nullptr, nullptr, rig.f));
+  };
+  EXPECT_EQ(L"12345678.5", text(1, 3));
+  EXPECT_EQ(L"9876543.2", text(4, 4));
+  const uint64_t wide[5] = {9, 10, 9, 9, 9};
+  for (uint64_t c = 0; c < 5; ++c) EXPECT_EQ(wide[c], cell.m_widths[c]) << c;
+  // A thousandth of a unit per pixel: every number fits the width again.
+  rig.f->CopyCalibration(0.001, 1, L"m");
+  for (uint64_t c = 0; c < 5; ++c) EXPECT_EQ(9u, cell.m_widths[c]) << c;
+  // Y counted up from the bottom row: the far point is now the most negative.
+  rig.f->CopyCalibration(1, -1, L"");
+  EXPECT_EQ(L"-9876514.2", text(4, 4));
+  const uint64_t flipped[5] = {9, 10, 9, 9, 10};
+  for (uint64_t c = 0; c < 5; ++c) EXPECT_EQ(flipped[c], cell.m_widths[c]) << c;
+  rig.f->RefreshTrackData();
+  for (uint64_t c = 0; c < 5; ++c) EXPECT_EQ(flipped[c], cell.m_widths[c]) << c;
+}
+
 TEST(Track2dWindow, EmptyTableGivesAnEmptyGrid)
 {
   Rig rig;
