@@ -12,7 +12,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <type_traits>
 #include <utility>
 
 #include "engine/simd.h"
@@ -56,17 +55,11 @@ inline uint32_t RoundCap(double v) {
   else return u > (1u << D) - 1u ? (1u << D) - 1u : u;
 }
 
-// The gray sample at depth D; Direct: the record is gray of depth D and is read as it lies
-// (the typed paths), which is what the getter gives.
-template <int D, bool Direct = false>
+template <int D>
 inline double Sample(const C_ImgBuff* rec, int32_t x, int32_t y) {
-  if constexpr (Direct) {
-    return double(*RowPtr<const std::conditional_t<D == 8, uint8_t, uint16_t>>(rec, x, y));
-  } else {
-    uint32_t v;
-    AccessorGray<D>(rec, x, y, &v);
-    return double(v);
-  }
+  uint32_t v;
+  AccessorGray<D>(rec, x, y, &v);
+  return double(v);
 }
 
 struct Pass {
@@ -81,7 +74,7 @@ inline int32_t Inside(const C_ImgBuff* rec, int64_t x, int64_t y) {
 }
 
 // Mean of the samples at the given offsets that lie inside the picture; count 0 gives 0.
-template <int D, int N, bool Direct = false>
+template <int D, int N>
 inline double MeanInside(const C_ImgBuff* rec, int32_t x, int32_t y, const int32_t (&off)[N][2],
                          int32_t* count = nullptr) {
   double sum = 0.0;
@@ -89,7 +82,7 @@ inline double MeanInside(const C_ImgBuff* rec, int32_t x, int32_t y, const int32
   for (int32_t k = 0; k < N; ++k) {
     const int32_t nx = x + off[k][0], ny = y + off[k][1];
     if (!Inside(rec, nx, ny)) continue;
-    sum += Sample<D, Direct>(rec, nx, ny);
+    sum += Sample<D>(rec, nx, ny);
     ++n;
   }
   if (count) *count = n;
@@ -114,33 +107,24 @@ void MosaicPixel(const DemosaicJob& job, int32_t x, int32_t y) {
 
 // ---- linear --------------------------------------------------------------------------------
 
-// Direct: an 8- or 16-bit gray copy into R, G, B of its depth, read and written as they lie
-// (the typed path's edge pixels); the arithmetic is the same.
-template <int D, bool Direct = false>
+template <int D>
 void LinearDemosaicPixel(const DemosaicJob& job, int32_t x, int32_t y) {
   const C_ImgBuff* s = job.source->record;
   const uint32_t pattern = uint32_t(job.pattern);
-  const double c = Sample<D, Direct>(s, x, y);
-  const double h = MeanInside<D, 2, Direct>(s, x, y, Horizontal), v = MeanInside<D, 2, Direct>(s, x, y, Vertical);
+  const double c = Sample<D>(s, x, y);
+  const double h = MeanInside<D>(s, x, y, Horizontal), v = MeanInside<D>(s, x, y, Vertical);
   double r, g, b;
   switch (CfaColorAt(pattern, x, y)) {
-    case CfaRed: r = c, g = (h + v) / 2, b = MeanInside<D, 4, Direct>(s, x, y, Diagonal); break;
-    case CfaBlue: r = MeanInside<D, 4, Direct>(s, x, y, Diagonal), g = (h + v) / 2, b = c; break;
+    case CfaRed: r = c, g = (h + v) / 2, b = MeanInside<D>(s, x, y, Diagonal); break;
+    case CfaBlue: r = MeanInside<D>(s, x, y, Diagonal), g = (h + v) / 2, b = c; break;
     default:  // green; the right neighbour's colour is looked up even beyond the picture
       g = c;
       if (CfaColorAt(pattern, int64_t(x) + 1, y) == CfaRed) r = h, b = v;
       else r = v, b = h;
       break;
   }
-  const uint32_t R = RoundCap<D>(r * job.gains[1]), G = RoundCap<D>(g * job.gains[2]),
-                 B = RoundCap<D>(b * job.gains[3]);
-  if constexpr (Direct) {
-    typedef std::conditional_t<D == 8, uint8_t, uint16_t> T;
-    T* o = RowPtr<T>(job.destination->record, x, y);
-    o[0] = T(R), o[1] = T(G), o[2] = T(B);
-  } else {
-    AccessorSetRgb<D>(job.destination->record, x, y, R, G, B);
-  }
+  AccessorSetRgb<D>(job.destination->record, x, y, RoundCap<D>(r * job.gains[1]),
+                    RoundCap<D>(g * job.gains[2]), RoundCap<D>(b * job.gains[3]));
 }
 
 // Works at 32 bits for every class: narrower samples are widened by the accessors and the
@@ -510,17 +494,14 @@ void LinearRowsOf(const Pass& p, int32_t yb, int32_t ye) {
   const C_ImgBuff* s = job.source->record;
   for (int32_t y = yb; y < ye; ++y) {
     int32_t xb = p.rect.x0, xe = p.rect.x1;  // columns the typed kernel takes
-    if constexpr (D <= 16) {
-      if (p.typed && y >= 1 && y <= s->height - 2) {
-        if (xb < 1) LinearDemosaicPixel<D, true>(job, 0, y), xb = 1;
-        if (xe > s->width - 2) LinearDemosaicPixel<D, true>(job, s->width - 1, y), xe = s->width - 2;
-        if (xb <= xe) LinearTypedInterior<std::conditional_t<D == 8, uint8_t, uint16_t>>(job, y, xb, xe);
-        continue;
+    if (p.typed && y >= 1 && y <= s->height - 2) {
+      if (xb < 1) LinearDemosaicPixel<D>(job, 0, y), xb = 1;
+      if (xe > s->width - 2) LinearDemosaicPixel<D>(job, s->width - 1, y), xe = s->width - 2;
+      if (xb <= xe) {
+        if constexpr (D == 8) LinearTypedInterior<uint8_t>(job, y, xb, xe);
+        else if constexpr (D == 16) LinearTypedInterior<uint16_t>(job, y, xb, xe);
       }
-      if (p.typed) {  // the top and bottom rows
-        for (int32_t x = xb; x <= xe; ++x) LinearDemosaicPixel<D, true>(job, x, y);
-        continue;
-      }
+      continue;
     }
     for (int32_t x = xb; x <= xe; ++x) {
       if (job.pattern >= 4) XtransLinearPixel(job, x, y);
