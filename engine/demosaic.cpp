@@ -4,8 +4,9 @@
 // kernels go through the accessors at the depth of the picture's class, so any of the nine
 // formats is accepted.  8- and 16-bit gray raws take typed kernels: linear ones under a 2 x 2
 // pattern with unit gains, whose integer rounding equals the reference's (the mean of two
-// samples plus 0.5, truncated, is (a + b + 1) >> 1, and of four (s + 2) >> 2), run as vector
-// loops built for AVX2 and for the baseline, and ACPI ones for the interior of both passes.
+// samples plus 0.5, truncated, is (a + b + 1) >> 1, and of four (s + 2) >> 2; the picture's
+// edges too, through mirrored neighbours), run as vector loops built for AVX2 and for the
+// baseline, and ACPI ones for the interior of both passes.
 // Inside: tables - rounding - mosaic - linear - ACPI - typed linear - typed ACPI - passes -
 //         entry
 #include "engine/demosaic.h"
@@ -241,18 +242,20 @@ void AcpiColorPixel(const DemosaicJob& job, int32_t x, int32_t y) {
 // ---- typed linear --------------------------------------------------------------------------
 
 // One pixel of colour C in a row whose samples are up, mid, down; o is the R,G,B row.
+// xl and xr are the columns left and right of x; at the picture's first and last column both
+// are the one neighbour inside (see LinearTypedInterior).
 template <class T, CfaColor C, bool RowHasRed>
 inline void LinearTypedPixel(const T* __restrict u, const T* __restrict m, const T* __restrict d,
-                             T* __restrict o, int32_t x) {
+                             T* __restrict o, int32_t x, int32_t xl, int32_t xr) {
   if constexpr (C == CfaGreen) {
-    const uint32_t h = (uint32_t(m[x - 1]) + m[x + 1] + 1) >> 1;
+    const uint32_t h = (uint32_t(m[xl]) + m[xr] + 1) >> 1;
     const uint32_t v = (uint32_t(u[x]) + d[x] + 1) >> 1;
     o[3 * x] = T(RowHasRed ? h : v);
     o[3 * x + 1] = m[x];
     o[3 * x + 2] = T(RowHasRed ? v : h);
   } else {
-    const T g = T((uint32_t(m[x - 1]) + m[x + 1] + u[x] + d[x] + 2) >> 2);
-    const T dg = T((uint32_t(u[x - 1]) + u[x + 1] + d[x - 1] + d[x + 1] + 2) >> 2);
+    const T g = T((uint32_t(m[xl]) + m[xr] + u[x] + d[x] + 2) >> 2);
+    const T dg = T((uint32_t(u[xl]) + u[xr] + d[xl] + d[xr] + 2) >> 2);
     o[3 * x] = C == CfaRed ? m[x] : dg;
     o[3 * x + 1] = g;
     o[3 * x + 2] = C == CfaRed ? dg : m[x];
@@ -317,28 +320,42 @@ struct LinearRowPlanes {
   }
 };
 
-// Columns xb..xe of an interior row, C0 at even and C1 at odd columns.
+// Columns xb..xe of a row of a picture w wide, C0 at even and C1 at odd columns.
 template <class T, CfaColor C0, CfaColor C1>
-void LinearTypedRow(const T* u, const T* m, const T* d, T* o, int32_t xb, int32_t xe) {
+void LinearTypedRow(const T* u, const T* m, const T* d, T* o, int32_t xb, int32_t xe, int32_t w) {
   constexpr bool red = C0 == CfaRed || C1 == CfaRed;
-  int32_t x = xb;
-  if (x & 1) LinearTypedPixel<T, C1, red>(u, m, d, o, x++);
-  if (x <= xe) RunKernel<LinearRowPlanes<T, C0, C1>>(u, m, d, o, x, xe - x + 1);
+  auto edge = [&](int32_t x) {
+    const int32_t xl = x > 0 ? x - 1 : x + 1, xr = x < w - 1 ? x + 1 : x - 1;
+    if (x & 1) LinearTypedPixel<T, C1, red>(u, m, d, o, x, xl, xr);
+    else LinearTypedPixel<T, C0, red>(u, m, d, o, x, xl, xr);
+  };
+  int32_t x = xb, last = xe;
+  if (x == 0) edge(x++);
+  if (last == w - 1 && last >= x) edge(last--);
+  if (x <= last && (x & 1)) edge(x++);
+  if (x <= last) RunKernel<LinearRowPlanes<T, C0, C1>>(u, m, d, o, x, last - x + 1);
 }
 
+// Row y, columns xb..xe.  A pixel on the picture's edge takes the mean of the neighbours
+// inside: the same as the interior rule with each missing neighbour replaced by its mirror
+// image across the pixel (a mean of one sample doubled is that sample, of two diagonal ones
+// doubled their mean, and so on; every such mean is an exact multiple of a quarter), so the
+// top row reads the row below as its row above, the bottom row the other way round, and the
+// first and last columns their one horizontal neighbour on both sides.
 template <class T>
 void LinearTypedInterior(const DemosaicJob& job, int32_t y, int32_t xb, int32_t xe) {
   const C_ImgBuff* s = job.source->record;
   const T* m = RowPtr<const T>(s, 0, y);
-  const T* u = m - s->width;
-  const T* d = m + s->width;
+  const T* u = y > 0 ? m - s->width : m + s->width;
+  const T* d = y < s->height - 1 ? m + s->width : m - s->width;
   T* o = RowPtr<T>(job.destination->record, 0, y);
   const uint32_t pattern = uint32_t(job.pattern);
   const CfaColor c0 = CfaColorAt(pattern, 0, y), c1 = CfaColorAt(pattern, 1, y);
-  if (c0 == CfaGreen && c1 == CfaRed) LinearTypedRow<T, CfaGreen, CfaRed>(u, m, d, o, xb, xe);
-  else if (c0 == CfaRed) LinearTypedRow<T, CfaRed, CfaGreen>(u, m, d, o, xb, xe);
-  else if (c0 == CfaGreen) LinearTypedRow<T, CfaGreen, CfaBlue>(u, m, d, o, xb, xe);
-  else LinearTypedRow<T, CfaBlue, CfaGreen>(u, m, d, o, xb, xe);
+  const int32_t w = s->width;
+  if (c0 == CfaGreen && c1 == CfaRed) LinearTypedRow<T, CfaGreen, CfaRed>(u, m, d, o, xb, xe, w);
+  else if (c0 == CfaRed) LinearTypedRow<T, CfaRed, CfaGreen>(u, m, d, o, xb, xe, w);
+  else if (c0 == CfaGreen) LinearTypedRow<T, CfaGreen, CfaBlue>(u, m, d, o, xb, xe, w);
+  else LinearTypedRow<T, CfaBlue, CfaGreen>(u, m, d, o, xb, xe, w);
 }
 
 // ---- typed ACPI ----------------------------------------------------------------------------
@@ -491,16 +508,11 @@ constexpr ParallelForFn AcpiColorRows =
 template <int D>
 void LinearRowsOf(const Pass& p, int32_t yb, int32_t ye) {
   const DemosaicJob& job = *p.job;
-  const C_ImgBuff* s = job.source->record;
   for (int32_t y = yb; y < ye; ++y) {
-    int32_t xb = p.rect.x0, xe = p.rect.x1;  // columns the typed kernel takes
-    if (p.typed && y >= 1 && y <= s->height - 2) {
-      if (xb < 1) LinearDemosaicPixel<D>(job, 0, y), xb = 1;
-      if (xe > s->width - 2) LinearDemosaicPixel<D>(job, s->width - 1, y), xe = s->width - 2;
-      if (xb <= xe) {
-        if constexpr (D == 8) LinearTypedInterior<uint8_t>(job, y, xb, xe);
-        else if constexpr (D == 16) LinearTypedInterior<uint16_t>(job, y, xb, xe);
-      }
+    const int32_t xb = p.rect.x0, xe = p.rect.x1;
+    if (p.typed) {
+      if constexpr (D == 8) LinearTypedInterior<uint8_t>(job, y, xb, xe);
+      else if constexpr (D == 16) LinearTypedInterior<uint16_t>(job, y, xb, xe);
       continue;
     }
     for (int32_t x = xb; x <= xe; ++x) {
