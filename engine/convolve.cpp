@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/neighbourhood.h"
+#include "engine/quotient.h"
 #include "engine/simd.h"
 
 // ---- filter source -------------------------------------------------------------------------
@@ -172,33 +173,7 @@ inline uint32_t FinishSum(Acc s, int64_t d, uint32_t maxv) {
   return q > Acc(maxv) ? maxv : uint32_t(q);
 }
 
-// The interior's finish for 32-bit sums: sums are first capped at (max + 1) x d, so the
-// quotient is at most 65536 and a float reciprocal is off by at most one, which the
-// remainder test corrects.  Exact, and free of scalar divisions.
-struct FinishI32 {
-  int32_t cap;
-  float inv;
-  int32_t di, mx;
-  FinishI32(int64_t d, uint32_t maxv) {
-    const int64_t capWide = (int64_t(maxv) + 1) * d;
-    cap = int32_t(capWide > 2147483647 ? 2147483647 : capWide);
-    inv = 1.0f / float(d);
-    di = int32_t(d);
-    mx = int32_t(maxv);
-  }
-  inline int32_t operator()(int32_t s) const {
-    s = s < 0 ? 0 : s;
-    s = s > cap ? cap : s;
-    int32_t q = int32_t(float(s) * inv);
-    // q may be one too high, so q x d can pass 2^31: the remainder is formed modulo 2^32,
-    // where it is exact because its true value lies within (-d, 2d).
-    const int32_t rem = int32_t(uint32_t(s) - uint32_t(q) * uint32_t(di));
-    q += rem >= di ? 1 : 0;
-    q -= rem < 0 ? 1 : 0;
-    return q > mx ? mx : q;
-  }
-};
-
+// The interior's finish for 32-bit sums, exact and free of scalar divisions.
 template <class T>
 QV_CONVOLVE_CLONES void FinishRowI32(const int32_t* __restrict acc, T* __restrict out, int64_t n, int64_t d, uint32_t maxv) {
   if (d == 1) {
@@ -208,7 +183,7 @@ QV_CONVOLVE_CLONES void FinishRowI32(const int32_t* __restrict acc, T* __restric
     }
     return;
   }
-  const FinishI32 finish(d, maxv);
+  const CappedQuotient finish(d, maxv);
   for (int64_t k = 0; k < n; ++k) out[k] = T(finish(acc[k]));
 }
 
@@ -288,7 +263,7 @@ struct FinishShift16 {
 // Any lowest sum and divisor: the true sum, then the 32-bit finish.
 struct FinishDivide16 {
   static QV_KERNEL_BODY void Run(const uint16_t* __restrict acc, uint8_t* __restrict out, int64_t n, int32_t lo,
-                                 FinishI32 finish) {
+                                 CappedQuotient finish) {
     for (int64_t k = 0; k < n; ++k) out[k] = uint8_t(finish(int32_t(uint16_t(acc[k] - lo)) + lo));
   }
 };
@@ -299,7 +274,7 @@ void FinishRow16(const uint16_t* acc, uint8_t* out, int64_t n, int64_t d, int32_
     while ((int64_t(1) << shift) < d) ++shift;
     RunKernel<FinishShift16>(acc, out, n, shift);
   } else {
-    RunKernel<FinishDivide16>(acc, out, n, lo, FinishI32(d, 255));
+    RunKernel<FinishDivide16>(acc, out, n, lo, CappedQuotient(d, 255));
   }
 }
 
