@@ -21,6 +21,7 @@
 #include "engine/quotient.h"
 #include "engine/simd.h"
 #include "engine/subtract.h"
+#include "engine/thread_kept.h"
 
 namespace {
 
@@ -32,10 +33,23 @@ void* AllocZeroed(uint64_t count, uint64_t size) {
   return std::calloc(size_t(count), size_t(size));
 }
 
-// The same without the fill, for accumulators that the first frame stores into.
-void* AllocUncleared(uint64_t count, uint64_t size) {
+// The accumulators of the mean, maximum and minimum are kept by the calling thread for its
+// next build (see thread_kept.h); they need no clearing, since the first frame stores into
+// them.  The frame picture is not kept: a callback that failed to fill it must not fold in a
+// frame of an earlier build.
+struct PlainSumsTag;
+struct PlainFoldTag;
+struct PlainExtremesTag;
+
+int32_t SameGeometry(const C_ImgBuff* a, const C_ImgBuff* b) {
+  return a->pixels && b->pixels && a->format == b->format && a->width == b->width && a->height == b->height;
+}
+
+// count x size bytes of a kept block, or null also when the size overflows.
+template <class Tag>
+void* TakeUncleared(KeptBlock<Tag>& block, uint64_t count, uint64_t size) {
   if (count == 0 || count > SIZE_MAX / size) return nullptr;
-  return std::malloc(size_t(count * size));
+  return block.Take(size_t(count * size));
 }
 
 // Frames summed at most this many times fit a 32-bit sum at the depth: 255 x 16843009 and
@@ -371,36 +385,51 @@ int32_t BuildPlainBackground(BackgroundJob* job, FrameFetchFn fetch, void* user)
   const uint64_t pixels = job->width * job->height;
   if (pixels / job->width != job->height || pixels > UINT64_MAX / 3) return 0;
   const uint64_t elements = pixels * uint64_t(channels);
+  KeptBlock<PlainSumsTag> accBlock;
+  KeptBlock<PlainFoldTag> foldBlock;
+  KeptPicture<PlainExtremesTag> extremes;
+  const int32_t extremesFormat = (bits == 8 ? 1 : bits == 16 ? 2 : 3) + (channels == 3 ? 3 : 0);
   void* acc = nullptr;
   int32_t fold = 0;  // 16-bit sums folded into 32-bit ones
   if (job->mode == 0) {
     const uint64_t fit = bits == 8 ? MaxFramesSum8 : bits == 16 ? MaxFramesSum16 : 0;
     if (typed && bits == 8 && job->frameCount <= fit) {
-      acc = job->sums16 = static_cast<uint16_t*>(AllocUncleared(elements, 2));
+      acc = job->sums16 = static_cast<uint16_t*>(TakeUncleared(accBlock, elements, 2));
       fold = job->frameCount > FramesPerSum16;
-      if (acc && fold && !(job->sums32 = static_cast<uint32_t*>(AllocUncleared(elements, 4)))) {
-        std::free(acc);
+      if (acc && fold && !(job->sums32 = static_cast<uint32_t*>(TakeUncleared(foldBlock, elements, 4))))
         acc = job->sums16 = nullptr;
-      }
     } else if (typed && job->frameCount <= fit) {
-      acc = job->sums32 = static_cast<uint32_t*>(AllocUncleared(elements, 4));
+      acc = job->sums32 = static_cast<uint32_t*>(TakeUncleared(accBlock, elements, 4));
     } else {
-      acc = job->sums = static_cast<double*>(AllocUncleared(elements, 8));
+      acc = job->sums = static_cast<double*>(TakeUncleared(accBlock, elements, 8));
     }
-  } else {
-    const uint64_t size = uint64_t(bits / 8);
-    acc = AllocUncleared(elements, size);
+  } else if (extremes.Get() && extremes.Get()->record->AllocateUncleared(int32_t(job->width), int32_t(job->height),
+                                                                          extremesFormat)) {
+    acc = extremes.Get()->Pixels();
+  }
+  // The extremes are a picture of the slot's gray or R, G, B format, element i its sample i.
+  auto pointExtremes = [&] {
+    acc = extremes.Get()->Pixels();
     if (bits == 8) job->extremes8 = static_cast<uint8_t*>(acc);
     else if (bits == 16) job->extremes16 = static_cast<uint16_t*>(acc);
     else job->extremes32 = static_cast<uint32_t*>(acc);
-  }
+  };
   if (!acc) return 0;
+  if (job->mode != 0) pointExtremes();
   PlainPass p{job, slot, channels, 0, 1, 1};
   const ParallelForFn rows = job->mode == 0 ? MeanRows : ExtremeRows;
   uint64_t unfolded = 0;  // frames in the 16-bit sums
   auto foldFrame = [&] {
     p.direct = typed && IsTypedFormat(job->frame->Format()) &&
                job->frame->Format() == job->out->Format();
+    if (job->mode != 0 && p.store && p.direct && SameGeometry(job->frame->record, extremes.Get()->record)) {
+      // The first frame's extremes are the frame: its block becomes the accumulator, and the
+      // accumulator's block the frame's for the next fetch.
+      SwapPixelBlocks(job->frame->record, extremes.Get()->record);
+      pointExtremes();
+      p.store = 0;
+      return;
+    }
     RunPlainPass(rows, p, p.direct);
     p.store = 0;
     if (fold && ++unfolded == FramesPerSum16) {
@@ -413,9 +442,15 @@ int32_t BuildPlainBackground(BackgroundJob* job, FrameFetchFn fetch, void* user)
   const int32_t result =
       FrameLoop(job->frameCount, job->frame, job->width, job->height, fetch, user, foldFrame);
   if (result == 1 && fold && unfolded) RunPlainPass(FoldSumsRows, p, 1);
-  if (result == 1) RunPlainPass(PlainWriteRows, p, typed && IsTypedFormat(job->out->Format()));
-  std::free(acc);
-  if (fold) std::free(job->sums32);
+  if (result == 1) {
+    if (job->mode != 0 && typed && SameGeometry(job->out->record, extremes.Get()->record)) {
+      // A typed output holds its extremes exactly as the accumulator does: the blocks change
+      // places (the output's old block, frame 0, goes back to the thread's kept picture).
+      SwapPixelBlocks(job->out->record, extremes.Get()->record);
+    } else {
+      RunPlainPass(PlainWriteRows, p, typed && IsTypedFormat(job->out->Format()));
+    }
+  }
   job->sums = nullptr, job->sums32 = nullptr, job->sums16 = nullptr;
   job->extremes8 = nullptr, job->extremes16 = nullptr, job->extremes32 = nullptr;
   return result;
