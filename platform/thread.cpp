@@ -10,7 +10,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <thread>
 
@@ -124,27 +123,12 @@ int32_t PlatformStartThread(PlatformThreadEntry entry, void* arg) {
 // allocator for an absurd size aborts under the address sanitizer instead of failing.
 constexpr uint64_t kMaxFixedBlock = uint64_t(1) << 40;
 
-// The page alignment is made here, from a plain block a page larger, whose start is kept in
-// the word before the aligned one.  aligned_alloc(page) asks the C library for a page more
-// than the block and gets back a chunk a few bytes too small for the next request of the
-// same size: every large picture then came from a fresh mapping, and a frame's worth of page
-// faults (tens of microseconds each on a virtual machine) was paid on every call that
-// allocates a picture.  A plain block of one size serves the next request of that size.
 void* PlatformAllocFixed(uint64_t size) {
   if (size == 0 || size > kMaxFixedBlock) return nullptr;
-  const uint64_t total = size + PlatformPageSize + sizeof(void*);
-  if (total > SIZE_MAX) return nullptr;
-  unsigned char* raw = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(total)));
-  if (!raw) return nullptr;
-  const uintptr_t aligned =
-      (reinterpret_cast<uintptr_t>(raw) + sizeof(void*) + PlatformPageSize - 1) & ~uintptr_t(PlatformPageSize - 1);
-  std::memcpy(reinterpret_cast<void*>(aligned - sizeof(void*)), &raw, sizeof raw);
-  return reinterpret_cast<void*>(aligned);
+  // aligned_alloc wants a multiple of the alignment.
+  uint64_t rounded = (size + PlatformPageSize - 1) / PlatformPageSize * PlatformPageSize;
+  if (rounded > SIZE_MAX) return nullptr;
+  return std::aligned_alloc(PlatformPageSize, static_cast<size_t>(rounded));
 }
 
-void PlatformFreeFixed(void* block) {
-  if (!block) return;
-  void* raw;
-  std::memcpy(&raw, static_cast<unsigned char*>(block) - sizeof(void*), sizeof raw);
-  std::free(raw);
-}
+void PlatformFreeFixed(void* block) { std::free(block); }
