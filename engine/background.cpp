@@ -33,13 +33,13 @@ void* AllocZeroed(uint64_t count, uint64_t size) {
   return std::calloc(size_t(count), size_t(size));
 }
 
-// The accumulators of the mean, maximum and minimum are kept by the calling thread for its
-// next build (see thread_kept.h); they need no clearing, since the first frame stores into
-// them.  The frame picture is not kept: a callback that failed to fill it must not fold in a
-// frame of an earlier build.
+// The accumulators of the mean, maximum and minimum, and the picture the frames are fetched
+// into, are kept by the calling thread for its next build (see thread_kept.h); the
+// accumulators need no clearing, since the first frame stores into them.
 struct PlainSumsTag;
 struct PlainFoldTag;
 struct PlainExtremesTag;
+struct FramePictureTag;
 
 int32_t SameGeometry(const C_ImgBuff* a, const C_ImgBuff* b) {
   return a->pixels && b->pixels && a->format == b->format && a->width == b->width && a->height == b->height;
@@ -625,9 +625,10 @@ int32_t StartBuild(Job* job, CImgBuff* out, CImgBuff* frame, uint64_t frameCount
 
 int32_t CreateBackground(CImgBuff* out, uint64_t frameCount, int32_t mode, FrameFetchFn fetch,
                          void* user) {
-  CImgBuff frame;
+  KeptPicture<FramePictureTag> frame;
+  if (!frame.Get()) return 0;
   BackgroundJob job{};
-  if (!StartBuild(&job, out, &frame, frameCount, mode, fetch, user)) return 0;
+  if (!StartBuild(&job, out, frame.Get(), frameCount, mode, fetch, user)) return 0;
   return BuildPlainBackground(&job, fetch, user);
 }
 
