@@ -4,6 +4,7 @@
 //   QV_KERNEL_BODY   marks a kernel's body: inlined into each build, so each is vectorised
 //                    for its own instruction set
 //   RunKernel<K>     calls K::Run through the AVX2 build when EngineAvx2(), else the baseline
+//   CpuHasAvx2       1 when the processor has AVX2
 //   EngineAvx2       1 when the AVX2 builds run: the processor has AVX2 and tests allow it
 //   SetEngineAvx2    tests: 0 runs the baseline builds, which are what a processor without
 //                    AVX2 gets, so they are checked on every machine
@@ -22,6 +23,7 @@
 #endif
 #define QV_KERNEL_BODY inline __attribute__((always_inline))
 
+int32_t CpuHasAvx2();
 int32_t EngineAvx2();
 void SetEngineAvx2(int32_t on);
 
