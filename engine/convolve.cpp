@@ -153,17 +153,12 @@ struct ConvIntJob {
   const uint16_t* rowWeights16;
 };
 
-// clang does not clone templates, and other processors have no such targets.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QV_CONVOLVE_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QV_CONVOLVE_CLONES
-#endif
-
 // Sum types: Acc holds a window's sum, Prod one product.  Chosen per call from the sum of the
 // absolute weights times the format maximum, so no sum can overflow.
 template <class Acc> struct ProdOf { typedef int64_t type; };
 template <> struct ProdOf<int32_t> { typedef int32_t type; };
+// 16-bit sums are kept modulo 2^16: products in unsigned 32 bits, where a wrap is defined.
+template <> struct ProdOf<uint16_t> { typedef uint32_t type; };
 
 // 0 for a sum <= 0 (a positive divisor keeps the sign), else min(maximum, sum / d).
 template <class Acc>
@@ -175,22 +170,25 @@ inline uint32_t FinishSum(Acc s, int64_t d, uint32_t maxv) {
 
 // The interior's finish for 32-bit sums, exact and free of scalar divisions.
 template <class T>
-QV_CONVOLVE_CLONES void FinishRowI32(const int32_t* __restrict acc, T* __restrict out, int64_t n, int64_t d, uint32_t maxv) {
-  if (d == 1) {
-    for (int64_t k = 0; k < n; ++k) {
-      const int32_t s = acc[k];
-      out[k] = T(s <= 0 ? 0u : (uint32_t(s) > maxv ? maxv : uint32_t(s)));
+struct FinishRowI32 {
+  static QV_KERNEL_BODY void Run(const int32_t* __restrict acc, T* __restrict out, int64_t n, int64_t d,
+                                 uint32_t maxv) {
+    if (d == 1) {
+      for (int64_t k = 0; k < n; ++k) {
+        const int32_t s = acc[k];
+        out[k] = T(s <= 0 ? 0u : (uint32_t(s) > maxv ? maxv : uint32_t(s)));
+      }
+      return;
     }
-    return;
+    const CappedQuotient finish(d, maxv);
+    for (int64_t k = 0; k < n; ++k) out[k] = T(finish(acc[k]));
   }
-  const CappedQuotient finish(d, maxv);
-  for (int64_t k = 0; k < n; ++k) out[k] = T(finish(acc[k]));
-}
+};
 
 template <class T, class Acc>
 void FinishRow(const Acc* acc, T* out, int64_t n, int64_t d, uint32_t maxv) {
   if constexpr (sizeof(Acc) == 4 && sizeof(T) <= 2) {
-    FinishRowI32(acc, out, n, d, maxv);
+    RunKernel<FinishRowI32<T>>(acc, out, n, d, maxv);
   } else {
     for (int64_t k = 0; k < n; ++k) out[k] = T(FinishSum<Acc>(acc[k], d, maxv));
   }
@@ -199,9 +197,14 @@ void FinishRow(const Acc* acc, T* out, int64_t n, int64_t d, uint32_t maxv) {
 // One kernel entry over the interior span.  restrict: the 8-bit source could otherwise alias
 // the sums and keep the loop scalar.
 template <class T, class Acc, class Prod>
-QV_CONVOLVE_CLONES void AccumulateSpan(Acc* __restrict acc, const T* __restrict s, Prod w,
-                                       int64_t n) {
-  for (int64_t k = 0; k < n; ++k) acc[k] += Acc(w * Prod(s[k]));
+struct AccumulateSpanKernel {
+  static QV_KERNEL_BODY void Run(Acc* __restrict acc, const T* __restrict s, Prod w, int64_t n) {
+    for (int64_t k = 0; k < n; ++k) acc[k] = Acc(acc[k] + Acc(w * Prod(s[k])));
+  }
+};
+template <class T, class Acc, class Prod>
+void AccumulateSpan(Acc* acc, const T* s, Prod w, int64_t n) {
+  RunKernel<AccumulateSpanKernel<T, Acc, Prod>>(acc, s, w, n);
 }
 
 // ---- 16-bit sums ----
@@ -209,45 +212,6 @@ QV_CONVOLVE_CLONES void AccumulateSpan(Acc* __restrict acc, const T* __restrict 
 // wraps, and a wrap changes no residue), the weights too.  A window's true sum lies in
 // lo .. lo + 65535 (lo = 255 times the sum of its negative weights, at least the kernel's),
 // so the residue of sum - lo is sum - lo itself.
-
-// acc += w x s over a span.
-template <class T>
-struct Accumulate16 {
-  static QV_KERNEL_BODY void Run(uint16_t* __restrict acc, const T* __restrict s, uint16_t w, int64_t n) {
-    for (int64_t k = 0; k < n; ++k) acc[k] = uint16_t(acc[k] + uint32_t(w) * s[k]);
-  }
-};
-
-// The row pass of a separable kernel of N columns, sources CH samples apart.
-template <int N, int CH>
-struct RowPass16 {
-  static QV_KERNEL_BODY void Run(const uint8_t* __restrict s, const uint16_t* __restrict weights,
-                                 uint16_t* __restrict h, int64_t n) {
-    uint16_t w[N];
-    for (int i = 0; i < N; ++i) w[i] = weights[i];
-    for (int64_t k = 0; k < n; ++k) {
-      uint16_t sum = 0;
-      for (int i = 0; i < N; ++i) sum = uint16_t(sum + uint32_t(w[i]) * s[k + i * CH]);
-      h[k] = sum;
-    }
-  }
-};
-
-// The column pass over N rows of row sums.
-template <int N>
-struct ColumnPass16 {
-  static QV_KERNEL_BODY void Run(const uint16_t* const* rows, const uint16_t* __restrict weights,
-                                 uint16_t* __restrict acc, int64_t n) {
-    const uint16_t* r[N];
-    uint16_t w[N];
-    for (int i = 0; i < N; ++i) r[i] = rows[i], w[i] = weights[i];
-    for (int64_t k = 0; k < n; ++k) {
-      uint16_t sum = 0;
-      for (int i = 0; i < N; ++i) sum = uint16_t(sum + uint32_t(w[i]) * r[i][k]);
-      acc[k] = sum;
-    }
-  }
-};
 
 // Sums never below 0 divided by 2^shift: a shift and the cap (the binomial kernels, whose
 // weight sums are powers of two, and every undivided sum).
@@ -275,31 +239,6 @@ void FinishRow16(const uint16_t* acc, uint8_t* out, int64_t n, int64_t d, int32_
     RunKernel<FinishShift16>(acc, out, n, shift);
   } else {
     RunKernel<FinishDivide16>(acc, out, n, lo, CappedQuotient(d, 255));
-  }
-}
-
-// 1 when a fused pass of this size did the row.
-int32_t RowPass16Of(const uint8_t* s, int32_t ch, int32_t n, const uint16_t* w, uint16_t* h, int64_t span) {
-  switch (n * 4 + (ch == 3 ? 1 : 0)) {
-    case 3 * 4: RunKernel<RowPass16<3, 1>>(s, w, h, span); return 1;
-    case 3 * 4 + 1: RunKernel<RowPass16<3, 3>>(s, w, h, span); return 1;
-    case 5 * 4: RunKernel<RowPass16<5, 1>>(s, w, h, span); return 1;
-    case 5 * 4 + 1: RunKernel<RowPass16<5, 3>>(s, w, h, span); return 1;
-    case 7 * 4: RunKernel<RowPass16<7, 1>>(s, w, h, span); return 1;
-    case 7 * 4 + 1: RunKernel<RowPass16<7, 3>>(s, w, h, span); return 1;
-    case 9 * 4: RunKernel<RowPass16<9, 1>>(s, w, h, span); return 1;
-    case 9 * 4 + 1: RunKernel<RowPass16<9, 3>>(s, w, h, span); return 1;
-    default: return 0;
-  }
-}
-
-int32_t ColumnPass16Of(const uint16_t* const* rows, int32_t n, const uint16_t* w, uint16_t* acc, int64_t span) {
-  switch (n) {
-    case 3: RunKernel<ColumnPass16<3>>(rows, w, acc, span); return 1;
-    case 5: RunKernel<ColumnPass16<5>>(rows, w, acc, span); return 1;
-    case 7: RunKernel<ColumnPass16<7>>(rows, w, acc, span); return 1;
-    case 9: RunKernel<ColumnPass16<9>>(rows, w, acc, span); return 1;
-    default: return 0;
   }
 }
 
@@ -363,8 +302,7 @@ void ConvIntRowsT(const ConvIntJob& job, int32_t yb, int32_t ye) {
       for (int32_t e = e0; e < e1; ++e) {
         const KernelEntry& ke = job.entries[e];
         const T* s = FilterSrcRow<T>(fs, y + ke.j - r) + int64_t(ke.i) * ch;
-        if constexpr (lanes16) RunKernel<Accumulate16<T>>(acc, s, uint16_t(ke.w), span);
-        else AccumulateSpan<T, Acc, Prod>(acc, s, Prod(ke.w), span);
+        AccumulateSpan<T, Acc, Prod>(acc, s, Prod(ke.w), span);
       }
       const int64_t wsum = job.rowWeightPrefix[jhi + 1] - job.rowWeightPrefix[jlo];
       const int64_t d = job.autoDiv ? (wsum > 1 ? wsum : 1) : job.divisor;
@@ -388,54 +326,60 @@ void ConvIntRowsT(const ConvIntJob& job, int32_t yb, int32_t ye) {
 
 // N weights over N sources in one pass, the partial sums kept in registers rather than
 // taken through memory N times: the row pass (sources CH samples apart) and the column pass
-// (N rows of row sums) of the common kernel sizes.
-template <class T, int N, int CH>
-QV_CONVOLVE_CLONES void RowPassN(const T* __restrict s, const int32_t* __restrict weights, int32_t* __restrict h,
-                                 int64_t n) {
-  int32_t w[N];
-  for (int i = 0; i < N; ++i) w[i] = weights[i];
-  for (int64_t k = 0; k < n; ++k) {
-    int32_t sum = 0;
-    for (int i = 0; i < N; ++i) sum += w[i] * int32_t(s[k + i * CH]);
-    h[k] = sum;
+// (N rows of row sums) of the common kernel sizes.  S is the sums' type, int32_t or the
+// 16-bit residues; W its products' (see ProdOf).
+template <class T, class S, int N, int CH>
+struct RowPassN {
+  typedef typename ProdOf<S>::type W;
+  static QV_KERNEL_BODY void Run(const T* __restrict s, const S* __restrict weights, S* __restrict h, int64_t n) {
+    W w[N];
+    for (int i = 0; i < N; ++i) w[i] = W(weights[i]);
+    for (int64_t k = 0; k < n; ++k) {
+      W sum = 0;
+      for (int i = 0; i < N; ++i) sum += w[i] * W(s[k + i * CH]);
+      h[k] = S(sum);
+    }
   }
-}
+};
 
-template <int N>
-QV_CONVOLVE_CLONES void ColumnPassN(const int32_t* const* rows, const int32_t* __restrict weights,
-                                    int32_t* __restrict acc, int64_t n) {
-  const int32_t* r[N];
-  int32_t w[N];
-  for (int i = 0; i < N; ++i) r[i] = rows[i], w[i] = weights[i];
-  for (int64_t k = 0; k < n; ++k) {
-    int32_t sum = 0;
-    for (int i = 0; i < N; ++i) sum += w[i] * r[i][k];
-    acc[k] = sum;
+template <class S, int N>
+struct ColumnPassN {
+  typedef typename ProdOf<S>::type W;
+  static QV_KERNEL_BODY void Run(const S* const* rows, const S* __restrict weights, S* __restrict acc, int64_t n) {
+    const S* r[N];
+    W w[N];
+    for (int i = 0; i < N; ++i) r[i] = rows[i], w[i] = W(weights[i]);
+    for (int64_t k = 0; k < n; ++k) {
+      W sum = 0;
+      for (int i = 0; i < N; ++i) sum += w[i] * W(r[i][k]);
+      acc[k] = S(sum);
+    }
   }
-}
+};
 
 // 1 when a fused pass of this size did the row.
-template <class T>
-int32_t RowPass(const T* s, int32_t ch, int32_t n, const int32_t* w, int32_t* h, int64_t span) {
+template <class T, class S>
+int32_t RowPass(const T* s, int32_t ch, int32_t n, const S* w, S* h, int64_t span) {
   switch (n * 4 + (ch == 3 ? 1 : 0)) {
-    case 3 * 4: RowPassN<T, 3, 1>(s, w, h, span); return 1;
-    case 3 * 4 + 1: RowPassN<T, 3, 3>(s, w, h, span); return 1;
-    case 5 * 4: RowPassN<T, 5, 1>(s, w, h, span); return 1;
-    case 5 * 4 + 1: RowPassN<T, 5, 3>(s, w, h, span); return 1;
-    case 7 * 4: RowPassN<T, 7, 1>(s, w, h, span); return 1;
-    case 7 * 4 + 1: RowPassN<T, 7, 3>(s, w, h, span); return 1;
-    case 9 * 4: RowPassN<T, 9, 1>(s, w, h, span); return 1;
-    case 9 * 4 + 1: RowPassN<T, 9, 3>(s, w, h, span); return 1;
+    case 3 * 4: RunKernel<RowPassN<T, S, 3, 1>>(s, w, h, span); return 1;
+    case 3 * 4 + 1: RunKernel<RowPassN<T, S, 3, 3>>(s, w, h, span); return 1;
+    case 5 * 4: RunKernel<RowPassN<T, S, 5, 1>>(s, w, h, span); return 1;
+    case 5 * 4 + 1: RunKernel<RowPassN<T, S, 5, 3>>(s, w, h, span); return 1;
+    case 7 * 4: RunKernel<RowPassN<T, S, 7, 1>>(s, w, h, span); return 1;
+    case 7 * 4 + 1: RunKernel<RowPassN<T, S, 7, 3>>(s, w, h, span); return 1;
+    case 9 * 4: RunKernel<RowPassN<T, S, 9, 1>>(s, w, h, span); return 1;
+    case 9 * 4 + 1: RunKernel<RowPassN<T, S, 9, 3>>(s, w, h, span); return 1;
     default: return 0;
   }
 }
 
-int32_t ColumnPass(const int32_t* const* rows, int32_t n, const int32_t* w, int32_t* acc, int64_t span) {
+template <class S>
+int32_t ColumnPass(const S* const* rows, int32_t n, const S* w, S* acc, int64_t span) {
   switch (n) {
-    case 3: ColumnPassN<3>(rows, w, acc, span); return 1;
-    case 5: ColumnPassN<5>(rows, w, acc, span); return 1;
-    case 7: ColumnPassN<7>(rows, w, acc, span); return 1;
-    case 9: ColumnPassN<9>(rows, w, acc, span); return 1;
+    case 3: RunKernel<ColumnPassN<S, 3>>(rows, w, acc, span); return 1;
+    case 5: RunKernel<ColumnPassN<S, 5>>(rows, w, acc, span); return 1;
+    case 7: RunKernel<ColumnPassN<S, 7>>(rows, w, acc, span); return 1;
+    case 9: RunKernel<ColumnPassN<S, 9>>(rows, w, acc, span); return 1;
     default: return 0;
   }
 }
@@ -455,6 +399,11 @@ inline int32_t BandTop(int32_t hc, int32_t bands, int32_t b) { return int32_t(in
 template <class T, class S>
 void ConvIntBandSeparable(const SplitBandsJob& sj, int32_t band) {
   constexpr bool lanes16 = std::is_same_v<S, uint16_t>;
+  typedef typename ProdOf<S>::type W;
+  const S* colWeights;
+  const S* rowWeights;
+  if constexpr (lanes16) colWeights = sj.job->colWeights16, rowWeights = sj.job->rowWeights16;
+  else colWeights = sj.job->colWeights, rowWeights = sj.job->rowWeights;
   const ConvIntJob& job = *sj.job;
   const FilterSource& fs = *job.fs;
   const int32_t ch = fs.channels, r = job.r, n = job.size, wc = job.wc, hc = job.hc;
@@ -482,35 +431,21 @@ void ConvIntBandSeparable(const SplitBandsJob& sj, int32_t band) {
       T* keep = reinterpret_cast<T*>(kept + int64_t(next % n) * sj.rowBytes);
       std::memcpy(keep, source(next), size_t(sj.rowBytes));
       S* h = ring + int64_t(next % n) * span;
-      if constexpr (lanes16) {
-        if (RowPass16Of(keep, ch, n, job.rowWeights16, h, span)) continue;
-      } else {
-        if (RowPass<T>(keep, ch, n, job.rowWeights, h, span)) continue;
-      }
+      if (RowPass<T, S>(keep, ch, n, rowWeights, h, span)) continue;
       std::memset(h, 0, size_t(span) * sizeof(S));
-      for (int32_t i = 0; i < n; ++i) {
-        if (!job.rowWeights[i]) continue;
-        if constexpr (lanes16) RunKernel<Accumulate16<T>>(h, keep + int64_t(i) * ch, job.rowWeights16[i], span);
-        else AccumulateSpan<T, int32_t, int32_t>(h, keep + int64_t(i) * ch, job.rowWeights[i], span);
-      }
+      for (int32_t i = 0; i < n; ++i)
+        if (rowWeights[i]) AccumulateSpan<T, S, W>(h, keep + int64_t(i) * ch, W(rowWeights[i]), span);
     }
     const int32_t jlo = r - y > 0 ? r - y : 0;
     const int32_t jhi = (hc - 1 - y + r) < n - 1 ? (hc - 1 - y + r) : n - 1;
     const S* rows[9];
     for (int32_t j = 0; j < n && n <= 9; ++j) rows[j] = ring + int64_t((y + j - r + n) % n) * span;
     // Rows whose window is cut by the top or bottom take the general sum over their rows.
-    const bool cut = jlo != 0 || jhi != n - 1;
-    int32_t fused;
-    if constexpr (lanes16) fused = !cut && ColumnPass16Of(rows, n, job.colWeights16, acc, span);
-    else fused = !cut && ColumnPass(rows, n, job.colWeights, acc, span);
-    if (!fused) {
+    if (jlo != 0 || jhi != n - 1 || !ColumnPass<S>(rows, n, colWeights, acc, span)) {
       std::memset(acc, 0, size_t(span) * sizeof(S));
-      for (int32_t j = jlo; j <= jhi; ++j) {
-        if (!job.colWeights[j]) continue;
-        const S* h = ring + int64_t((y + j - r) % n) * span;
-        if constexpr (lanes16) RunKernel<Accumulate16<uint16_t>>(acc, h, job.colWeights16[j], span);
-        else AccumulateSpan<int32_t, int32_t, int32_t>(acc, h, job.colWeights[j], span);
-      }
+      for (int32_t j = jlo; j <= jhi; ++j)
+        if (colWeights[j])
+          AccumulateSpan<S, S, W>(acc, ring + int64_t((y + j - r) % n) * span, W(colWeights[j]), span);
     }
     const int64_t wsum = job.rowWeightPrefix[jhi + 1] - job.rowWeightPrefix[jlo];
     const int64_t d = job.autoDiv ? (wsum > 1 ? wsum : 1) : job.divisor;

@@ -216,12 +216,9 @@ struct BlendTenthsRgb8Chunk {
                                  const uint32_t* __restrict q01, const uint32_t* __restrict q11,
                                  const uint32_t* __restrict fx, const uint32_t* __restrict fy, int32_t n,
                                  uint8_t* __restrict out) {
-    for (int32_t i = 0; i < n; ++i)
-      for (int c = 0; c < 3; ++c) {
-        const uint32_t s = 8 * c;
-        out[3 * i + c] = uint8_t(BlendTenths((q00[i] >> s) & 255u, (q10[i] >> s) & 255u, (q01[i] >> s) & 255u,
-                                             (q11[i] >> s) & 255u, fx[i], fy[i]));
-      }
+    BlendRgb8Words(q00, q10, q01, q11, n, out, [&](uint32_t a, uint32_t b, uint32_t c, uint32_t d, int32_t i) {
+      return BlendTenths(a, b, c, d, fx[i], fy[i]);
+    });
   }
 };
 

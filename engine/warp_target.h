@@ -4,6 +4,8 @@
 //   WarpTargetTag   slot of the thread's kept picture (thread_kept.h) that a warp writes,
 //                   reading the caller's picture where it lies, and then swaps in for it
 //   RunWarpRows     the rows of a warp over the pool
+//   BlendRgb8Words  8-bit R, G, B neighbours gathered as 32-bit words, blended channel by
+//                   channel into interleaved pixels
 #pragma once
 #include <cstdint>
 
@@ -17,4 +19,18 @@ struct WarpTargetTag;
 inline void RunWarpRows(ParallelForFn fn, void* ctx, int32_t w, int32_t h) {
   if (int64_t(w) * h < 32 * 1024) fn(ctx, 0, uint64_t(h));
   else ParallelFor(fn, ctx, uint64_t(h));
+}
+
+// Each neighbour of pixel i is one word holding its three channels in its low three bytes;
+// blend(p00, p10, p01, p11, i) gives a channel's value.
+template <class Blend>
+inline void BlendRgb8Words(const uint32_t* __restrict q00, const uint32_t* __restrict q10,
+                           const uint32_t* __restrict q01, const uint32_t* __restrict q11, int32_t n,
+                           uint8_t* __restrict out, Blend blend) {
+  for (int32_t i = 0; i < n; ++i)
+    for (int c = 0; c < 3; ++c) {
+      const uint32_t s = 8 * c;
+      out[3 * i + c] = uint8_t(blend((q00[i] >> s) & 255u, (q10[i] >> s) & 255u, (q01[i] >> s) & 255u,
+                                     (q11[i] >> s) & 255u, i));
+    }
 }

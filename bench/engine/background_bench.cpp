@@ -59,34 +59,28 @@ static void RunFetchCopy(benchmark::State& state, int32_t format) {
     for (uint64_t i = 0; i < Frames; ++i) CopyFrame(i, &out, &store);
   PerFrame(state, Frames);
 }
-static void BM_FetchCopyGray8(benchmark::State& state) { RunFetchCopy(state, 1); }
-BENCHMARK(BM_FetchCopyGray8)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
-static void BM_FetchCopyRgb24(benchmark::State& state) { RunFetchCopy(state, 4); }
-BENCHMARK(BM_FetchCopyRgb24)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-#define BACKGROUND_BENCH(name, format, mode)                                                    \
-  static void name(benchmark::State& state) { RunBackground(state, format, mode); }           \
+// One benchmark: runner(state, arguments...), one worker and all.
+#define BACKGROUND_BENCH(name, runner, ...)                                       \
+  static void name(benchmark::State& state) { runner(state, __VA_ARGS__); }     \
   BENCHMARK(name)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
-BACKGROUND_BENCH(BM_BackgroundMeanGray8, 1, 0)
-BACKGROUND_BENCH(BM_BackgroundMaxGray8, 1, 1)
-BACKGROUND_BENCH(BM_BackgroundMinGray8, 1, -1)
-BACKGROUND_BENCH(BM_BackgroundMeanRgb24, 4, 0)
-BACKGROUND_BENCH(BM_BackgroundMaxRgb24, 4, 1)
-BACKGROUND_BENCH(BM_BackgroundMinRgb24, 4, -1)
-#undef BACKGROUND_BENCH
+BACKGROUND_BENCH(BM_FetchCopyGray8, RunFetchCopy, 1)
+BACKGROUND_BENCH(BM_FetchCopyRgb24, RunFetchCopy, 4)
+BACKGROUND_BENCH(BM_BackgroundMeanGray8, RunBackground, 1, 0)
+BACKGROUND_BENCH(BM_BackgroundMaxGray8, RunBackground, 1, 1)
+BACKGROUND_BENCH(BM_BackgroundMinGray8, RunBackground, 1, -1)
+BACKGROUND_BENCH(BM_BackgroundMeanRgb24, RunBackground, 4, 0)
+BACKGROUND_BENCH(BM_BackgroundMaxRgb24, RunBackground, 4, 1)
+BACKGROUND_BENCH(BM_BackgroundMinRgb24, RunBackground, 4, -1)
 
 // Eight frames: a short run, where the set-up of a call (accumulators, the first frame) shows.
 constexpr uint64_t ShortRun = 8;
-#define BACKGROUND_BENCH8(name, format, mode)                                                   \
-  static void name(benchmark::State& state) { RunBackground(state, format, mode, ShortRun); } \
-  BENCHMARK(name)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
-BACKGROUND_BENCH8(BM_Background8MeanGray8, 1, 0)
-BACKGROUND_BENCH8(BM_Background8MaxGray8, 1, 1)
-BACKGROUND_BENCH8(BM_Background8MinGray8, 1, -1)
-BACKGROUND_BENCH8(BM_Background8MeanRgb24, 4, 0)
-BACKGROUND_BENCH8(BM_Background8MaxRgb24, 4, 1)
-BACKGROUND_BENCH8(BM_Background8MinRgb24, 4, -1)
-#undef BACKGROUND_BENCH8
+BACKGROUND_BENCH(BM_Background8MeanGray8, RunBackground, 1, 0, ShortRun)
+BACKGROUND_BENCH(BM_Background8MaxGray8, RunBackground, 1, 1, ShortRun)
+BACKGROUND_BENCH(BM_Background8MinGray8, RunBackground, 1, -1, ShortRun)
+BACKGROUND_BENCH(BM_Background8MeanRgb24, RunBackground, 4, 0, ShortRun)
+BACKGROUND_BENCH(BM_Background8MaxRgb24, RunBackground, 4, 1, ShortRun)
+BACKGROUND_BENCH(BM_Background8MinRgb24, RunBackground, 4, -1, ShortRun)
 
 #ifdef QV_HAVE_OPENCV
 namespace {
@@ -123,16 +117,12 @@ void RunCvBackground(benchmark::State& state, int32_t format, int32_t mode) {
 
 }  // namespace
 
-#define CV_BACKGROUND_BENCH8(name, format, mode)                                    \
-  static void name(benchmark::State& state) { RunCvBackground(state, format, mode); } \
-  BENCHMARK(name)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
-CV_BACKGROUND_BENCH8(BM_Cv8AccumulateGray8, 1, 0)
-CV_BACKGROUND_BENCH8(BM_Cv8MaxGray8, 1, 1)
-CV_BACKGROUND_BENCH8(BM_Cv8MinGray8, 1, -1)
-CV_BACKGROUND_BENCH8(BM_Cv8AccumulateRgb24, 4, 0)
-CV_BACKGROUND_BENCH8(BM_Cv8MaxRgb24, 4, 1)
-CV_BACKGROUND_BENCH8(BM_Cv8MinRgb24, 4, -1)
-#undef CV_BACKGROUND_BENCH8
+BACKGROUND_BENCH(BM_Cv8AccumulateGray8, RunCvBackground, 1, 0)
+BACKGROUND_BENCH(BM_Cv8MaxGray8, RunCvBackground, 1, 1)
+BACKGROUND_BENCH(BM_Cv8MinGray8, RunCvBackground, 1, -1)
+BACKGROUND_BENCH(BM_Cv8AccumulateRgb24, RunCvBackground, 4, 0)
+BACKGROUND_BENCH(BM_Cv8MaxRgb24, RunCvBackground, 4, 1)
+BACKGROUND_BENCH(BM_Cv8MinRgb24, RunCvBackground, 4, -1)
 #endif
 
 // numpy's figures, milliseconds per frame, as counters of one run of the script.
