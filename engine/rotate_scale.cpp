@@ -117,16 +117,10 @@ struct BlendChunk {
   }
 };
 
-// Stage 3 for 8-bit R, G, B: each neighbour gathered as one 32-bit word (its three channels
-// and a fourth byte, unused), blended channel by channel into interleaved pixels.
-struct BlendRgb8Chunk {
-  static QV_KERNEL_BODY void Run(const uint32_t* __restrict q00, const uint32_t* __restrict q10,
-                                 const uint32_t* __restrict q01, const uint32_t* __restrict q11,
-                                 const double* __restrict fx, const double* __restrict fy, int32_t n,
-                                 uint8_t* __restrict out) {
-    BlendRgb8Words(q00, q10, q01, q11, n, out, [&](uint32_t a, uint32_t b, uint32_t c, uint32_t d, int32_t i) {
-      return ClampTruncSample<8>(Blend(a, b, c, d, fx[i], fy[i]));
-    });
+// Stage 3 for 8-bit R, G, B (see BlendRgb8Chunk).
+struct ClampedBlend {
+  static inline uint32_t Of(uint32_t p00, uint32_t p10, uint32_t p01, uint32_t p11, double fx, double fy) {
+    return ClampTruncSample<8>(Blend(p00, p10, p01, p11, fx, fy));
   }
 };
 
@@ -232,7 +226,7 @@ struct TypedRotation {
           q11[i] >>= 8;
         }
         T* out = job.mirror ? &blended[0][0] : row + int64_t(x) * 3;
-        RunKernel<BlendRgb8Chunk>(q00, q10, q01, q11, fx, fy, k, out);
+        RunKernel<BlendRgb8Chunk<double, ClampedBlend>>(q00, q10, q01, q11, fx, fy, k, out);
         if (job.mirror) {
           T* o = row + int64_t(w - 1 - x) * 3;
           for (int32_t i = 0; i < k; ++i)

@@ -209,16 +209,10 @@ struct BlendTenthsChunk {
   }
 };
 
-// The same for 8-bit R, G, B: each neighbour gathered as one 32-bit word (three channels and
-// a spare byte), blended channel by channel into interleaved pixels.
-struct BlendTenthsRgb8Chunk {
-  static QV_KERNEL_BODY void Run(const uint32_t* __restrict q00, const uint32_t* __restrict q10,
-                                 const uint32_t* __restrict q01, const uint32_t* __restrict q11,
-                                 const uint32_t* __restrict fx, const uint32_t* __restrict fy, int32_t n,
-                                 uint8_t* __restrict out) {
-    BlendRgb8Words(q00, q10, q01, q11, n, out, [&](uint32_t a, uint32_t b, uint32_t c, uint32_t d, int32_t i) {
-      return BlendTenths(a, b, c, d, fx[i], fy[i]);
-    });
+// The same for 8-bit R, G, B (see BlendRgb8Chunk).
+struct TenthsBlend {
+  static inline uint32_t Of(uint32_t p00, uint32_t p10, uint32_t p01, uint32_t p11, uint32_t fx, uint32_t fy) {
+    return BlendTenths(p00, p10, p01, p11, fx, fy);
   }
 };
 
@@ -271,7 +265,7 @@ struct TypedTilt {
         std::memcpy(&q11[i], p + stride + 2, 4);
         q11[i] >>= 8;
       }
-      RunKernel<BlendTenthsRgb8Chunk>(q00, q10, q01, q11, fx, fy, n, o);
+      RunKernel<BlendRgb8Chunk<uint32_t, TenthsBlend>>(q00, q10, q01, q11, fx, fy, n, o);
       return;
     }
     for (int c = 0; c < CH; ++c) {
