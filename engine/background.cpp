@@ -172,8 +172,8 @@ int32_t FrameCovers(const CImgBuff& frame, uint64_t width, uint64_t height) {
 
 // Rows of a pass: a typed pass over a full HD gray frame (two million samples) takes about
 // 0.15 ms on one worker and a hand-over to the waiting pool a few microseconds, so typed
-// passes go in bands of a quarter million samples, eight for such a frame.
-constexpr int64_t MinTypedBandElements = 256 * 1024;
+// passes go in bands of at least 128 Ki samples: one per worker for such a frame.
+constexpr int64_t MinTypedBandElements = 128 * 1024;
 constexpr int64_t MinAccessorBandPixels = 16 * 1024;
 
 // Fetches frames 0 .. frameCount - 1 and runs pass(ctx) after each; -1 when the callback
