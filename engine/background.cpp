@@ -5,7 +5,10 @@
 // A frame in the output's format 1..6 is read by typed row kernels: 32-bit integer sums where
 // they provably fit (the exact sum converts to the double the reference path sums, so the
 // mean is identical) and vector maxima and minima; other frames go through the accessors of
-// the output's slot, which remain the reference.
+// the output's slot, which remain the reference.  The first frame folded in is stored into
+// the accumulators, which are therefore never cleared or preset, and the typed write-back
+// copies the extremes and divides integer sums in vector loops.  The row kernels are built
+// for AVX2 and for the baseline.
 // Inside: accumulators - row kernels - frame reads - mean, maximum, minimum -
 //         L*a*b* mean - bounded extremes - entries
 #include "engine/background.h"
@@ -15,13 +18,10 @@
 
 #include "core/colour.h"
 #include "engine/pixel.h"
+#include "engine/quotient.h"
+#include "engine/simd.h"
 #include "engine/subtract.h"
-
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QV_BACKGROUND_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QV_BACKGROUND_CLONES
-#endif
+#include "engine/thread_kept.h"
 
 namespace {
 
@@ -31,6 +31,25 @@ namespace {
 void* AllocZeroed(uint64_t count, uint64_t size) {
   if (count == 0 || count > SIZE_MAX / size) return nullptr;
   return std::calloc(size_t(count), size_t(size));
+}
+
+// The accumulators of the mean, maximum and minimum, and the picture the frames are fetched
+// into, are kept by the calling thread for its next build (see thread_kept.h); the
+// accumulators need no clearing, since the first frame stores into them.
+struct PlainSumsTag;
+struct PlainFoldTag;
+struct PlainExtremesTag;
+struct FramePictureTag;
+
+int32_t SameGeometry(const C_ImgBuff* a, const C_ImgBuff* b) {
+  return a->pixels && b->pixels && a->format == b->format && a->width == b->width && a->height == b->height;
+}
+
+// count x size bytes of a kept block, or null also when the size overflows.
+template <class Tag>
+void* TakeUncleared(KeptBlock<Tag>& block, uint64_t count, uint64_t size) {
+  if (count == 0 || count > SIZE_MAX / size) return nullptr;
+  return block.Take(size_t(count * size));
 }
 
 // Frames summed at most this many times fit a 32-bit sum at the depth: 255 x 16843009 and
@@ -55,28 +74,48 @@ int32_t SlotBits(FormatSlot slot) {
 // ---- row kernels ---------------------------------------------------------------------------
 
 // Plain loops over one row of elements that the compiler turns into vector code.
-#define QV_ADD_ROW(name, S, A)                                                           \
-  QV_BACKGROUND_CLONES void name(A* __restrict acc, const S* __restrict s, int64_t n) { \
-    for (int64_t i = 0; i < n; ++i) acc[i] += A(s[i]);                                  \
+template <class S, class A>
+struct AddRow {
+  static QV_KERNEL_BODY void Run(A* __restrict acc, const S* __restrict s, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) acc[i] += A(s[i]);
   }
-QV_ADD_ROW(AddRowU8ToU16, uint8_t, uint16_t)
-QV_ADD_ROW(AddRowU16ToU32, uint16_t, uint32_t)
-QV_ADD_ROW(AddRowU8ToF64, uint8_t, double)
-QV_ADD_ROW(AddRowU16ToF64, uint16_t, double)
-QV_ADD_ROW(AddRowU32ToF64, uint32_t, double)
-#undef QV_ADD_ROW
+};
 
-#define QV_EXTREME_ROW(name, T, op)                                                      \
-  QV_BACKGROUND_CLONES void name(T* __restrict acc, const T* __restrict s, int64_t n) { \
-    for (int64_t i = 0; i < n; ++i) acc[i] = s[i] op acc[i] ? s[i] : acc[i];           \
+// The first frame: the accumulator takes the samples.
+template <class S, class A>
+struct StoreRow {
+  static QV_KERNEL_BODY void Run(A* __restrict acc, const S* __restrict s, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) acc[i] = A(s[i]);
   }
-QV_EXTREME_ROW(MaxRowU8, uint8_t, >)
-QV_EXTREME_ROW(MaxRowU16, uint16_t, >)
-QV_EXTREME_ROW(MaxRowU32, uint32_t, >)
-QV_EXTREME_ROW(MinRowU8, uint8_t, <)
-QV_EXTREME_ROW(MinRowU16, uint16_t, <)
-QV_EXTREME_ROW(MinRowU32, uint32_t, <)
-#undef QV_EXTREME_ROW
+};
+
+template <class T, bool IsMax>
+struct ExtremeRowKernel {
+  static QV_KERNEL_BODY void Run(T* __restrict acc, const T* __restrict s, int64_t n) {
+    if constexpr (IsMax) {
+      for (int64_t i = 0; i < n; ++i) acc[i] = s[i] > acc[i] ? s[i] : acc[i];
+    } else {
+      for (int64_t i = 0; i < n; ++i) acc[i] = s[i] < acc[i] ? s[i] : acc[i];
+    }
+  }
+};
+
+// The truncated mean of sums of at most 257 8-bit frames (below 2^16).
+struct MeanRowU16 {
+  static QV_KERNEL_BODY void Run(const uint16_t* __restrict sums, uint8_t* __restrict out, int64_t n,
+                                 CappedQuotient mean) {
+    for (int64_t i = 0; i < n; ++i) out[i] = uint8_t(mean(sums[i]));
+  }
+};
+
+// The truncated mean of exact 32-bit sums: the correctly rounded double quotient of two
+// integers below 2^53 never reaches the next integer, so truncating it gives sum / frames.
+template <class T>
+struct MeanRowU32 {
+  static QV_KERNEL_BODY void Run(const uint32_t* __restrict sums, T* __restrict out, int64_t n, double frames) {
+    for (int64_t i = 0; i < n; ++i) out[i] = T(uint32_t(double(sums[i]) / frames));
+  }
+};
 
 // ---- frame reads ---------------------------------------------------------------------------
 
@@ -131,10 +170,10 @@ int32_t FrameCovers(const CImgBuff& frame, uint64_t width, uint64_t height) {
          uint64_t(f->height) >= height;
 }
 
-// Rows of a pass: a typed pass over a full HD gray frame takes about 0.15 ms on one worker,
-// while handing work to the pool cost 50 to 250 microseconds on a virtual machine, so a pass
-// is split only into bands of at least two million elements.
-constexpr int64_t MinTypedBandElements = 2 * 1024 * 1024;
+// Rows of a pass: a typed pass over a full HD gray frame (two million samples) takes about
+// 0.15 ms on one worker and a hand-over to the waiting pool a few microseconds, so typed
+// passes go in bands of at least 128 Ki samples: one per worker for such a frame.
+constexpr int64_t MinTypedBandElements = 128 * 1024;
 constexpr int64_t MinAccessorBandPixels = 16 * 1024;
 
 // Fetches frames 0 .. frameCount - 1 and runs pass(ctx) after each; -1 when the callback
@@ -157,16 +196,25 @@ struct PlainPass {
   FormatSlot slot;
   int32_t channels;
   int32_t direct;  // the frame has the output's format 1..6: typed row kernels
+  int32_t store;   // the first frame into the accumulator (into sums16 after a fold)
+  int32_t storeFold;  // the first fold of sums16 into sums32
 };
 
+// The frame's values of row y into an accumulator row, added or (store) stored.
 template <class A>
 void AddPixelsAccessor(const PlainPass& p, A* acc, int32_t y) {
   const C_ImgBuff* f = p.job->frame->record;
   uint32_t v[3];
   for (int32_t x = 0; x < int32_t(p.job->width); ++x, acc += p.channels) {
     ReadSlot(f, p.slot, x, y, v);
-    for (int32_t c = 0; c < p.channels; ++c) acc[c] += A(v[c]);
+    for (int32_t c = 0; c < p.channels; ++c) acc[c] = p.store ? A(v[c]) : A(acc[c] + A(v[c]));
   }
+}
+
+template <class S, class A>
+void AddOrStore(const PlainPass& p, A* acc, const void* s, int64_t n) {
+  if (p.store) RunKernel<StoreRow<S, A>>(acc, static_cast<const S*>(s), n);
+  else RunKernel<AddRow<S, A>>(acc, static_cast<const S*>(s), n);
 }
 
 void MeanRows(void* ctx, uint64_t first, uint64_t count) {
@@ -179,17 +227,11 @@ void MeanRows(void* ctx, uint64_t first, uint64_t count) {
     if (p.direct) {
       const int32_t bits = SlotBits(p.slot);
       const void* s = RowPtr<const uint8_t>(f, 0, int32_t(y));
-      if (job.sums16) {
-        AddRowU8ToU16(job.sums16 + at, static_cast<const uint8_t*>(s), n);
-      } else if (job.sums32) {
-        AddRowU16ToU32(job.sums32 + at, static_cast<const uint16_t*>(s), n);
-      } else if (bits == 8) {
-        AddRowU8ToF64(job.sums + at, static_cast<const uint8_t*>(s), n);
-      } else if (bits == 16) {
-        AddRowU16ToF64(job.sums + at, static_cast<const uint16_t*>(s), n);
-      } else {
-        AddRowU32ToF64(job.sums + at, static_cast<const uint32_t*>(s), n);
-      }
+      if (job.sums16) AddOrStore<uint8_t>(p, job.sums16 + at, s, n);
+      else if (job.sums32) AddOrStore<uint16_t>(p, job.sums32 + at, s, n);
+      else if (bits == 8) AddOrStore<uint8_t>(p, job.sums + at, s, n);
+      else if (bits == 16) AddOrStore<uint16_t>(p, job.sums + at, s, n);
+      else AddOrStore<uint32_t>(p, job.sums + at, s, n);
     } else if (job.sums16) {
       AddPixelsAccessor(p, job.sums16 + at, int32_t(y));
     } else if (job.sums32) {
@@ -200,13 +242,14 @@ void MeanRows(void* ctx, uint64_t first, uint64_t count) {
   }
 }
 
-// sums32 += sums16, and sums16 starts again from 0.
+// sums32 += sums16 (sums32 = sums16 the first time); the next frame stores into sums16.
 void FoldSumsRows(void* ctx, uint64_t first, uint64_t count) {
   const PlainPass& p = *static_cast<const PlainPass*>(ctx);
   const BackgroundJob& job = *p.job;
   const size_t n = size_t(job.width) * size_t(p.channels);
-  AddRowU16ToU32(job.sums32 + first * n, job.sums16 + first * n, int64_t(count * n));
-  std::memset(job.sums16 + first * n, 0, count * n * sizeof(uint16_t));
+  PlainPass fold = p;
+  fold.store = p.storeFold;
+  AddOrStore<uint16_t>(fold, job.sums32 + first * n, job.sums16 + first * n, int64_t(count * n));
 }
 
 template <class T>
@@ -217,9 +260,17 @@ void ExtremePixelsAccessor(const PlainPass& p, T* acc, int32_t y, int32_t isMax)
     ReadSlot(f, p.slot, x, y, v);
     for (int32_t c = 0; c < p.channels; ++c) {
       const T s = T(v[c]);
-      if (isMax ? s > acc[c] : s < acc[c]) acc[c] = s;
+      if (p.store || (isMax ? s > acc[c] : s < acc[c])) acc[c] = s;
     }
   }
+}
+
+template <class T>
+void ExtremeRow(const PlainPass& p, int32_t isMax, T* acc, const void* s, int64_t n) {
+  const T* src = static_cast<const T*>(s);
+  if (p.store) std::memcpy(acc, src, size_t(n) * sizeof(T));
+  else if (isMax) RunKernel<ExtremeRowKernel<T, true>>(acc, src, n);
+  else RunKernel<ExtremeRowKernel<T, false>>(acc, src, n);
 }
 
 void ExtremeRows(void* ctx, uint64_t first, uint64_t count) {
@@ -232,13 +283,9 @@ void ExtremeRows(void* ctx, uint64_t first, uint64_t count) {
     const size_t at = size_t(y) * size_t(n);
     if (p.direct) {
       const void* s = RowPtr<const uint8_t>(f, 0, int32_t(y));
-      if (bits == 8) {
-        (isMax ? MaxRowU8 : MinRowU8)(job.extremes8 + at, static_cast<const uint8_t*>(s), n);
-      } else if (bits == 16) {
-        (isMax ? MaxRowU16 : MinRowU16)(job.extremes16 + at, static_cast<const uint16_t*>(s), n);
-      } else {
-        (isMax ? MaxRowU32 : MinRowU32)(job.extremes32 + at, static_cast<const uint32_t*>(s), n);
-      }
+      if (bits == 8) ExtremeRow(p, isMax, job.extremes8 + at, s, n);
+      else if (bits == 16) ExtremeRow(p, isMax, job.extremes16 + at, s, n);
+      else ExtremeRow(p, isMax, job.extremes32 + at, s, n);
     } else if (bits == 8) {
       ExtremePixelsAccessor(p, job.extremes8 + at, int32_t(y), isMax);
     } else if (bits == 16) {
@@ -264,6 +311,31 @@ inline uint32_t PlainValue(const BackgroundJob& job, size_t i, double clamp) {
   return job.extremes32[i];
 }
 
+// Row y of a typed output (formats 1..6 store the slot's channels at its depth, so element i
+// is sample i): the extremes as they are, integer sums divided in vector loops.  0 when the
+// row needs the general path (double sums).
+template <class T>
+int32_t WriteTypedRow(const BackgroundJob& job, T* row, size_t at, int64_t n) {
+  if (job.mode != 0) {
+    const void* acc = job.extremes8 ? static_cast<const void*>(job.extremes8 + at)
+                      : job.extremes16 ? static_cast<const void*>(job.extremes16 + at)
+                                       : static_cast<const void*>(job.extremes32 + at);
+    std::memcpy(row, acc, size_t(n) * sizeof(T));
+    return 1;
+  }
+  if (job.sums32) {
+    RunKernel<MeanRowU32<T>>(job.sums32 + at, row, n, double(job.frameCount));
+    return 1;
+  }
+  if constexpr (sizeof(T) == 1) {
+    if (job.sums16) {
+      RunKernel<MeanRowU16>(job.sums16 + at, row, n, CappedQuotient(int64_t(job.frameCount), 255));
+      return 1;
+    }
+  }
+  return 0;
+}
+
 void PlainWriteRows(void* ctx, uint64_t first, uint64_t count) {
   const PlainPass& p = *static_cast<const PlainPass*>(ctx);
   const BackgroundJob& job = *p.job;
@@ -274,9 +346,12 @@ void PlainWriteRows(void* ctx, uint64_t first, uint64_t count) {
   for (uint64_t y = first; y < first + count; ++y) {
     size_t i = size_t(y) * job.width * size_t(p.channels);
     if (typed) {
-      // Formats 1..6 store the slot's channels at its depth: element i is sample i.
       const int64_t n = int64_t(job.width) * p.channels;
       void* row = RowPtr<uint8_t>(o, 0, int32_t(y));
+      const int32_t done = bits == 8    ? WriteTypedRow(job, static_cast<uint8_t*>(row), i, n)
+                           : bits == 16 ? WriteTypedRow(job, static_cast<uint16_t*>(row), i, n)
+                                        : WriteTypedRow(job, static_cast<uint32_t*>(row), i, n);
+      if (done) continue;
       for (int64_t k = 0; k < n; ++k, ++i) {
         const uint32_t v = PlainValue(job, i, clamp);
         if (bits == 8) static_cast<uint8_t*>(row)[k] = uint8_t(v);
@@ -300,6 +375,8 @@ void RunPlainPass(ParallelForFn fn, PlainPass& p, int32_t typedRows) {
 }
 
 // Mean (mode 0), maximum (1) or minimum (-1): one accumulator, the frame loop, the write.
+// The accumulators are not cleared: the first frame folded in stores into them (the maximum
+// and minimum of one frame are that frame, as are its sums).
 int32_t BuildPlainBackground(BackgroundJob* job, FrameFetchFn fetch, void* user) {
   const FormatSlot slot = GetFormatSlot(job->out->Format());
   if (slot == SlotNone) return 0;
@@ -308,49 +385,72 @@ int32_t BuildPlainBackground(BackgroundJob* job, FrameFetchFn fetch, void* user)
   const uint64_t pixels = job->width * job->height;
   if (pixels / job->width != job->height || pixels > UINT64_MAX / 3) return 0;
   const uint64_t elements = pixels * uint64_t(channels);
+  KeptBlock<PlainSumsTag> accBlock;
+  KeptBlock<PlainFoldTag> foldBlock;
+  KeptPicture<PlainExtremesTag> extremes;
+  const int32_t extremesFormat = (bits == 8 ? 1 : bits == 16 ? 2 : 3) + (channels == 3 ? 3 : 0);
   void* acc = nullptr;
   int32_t fold = 0;  // 16-bit sums folded into 32-bit ones
   if (job->mode == 0) {
     const uint64_t fit = bits == 8 ? MaxFramesSum8 : bits == 16 ? MaxFramesSum16 : 0;
     if (typed && bits == 8 && job->frameCount <= fit) {
-      acc = job->sums16 = static_cast<uint16_t*>(AllocZeroed(elements, 2));
+      acc = job->sums16 = static_cast<uint16_t*>(TakeUncleared(accBlock, elements, 2));
       fold = job->frameCount > FramesPerSum16;
-      if (acc && fold && !(job->sums32 = static_cast<uint32_t*>(AllocZeroed(elements, 4)))) {
-        std::free(acc);
+      if (acc && fold && !(job->sums32 = static_cast<uint32_t*>(TakeUncleared(foldBlock, elements, 4))))
         acc = job->sums16 = nullptr;
-      }
     } else if (typed && job->frameCount <= fit) {
-      acc = job->sums32 = static_cast<uint32_t*>(AllocZeroed(elements, 4));
+      acc = job->sums32 = static_cast<uint32_t*>(TakeUncleared(accBlock, elements, 4));
     } else {
-      acc = job->sums = static_cast<double*>(AllocZeroed(elements, 8));
+      acc = job->sums = static_cast<double*>(TakeUncleared(accBlock, elements, 8));
     }
-  } else {
-    const uint64_t size = uint64_t(bits / 8);
-    acc = AllocZeroed(elements, size);
-    if (acc && job->mode < 0) std::memset(acc, 0xFF, size_t(elements * size));
+  } else if (extremes.Get() && extremes.Get()->record->AllocateUncleared(int32_t(job->width), int32_t(job->height),
+                                                                          extremesFormat)) {
+    acc = extremes.Get()->Pixels();
+  }
+  // The extremes are a picture of the slot's gray or R, G, B format, element i its sample i.
+  auto pointExtremes = [&] {
+    acc = extremes.Get()->Pixels();
     if (bits == 8) job->extremes8 = static_cast<uint8_t*>(acc);
     else if (bits == 16) job->extremes16 = static_cast<uint16_t*>(acc);
     else job->extremes32 = static_cast<uint32_t*>(acc);
-  }
+  };
   if (!acc) return 0;
-  PlainPass p{job, slot, channels, 0};
+  if (job->mode != 0) pointExtremes();
+  PlainPass p{job, slot, channels, 0, 1, 1};
   const ParallelForFn rows = job->mode == 0 ? MeanRows : ExtremeRows;
   uint64_t unfolded = 0;  // frames in the 16-bit sums
   auto foldFrame = [&] {
     p.direct = typed && IsTypedFormat(job->frame->Format()) &&
                job->frame->Format() == job->out->Format();
+    if (job->mode != 0 && p.store && p.direct && SameGeometry(job->frame->record, extremes.Get()->record)) {
+      // The first frame's extremes are the frame: its block becomes the accumulator, and the
+      // accumulator's block the frame's for the next fetch.
+      SwapPixelBlocks(job->frame->record, extremes.Get()->record);
+      pointExtremes();
+      p.store = 0;
+      return;
+    }
     RunPlainPass(rows, p, p.direct);
+    p.store = 0;
     if (fold && ++unfolded == FramesPerSum16) {
       RunPlainPass(FoldSumsRows, p, 1);
       unfolded = 0;
+      p.store = 1;  // sums16 starts again from the next frame
+      p.storeFold = 0;
     }
   };
   const int32_t result =
       FrameLoop(job->frameCount, job->frame, job->width, job->height, fetch, user, foldFrame);
   if (result == 1 && fold && unfolded) RunPlainPass(FoldSumsRows, p, 1);
-  if (result == 1) RunPlainPass(PlainWriteRows, p, typed && IsTypedFormat(job->out->Format()));
-  std::free(acc);
-  if (fold) std::free(job->sums32);
+  if (result == 1) {
+    if (job->mode != 0 && typed && SameGeometry(job->out->record, extremes.Get()->record)) {
+      // A typed output holds its extremes exactly as the accumulator does: the blocks change
+      // places (the output's old block, frame 0, goes back to the thread's kept picture).
+      SwapPixelBlocks(job->out->record, extremes.Get()->record);
+    } else {
+      RunPlainPass(PlainWriteRows, p, typed && IsTypedFormat(job->out->Format()));
+    }
+  }
   job->sums = nullptr, job->sums32 = nullptr, job->sums16 = nullptr;
   job->extremes8 = nullptr, job->extremes16 = nullptr, job->extremes32 = nullptr;
   return result;
@@ -525,9 +625,10 @@ int32_t StartBuild(Job* job, CImgBuff* out, CImgBuff* frame, uint64_t frameCount
 
 int32_t CreateBackground(CImgBuff* out, uint64_t frameCount, int32_t mode, FrameFetchFn fetch,
                          void* user) {
-  CImgBuff frame;
+  KeptPicture<FramePictureTag> frame;
+  if (!frame.Get()) return 0;
   BackgroundJob job{};
-  if (!StartBuild(&job, out, &frame, frameCount, mode, fetch, user)) return 0;
+  if (!StartBuild(&job, out, frame.Get(), frameCount, mode, fetch, user)) return 0;
   return BuildPlainBackground(&job, fetch, user);
 }
 

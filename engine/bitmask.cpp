@@ -10,6 +10,7 @@
 
 #include "engine/frame.h"
 #include "engine/pixel.h"
+#include "engine/simd.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -242,24 +243,11 @@ __attribute__((target("avx2"))) void PackRowNotEqual8Avx2(const uint8_t* p, uint
 }
 #endif
 
-int32_t CpuHasAvx2() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") ? 1 : 0;
-#else
-  return 0;
-#endif
-}
-
 std::atomic<int32_t> g_avx2Allowed{1};
 
 }  // namespace
 
-int32_t BitRowsAvx2() {
-  // Read once: the processor does not change under a running program.
-  static const int32_t has = CpuHasAvx2();
-  return has && g_avx2Allowed.load(std::memory_order_relaxed);
-}
+int32_t BitRowsAvx2() { return CpuHasAvx2() && g_avx2Allowed.load(std::memory_order_relaxed); }
 
 void SetBitRowsAvx2(int32_t on) { g_avx2Allowed.store(on ? 1 : 0); }
 

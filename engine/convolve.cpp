@@ -8,15 +8,22 @@
 // product of a column and a row of integers (binomial, box, Sobel) runs its interior as a
 // row pass, kept for the kernel's height of rows, and a column pass over those: the same
 // integer sums in another order, so the same results.
-// Inside: filter source - integer convolution - double convolution
+// An 8-bit picture under a kernel whose window sums span fewer than 2^16 values (255 times the
+// sum of the absolute weights) sums in 16-bit lanes, twice as many a vector: the sums are
+// kept modulo 2^16, which no wrap can spoil, and the true sum is the one value of its range
+// with that residue.  Other kernels and depths sum in 32 or more bits.
+// Inside: filter source - integer convolution - 16-bit sums - double convolution
 #include "engine/convolve.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "engine/neighbourhood.h"
+#include "engine/quotient.h"
+#include "engine/simd.h"
 
 // ---- filter source -------------------------------------------------------------------------
 
@@ -139,19 +146,19 @@ struct ConvIntJob {
   int32_t autoDiv;
   int64_t divisor;
   int32_t wc, hc;  // copy size
+  // 16-bit sums: the lowest window sum (255 times the sum of the negative weights), and the
+  // weights modulo 2^16 of the separable passes.
+  int32_t lo16;
+  const uint16_t* colWeights16;
+  const uint16_t* rowWeights16;
 };
-
-// clang does not clone templates, and other processors have no such targets.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QV_CONVOLVE_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QV_CONVOLVE_CLONES
-#endif
 
 // Sum types: Acc holds a window's sum, Prod one product.  Chosen per call from the sum of the
 // absolute weights times the format maximum, so no sum can overflow.
 template <class Acc> struct ProdOf { typedef int64_t type; };
 template <> struct ProdOf<int32_t> { typedef int32_t type; };
+// 16-bit sums are kept modulo 2^16: products in unsigned 32 bits, where a wrap is defined.
+template <> struct ProdOf<uint16_t> { typedef uint32_t type; };
 
 // 0 for a sum <= 0 (a positive divisor keeps the sign), else min(maximum, sum / d).
 template <class Acc>
@@ -161,41 +168,27 @@ inline uint32_t FinishSum(Acc s, int64_t d, uint32_t maxv) {
   return q > Acc(maxv) ? maxv : uint32_t(q);
 }
 
-// The interior's finish for 32-bit sums: sums are first capped at (max + 1) x d, so the
-// quotient is at most 65536 and a float reciprocal is off by at most one, which the
-// remainder test corrects.  Exact, and free of scalar divisions.
+// The interior's finish for 32-bit sums, exact and free of scalar divisions.
 template <class T>
-QV_CONVOLVE_CLONES void FinishRowI32(const int32_t* __restrict acc, T* __restrict out, int64_t n, int64_t d, uint32_t maxv) {
-  if (d == 1) {
-    for (int64_t k = 0; k < n; ++k) {
-      const int32_t s = acc[k];
-      out[k] = T(s <= 0 ? 0u : (uint32_t(s) > maxv ? maxv : uint32_t(s)));
+struct FinishRowI32 {
+  static QV_KERNEL_BODY void Run(const int32_t* __restrict acc, T* __restrict out, int64_t n, int64_t d,
+                                 uint32_t maxv) {
+    if (d == 1) {
+      for (int64_t k = 0; k < n; ++k) {
+        const int32_t s = acc[k];
+        out[k] = T(s <= 0 ? 0u : (uint32_t(s) > maxv ? maxv : uint32_t(s)));
+      }
+      return;
     }
-    return;
+    const CappedQuotient finish(d, maxv);
+    for (int64_t k = 0; k < n; ++k) out[k] = T(finish(acc[k]));
   }
-  const int64_t capWide = (int64_t(maxv) + 1) * d;
-  const int32_t cap = int32_t(capWide > 2147483647 ? 2147483647 : capWide);
-  const float inv = 1.0f / float(d);
-  const int32_t di = int32_t(d);
-  const int32_t mx = int32_t(maxv);
-  for (int64_t k = 0; k < n; ++k) {
-    int32_t s = acc[k];
-    s = s < 0 ? 0 : s;
-    s = s > cap ? cap : s;
-    int32_t q = int32_t(float(s) * inv);
-    // q may be one too high, so q x d can pass 2^31: the remainder is formed modulo 2^32,
-    // where it is exact because its true value lies within (-d, 2d).
-    const int32_t rem = int32_t(uint32_t(s) - uint32_t(q) * uint32_t(di));
-    q += rem >= di ? 1 : 0;
-    q -= rem < 0 ? 1 : 0;
-    out[k] = T(q > mx ? mx : q);
-  }
-}
+};
 
 template <class T, class Acc>
 void FinishRow(const Acc* acc, T* out, int64_t n, int64_t d, uint32_t maxv) {
   if constexpr (sizeof(Acc) == 4 && sizeof(T) <= 2) {
-    FinishRowI32(acc, out, n, d, maxv);
+    RunKernel<FinishRowI32<T>>(acc, out, n, d, maxv);
   } else {
     for (int64_t k = 0; k < n; ++k) out[k] = T(FinishSum<Acc>(acc[k], d, maxv));
   }
@@ -204,9 +197,49 @@ void FinishRow(const Acc* acc, T* out, int64_t n, int64_t d, uint32_t maxv) {
 // One kernel entry over the interior span.  restrict: the 8-bit source could otherwise alias
 // the sums and keep the loop scalar.
 template <class T, class Acc, class Prod>
-QV_CONVOLVE_CLONES void AccumulateSpan(Acc* __restrict acc, const T* __restrict s, Prod w,
-                                       int64_t n) {
-  for (int64_t k = 0; k < n; ++k) acc[k] += Acc(w * Prod(s[k]));
+struct AccumulateSpanKernel {
+  static QV_KERNEL_BODY void Run(Acc* __restrict acc, const T* __restrict s, Prod w, int64_t n) {
+    for (int64_t k = 0; k < n; ++k) acc[k] = Acc(acc[k] + Acc(w * Prod(s[k])));
+  }
+};
+template <class T, class Acc, class Prod>
+void AccumulateSpan(Acc* acc, const T* s, Prod w, int64_t n) {
+  RunKernel<AccumulateSpanKernel<T, Acc, Prod>>(acc, s, w, n);
+}
+
+// ---- 16-bit sums ----
+// 8-bit samples under small kernels: every sum is kept modulo 2^16 (uint16_t arithmetic
+// wraps, and a wrap changes no residue), the weights too.  A window's true sum lies in
+// lo .. lo + 65535 (lo = 255 times the sum of its negative weights, at least the kernel's),
+// so the residue of sum - lo is sum - lo itself.
+
+// Sums never below 0 divided by 2^shift: a shift and the cap (the binomial kernels, whose
+// weight sums are powers of two, and every undivided sum).
+struct FinishShift16 {
+  static QV_KERNEL_BODY void Run(const uint16_t* __restrict acc, uint8_t* __restrict out, int64_t n, int32_t shift) {
+    for (int64_t k = 0; k < n; ++k) {
+      const uint32_t q = uint32_t(acc[k]) >> shift;
+      out[k] = uint8_t(q > 255u ? 255u : q);
+    }
+  }
+};
+
+// Any lowest sum and divisor: the true sum, then the 32-bit finish.
+struct FinishDivide16 {
+  static QV_KERNEL_BODY void Run(const uint16_t* __restrict acc, uint8_t* __restrict out, int64_t n, int32_t lo,
+                                 CappedQuotient finish) {
+    for (int64_t k = 0; k < n; ++k) out[k] = uint8_t(finish(int32_t(uint16_t(acc[k] - lo)) + lo));
+  }
+};
+
+void FinishRow16(const uint16_t* acc, uint8_t* out, int64_t n, int64_t d, int32_t lo) {
+  if (lo == 0 && (d & (d - 1)) == 0) {
+    int32_t shift = 0;
+    while ((int64_t(1) << shift) < d) ++shift;
+    RunKernel<FinishShift16>(acc, out, n, shift);
+  } else {
+    RunKernel<FinishDivide16>(acc, out, n, lo, CappedQuotient(d, 255));
+  }
 }
 
 // Columns 0 .. xa - 1 and xb .. wc - 1 of row y, each with its own shrunken window; src(t)
@@ -245,9 +278,12 @@ void ConvIntBorderRow(const ConvIntJob& job, int32_t y, int32_t xa, int32_t xb) 
   ConvIntBorderRowFrom<T, Acc>(job, y, xa, xb, [&fs](int32_t t) { return FilterSrcRow<T>(fs, t); });
 }
 
+// Acc uint16_t: the 16-bit sums of 8-bit samples (the border columns sum in 32 bits).
 template <class T, class Acc>
 void ConvIntRowsT(const ConvIntJob& job, int32_t yb, int32_t ye) {
+  constexpr bool lanes16 = std::is_same_v<Acc, uint16_t>;
   typedef typename ProdOf<Acc>::type Prod;
+  typedef std::conditional_t<lanes16, int32_t, Acc> BorderAcc;
   const FilterSource& fs = *job.fs;
   const int32_t ch = fs.channels, r = job.r, wc = job.wc, hc = job.hc;
   const uint32_t maxv = T(~T(0));
@@ -266,15 +302,15 @@ void ConvIntRowsT(const ConvIntJob& job, int32_t yb, int32_t ye) {
       for (int32_t e = e0; e < e1; ++e) {
         const KernelEntry& ke = job.entries[e];
         const T* s = FilterSrcRow<T>(fs, y + ke.j - r) + int64_t(ke.i) * ch;
-        const Prod w = Prod(ke.w);
-        AccumulateSpan<T, Acc, Prod>(acc, s, w, span);
+        AccumulateSpan<T, Acc, Prod>(acc, s, Prod(ke.w), span);
       }
       const int64_t wsum = job.rowWeightPrefix[jhi + 1] - job.rowWeightPrefix[jlo];
       const int64_t d = job.autoDiv ? (wsum > 1 ? wsum : 1) : job.divisor;
-      FinishRow<T, Acc>(acc, out + int64_t(xa) * ch, span, d, maxv);
+      if constexpr (lanes16) FinishRow16(acc, out + int64_t(xa) * ch, span, d, job.lo16);
+      else FinishRow<T, Acc>(acc, out + int64_t(xa) * ch, span, d, maxv);
     }
     // Border columns (all columns when the window is wider than the rectangle).
-    ConvIntBorderRow<T, Acc>(job, y, acc ? xEnd : wc, xb + 1);
+    ConvIntBorderRow<T, BorderAcc>(job, y, acc ? xEnd : wc, xb + 1);
   }
   std::free(acc);
 }
@@ -290,54 +326,60 @@ void ConvIntRowsT(const ConvIntJob& job, int32_t yb, int32_t ye) {
 
 // N weights over N sources in one pass, the partial sums kept in registers rather than
 // taken through memory N times: the row pass (sources CH samples apart) and the column pass
-// (N rows of row sums) of the common kernel sizes.
-template <class T, int N, int CH>
-QV_CONVOLVE_CLONES void RowPassN(const T* __restrict s, const int32_t* __restrict weights, int32_t* __restrict h,
-                                 int64_t n) {
-  int32_t w[N];
-  for (int i = 0; i < N; ++i) w[i] = weights[i];
-  for (int64_t k = 0; k < n; ++k) {
-    int32_t sum = 0;
-    for (int i = 0; i < N; ++i) sum += w[i] * int32_t(s[k + i * CH]);
-    h[k] = sum;
+// (N rows of row sums) of the common kernel sizes.  S is the sums' type, int32_t or the
+// 16-bit residues; W its products' (see ProdOf).
+template <class T, class S, int N, int CH>
+struct RowPassN {
+  typedef typename ProdOf<S>::type W;
+  static QV_KERNEL_BODY void Run(const T* __restrict s, const S* __restrict weights, S* __restrict h, int64_t n) {
+    W w[N];
+    for (int i = 0; i < N; ++i) w[i] = W(weights[i]);
+    for (int64_t k = 0; k < n; ++k) {
+      W sum = 0;
+      for (int i = 0; i < N; ++i) sum += w[i] * W(s[k + i * CH]);
+      h[k] = S(sum);
+    }
   }
-}
+};
 
-template <int N>
-QV_CONVOLVE_CLONES void ColumnPassN(const int32_t* const* rows, const int32_t* __restrict weights,
-                                    int32_t* __restrict acc, int64_t n) {
-  const int32_t* r[N];
-  int32_t w[N];
-  for (int i = 0; i < N; ++i) r[i] = rows[i], w[i] = weights[i];
-  for (int64_t k = 0; k < n; ++k) {
-    int32_t sum = 0;
-    for (int i = 0; i < N; ++i) sum += w[i] * r[i][k];
-    acc[k] = sum;
+template <class S, int N>
+struct ColumnPassN {
+  typedef typename ProdOf<S>::type W;
+  static QV_KERNEL_BODY void Run(const S* const* rows, const S* __restrict weights, S* __restrict acc, int64_t n) {
+    const S* r[N];
+    W w[N];
+    for (int i = 0; i < N; ++i) r[i] = rows[i], w[i] = W(weights[i]);
+    for (int64_t k = 0; k < n; ++k) {
+      W sum = 0;
+      for (int i = 0; i < N; ++i) sum += w[i] * W(r[i][k]);
+      acc[k] = S(sum);
+    }
   }
-}
+};
 
 // 1 when a fused pass of this size did the row.
-template <class T>
-int32_t RowPass(const T* s, int32_t ch, int32_t n, const int32_t* w, int32_t* h, int64_t span) {
+template <class T, class S>
+int32_t RowPass(const T* s, int32_t ch, int32_t n, const S* w, S* h, int64_t span) {
   switch (n * 4 + (ch == 3 ? 1 : 0)) {
-    case 3 * 4: RowPassN<T, 3, 1>(s, w, h, span); return 1;
-    case 3 * 4 + 1: RowPassN<T, 3, 3>(s, w, h, span); return 1;
-    case 5 * 4: RowPassN<T, 5, 1>(s, w, h, span); return 1;
-    case 5 * 4 + 1: RowPassN<T, 5, 3>(s, w, h, span); return 1;
-    case 7 * 4: RowPassN<T, 7, 1>(s, w, h, span); return 1;
-    case 7 * 4 + 1: RowPassN<T, 7, 3>(s, w, h, span); return 1;
-    case 9 * 4: RowPassN<T, 9, 1>(s, w, h, span); return 1;
-    case 9 * 4 + 1: RowPassN<T, 9, 3>(s, w, h, span); return 1;
+    case 3 * 4: RunKernel<RowPassN<T, S, 3, 1>>(s, w, h, span); return 1;
+    case 3 * 4 + 1: RunKernel<RowPassN<T, S, 3, 3>>(s, w, h, span); return 1;
+    case 5 * 4: RunKernel<RowPassN<T, S, 5, 1>>(s, w, h, span); return 1;
+    case 5 * 4 + 1: RunKernel<RowPassN<T, S, 5, 3>>(s, w, h, span); return 1;
+    case 7 * 4: RunKernel<RowPassN<T, S, 7, 1>>(s, w, h, span); return 1;
+    case 7 * 4 + 1: RunKernel<RowPassN<T, S, 7, 3>>(s, w, h, span); return 1;
+    case 9 * 4: RunKernel<RowPassN<T, S, 9, 1>>(s, w, h, span); return 1;
+    case 9 * 4 + 1: RunKernel<RowPassN<T, S, 9, 3>>(s, w, h, span); return 1;
     default: return 0;
   }
 }
 
-int32_t ColumnPass(const int32_t* const* rows, int32_t n, const int32_t* w, int32_t* acc, int64_t span) {
+template <class S>
+int32_t ColumnPass(const S* const* rows, int32_t n, const S* w, S* acc, int64_t span) {
   switch (n) {
-    case 3: ColumnPassN<3>(rows, w, acc, span); return 1;
-    case 5: ColumnPassN<5>(rows, w, acc, span); return 1;
-    case 7: ColumnPassN<7>(rows, w, acc, span); return 1;
-    case 9: ColumnPassN<9>(rows, w, acc, span); return 1;
+    case 3: RunKernel<ColumnPassN<S, 3>>(rows, w, acc, span); return 1;
+    case 5: RunKernel<ColumnPassN<S, 5>>(rows, w, acc, span); return 1;
+    case 7: RunKernel<ColumnPassN<S, 7>>(rows, w, acc, span); return 1;
+    case 9: RunKernel<ColumnPassN<S, 9>>(rows, w, acc, span); return 1;
     default: return 0;
   }
 }
@@ -353,8 +395,15 @@ struct SplitBandsJob {
 
 inline int32_t BandTop(int32_t hc, int32_t bands, int32_t b) { return int32_t(int64_t(hc) * b / bands); }
 
-template <class T>
+// S: the sums' type, int32_t, or uint16_t for the 16-bit sums of 8-bit samples.
+template <class T, class S>
 void ConvIntBandSeparable(const SplitBandsJob& sj, int32_t band) {
+  constexpr bool lanes16 = std::is_same_v<S, uint16_t>;
+  typedef typename ProdOf<S>::type W;
+  const S* colWeights;
+  const S* rowWeights;
+  if constexpr (lanes16) colWeights = sj.job->colWeights16, rowWeights = sj.job->rowWeights16;
+  else colWeights = sj.job->colWeights, rowWeights = sj.job->rowWeights;
   const ConvIntJob& job = *sj.job;
   const FilterSource& fs = *job.fs;
   const int32_t ch = fs.channels, r = job.r, n = job.size, wc = job.wc, hc = job.hc;
@@ -371,8 +420,8 @@ void ConvIntBandSeparable(const SplitBandsJob& sj, int32_t band) {
     return FilterDestRow<T>(fs, t);
   };
   uint8_t* block = sj.scratch + sj.perBand * size_t(band);
-  int32_t* ring = reinterpret_cast<int32_t*>(block);
-  int32_t* acc = ring + span * n;
+  S* ring = reinterpret_cast<S*>(block);
+  S* acc = ring + span * n;
   uint8_t* kept = block + size_t(span) * size_t(n + 1) * sizeof(int32_t);
   auto keptRow = [&](int32_t t) { return reinterpret_cast<const T*>(kept + int64_t(t % n) * sj.rowBytes); };
   int32_t next = yb - r > 0 ? yb - r : 0;  // next source row to pass through the row weights
@@ -381,46 +430,51 @@ void ConvIntBandSeparable(const SplitBandsJob& sj, int32_t band) {
     for (; next <= last; ++next) {
       T* keep = reinterpret_cast<T*>(kept + int64_t(next % n) * sj.rowBytes);
       std::memcpy(keep, source(next), size_t(sj.rowBytes));
-      int32_t* h = ring + int64_t(next % n) * span;
-      if (RowPass<T>(keep, ch, n, job.rowWeights, h, span)) continue;
-      std::memset(h, 0, size_t(span) * sizeof(int32_t));
+      S* h = ring + int64_t(next % n) * span;
+      if (RowPass<T, S>(keep, ch, n, rowWeights, h, span)) continue;
+      std::memset(h, 0, size_t(span) * sizeof(S));
       for (int32_t i = 0; i < n; ++i)
-        if (job.rowWeights[i]) AccumulateSpan<T, int32_t, int32_t>(h, keep + int64_t(i) * ch, job.rowWeights[i], span);
+        if (rowWeights[i]) AccumulateSpan<T, S, W>(h, keep + int64_t(i) * ch, W(rowWeights[i]), span);
     }
     const int32_t jlo = r - y > 0 ? r - y : 0;
     const int32_t jhi = (hc - 1 - y + r) < n - 1 ? (hc - 1 - y + r) : n - 1;
-    const int32_t* rows[9];
+    const S* rows[9];
     for (int32_t j = 0; j < n && n <= 9; ++j) rows[j] = ring + int64_t((y + j - r + n) % n) * span;
     // Rows whose window is cut by the top or bottom take the general sum over their rows.
-    if (jlo != 0 || jhi != n - 1 || !ColumnPass(rows, n, job.colWeights, acc, span)) {
-      std::memset(acc, 0, size_t(span) * sizeof(int32_t));
+    if (jlo != 0 || jhi != n - 1 || !ColumnPass<S>(rows, n, colWeights, acc, span)) {
+      std::memset(acc, 0, size_t(span) * sizeof(S));
       for (int32_t j = jlo; j <= jhi; ++j)
-        if (job.colWeights[j])
-          AccumulateSpan<int32_t, int32_t, int32_t>(acc, ring + int64_t((y + j - r) % n) * span, job.colWeights[j],
-                                                    span);
+        if (colWeights[j])
+          AccumulateSpan<S, S, W>(acc, ring + int64_t((y + j - r) % n) * span, W(colWeights[j]), span);
     }
     const int64_t wsum = job.rowWeightPrefix[jhi + 1] - job.rowWeightPrefix[jlo];
     const int64_t d = job.autoDiv ? (wsum > 1 ? wsum : 1) : job.divisor;
-    FinishRow<T, int32_t>(acc, FilterDestRow<T>(fs, y) + int64_t(xa) * ch, span, d, maxv);
+    T* out = FilterDestRow<T>(fs, y) + int64_t(xa) * ch;
+    if constexpr (lanes16) FinishRow16(acc, out, span, d, job.lo16);
+    else FinishRow<T, int32_t>(acc, out, span, d, maxv);
     // The border columns from the kept rows y - r .. y + r, which no write has touched.
     ConvIntBorderRowFrom<T, int32_t>(job, y, xa, xb + 1, keptRow);
   }
 }
 
-template <class T>
+template <class T, class S>
 void ConvIntBandsSplit(void* ctx, uint64_t first, uint64_t count) {
   const SplitBandsJob& sj = *static_cast<const SplitBandsJob*>(ctx);
-  for (uint64_t b = first; b < first + count; ++b) ConvIntBandSeparable<T>(sj, int32_t(b));
+  for (uint64_t b = first; b < first + count; ++b) ConvIntBandSeparable<T, S>(sj, int32_t(b));
 }
 
 template <class Acc>
 void ConvIntRowsAcc(void* ctx, uint64_t first, uint64_t count) {
   const ConvIntJob& job = *static_cast<const ConvIntJob*>(ctx);
   const int32_t yb = int32_t(first), ye = int32_t(first + count);
-  switch (FormatClassBits(job.fs->format)) {
-    case 8: ConvIntRowsT<uint8_t, Acc>(job, yb, ye); break;
-    case 16: ConvIntRowsT<uint16_t, Acc>(job, yb, ye); break;
-    default: ConvIntRowsT<uint32_t, Acc>(job, yb, ye); break;
+  if constexpr (std::is_same_v<Acc, uint16_t>) {
+    ConvIntRowsT<uint8_t, uint16_t>(job, yb, ye);
+  } else {
+    switch (FormatClassBits(job.fs->format)) {
+      case 8: ConvIntRowsT<uint8_t, Acc>(job, yb, ye); break;
+      case 16: ConvIntRowsT<uint16_t, Acc>(job, yb, ye); break;
+      default: ConvIntRowsT<uint32_t, Acc>(job, yb, ye); break;
+    }
   }
 }
 
@@ -451,7 +505,9 @@ int32_t RunSplit(const ConvIntJob& job, int32_t sampleBytes) {
     }
   }
   SplitBandsJob sj{&job, bands, halo, block, perBand, rowBytes};
-  const ParallelForFn fn = sampleBytes == 1 ? ConvIntBandsSplit<uint8_t> : ConvIntBandsSplit<uint16_t>;
+  const ParallelForFn fn = sampleBytes == 2        ? ConvIntBandsSplit<uint16_t, int32_t>
+                           : job.rowWeights16 ? ConvIntBandsSplit<uint8_t, uint16_t>
+                                              : ConvIntBandsSplit<uint8_t, int32_t>;
   if (int64_t(job.wc) * hc >= ParallelPixelThreshold) ParallelFor(fn, &sj, uint64_t(bands));
   else fn(&sj, 0, uint64_t(bands));
   std::free(block);
@@ -514,6 +570,7 @@ int32_t ConvolveInt(CImgBuff* img, uint64_t size, const int32_t* kernel, int32_t
   std::vector<int32_t> rowStart(size_t(n) + 1, 0);
   std::vector<int64_t> rowPrefix(size_t(n) + 1, 0);
   int64_t absSum = 0;  // sum of |w| over the entries kept, saturated far below overflow
+  int64_t negSum = 0;  // sum of the negative weights kept, likewise
   for (int32_t j = 0; j < n; ++j) {
     rowStart[j] = int32_t(entries.size());
     rowPrefix[j + 1] = rowPrefix[j];
@@ -526,6 +583,7 @@ int32_t ConvolveInt(CImgBuff* img, uint64_t size, const int32_t* kernel, int32_t
       rowPrefix[j + 1] += w;
       absSum += std::llabs(int64_t(w));
       if (absSum > (int64_t(1) << 62)) absSum = int64_t(1) << 62;
+      if (w < 0 && negSum > -(int64_t(1) << 62)) negSum += w;
     }
   }
   rowStart[n] = int32_t(entries.size());
@@ -550,18 +608,24 @@ int32_t ConvolveInt(CImgBuff* img, uint64_t size, const int32_t* kernel, int32_t
   } else if (!PrepareFilterSource(img, r, &fs)) {
     return 0;
   }
-  ConvIntJob job{&fs, nullptr, nullptr, entries.data(), rowStart.data(), rowPrefix.data(), n, half,
-                 autoDiv, autoDiv ? 1 : int64_t(divisor), wc, hc};
+  // Every window sum of 8-bit samples lies within 255 x (the kernel's negative sum) and
+  // 255 x (its positive sum), 255 x absSum apart: within 65535 the residue modulo 2^16 tells it.
   const uint64_t maxv = FormatClassMax(fs.format);
+  const bool lanes16 = maxv == 255 && absSum <= 65535 / 255;
+  ConvIntJob job{&fs, nullptr, nullptr, entries.data(), rowStart.data(), rowPrefix.data(), n, half,
+                 autoDiv, autoDiv ? 1 : int64_t(divisor), wc, hc, lanes16 ? int32_t(255 * negSum) : 0, nullptr, nullptr};
   if (split) {
     job.colWeights = colWeights.data();
     job.rowWeights = rowWeights.data();
+    std::vector<uint16_t> col16(colWeights.begin(), colWeights.end()), row16(rowWeights.begin(), rowWeights.end());
+    if (lanes16) job.colWeights16 = col16.data(), job.rowWeights16 = row16.data();
     if (!RunSplit(job, maxv == 255 ? 1 : 2)) return 0;
     StoreStagedResults(img, r, fs);
     return 1;
   }
   ParallelForFn fn;
-  if (absSum <= int64_t(2147483647 / maxv)) fn = ConvIntRowsAcc<int32_t>;
+  if (lanes16) fn = ConvIntRowsAcc<uint16_t>;
+  else if (absSum <= int64_t(2147483647 / maxv)) fn = ConvIntRowsAcc<int32_t>;
   else if (absSum <= int64_t(9223372036854775807ull / maxv)) fn = ConvIntRowsAcc<int64_t>;
   else fn = ConvIntRowsAcc<__int128>;  // 32-bit samples under huge weights
   RunRows(fn, &job, RoiRect{0, 0, job.wc - 1, job.hc - 1});

@@ -4,8 +4,9 @@
 // kernels go through the accessors at the depth of the picture's class, so any of the nine
 // formats is accepted.  8- and 16-bit gray raws take typed kernels: linear ones under a 2 x 2
 // pattern with unit gains, whose integer rounding equals the reference's (the mean of two
-// samples plus 0.5, truncated, is (a + b + 1) >> 1, and of four (s + 2) >> 2), and ACPI ones
-// for the interior of both passes.
+// samples plus 0.5, truncated, is (a + b + 1) >> 1, and of four (s + 2) >> 2; the picture's
+// edges too, through mirrored neighbours), run as vector loops built for AVX2 and for the
+// baseline, and ACPI ones for the interior of both passes.
 // Inside: tables - rounding - mosaic - linear - ACPI - typed linear - typed ACPI - passes -
 //         entry
 #include "engine/demosaic.h"
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "engine/simd.h"
 #include "engine/slotaccess.h"
 
 // ---- tables --------------------------------------------------------------------------------
@@ -240,50 +242,120 @@ void AcpiColorPixel(const DemosaicJob& job, int32_t x, int32_t y) {
 // ---- typed linear --------------------------------------------------------------------------
 
 // One pixel of colour C in a row whose samples are up, mid, down; o is the R,G,B row.
+// xl and xr are the columns left and right of x; at the picture's first and last column both
+// are the one neighbour inside (see LinearTypedInterior).
 template <class T, CfaColor C, bool RowHasRed>
 inline void LinearTypedPixel(const T* __restrict u, const T* __restrict m, const T* __restrict d,
-                             T* __restrict o, int32_t x) {
+                             T* __restrict o, int32_t x, int32_t xl, int32_t xr) {
   if constexpr (C == CfaGreen) {
-    const uint32_t h = (uint32_t(m[x - 1]) + m[x + 1] + 1) >> 1;
+    const uint32_t h = (uint32_t(m[xl]) + m[xr] + 1) >> 1;
     const uint32_t v = (uint32_t(u[x]) + d[x] + 1) >> 1;
     o[3 * x] = T(RowHasRed ? h : v);
     o[3 * x + 1] = m[x];
     o[3 * x + 2] = T(RowHasRed ? v : h);
   } else {
-    const T g = T((uint32_t(m[x - 1]) + m[x + 1] + u[x] + d[x] + 2) >> 2);
-    const T dg = T((uint32_t(u[x - 1]) + u[x + 1] + d[x - 1] + d[x + 1] + 2) >> 2);
+    const T g = T((uint32_t(m[xl]) + m[xr] + u[x] + d[x] + 2) >> 2);
+    const T dg = T((uint32_t(u[xl]) + u[xr] + d[xl] + d[xr] + 2) >> 2);
     o[3 * x] = C == CfaRed ? m[x] : dg;
     o[3 * x + 1] = g;
     o[3 * x + 2] = C == CfaRed ? dg : m[x];
   }
 }
 
-// Columns xb..xe of an interior row, C0 at even and C1 at odd columns.
-template <class T, CfaColor C0, CfaColor C1>
-void LinearTypedRow(const T* u, const T* m, const T* d, T* o, int32_t xb, int32_t xe) {
-  constexpr bool red = C0 == CfaRed || C1 == CfaRed;
-  int32_t x = xb;
-  if (x & 1) LinearTypedPixel<T, C1, red>(u, m, d, o, x++);
-  for (; x + 1 <= xe; x += 2) {
-    LinearTypedPixel<T, C0, red>(u, m, d, o, x);
-    LinearTypedPixel<T, C1, red>(u, m, d, o, x + 1);
-  }
-  if (x <= xe) LinearTypedPixel<T, C0, red>(u, m, d, o, x);
+// Where a channel of a 2 x 2 linear demosaic comes from: the pixel's own sample, the mean of
+// its left and right, of its upper and lower, of those four, or of its four diagonal samples.
+enum LinearSource { FromOwn, FromHorizontal, FromVertical, FromCross, FromDiagonal };
+
+// Channel c (0 R, 1 G, 2 B) of a pixel of colour C in a row with or without red cells.
+constexpr LinearSource SourceOf(CfaColor C, bool rowHasRed, int c) {
+  if (C == CfaGreen) return c == 1 ? FromOwn : (c == 0) == rowHasRed ? FromHorizontal : FromVertical;
+  if (c == 1) return FromCross;
+  return (c == 0) == (C == CfaRed) ? FromOwn : FromDiagonal;
 }
 
+template <LinearSource S>
+inline uint32_t Pick(uint32_t own, uint32_t h, uint32_t v, uint32_t cross, uint32_t diag) {
+  if constexpr (S == FromOwn) return own;
+  else if constexpr (S == FromHorizontal) return h;
+  else if constexpr (S == FromVertical) return v;
+  else if constexpr (S == FromCross) return cross;
+  else return diag;
+}
+
+// Columns x0 .. x0 + n - 1 of an interior row (x0 even, C0 at even and C1 at odd columns), in
+// two vector loops: the three channels as planes, each lane choosing by its column's parity
+// among the five means, then the planes interleaved into R, G, B.
+template <class T, CfaColor C0, CfaColor C1>
+struct LinearRowPlanes {
+  static constexpr int32_t kChunk = 256;
+  static QV_KERNEL_BODY void Run(const T* __restrict u, const T* __restrict m, const T* __restrict d,
+                                 T* __restrict o, int32_t x0, int32_t n) {
+    constexpr bool red = C0 == CfaRed || C1 == CfaRed;
+    T p0[kChunk], p1[kChunk], p2[kChunk];
+    for (int32_t done = 0; done < n; done += kChunk) {
+      const int32_t k = n - done < kChunk ? n - done : kChunk;
+      const int32_t x = x0 + done;
+      const T *uu = u + x, *mm = m + x, *dd = d + x;
+      for (int32_t i = 0; i < k; ++i) {
+        const uint32_t own = mm[i];
+        const uint32_t h = (uint32_t(mm[i - 1]) + mm[i + 1] + 1) >> 1;
+        const uint32_t v = (uint32_t(uu[i]) + dd[i] + 1) >> 1;
+        const uint32_t cross = (uint32_t(mm[i - 1]) + mm[i + 1] + uu[i] + dd[i] + 2) >> 2;
+        const uint32_t diag = (uint32_t(uu[i - 1]) + uu[i + 1] + dd[i - 1] + dd[i + 1] + 2) >> 2;
+        const bool odd = (i & 1) != 0;
+        p0[i] = T(odd ? Pick<SourceOf(C1, red, 0)>(own, h, v, cross, diag)
+                      : Pick<SourceOf(C0, red, 0)>(own, h, v, cross, diag));
+        p1[i] = T(odd ? Pick<SourceOf(C1, red, 1)>(own, h, v, cross, diag)
+                      : Pick<SourceOf(C0, red, 1)>(own, h, v, cross, diag));
+        p2[i] = T(odd ? Pick<SourceOf(C1, red, 2)>(own, h, v, cross, diag)
+                      : Pick<SourceOf(C0, red, 2)>(own, h, v, cross, diag));
+      }
+      T* out = o + int64_t(x) * 3;
+      for (int32_t i = 0; i < k; ++i) {
+        out[3 * i] = p0[i];
+        out[3 * i + 1] = p1[i];
+        out[3 * i + 2] = p2[i];
+      }
+    }
+  }
+};
+
+// Columns xb..xe of a row of a picture w wide, C0 at even and C1 at odd columns.
+template <class T, CfaColor C0, CfaColor C1>
+void LinearTypedRow(const T* u, const T* m, const T* d, T* o, int32_t xb, int32_t xe, int32_t w) {
+  constexpr bool red = C0 == CfaRed || C1 == CfaRed;
+  auto edge = [&](int32_t x) {
+    const int32_t xl = x > 0 ? x - 1 : x + 1, xr = x < w - 1 ? x + 1 : x - 1;
+    if (x & 1) LinearTypedPixel<T, C1, red>(u, m, d, o, x, xl, xr);
+    else LinearTypedPixel<T, C0, red>(u, m, d, o, x, xl, xr);
+  };
+  int32_t x = xb, last = xe;
+  if (x == 0) edge(x++);
+  if (last == w - 1 && last >= x) edge(last--);
+  if (x <= last && (x & 1)) edge(x++);
+  if (x <= last) RunKernel<LinearRowPlanes<T, C0, C1>>(u, m, d, o, x, last - x + 1);
+}
+
+// Row y, columns xb..xe.  A pixel on the picture's edge takes the mean of the neighbours
+// inside: the same as the interior rule with each missing neighbour replaced by its mirror
+// image across the pixel (a mean of one sample doubled is that sample, of two diagonal ones
+// doubled their mean, and so on; every such mean is an exact multiple of a quarter), so the
+// top row reads the row below as its row above, the bottom row the other way round, and the
+// first and last columns their one horizontal neighbour on both sides.
 template <class T>
 void LinearTypedInterior(const DemosaicJob& job, int32_t y, int32_t xb, int32_t xe) {
   const C_ImgBuff* s = job.source->record;
   const T* m = RowPtr<const T>(s, 0, y);
-  const T* u = m - s->width;
-  const T* d = m + s->width;
+  const T* u = y > 0 ? m - s->width : m + s->width;
+  const T* d = y < s->height - 1 ? m + s->width : m - s->width;
   T* o = RowPtr<T>(job.destination->record, 0, y);
   const uint32_t pattern = uint32_t(job.pattern);
   const CfaColor c0 = CfaColorAt(pattern, 0, y), c1 = CfaColorAt(pattern, 1, y);
-  if (c0 == CfaGreen && c1 == CfaRed) LinearTypedRow<T, CfaGreen, CfaRed>(u, m, d, o, xb, xe);
-  else if (c0 == CfaRed) LinearTypedRow<T, CfaRed, CfaGreen>(u, m, d, o, xb, xe);
-  else if (c0 == CfaGreen) LinearTypedRow<T, CfaGreen, CfaBlue>(u, m, d, o, xb, xe);
-  else LinearTypedRow<T, CfaBlue, CfaGreen>(u, m, d, o, xb, xe);
+  const int32_t w = s->width;
+  if (c0 == CfaGreen && c1 == CfaRed) LinearTypedRow<T, CfaGreen, CfaRed>(u, m, d, o, xb, xe, w);
+  else if (c0 == CfaRed) LinearTypedRow<T, CfaRed, CfaGreen>(u, m, d, o, xb, xe, w);
+  else if (c0 == CfaGreen) LinearTypedRow<T, CfaGreen, CfaBlue>(u, m, d, o, xb, xe, w);
+  else LinearTypedRow<T, CfaBlue, CfaGreen>(u, m, d, o, xb, xe, w);
 }
 
 // ---- typed ACPI ----------------------------------------------------------------------------
@@ -436,16 +508,11 @@ constexpr ParallelForFn AcpiColorRows =
 template <int D>
 void LinearRowsOf(const Pass& p, int32_t yb, int32_t ye) {
   const DemosaicJob& job = *p.job;
-  const C_ImgBuff* s = job.source->record;
   for (int32_t y = yb; y < ye; ++y) {
-    int32_t xb = p.rect.x0, xe = p.rect.x1;  // columns the typed kernel takes
-    if (p.typed && y >= 1 && y <= s->height - 2) {
-      if (xb < 1) LinearDemosaicPixel<D>(job, 0, y), xb = 1;
-      if (xe > s->width - 2) LinearDemosaicPixel<D>(job, s->width - 1, y), xe = s->width - 2;
-      if (xb <= xe) {
-        if constexpr (D == 8) LinearTypedInterior<uint8_t>(job, y, xb, xe);
-        else if constexpr (D == 16) LinearTypedInterior<uint16_t>(job, y, xb, xe);
-      }
+    const int32_t xb = p.rect.x0, xe = p.rect.x1;
+    if (p.typed) {
+      if constexpr (D == 8) LinearTypedInterior<uint8_t>(job, y, xb, xe);
+      else if constexpr (D == 16) LinearTypedInterior<uint16_t>(job, y, xb, xe);
       continue;
     }
     for (int32_t x = xb; x <= xe; ++x) {
@@ -518,7 +585,11 @@ int32_t Demosaic(CImgBuff* picture, uint32_t mode, uint32_t pattern, const doubl
     // Every pixel is rewritten: the old block serves as the copy, and the picture gets a new
     // block in its new format without a conversion pass.
     SwapRecords(source.record, rec);
-    if (!rec->Allocate(source.Width(), source.Height(), format)) {
+    // Every sample of formats 1 to 6 is written by the pass (every pixel lies in the
+    // rectangle, and their setters store every byte): no zero fill first.
+    const int32_t fresh = IsTypedFormat(format) ? rec->AllocateUncleared(source.Width(), source.Height(), format)
+                                                : rec->Allocate(source.Width(), source.Height(), format);
+    if (!fresh) {
       SwapRecords(source.record, rec);
       return 0;
     }

@@ -1,10 +1,13 @@
 // rotate_scale.cpp - RotateScale: a whole picture turned, scaled and mirrored about a source
 // point, every output pixel a bilinear blend in doubles of the four copy pixels around its
 // source point.
-// Each output row of formats 1 to 6 splits into the span whose four neighbours all lie inside
-// the copy, where a typed kernel reads them straight from the rows with no fill tests, and
-// the columns either side, which test every neighbour.  Formats 7 to 9 (and every format when
-// the typed kernels are off) go through the accessors with a one-cell sample cache.
+// Formats 1 to 6 read the picture's own block where it lies and write a second block of the
+// same size, kept by the thread from one call to the next; the blocks then change places, so
+// no copy of the picture is made.  Each output row splits into the span whose four neighbours
+// all lie inside the picture, where a typed kernel (built for AVX2 and for the baseline) reads
+// them straight from the rows with no fill tests, and the columns either side, which test
+// every neighbour.  Formats 7 to 9 (and every format when the typed kernels are off) read a
+// copy through the accessors with a one-cell sample cache.
 // The per-pixel arithmetic is the same on every path, term by term (this file is compiled
 // without floating-point contraction), so the paths agree bit for bit.
 // Inside: angle folding - job record - typed kernels - accessor path - entry
@@ -17,7 +20,9 @@
 #include <utility>
 
 #include "engine/pixel.h"
-#include "engine/warp_source.h"
+#include "engine/simd.h"
+#include "engine/thread_kept.h"
+#include "engine/warp_target.h"
 
 // ---- angle folding -------------------------------------------------------------------------
 
@@ -36,7 +41,7 @@ namespace {
 
 struct RotationJob {
   CImgBuff* source;       // accessor path: the copy; only read
-  CImgBuff* destination;  // the caller's picture
+  CImgBuff* destination;  // the caller's picture (typed kernels: the block that replaces it)
   int32_t cx, cy;
   int32_t hx, hy;
   int32_t mirror;
@@ -44,7 +49,7 @@ struct RotationJob {
   double invScale;
   int32_t x0, y0, x1, y1;
   uint32_t white;
-  const void* sourcePixels;  // typed kernels: the copy's pixel block, rows of width pixels
+  const void* sourcePixels;  // typed kernels: the picture's pixel block, rows of width pixels
 };
 
 // A sine or cosine this close to 0 comes from a multiple of 90 degrees: sin(pi) is 1.2e-16,
@@ -81,52 +86,43 @@ inline double Blend(double p00, double p10, double p01, double p11, double fx, d
 // compiler vectorises), then the blends.
 constexpr int32_t kChunk = 256;
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QV_ROTATE_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QV_ROTATE_CLONES
-#endif
-
 // Stage 1 of a chunk: source points, cells and fractions.  Every point is interior, so both
 // coordinates are at least 0 and truncation is the floor; the cell index fits 32 bits as the
 // picture's byte count does.
-QV_ROTATE_CLONES void ChunkCells(const SourceMap& m, int32_t x, int32_t n, double dy, int32_t w,
+struct ChunkCells {
+  static QV_KERNEL_BODY void Run(const SourceMap& m, int32_t x, int32_t n, double dy, int32_t w,
                                  int32_t* __restrict cell, double* __restrict fx, double* __restrict fy) {
-  const double t = dy * m.sinA, u = dy * m.cosA;
-  for (int32_t i = 0; i < n; ++i) {
-    const double dx = double(x + i) - m.hx;
-    const double sx = (dx * m.cosA - t) * m.invScale + m.cx;
-    const double sy = (dx * m.sinA + u) * m.invScale + m.cy;
-    const int32_t ix = int32_t(sx), iy = int32_t(sy);
-    fx[i] = sx - ix;
-    fy[i] = sy - iy;
-    cell[i] = iy * w + ix;
+    const double t = dy * m.sinA, u = dy * m.cosA;
+    for (int32_t i = 0; i < n; ++i) {
+      const double dx = double(x + i) - m.hx;
+      const double sx = (dx * m.cosA - t) * m.invScale + m.cx;
+      const double sy = (dx * m.sinA + u) * m.invScale + m.cy;
+      const int32_t ix = int32_t(sx), iy = int32_t(sy);
+      fx[i] = sx - ix;
+      fy[i] = sy - iy;
+      cell[i] = iy * w + ix;
+    }
   }
-}
+};
 
 // Stage 3: the blend of gathered samples, clamped and truncated.
 template <int NB>
-QV_ROTATE_CLONES void BlendChunk(const SampleType<NB>* __restrict p00, const SampleType<NB>* __restrict p10,
+struct BlendChunk {
+  static QV_KERNEL_BODY void Run(const SampleType<NB>* __restrict p00, const SampleType<NB>* __restrict p10,
                                  const SampleType<NB>* __restrict p01, const SampleType<NB>* __restrict p11,
                                  const double* __restrict fx, const double* __restrict fy, int32_t n,
                                  SampleType<NB>* __restrict out) {
-  for (int32_t i = 0; i < n; ++i)
-    out[i] = ClampTruncSample<NB>(Blend(p00[i], p10[i], p01[i], p11[i], fx[i], fy[i]));
-}
+    for (int32_t i = 0; i < n; ++i)
+      out[i] = ClampTruncSample<NB>(Blend(p00[i], p10[i], p01[i], p11[i], fx[i], fy[i]));
+  }
+};
 
-// Stage 3 for 8-bit R, G, B: each neighbour gathered as one 32-bit word (its three channels
-// and a byte of the next pixel, unused), blended channel by channel into interleaved pixels.
-QV_ROTATE_CLONES void BlendRgb8Chunk(const uint32_t* __restrict q00, const uint32_t* __restrict q10,
-                                     const uint32_t* __restrict q01, const uint32_t* __restrict q11,
-                                     const double* __restrict fx, const double* __restrict fy, int32_t n,
-                                     uint8_t* __restrict out) {
-  for (int32_t i = 0; i < n; ++i)
-    for (int c = 0; c < 3; ++c) {
-      const uint32_t s = 8 * c;
-      out[3 * i + c] = ClampTruncSample<8>(Blend((q00[i] >> s) & 255u, (q10[i] >> s) & 255u, (q01[i] >> s) & 255u,
-                                            (q11[i] >> s) & 255u, fx[i], fy[i]));
-    }
-}
+// Stage 3 for 8-bit R, G, B (see BlendRgb8Chunk).
+struct ClampedBlend {
+  static inline uint32_t Of(uint32_t p00, uint32_t p10, uint32_t p01, uint32_t p11, double fx, double fy) {
+    return ClampTruncSample<8>(Blend(p00, p10, p01, p11, fx, fy));
+  }
+};
 
 // Is every neighbour of output x inside?  Each step of the source point's arithmetic is a
 // rounded operation that never reverses order, so sx and sy are monotone along a row: when
@@ -216,20 +212,21 @@ struct TypedRotation {
     for (int32_t done = 0; done < n; done += kChunk) {
       const int32_t k = n - done < kChunk ? n - done : kChunk;
       const int32_t x = xa + done;
-      ChunkCells(m, x, k, dy, w, cell, fx, fy);
+      RunKernel<ChunkCells>(m, x, k, dy, w, cell, fx, fy);
       if constexpr (NB == 8 && CH == 3 && std::endian::native == std::endian::little) {
-        // Four loads a pixel instead of twelve; the copy has room for the last word's spare
-        // byte (WarpSource pads it).
+        // Four loads a pixel instead of twelve.  The lower right neighbour may be the
+        // picture's last pixel, so its word is loaded from the byte before it and shifted.
         uint32_t q00[kChunk], q10[kChunk], q01[kChunk], q11[kChunk];
         for (int32_t i = 0; i < k; ++i) {
           const T* p = src + int64_t(cell[i]) * 3;
           std::memcpy(&q00[i], p, 4);
           std::memcpy(&q10[i], p + 3, 4);
           std::memcpy(&q01[i], p + stride, 4);
-          std::memcpy(&q11[i], p + stride + 3, 4);
+          std::memcpy(&q11[i], p + stride + 2, 4);
+          q11[i] >>= 8;
         }
         T* out = job.mirror ? &blended[0][0] : row + int64_t(x) * 3;
-        BlendRgb8Chunk(q00, q10, q01, q11, fx, fy, k, out);
+        RunKernel<BlendRgb8Chunk<double, ClampedBlend>>(q00, q10, q01, q11, fx, fy, k, out);
         if (job.mirror) {
           T* o = row + int64_t(w - 1 - x) * 3;
           for (int32_t i = 0; i < k; ++i)
@@ -247,10 +244,11 @@ struct TypedRotation {
         }
       }
       if (CH == 1 && !job.mirror) {
-        BlendChunk<NB>(p00[0], p10[0], p01[0], p11[0], fx, fy, k, row + x);
+        RunKernel<BlendChunk<NB>>(p00[0], p10[0], p01[0], p11[0], fx, fy, k, row + x);
         continue;
       }
-      for (int c = 0; c < CH; ++c) BlendChunk<NB>(p00[c], p10[c], p01[c], p11[c], fx, fy, k, blended[c]);
+      for (int c = 0; c < CH; ++c)
+        RunKernel<BlendChunk<NB>>(p00[c], p10[c], p01[c], p11[c], fx, fy, k, blended[c]);
       if (!job.mirror) {
         T* out = row + int64_t(x) * CH;
         for (int32_t i = 0; i < k; ++i)
@@ -399,15 +397,14 @@ int32_t RotateScale(CImgBuff* img, int32_t cx, int32_t cy, double angle, double 
   RotationJob job{nullptr, img, cx, cy, (w - 1) / 2, (h - 1) / 2, mirror ? 1 : 0,
                   SnapZero(std::sin(a)), SnapZero(std::cos(a)), invScale, 0, 0, w - 1, h - 1, white, nullptr};
   if (IsTypedFormat(img->Format()) && EngineTypedKernels()) {
-    // The typed kernels read a plain copy of the pixel block: a picture copy would first
-    // zero the block it is about to overwrite.
-    WarpSource copy;
-    job.sourcePixels = copy.Take(img->record);
-    if (!job.sourcePixels) return 0;
-    DispatchTyped(img->Format(), [&]<int NB, int CH>() {
-      // A typed pixel costs a few nanoseconds: bands of a quarter million pay for the pool.
-      RunBands(RotateRowsTyped<NB, CH>, &job, h, w, 256 * 1024);
-    });
+    // Every output pixel is written into a block of the picture's size, read from the
+    // picture's own block, and the two blocks change places.
+    KeptPicture<WarpTargetTag> target;
+    if (!target.Get() || !target.Get()->record->AllocateUncleared(w, h, img->Format())) return 0;
+    job.sourcePixels = img->Pixels();
+    job.destination = target.Get();
+    DispatchTyped(img->Format(), [&]<int NB, int CH>() { RunWarpRows(RotateRowsTyped<NB, CH>, &job, w, h); });
+    SwapPixelBlocks(img->record, target.Get()->record);
     return 1;
   }
   CImgBuff copy;

@@ -3,10 +3,13 @@
 // output pixel is a point of that window, turned back into the camera frame and projected
 // through the camera centre onto the picture, where a tenth-pixel bilinear sample in integers
 // gives its value.
-// Typed kernels (formats 1 to 6) trace a chunk of a row at a time (a loop the compiler
-// vectorises), then sample the chunk without fill tests when all of it lies inside, or pixel
-// by pixel with them.  Formats 7 to 9 go through the accessors.  Every path does the same
-// double arithmetic term by term (no contraction in this file).
+// Typed kernels (formats 1 to 6, built for AVX2 and for the baseline) read the picture's own
+// block where it lies and write a second block, kept by the thread from one call to the next,
+// which then takes the picture's place: no copy of the picture is made.  They trace a chunk of
+// a row at a time (a loop the compiler vectorises), then sample the chunk without fill tests
+// when all of it lies inside, or pixel by pixel with them.  Formats 7 to 9 read a copy
+// through the accessors.  Every path does the same double arithmetic term by term (no
+// contraction in this file).
 // Inside: camera and angles - plane mapping - job record - typed kernels - accessor path -
 //         the sampler - entry
 #include "engine/tilt.h"
@@ -16,8 +19,10 @@
 #include <cstring>
 
 #include "engine/pixel.h"
-#include "engine/warp_source.h"
 #include "engine/rotate_scale.h"
+#include "engine/simd.h"
+#include "engine/thread_kept.h"
+#include "engine/warp_target.h"
 
 // ---- camera and angles ---------------------------------------------------------------------
 
@@ -82,7 +87,7 @@ namespace {
 // ---- job record ----------------------------------------------------------------------------
 
 struct TiltJob {
-  CImgBuff* destination;
+  CImgBuff* destination;     // the caller's picture (typed kernels: the block that replaces it)
   CImgBuff* source;
   int32_t x0, y0, x1, y1;
   const double* camera;      // the camera centre C
@@ -92,7 +97,7 @@ struct TiltJob {
   int32_t width, height;
   uint16_t fill;             // neighbour fill at the sampler's depth: 0, 255 or 65535
   uint8_t fill8;             // the outside fill as SetGray8 writes it: 0 or 255
-  const void* sourcePixels;  // typed kernels: the copy's pixel block, rows of width pixels
+  const void* sourcePixels;  // typed kernels: the picture's pixel block, rows of width pixels
 };
 
 // a when c is 1, b when c is 0, by bits: the vectoriser leaves a loop with selects of
@@ -162,72 +167,67 @@ inline uint32_t BlendTenths(uint32_t p00, uint32_t p10, uint32_t p01, uint32_t p
 
 // ---- typed kernels (formats 1 to 6) --------------------------------------------------------
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QV_TILT_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QV_TILT_CLONES
-#endif
-
 constexpr int32_t kChunk = 256;
 
-// Tenths of a chunk of output pixels x .. x + n - 1 of row y; returns how many lie inside the
-// picture with all four neighbours (ix + 1 < w, iy + 1 < h) and writes the clamped integer
-// tenths (0 for a point outside, so that no conversion sees an out-of-range double).
-QV_TILT_CLONES int32_t TraceChunk(const TiltMap& map, int32_t x, int32_t n, double y, int32_t w, int32_t h,
-                                  int32_t* __restrict tx, int32_t* __restrict ty, uint8_t* __restrict inside) {
-  const double limX = 10.0 * double(w), limY = 10.0 * double(h);
-  const double inX = 10.0 * double(w - 1), inY = 10.0 * double(h - 1);
-  // A local copy: the byte stores below could alias the caller's record, which would keep
-  // its fields from being held in registers.
-  const TiltMap m = map;
-  int32_t interior = 0;
-  // Tests joined with & rather than &&: no branches, so the loop is vectorised.
-  for (int32_t i = 0; i < n; ++i) {
-    double a, b;
-    m.At(double(x + i), y, &a, &b);
-    a = Tenths(a, limX + 1.0);
-    b = Tenths(b, limY + 1.0);
-    const int64_t in = (a >= 0.0) & (a < limX) & (b >= 0.0) & (b < limY);
-    interior += int32_t((a >= 0.0) & (a < inX) & (b >= 0.0) & (b < inY));
-    inside[i] = uint8_t(in);
-    tx[i] = int32_t(Pick(in, a, 0.0));
-    ty[i] = int32_t(Pick(in, b, 0.0));
+// Tenths of a chunk of output pixels x .. x + n - 1 of row y; *interior gets how many lie
+// inside the picture with all four neighbours (ix + 1 < w, iy + 1 < h), and tx, ty the
+// clamped integer tenths (0 for a point outside, so that no conversion sees an out-of-range
+// double).
+struct TraceChunk {
+  static QV_KERNEL_BODY void Run(const TiltMap& map, int32_t x, int32_t n, double y, int32_t w, int32_t h,
+                                 int32_t* __restrict tx, int32_t* __restrict ty, uint8_t* __restrict inside,
+                                 int32_t* __restrict interiorOut) {
+    const double limX = 10.0 * double(w), limY = 10.0 * double(h);
+    const double inX = 10.0 * double(w - 1), inY = 10.0 * double(h - 1);
+    // A local copy: the byte stores below could alias the caller's record, which would keep
+    // its fields from being held in registers.
+    const TiltMap m = map;
+    int32_t interior = 0;
+    // Tests joined with & rather than &&: no branches, so the loop is vectorised.
+    for (int32_t i = 0; i < n; ++i) {
+      double a, b;
+      m.At(double(x + i), y, &a, &b);
+      a = Tenths(a, limX + 1.0);
+      b = Tenths(b, limY + 1.0);
+      const int64_t in = (a >= 0.0) & (a < limX) & (b >= 0.0) & (b < limY);
+      interior += int32_t((a >= 0.0) & (a < inX) & (b >= 0.0) & (b < inY));
+      inside[i] = uint8_t(in);
+      tx[i] = int32_t(Pick(in, a, 0.0));
+      ty[i] = int32_t(Pick(in, b, 0.0));
+    }
+    *interiorOut = interior;
   }
-  return interior;
-}
+};
 
 // The tenth-pixel blend over a chunk of gathered samples (all interior), in integers.
-QV_TILT_CLONES void BlendTenthsChunk(const uint32_t* __restrict p00, const uint32_t* __restrict p10,
-                                     const uint32_t* __restrict p01, const uint32_t* __restrict p11,
-                                     const uint32_t* __restrict fx, const uint32_t* __restrict fy, int32_t n,
-                                     uint32_t* __restrict out) {
-  for (int32_t i = 0; i < n; ++i) out[i] = BlendTenths(p00[i], p10[i], p01[i], p11[i], fx[i], fy[i]);
-}
+struct BlendTenthsChunk {
+  static QV_KERNEL_BODY void Run(const uint32_t* __restrict p00, const uint32_t* __restrict p10,
+                                 const uint32_t* __restrict p01, const uint32_t* __restrict p11,
+                                 const uint32_t* __restrict fx, const uint32_t* __restrict fy, int32_t n,
+                                 uint32_t* __restrict out) {
+    for (int32_t i = 0; i < n; ++i) out[i] = BlendTenths(p00[i], p10[i], p01[i], p11[i], fx[i], fy[i]);
+  }
+};
 
-// The same for 8-bit R, G, B: each neighbour gathered as one 32-bit word (three channels and
-// a spare byte), blended channel by channel into interleaved pixels.
-QV_TILT_CLONES void BlendTenthsRgb8Chunk(const uint32_t* __restrict q00, const uint32_t* __restrict q10,
-                                         const uint32_t* __restrict q01, const uint32_t* __restrict q11,
-                                         const uint32_t* __restrict fx, const uint32_t* __restrict fy, int32_t n,
-                                         uint8_t* __restrict out) {
-  for (int32_t i = 0; i < n; ++i)
-    for (int c = 0; c < 3; ++c) {
-      const uint32_t s = 8 * c;
-      out[3 * i + c] = uint8_t(BlendTenths((q00[i] >> s) & 255u, (q10[i] >> s) & 255u, (q01[i] >> s) & 255u,
-                                           (q11[i] >> s) & 255u, fx[i], fy[i]));
-    }
-}
+// The same for 8-bit R, G, B (see BlendRgb8Chunk).
+struct TenthsBlend {
+  static inline uint32_t Of(uint32_t p00, uint32_t p10, uint32_t p01, uint32_t p11, uint32_t fx, uint32_t fy) {
+    return BlendTenths(p00, p10, p01, p11, fx, fy);
+  }
+};
 
 // Cells and grid fractions of a chunk of interior tenths.
-QV_TILT_CLONES void ChunkCells(const int32_t* __restrict tx, const int32_t* __restrict ty, int32_t n, int32_t w,
-                               int32_t* __restrict cell, uint32_t* __restrict fx, uint32_t* __restrict fy) {
-  for (int32_t i = 0; i < n; ++i) {
-    const int32_t ix = tx[i] / 10, iy = ty[i] / 10;
-    fx[i] = uint32_t(tx[i] - 10 * ix);
-    fy[i] = uint32_t(ty[i] - 10 * iy);
-    cell[i] = iy * w + ix;
+struct ChunkCells {
+  static QV_KERNEL_BODY void Run(const int32_t* __restrict tx, const int32_t* __restrict ty, int32_t n, int32_t w,
+                                 int32_t* __restrict cell, uint32_t* __restrict fx, uint32_t* __restrict fy) {
+    for (int32_t i = 0; i < n; ++i) {
+      const int32_t ix = tx[i] / 10, iy = ty[i] / 10;
+      fx[i] = uint32_t(tx[i] - 10 * ix);
+      fy[i] = uint32_t(ty[i] - 10 * iy);
+      cell[i] = iy * w + ix;
+    }
   }
-}
+};
 
 template <int NB, int CH>
 struct TypedTilt {
@@ -252,18 +252,20 @@ struct TypedTilt {
   void Interior(T* o, const int32_t* tx, const int32_t* ty, int32_t n) const {
     int32_t cell[kChunk];
     uint32_t fx[kChunk], fy[kChunk], q00[kChunk], q10[kChunk], q01[kChunk], q11[kChunk], v[CH][kChunk];
-    ChunkCells(tx, ty, n, w, cell, fx, fy);
+    RunKernel<ChunkCells>(tx, ty, n, w, cell, fx, fy);
     const int64_t stride = int64_t(w) * CH;
     if constexpr (NB == 8 && CH == 3 && std::endian::native == std::endian::little) {
-      // Four loads a pixel instead of twelve; WarpSource pads the copy for the last word.
+      // Four loads a pixel instead of twelve.  The lower right neighbour may be the picture's
+      // last pixel, so its word is loaded from the byte before it and shifted.
       for (int32_t i = 0; i < n; ++i) {
         const T* p = src + int64_t(cell[i]) * 3;
         std::memcpy(&q00[i], p, 4);
         std::memcpy(&q10[i], p + 3, 4);
         std::memcpy(&q01[i], p + stride, 4);
-        std::memcpy(&q11[i], p + stride + 3, 4);
+        std::memcpy(&q11[i], p + stride + 2, 4);
+        q11[i] >>= 8;
       }
-      BlendTenthsRgb8Chunk(q00, q10, q01, q11, fx, fy, n, o);
+      RunKernel<BlendRgb8Chunk<uint32_t, TenthsBlend>>(q00, q10, q01, q11, fx, fy, n, o);
       return;
     }
     for (int c = 0; c < CH; ++c) {
@@ -276,7 +278,7 @@ struct TypedTilt {
         q01[i] = Depth<NB, D>(p[stride]);
         q11[i] = Depth<NB, D>(p[stride + CH]);
       }
-      BlendTenthsChunk(q00, q10, q01, q11, fx, fy, n, v[c]);
+      RunKernel<BlendTenthsChunk>(q00, q10, q01, q11, fx, fy, n, v[c]);
     }
     for (int32_t i = 0; i < n; ++i)
       for (int c = 0; c < CH; ++c) o[int64_t(i) * CH + c] = T(Depth<D, NB>(v[c][i]));
@@ -305,7 +307,9 @@ struct TypedTilt {
       for (int32_t x = 0; x < w; x += kChunk) {
         const int32_t n = w - x < kChunk ? w - x : kChunk;
         T* o = row + int64_t(x) * CH;
-        if (TraceChunk(m, x, n, double(y), w, h, tx, ty, inside) == n) {
+        int32_t interior;
+        RunKernel<TraceChunk>(m, x, n, double(y), w, h, tx, ty, inside, &interior);
+        if (interior == n) {
           Interior(o, tx, ty, n);
           continue;
         }
@@ -500,12 +504,14 @@ int32_t TiltCorrect(CImgBuff* img, const CameraModel* camera, const double* angl
   TiltJob job{img, nullptr, 0, 0, w - 1, h - 1, C, &P, &r, umin, vmin, stepU, stepV, w, h, fill,
               uint8_t(white ? 255 : 0), nullptr};
   if (IsTypedFormat(format) && EngineTypedKernels()) {
-    // The typed kernels read a plain copy of the pixel block: a picture copy would first
-    // zero the block it is about to overwrite.
-    WarpSource copy;
-    job.sourcePixels = copy.Take(img->record);
-    if (!job.sourcePixels) return 0;
-    DispatchTyped(format, [&]<int NB, int CH>() { RunBands(TiltRowsTyped<NB, CH>, &job, h, w, 128 * 1024); });
+    // Every output pixel is written into a block of the picture's size, read from the
+    // picture's own block, and the two blocks change places.
+    KeptPicture<WarpTargetTag> target;
+    if (!target.Get() || !target.Get()->record->AllocateUncleared(w, h, format)) return 0;
+    job.sourcePixels = img->Pixels();
+    job.destination = target.Get();
+    DispatchTyped(format, [&]<int NB, int CH>() { RunWarpRows(TiltRowsTyped<NB, CH>, &job, w, h); });
+    SwapPixelBlocks(img->record, target.Get()->record);
     return 1;
   }
   CImgBuff copy;

@@ -10,9 +10,11 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/background.h"
+#include "engine/simd.h"
 #include "tests/engine/engine_test_util.h"
 
 namespace {
@@ -291,36 +293,46 @@ TEST(CreateBackground, MatchesNumpyOnRandomStacks) {
 }
 
 // Typed kernels against the accessor path for every output format, with frames in the
-// output's format (typed rows) and in others (accessor reads into integer sums).
+// output's format (typed rows) and in others (accessor reads into integer sums), with the
+// AVX2 and the baseline builds of the row kernels; the larger pictures' typed passes run in
+// bands on the worker pool.
 TEST(CreateBackground, TypedMatchesReference) {
-  const int32_t w = 131, h = 70;  // large enough to be split over the worker pool
-  for (int32_t format = 1; format <= 9; ++format)
-    for (int32_t mixed : {0, 1}) {
-      Source s;
-      for (int32_t i = 0; i < 4; ++i) {
-        const int32_t f = mixed && i % 2 ? 1 + (format + i) % 9 : format;
-        FillRandom(s.Add(w, h, f), w, h, f, uint32_t(77 * format + i));
-      }
-      for (int32_t mode : {-1, 0, 1}) {
-        CImgBuff typed, reference;
-        Placeholder(typed);
-        Placeholder(reference);
-        SetEngineTypedKernels(1);
-        EXPECT_EQ(1, CreateBackground(&typed, 4, mode, Fetch, &s));
-        SetEngineTypedKernels(0);
-        EXPECT_EQ(1, CreateBackground(&reference, 4, mode, Fetch, &s));
-        SetEngineTypedKernels(1);
-        EXPECT_TRUE(SamePixels(typed, reference))
-            << "format " << format << " mixed " << mixed << " mode " << mode << ": "
-            << FirstDifference(typed, reference);
-      }
-    }
+  const std::pair<int32_t, int32_t> sizes[] = {{131, 70}, {700, 400}};
+  for (int32_t avx2 : {1, 0}) {
+    SetEngineAvx2(avx2);
+    for (auto [w, h] : sizes)
+      for (int32_t format = 1; format <= 9; ++format)
+        for (int32_t mixed : {0, 1}) {
+          if (w > 200 && (mixed || format > 6)) continue;  // the accessor paths are slow and seen above
+          Source s;
+          for (int32_t i = 0; i < 4; ++i) {
+            const int32_t f = mixed && i % 2 ? 1 + (format + i) % 9 : format;
+            FillRandom(s.Add(w, h, f), w, h, f, uint32_t(77 * format + i));
+          }
+          for (int32_t mode : {-1, 0, 1}) {
+            CImgBuff typed, reference;
+            Placeholder(typed);
+            Placeholder(reference);
+            SetEngineTypedKernels(1);
+            EXPECT_EQ(1, CreateBackground(&typed, 4, mode, Fetch, &s));
+            SetEngineTypedKernels(0);
+            EXPECT_EQ(1, CreateBackground(&reference, 4, mode, Fetch, &s));
+            SetEngineTypedKernels(1);
+            EXPECT_TRUE(SamePixels(typed, reference))
+                << w << " x " << h << " format " << format << " mixed " << mixed << " mode " << mode
+                << " avx2 " << avx2 << ": " << FirstDifference(typed, reference);
+          }
+        }
+  }
+  SetEngineAvx2(1);
 }
 
 // 8-bit sums run in 16 bits for 257 frames at a time: 600 frames of 255 overflow them
 // twice before the last fold, and random frames must still match the double sums.
 TEST(CreateBackground, LongRunsOfEightBitFrames) {
+  for (int32_t avx2 : {1, 0})
   for (int32_t format : {1, 4, 9}) {
+    SetEngineAvx2(avx2);
     Source white, noise;
     for (int32_t i = 0; i < 600; ++i) {
       CImgBuff& w = white.Add(5, 3, format);
@@ -339,10 +351,11 @@ TEST(CreateBackground, LongRunsOfEightBitFrames) {
       SetEngineTypedKernels(0);
       EXPECT_EQ(1, CreateBackground(&reference, n, 0, Fetch, &noise));
       SetEngineTypedKernels(1);
-      EXPECT_TRUE(SamePixels(typed, reference)) << format << " " << n << ": "
+      EXPECT_TRUE(SamePixels(typed, reference)) << format << " " << n << " avx2 " << avx2 << ": "
                                                 << FirstDifference(typed, reference);
     }
   }
+  SetEngineAvx2(1);
 }
 
 }  // namespace

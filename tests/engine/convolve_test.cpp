@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <random>
 #include <vector>
 
 #include "engine/convolve.h"
+#include "engine/simd.h"
 #include "tests/engine/engine_test_util.h"
 #include "tests/engine/filter_reference.h"
 
@@ -200,6 +202,77 @@ TEST(ConvolveInt, SeparableKernelsMatchTheRule) {
   FillRandom(img, 20, 20, 1, 3);
   const std::vector<int32_t> even = outer({1, 1}, {1, 1});
   EXPECT_EQ(0, ConvolveInt(&img, 2, even.data(), 1, 1, nullptr));
+}
+
+// 8-bit pictures under kernels whose absolute weights sum to at most 257 sum in 16-bit lanes
+// modulo 2^16.  Kernels right at that bound (window sums spanning all 65536 values) and one
+// past it, all positive, mixed and all negative, separable or not, on pictures of random
+// values and of only 0 and 255 (windows at both ends of their range), with the AVX2 and the
+// baseline builds of the kernels.
+TEST(ConvolveInt, SixteenBitSumsMatchTheRuleAtTheirBound) {
+  auto outer = [](std::vector<int32_t> col, std::vector<int32_t> row) {
+    std::vector<int32_t> k(col.size() * row.size());
+    for (size_t j = 0; j < col.size(); ++j)
+      for (size_t i = 0; i < row.size(); ++i) k[j * row.size() + i] = col[j] * row[i];
+    return k;
+  };
+  struct Case {
+    const char* name;
+    std::vector<int32_t> kernel;
+  };
+  const std::vector<Case> cases = {
+      {"positive 257", {30, 30, 30, 30, 17, 30, 30, 30, 30}},
+      {"mixed 257", {-40, 25, -31, 60, 9, 20, -12, 45, -15}},
+      {"negative 257", {-30, -30, -30, -30, -17, -30, -30, -30, -30}},
+      {"positive 258", {30, 30, 30, 30, 18, 30, 30, 30, 30}},
+      {"mixed 5 x 5 257", [] {
+         std::vector<int32_t> k(25);
+         int32_t abs = 0;
+         for (int i = 0; i < 25; ++i) {
+           k[size_t(i)] = i == 12 ? 0 : (i % 3 == 0 ? -1 : 1) * (3 + i % 7);
+           abs += std::abs(k[size_t(i)]);
+         }
+         k[12] = 257 - abs;  // the centre takes up the rest, positive
+         return k;
+       }()},
+      {"separable binomial 5", outer({1, 4, 6, 4, 1}, {1, 4, 6, 4, 1})},
+      {"separable mixed 256", outer({1, 2, 1}, {-30, 0, 34})},
+      {"separable one row 257", outer({0, 1, 0}, {100, 57, 100})},
+      {"separable 7, mixed", outer({1, -1, 2, 3, 2, -1, 1}, {2, 0, -3, 4, -3, 0, 2})},
+      {"separable 9 x 9 box", outer(std::vector<int32_t>(9, 1), std::vector<int32_t>(9, 1))},
+  };
+  struct Division {
+    int32_t autoDiv, divisor;
+  } divisions[] = {{1, 1}, {0, 1}, {0, 7}, {0, 64}};
+  for (int32_t avx2 : {1, 0}) {
+    SetEngineAvx2(avx2);
+    for (const Case& c : cases) {
+      const uint64_t size = uint64_t(std::sqrt(double(c.kernel.size())) + 0.5);
+      for (const Division& dv : divisions) {
+        for (int32_t f : {1, 4, 9}) {
+          for (int32_t extremes : {0, 1}) {
+            std::vector<RoiRect> rects = TestRects(37, 70);
+            for (size_t n = 0; n <= rects.size(); ++n) {
+              const RoiRect* roi = n == 0 ? nullptr : &rects[n - 1];
+              CImgBuff fast, ref;
+              FillRandom(fast, 37, 70, f, uint32_t(n * 17 + f));
+              if (extremes) {
+                uint8_t* p = static_cast<uint8_t*>(fast.Pixels());
+                for (int64_t i = 0; i < int64_t(37) * 70 * ImgBytesPerPixel[f]; ++i) p[i] = p[i] & 16 ? 255 : 0;
+              }
+              CopyPicture(ref, fast);
+              ASSERT_EQ(filterref::ConvolveInt(&ref, size, c.kernel.data(), dv.autoDiv, dv.divisor, roi),
+                        ConvolveInt(&fast, size, c.kernel.data(), dv.autoDiv, dv.divisor, roi));
+              ASSERT_TRUE(SamePixels(fast, ref))
+                  << c.name << " divisor " << dv.autoDiv << "/" << dv.divisor << " format " << f << " extremes "
+                  << extremes << " avx2 " << avx2 << " rect " << n << ": " << FirstDifference(fast, ref);
+            }
+          }
+        }
+      }
+    }
+  }
+  SetEngineAvx2(1);
 }
 
 TEST(ConvolveDouble, ConstantPicturesStayConstant) {

@@ -6,9 +6,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "engine/demosaic.h"
+#include "engine/simd.h"
 #include "tests/engine/engine_test_util.h"
 
 #ifdef QV_HAVE_OPENCV
@@ -352,15 +354,25 @@ TEST(Demosaic, AcpiGainsAndRectangles) {
   }
 }
 
+// With the AVX2 and the baseline builds of the vector kernels; odd and even sizes, down to
+// pictures whose every pixel lies on an edge.
 TEST(Demosaic, TypedMatchesReference) {
   const double gains[4] = {0.0, 1.25, 1.0, 0.5};
-  for (uint32_t mode : {1u, 2u})
-    for (int32_t format : {1, 2, 4})
-      for (uint32_t pattern = 0; pattern <= 5; ++pattern)
-        for (const double* g : {static_cast<const double*>(nullptr), static_cast<const double*>(gains)})
-          ExpectTypedMatchesReference(
-              format, "mode " + std::to_string(mode) + " pattern " + std::to_string(pattern),
-              [&](CImgBuff* img, const RoiRect* roi) { return Demosaic(img, mode, pattern, g, roi); });
+  const std::pair<int32_t, int32_t> sizes[] = {{97, 61}, {300, 61}, {2, 2}, {3, 5}, {6, 3}};
+  for (int32_t avx2 : {1, 0}) {
+    SetEngineAvx2(avx2);
+    for (uint32_t mode : {0u, 1u, 2u})
+      for (int32_t format : {1, 2, 4})
+        for (uint32_t pattern = 0; pattern <= 5; ++pattern)
+          for (const double* g : {static_cast<const double*>(nullptr), static_cast<const double*>(gains)})
+            for (auto [w, h] : sizes)
+              ExpectTypedMatchesReference(
+                  format,
+                  "mode " + std::to_string(mode) + " pattern " + std::to_string(pattern) + " avx2 " +
+                      std::to_string(avx2) + " " + std::to_string(w) + " x " + std::to_string(h),
+                  [&](CImgBuff* img, const RoiRect* roi) { return Demosaic(img, mode, pattern, g, roi); }, w, h);
+  }
+  SetEngineAvx2(1);
 }
 
 #ifdef QV_HAVE_OPENCV

@@ -5,8 +5,10 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "engine/rotate_scale.h"
+#include "engine/simd.h"
 #include "tests/engine/engine_test_util.h"
 
 using namespace enginetest;
@@ -215,14 +217,20 @@ TEST(RotateScale, TypedKernelsEqualTheAccessorPath) {
     uint16_t white;
   } cases[] = {{48, 30, 17.3, 1.0, 0, 0},  {10, 50, -123.0, 2.7, 1, 1}, {48, 30, 0.0, 0.37, 0, 1},
                {90, 2, 90.0, 1.0, 1, 0},  {48, 30, 45.0, 1.4142, 0, 1}, {-20, 70, 200.5, 0.8, 0, 0}};
-  for (int32_t format = 1; format <= 6; ++format)
-    for (const Case& c : cases)
-      ExpectTypedMatchesReference(format, "RotateScale", [&](CImgBuff* img, const RoiRect*) {
-        return RotateScale(img, c.cx, c.cy, c.angle, c.scale, c.mirror, c.white);
-      });
-  for (int32_t format : {1, 4})
-    for (int32_t w : {1, 2})
-      ExpectTypedMatchesReference(format, "RotateScale strip", [&](CImgBuff* img, const RoiRect*) {
-        return RotateScale(img, 0, 20, 30.0, 1.1, 0, 1);
-      }, w, 40);
+  // With the AVX2 and the baseline builds; the larger picture's rows go to the workers.
+  for (int32_t avx2 : {1, 0}) {
+    SetEngineAvx2(avx2);
+    for (auto [w, h] : {std::pair<int32_t, int32_t>{97, 61}, {300, 140}})
+      for (int32_t format = 1; format <= 6; ++format)
+        for (const Case& c : cases)
+          ExpectTypedMatchesReference(format, "RotateScale avx2 " + std::to_string(avx2), [&](CImgBuff* img, const RoiRect*) {
+            return RotateScale(img, c.cx, c.cy, c.angle, c.scale, c.mirror, c.white);
+          }, w, h);
+    for (int32_t format : {1, 4})
+      for (int32_t w : {1, 2})
+        ExpectTypedMatchesReference(format, "RotateScale strip", [&](CImgBuff* img, const RoiRect*) {
+          return RotateScale(img, 0, 20, 30.0, 1.1, 0, 1);
+        }, w, 40);
+  }
+  SetEngineAvx2(1);
 }

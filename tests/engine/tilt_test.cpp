@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
+#include "engine/simd.h"
 #include "engine/tilt.h"
 #include "tests/engine/engine_test_util.h"
 
@@ -252,11 +254,17 @@ TEST(TiltCorrect, TypedKernelsEqualTheAccessorPath) {
     uint32_t white;
   } cases[] = {{20, -15, 0, 1.2, 0}, {-35, 10, 30, 1.0, 1}, {0, 0, 0, 1.0, 0},
                {60, 50, -100, 0.7, 1}, {0, 0, 90, 1.0, 1}, {5, 5, 5, 3.0, 0}};
-  for (int32_t format = 1; format <= 6; ++format)
-    for (const Case& c : cases)
-      ExpectTypedMatchesReference(format, "TiltCorrect", [&](CImgBuff* img, const RoiRect*) {
-        const CameraModel cam = Camera(img->Width(), img->Height());
-        const double angles[3] = {c.pan, c.tilt, c.rot};
-        return TiltCorrect(img, &cam, angles, c.scale, c.white);
-      });
+  // With the AVX2 and the baseline builds; the larger picture's rows go to the workers.
+  for (int32_t avx2 : {1, 0}) {
+    SetEngineAvx2(avx2);
+    for (auto [w, h] : {std::pair<int32_t, int32_t>{97, 61}, {300, 140}})
+      for (int32_t format = 1; format <= 6; ++format)
+        for (const Case& c : cases)
+          ExpectTypedMatchesReference(format, "TiltCorrect avx2 " + std::to_string(avx2), [&](CImgBuff* img, const RoiRect*) {
+            const CameraModel cam = Camera(img->Width(), img->Height());
+            const double angles[3] = {c.pan, c.tilt, c.rot};
+            return TiltCorrect(img, &cam, angles, c.scale, c.white);
+          }, w, h);
+  }
+  SetEngineAvx2(1);
 }
