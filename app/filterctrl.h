@@ -206,8 +206,11 @@ int32_t CopyPictureReusing(CImgBuff* dst, const CImgBuff* src);
 
 // ---- overlay draw target (chainrun.cpp) -------------------------------------------------
 // The converters read these without a lock; the main screen changes them on the UI thread
-// only around its off-screen rendering.
+// only when it is made and destroyed and around its off-screen rendering.
+// The main window: the main screen points it at itself when constructed and clears it when
+// destroyed (without it every mark of every filter lands on the window's centre).
 void SetOverlayMainWindow(CFgScreen* screen);
+CFgScreen* OverlayMainWindow();
 // A texture being rendered into (null resets); forgets the remembered texture size.
 void SetOverlayTexture(CFgTexture* texture, uint32_t padded);
 double PixelToGlX(int32_t x);

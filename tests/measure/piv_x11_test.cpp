@@ -1,7 +1,6 @@
 // piv_x11_test.cpp - the PIV tool on a real X server: its window on both pages, EXEC and DATA
 // pressed through the X server (the run, then the VECTOR DATA window), and the overlay pass
 // read back: the planned grid on "measure", speed-coloured arrows on "result"; screenshots.
-#include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -12,6 +11,7 @@
 
 #include "app/filterctrl.h"
 #include "measure/piv.h"
+#include "tests/app/overlay_target.h"
 #include "tests/app/testhost.h"
 #include "tests/filters/filter_x11_util.h"
 #include "tests/measure/piv_fixture.h"
@@ -23,28 +23,11 @@ namespace {
 using toolkittest::PumpUntil;
 using ShotPiv = filtertest::ShotWindow<CLfPiv>;
 
-// The overlay pass into a window of its own at zoom 1 from view pixel (10, 20), read back
+// The overlay pass in a real main window at zoom 1 from view pixel (10, 20), read back
 // top row first.
-std::vector<uint8_t> DrawPass(CFgScreen& screen, CFilterCtrl& ctrl, int32_t iw, int32_t ih)
-{
-  std::vector<uint8_t> top;
-  if (!screen.BeginDraw()) return top;
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glClearColor(0, 0, 0, 1);
-  glClear(GL_COLOR_BUFFER_BIT);
-  ctrl.DrawOverlays(&screen, nullptr, 10, 20, 10 + iw - 1, 20 + ih - 1, 0, 0, iw - 1, ih - 1, 1);
-  glFinish();
-  const uint64_t w = screen.m_clientWidth, h = screen.m_clientHeight;
-  std::vector<uint8_t> rgb = toolkittest::ReadBack(w, h);
-  screen.EndDraw(1);
-  top.resize(rgb.size());
-  for (uint64_t y = 0; y < h; ++y)
-    std::copy(rgb.begin() + long((h - 1 - y) * w * 3), rgb.begin() + long((h - y) * w * 3),
-              top.begin() + long(y * w * 3));
-  return top;
+std::vector<uint8_t> DrawPass(qvtest::MainWindowTarget& target, CFilterCtrl& ctrl, int32_t iw,
+                              int32_t ih) {
+  return target.Pass(ctrl, nullptr, 10, 20, 10 + iw - 1, 20 + ih - 1, 0, 0, iw - 1, ih - 1, 1);
 }
 
 class PivX11 : public ::testing::TestWithParam<const wchar_t*> {};
@@ -54,9 +37,9 @@ TEST_P(PivX11, RunFromTheWindowThenArrowsAndTheTable)
   REQUIRE_DISPLAY();
   const wchar_t* language = GetParam();
   const bool ja = IsJapanese(language) != 0;
-  CFgScreen overlay;
-  ASSERT_EQ(1, overlay.Create(40, 40, 200 + 20, 160 + 40, L"piv overlay", FgStyleDialog, nullptr));
-  SetOverlayMainWindow(&overlay);
+  qvtest::MainWindowTarget target;
+  ASSERT_TRUE(target.Open(200 + 20, 160 + 40, L"piv overlay"));
+  CMainScreen& overlay = target.Screen();
   CTestHost host;
   host.SetLanguage(language);
   host.SetOverlayColor(1, 0, 1);
@@ -88,7 +71,7 @@ TEST_P(PivX11, RunFromTheWindowThenArrowsAndTheTable)
     return (p[0] > 128) == (r != 0) && (p[1] > 128) == (g != 0) && (p[2] > 128) == (b != 0);
   };
   {
-    std::vector<uint8_t> top = DrawPass(overlay, host, 200, 160);
+    std::vector<uint8_t> top = DrawPass(target, host, 200, 160);
     ASSERT_FALSE(top.empty());
     EXPECT_TRUE(toolkittest::WritePng(std::string(QV_TEST_OUT_DIR) + "/piv_grid_" + tag + ".png", top, w,
                                       int(overlay.m_clientHeight)));
@@ -110,7 +93,7 @@ TEST_P(PivX11, RunFromTheWindowThenArrowsAndTheTable)
   // frame: base 2 + step 2) from the cell centre to the right.
   ASSERT_EQ(1, host.SeekFrame(1));
   {
-    std::vector<uint8_t> top = DrawPass(overlay, host, 200, 160);
+    std::vector<uint8_t> top = DrawPass(target, host, 200, 160);
     ASSERT_FALSE(top.empty());
     EXPECT_TRUE(toolkittest::WritePng(std::string(QV_TEST_OUT_DIR) + "/piv_arrows_" + tag + ".png", top, w,
                                       int(overlay.m_clientHeight)));
@@ -128,7 +111,7 @@ TEST_P(PivX11, RunFromTheWindowThenArrowsAndTheTable)
   // Scene 0 has no vectors: the grid only.
   ASSERT_EQ(1, host.SeekFrame(0));
   {
-    std::vector<uint8_t> top = DrawPass(overlay, host, 200, 160);
+    std::vector<uint8_t> top = DrawPass(target, host, 200, 160);
     int green = 0;
     for (int y = 0; y < int(overlay.m_clientHeight); ++y)
       for (int x = 0; x < w; ++x) green += is(top, x, y, 0, 1, 0);
@@ -153,7 +136,6 @@ TEST_P(PivX11, RunFromTheWindowThenArrowsAndTheTable)
   // The settings window closing takes the table with it.
   f->ShowDialog(0, nullptr);
   EXPECT_EQ(nullptr, f->m_table.GetWindow());
-  SetOverlayMainWindow(nullptr);
   for (CImgBuff* b : frames) delete b;
 }
 
