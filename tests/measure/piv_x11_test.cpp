@@ -3,7 +3,9 @@
 // read back: the planned grid on "measure", speed-coloured arrows on "result"; screenshots.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -140,5 +142,77 @@ TEST_P(PivX11, RunFromTheWindowThenArrowsAndTheTable)
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, PivX11, ::testing::Values(L"jp", L"en"));
+
+// Every bar of the window is horizontal: arrows at both ends and a thumb drawn, and a click
+// on an arrow steps it (its label follows), as in the other tool windows.
+TEST(PivBarsX11, ArrowsAndThumbDrawnAndClicksStep)
+{
+  REQUIRE_DISPLAY();
+  CTestHost host;
+  host.SetLanguage(L"en");
+  std::vector<CImgBuff> frames(2);
+  for (int32_t i = 0; i < 2; ++i) PivRandomTexture(&frames[size_t(i)], 200, 160, -2 * i, 0, ImgFormatGray8);
+  ASSERT_EQ(1, host.SetVideo({&frames[0], &frames[1]}, 40000));
+  auto* f = new ShotPiv;
+  ASSERT_EQ(1, host.AddFilter(f, nullptr));
+  f->ShowDialog(1, nullptr);
+  ASSERT_NE(nullptr, f->GetWindow());
+  auto colours = [&](int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+    std::vector<uint32_t> seen;
+    for (int32_t y = y0; y <= y1; ++y)
+      for (int32_t x = x0; x <= x1; ++x) {
+        const uint8_t* p = f->At(x, y);
+        const uint32_t c = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+        if (std::find(seen.begin(), seen.end(), c) == seen.end()) seen.push_back(c);
+      }
+    return seen.size();
+  };
+  struct BarCase {
+    const char* name;
+    int32_t page;
+    CFgUIScrollBar* bar;
+    const wchar_t* text;  // the text that shows the position, read after each click
+  };
+  const BarCase bars[] = {
+      {"search", 0, &f->m_search, f->m_searchLabel.m_text},
+      {"zoom", 1, &f->m_zoom, f->m_zoomLabel.m_text},
+      {"color", 1, &f->m_color, f->m_colorLabel.m_text},
+      {"direction", 1, &f->m_dirBar, f->m_eraseDir.m_text},
+      {"length", 1, &f->m_lenBar, f->m_eraseLen.m_text},
+  };
+  for (const BarCase& c : bars) {
+    SCOPED_TRACE(c.name);
+    if (f->m_tab.m_currentPage != c.page) {  // the page's title clicked through the X server
+      const TabPage& t = f->m_tab.m_pages[c.page];
+      filtertest::SendButton(f, 1, f->m_tab.m_x + (t.x0 + t.x1) / 2, f->m_tab.m_y + (t.y0 + t.y1) / 2);
+      ASSERT_TRUE(PumpUntil([&] { return f->m_tab.m_currentPage == c.page; }, 3000));
+    }
+    CFgUIScrollBar& bar = *c.bar;
+    EXPECT_EQ(FgBarHorizontal, bar.m_kind);
+    const FgScrollGeometry g = bar.Geometry();
+    ASSERT_EQ(1, g.valid);
+    filtertest::SaveShot(f, std::string("piv_bars_") + c.name + ".png");
+    const int32_t y0 = bar.m_y + 2, y1 = bar.m_y + bar.m_height - 3, mid = bar.m_y + bar.m_height / 2;
+    // The arrows: a glyph on a field, so more than one colour in each end cell.
+    EXPECT_GT(colours(int32_t(g.innerStart) + 2, int32_t(g.innerStart) + 13, y0, y1), 1u);
+    EXPECT_GT(colours(int32_t(g.innerEnd) - 13, int32_t(g.innerEnd) - 2, y0, y1), 1u);
+    // The thumb keeps the face colour; the track beside it is painted.
+    const int32_t thumb = int32_t(g.thumbStart + g.thumbLength / 2);
+    const int32_t track = g.thumbStart > g.innerStart + 17 ? int32_t(g.innerStart) + 17 : int32_t(g.innerEnd) - 17;
+    EXPECT_NE(0, std::memcmp(f->At(thumb, mid), f->At(track, mid), 3)) << thumb << " " << track;
+    // The left arrow steps down to the lowest position, the right one up again.
+    for (int i = 0; i < 200 && bar.m_position > bar.m_minimum; ++i)
+      filtertest::SendButton(f, 1, int32_t(g.innerStart) + 8, mid);
+    ASSERT_TRUE(PumpUntil([&] { return bar.m_position == bar.m_minimum; }, 3000));
+    const std::wstring before = c.text;
+    filtertest::SendButton(f, 1, int32_t(g.innerEnd) - 8, mid);
+    ASSERT_TRUE(PumpUntil([&] { return bar.m_position == bar.m_minimum + 1; }, 3000));
+    EXPECT_NE(before, std::wstring(c.text));
+    filtertest::SendButton(f, 1, int32_t(g.innerStart) + 8, mid);
+    ASSERT_TRUE(PumpUntil([&] { return bar.m_position == bar.m_minimum; }, 3000));
+    EXPECT_EQ(before, std::wstring(c.text));
+  }
+  f->ShowDialog(0, nullptr);
+}
 
 }  // namespace
