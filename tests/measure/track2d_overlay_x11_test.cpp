@@ -16,10 +16,11 @@
 
 namespace {
 
-// The overlay pass in a real main window, the view at (10, 20), read back top row first.
+// The overlay pass in a real main window with its font, the view at (10, 20), read back top
+// row first.
 std::vector<uint8_t> DrawPass(qvtest::MainWindowTarget& target, CFilterCtrl& ctrl, int32_t zoom) {
-  return target.Pass(ctrl, nullptr, 10, 20, 10 + 60 * zoom - 1, 20 + 40 * zoom - 1, 0, 0, 59, 39,
-                     zoom);
+  return target.Pass(ctrl, target.Screen().m_font, 10, 20, 10 + 60 * zoom - 1, 20 + 40 * zoom - 1,
+                     0, 0, 59, 39, zoom, true);
 }
 
 TEST(Track2dOverlayX11, BoxOutlinesAtZoomTwo)
@@ -61,6 +62,15 @@ TEST(Track2dOverlayX11, BoxOutlinesAtZoomTwo)
   EXPECT_TRUE(lit(px, 10 + 18, 20 + 18));
   EXPECT_TRUE(lit(px, 10 + 31, 20 + 31));
   EXPECT_FALSE(lit(px, 10 + 19, 20 + 25));
+  // The number "1" in window pixels, 4 right of the box's right edge from its top edge down;
+  // nothing in the window's corner, where view pixels taken for GL coordinates would put it.
+  int number = 0, corner = 0;
+  for (int y = 20 + 20; y < 20 + 20 + 14; ++y)
+    for (int x = 10 + 29 + 4; x < 10 + 29 + 4 + 10; ++x) number += lit(px, x, y);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) corner += lit(px, x, y);
+  EXPECT_GT(number, 4);
+  EXPECT_EQ(corner, 0);
   toolkittest::WritePng(std::string(QV_TEST_OUT_DIR) + "/track2d_overlay.png", px, int(w),
                         int(screen.m_clientHeight));
 }
