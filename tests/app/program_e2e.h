@@ -8,8 +8,9 @@
 //
 // Every step waits for what it needs (a window title, pixels, a file) with generous deadlines:
 // under the sanitizers on a loaded machine a menu can take seconds to draw.  There is no
-// window manager: windows sit where the program puts them, and a close request is sent the
-// way a window manager would send it.
+// window manager: windows sit where the program puts them, and the driver does the two things
+// one would do for the user: it gives the keyboard to a window clicked on, and it sends the
+// close request.
 #pragma once
 
 #include <fcntl.h>
@@ -72,27 +73,31 @@ inline bool WaitFile(const std::string& path, int ms) {
   }, ms);
 }
 
-// A comma-separated file as rows of cells (no quoting: the program's tables write none).
+// A comma-separated file as rows of cells; a cell in double quotes may hold commas (the
+// tables quote a text such as "1,1"), and "" in it stands for one quote.
 inline std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
   std::vector<std::vector<std::string>> rows;
   const std::string text = qvtest::ReadWholeFile(path);
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::vector<std::string> cells;
-    size_t from = 0;
-    for (;;) {
-      const size_t comma = line.find(',', from);
-      cells.push_back(line.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
-      if (comma == std::string::npos) break;
-      from = comma + 1;
+  std::vector<std::string> cells(1);
+  bool quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') cells.back() += text[++i];
+      else if (c == '"') quoted = false;
+      else cells.back() += c;
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      cells.emplace_back();
+    } else if (c == '\n') {
+      rows.push_back(cells);
+      cells.assign(1, std::string());
+    } else if (c != '\r') {
+      cells.back() += c;
     }
-    rows.push_back(cells);
-    at = end + 1;
   }
+  if (cells.size() > 1 || !cells[0].empty()) rows.push_back(cells);
   return rows;
 }
 
@@ -144,6 +149,24 @@ class Driver {
     XWindowAttributes a;
     return XGetWindowAttributes(d_, Window(w), &a) && a.map_state == IsViewable;
   }
+  // Whether a popup (an override-redirect window on the screen) covers (x, y) of window w;
+  // with w 0, whether any popup is shown at all.
+  bool Popup(uint64_t w = 0, int x = 0, int y = 0) {
+    int rx = 0, ry = 0;
+    Window child = 0, root = DefaultRootWindow(d_), parent = 0, *children = nullptr;
+    if (w && !XTranslateCoordinates(d_, Window(w), root, x, y, &rx, &ry, &child)) return false;
+    unsigned int count = 0;
+    if (!XQueryTree(d_, root, &root, &parent, &children, &count)) return false;
+    bool found = false;
+    for (unsigned int i = 0; i < count && !found; ++i) {
+      XWindowAttributes a;
+      if (!XGetWindowAttributes(d_, children[i], &a) || a.map_state != IsViewable || !a.override_redirect)
+        continue;
+      found = !w || (rx >= a.x && ry >= a.y && rx < a.x + a.width && ry < a.y + a.height);
+    }
+    if (children) XFree(children);
+    return found;
+  }
   // The window's client size.
   bool Size(uint64_t w, int* width, int* height) {
     XWindowAttributes a;
@@ -167,9 +190,18 @@ class Driver {
     XSync(d_, False);
     Pause(30);
   }
+  // The keyboard to window w, as a click-to-focus window manager gives it on a click: without
+  // one, a tool window opened from a menu never gets it (the menu hands it back to the main
+  // window).  Not for a click into a popup, which holds the keyboard itself.
+  void FocusOnClick(uint64_t w, int x, int y) {
+    if (Popup(w, x, y)) return;
+    XSetInputFocus(d_, Window(w), RevertToParent, CurrentTime);
+    XSync(d_, False);
+  }
   // A click of button (1 left, 3 right) at (x, y) inside window w.
   void Click(uint64_t w, int x, int y, unsigned button = 1) {
     MoveTo(w, x, y);
+    FocusOnClick(w, x, y);
     Button(button, true);
     Button(button, false);
     Pause(120);
@@ -177,6 +209,7 @@ class Driver {
   // Left press at (x0, y0), a few moves on the way, release at (x1, y1).
   void Drag(uint64_t w, int x0, int y0, int x1, int y1) {
     MoveTo(w, x0, y0);
+    FocusOnClick(w, x0, y0);
     Button(1, true);
     for (int i = 1; i <= 4; ++i) MoveTo(w, x0 + (x1 - x0) * i / 4, y0 + (y1 - y0) * i / 4);
     Button(1, false);
@@ -223,6 +256,11 @@ class Driver {
   uint32_t Pixel(uint64_t w, int x, int y) {
     const std::vector<uint32_t> p = Pixels(w, x, y, 1, 1);
     return p.empty() ? 0 : p[0];
+  }
+  // The whole screen into test_out/name (PNG).
+  bool ShotRoot(const std::string& name) {
+    Window root = DefaultRootWindow(d_);
+    return Shot(uint64_t(root), name);
   }
   // The whole window into test_out/name (PNG).
   bool Shot(uint64_t w, const std::string& name) {
@@ -275,6 +313,11 @@ class ProgramTest : public ::testing::Test {
     ASSERT_EQ(std::system(("cp '" QV_PROGRAM "' '" + dir_ + "/quorvix-mini'").c_str()), 0);
   }
   void TearDown() override {
+#if QV_HAVE_XTEST
+    if (HasFailure() && x_.ok())  // the screen as the failure left it, to see why
+      x_.ShotRoot(std::string("e2e_failure_") +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".png");
+#endif
     if (pid_ > 0) {  // a step failed before the close: end the copy
       kill(pid_, SIGKILL);
       qvtest::WaitExit(pid_, 5000);
@@ -372,37 +415,54 @@ class ProgramTest : public ::testing::Test {
     main_ = x_.WaitWindow(BaseTitle(), pid_, 60000);
     return main_;
   }
-  // Until a popup menu shows its face around (x, y) of window w: a popup is a window of its
-  // own, and a click made before the server maps it would land on the window below.
-  // before: the same pixels before the menu was asked for (the popup must change them).
-  bool WaitPopup(uint64_t w, int x, int y, const std::vector<uint32_t>& before, int ms = 30000) {
+  // Until a popup menu covers (x, y) of window w and shows its face there: a popup is a
+  // window of its own, and a click made before the server maps it lands on the window below.
+  bool WaitPopup(uint64_t w, int x, int y, int ms = 30000) {
     return WaitUntil([&] {
-      const std::vector<uint32_t> p = PopupArea(w, x, y);
+      if (!x_.Popup(w, x, y)) return false;
       int face = 0;
-      for (uint32_t c : p) face += c == 0xE6E6E6u;
-      return p != before && face >= 20;
+      for (uint32_t c : x_.Pixels(w, x - 8, y - 1, 16, 3)) face += c == 0xE6E6E6u;
+      return face >= 8;
     }, ms);
   }
-  std::vector<uint32_t> PopupArea(uint64_t w, int x, int y) { return x_.Pixels(w, x - 12, y - 2, 24, 5); }
+  // Until every popup is gone: while one is up it holds the pointer, and a click meant for a
+  // window goes to it instead.
+  bool WaitNoPopup(int ms = 30000) {
+    return WaitUntil([&] { return !x_.Popup(); }, ms);
+  }
+  // Clicks the item of an open popup at (x, y) of window w until the popups close (a click
+  // that comes while the popup is still being set up goes by unseen).
+  bool ChooseItem(uint64_t w, int x, int y) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      Pause(200);
+      x_.Click(w, x, y);
+      if (WaitNoPopup(attempt < 3 ? 4000 : 30000)) return true;
+      if (!x_.Popup(w, x, y)) return false;  // another popup, not this one
+    }
+    return false;
+  }
   // A menu of window w (the main window unless told): its title at titleX, then the item at
   // (itemX, itemY), relative to the window.
   void Menu(int titleX, int itemY, int itemX, uint64_t w = 0) {
     if (!w) w = main_;
-    const std::vector<uint32_t> before = PopupArea(w, itemX, itemY);
+    ASSERT_TRUE(WaitNoPopup());
     x_.Click(w, titleX, kMenuY);
-    ASSERT_TRUE(WaitPopup(w, itemX, itemY, before)) << "menu at " << titleX;
-    x_.Click(w, itemX, itemY);
+    ASSERT_TRUE(WaitPopup(w, itemX, itemY)) << "menu at " << titleX;
+    ASSERT_TRUE(ChooseItem(w, itemX, itemY)) << "menu at " << titleX << " still open";
   }
   // An item of a submenu of the main window: the parent item at (itemX, itemY), then the
   // submenu's item at (subX, subY).
   void SubMenu(int titleX, int itemX, int itemY, int subX, int subY) {
-    const std::vector<uint32_t> before = PopupArea(main_, itemX, itemY),
-                                subBefore = PopupArea(main_, subX, subY);
+    ASSERT_TRUE(WaitNoPopup());
     x_.Click(main_, titleX, kMenuY);
-    ASSERT_TRUE(WaitPopup(main_, itemX, itemY, before)) << "menu at " << titleX;
-    x_.Click(main_, itemX, itemY);
-    ASSERT_TRUE(WaitPopup(main_, subX, subY, subBefore)) << "submenu at " << itemY;
-    x_.Click(main_, subX, subY);
+    ASSERT_TRUE(WaitPopup(main_, itemX, itemY)) << "menu at " << titleX;
+    for (int attempt = 0; attempt < 4 && !x_.Popup(main_, subX, subY); ++attempt) {
+      Pause(200);
+      x_.Click(main_, itemX, itemY);
+      WaitPopup(main_, subX, subY, attempt < 3 ? 4000 : 30000);
+    }
+    ASSERT_TRUE(WaitPopup(main_, subX, subY)) << "submenu at " << itemY;
+    ASSERT_TRUE(ChooseItem(main_, subX, subY)) << "menu at " << titleX << " still open";
   }
   // The chooser titled title: the typed path over whatever the name box proposed, then OK
   // (again while the chooser is still there: a loaded machine may still be drawing the name).
@@ -421,10 +481,6 @@ class ProgramTest : public ::testing::Test {
       x_.Click(chooser, kOkX, kOkY);
       gone = x_.WaitGone(title, pid_, 8000);
     }
-    if (!gone)  // what the chooser showed, to see why
-      (void)!std::system(("/usr/bin/import -window root '" QV_TEST_OUT_DIR "/e2e_chooser_" +
-                          std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                          ".png'").c_str());
     ASSERT_TRUE(gone);
   }
   // File > Open image with the typed path; waits for the title that names the file.
