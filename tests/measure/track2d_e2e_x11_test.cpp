@@ -3,9 +3,9 @@
 // losslessly by ffmpeg), File > Open image, View > zoom 100%, Tool > 2D tracking; each disk
 // registered through the window's controls, box first (a drag around it on the picture),
 // then its colour ("color set" and a click on the disk, then "color add" unticked to end the
-// picking); the boxes on the main window; the "track" page's AUTO TRACK; a cross on each disk
-// in the last scene, and the TRACK DATA table saved as CSV within 2 pixels of the truth in
-// every scene.  Screenshot: test_out/e2e_2d_tracking.png.
+// picking); the boxes with their numbers on the main window; the "track" page's AUTO TRACK;
+// a cross on each disk in the last scene, and the TRACK DATA table saved as CSV within 2
+// pixels of the truth in every scene.  Screenshot: test_out/e2e_2d_tracking.png.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -55,10 +55,16 @@ constexpr int kDataX = 40, kDataY = 273;
 class TrackingEndToEnd : public ProgramTest {
  protected:
   TrackingEndToEnd() : ProgramTest("track2d_e2e") {}
-  // The outline of the box of half size kHalf around (x, y) of the picture: its top and left.
+  // The outline of the box of half size kHalf around (x, y) of the picture (its top and left
+  // edges), and its ID number 4 pixels right of it from its top edge down.
   bool WaitBox(int x, int y) {
     const int x0 = x - kHalf, y0 = kViewTop + y - kHalf, x1 = x + kHalf - 1, y1 = kViewTop + y + kHalf - 1;
-    return WaitLine(x0, y0, x1, y0) && WaitLine(x0, y0, x0, y1);
+    return WaitLine(x0, y0, x1, y0) && WaitLine(x0, y0, x0, y1) &&
+           WaitMain(x1 + 4, y0, 10, 16, [](const std::vector<uint32_t>& p) {
+             int lit = 0;  // the glyph's edges blend into the background
+             for (uint32_t c : p) lit += Red(c) > Green(c) + 60 && Red(c) > Blue(c) + 60;
+             return lit >= 4;
+           });
   }
 };
 
