@@ -38,8 +38,7 @@ TEST_F(CalibrationEndToEnd, MarksOnThePictureAndTheTablesUnitFollows) {
   ASSERT_EQ(truth.size(), 4u);
   ASSERT_NE(StartAndWaitMain(), 0u) << Stderr();
   ASSERT_NO_FATAL_FAILURE(OpenFile(dir_ + "/shapes.png"));
-  ASSERT_NO_FATAL_FAILURE(SubMenu(kConfigMenuX, kConfigMenuX + 20, kItemY0 + kItemStep,
-                                  kBackgroundSubX, kItemY0 + kItemStep));  // background black
+  ASSERT_NO_FATAL_FAILURE(BlackBackground());  // the white shapes are the objects
   ASSERT_NO_FATAL_FAILURE(Zoom100());
 
   // Config > Calibration: the dialog takes the clicks on the picture.

@@ -2,7 +2,7 @@
 // tests that draw a filter's marks themselves: the main screen points the pixel-to-GL mapping
 // at itself when it is made, so the tests see what the program's own window gives, and its
 // settings file goes to a folder of the test's own.  One pass of a chain's overlays over a
-// black window, read back top row first.
+// black window, read back top row first (also for the mapping's own tests on a plain window).
 #pragma once
 #include <GL/gl.h>
 
@@ -16,6 +16,38 @@
 #include "tests/toolkit/x11_test_util.h"
 
 namespace qvtest {
+
+// The overlays of ctrl's chain over screen cleared to black, the view (vx0, vy0)-(vx1, vy1)
+// showing image (ix0, iy0)-(ix1, iy1) at zoom; blend on for smoothed text.  Top row first;
+// empty when the window cannot be drawn.
+inline std::vector<uint8_t> OverlayPass(CFgScreen& screen, CFilterCtrl& ctrl, CFgFont* font,
+                                        int32_t vx0, int32_t vy0, int32_t vx1, int32_t vy1,
+                                        int32_t ix0, int32_t iy0, int32_t ix1, int32_t iy1,
+                                        int32_t zoom, bool blend = false) {
+  std::vector<uint8_t> top;
+  if (!screen.BeginDraw()) return top;
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  if (blend) {
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  }
+  ctrl.DrawOverlays(&screen, font, vx0, vy0, vx1, vy1, ix0, iy0, ix1, iy1, zoom);
+  glFinish();
+  const uint64_t w = screen.m_clientWidth, h = screen.m_clientHeight;
+  std::vector<uint8_t> rgb = toolkittest::ReadBack(w, h);
+  if (blend) glDisable(GL_BLEND);
+  screen.EndDraw(1);
+  top.resize(rgb.size());
+  for (uint64_t y = 0; y < h; ++y)
+    std::copy(rgb.begin() + long((h - 1 - y) * w * 3), rgb.begin() + long((h - y) * w * 3),
+              top.begin() + long(y * w * 3));
+  return top;
+}
 
 class MainWindowTarget {
  public:
@@ -38,41 +70,21 @@ class MainWindowTarget {
   uint64_t Width() const { return screen_->m_clientWidth; }
   uint64_t Height() const { return screen_->m_clientHeight; }
 
-  // The overlays of ctrl's chain over a black window, the view (vx0, vy0)-(vx1, vy1) showing
-  // image (ix0, iy0)-(ix1, iy1) at zoom; blend on for smoothed text.  Top row first; empty
-  // when the window cannot be drawn.
+  // One pass over this window (OverlayPass below).
   std::vector<uint8_t> Pass(CFilterCtrl& ctrl, CFgFont* font, int32_t vx0, int32_t vy0,
                             int32_t vx1, int32_t vy1, int32_t ix0, int32_t iy0, int32_t ix1,
-                            int32_t iy1, int32_t zoom, bool blend = false) {
-    std::vector<uint8_t> top;
-    CMainScreen& screen = *screen_;
-    if (!screen.BeginDraw()) return top;
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    if (blend) {
-      glEnable(GL_BLEND);
-      glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    }
-    ctrl.DrawOverlays(&screen, font, vx0, vy0, vx1, vy1, ix0, iy0, ix1, iy1, zoom);
-    glFinish();
-    const uint64_t w = screen.m_clientWidth, h = screen.m_clientHeight;
-    std::vector<uint8_t> rgb = toolkittest::ReadBack(w, h);
-    if (blend) glDisable(GL_BLEND);
-    screen.EndDraw(1);
-    top.resize(rgb.size());
-    for (uint64_t y = 0; y < h; ++y)
-      std::copy(rgb.begin() + long((h - 1 - y) * w * 3), rgb.begin() + long((h - y) * w * 3),
-                top.begin() + long(y * w * 3));
-    return top;
-  }
+                            int32_t iy1, int32_t zoom, bool blend = false);
 
  private:
   TempFolder folder_{"overlay_target"};
   CMainScreen* screen_ = nullptr;
 };
+
+inline std::vector<uint8_t> MainWindowTarget::Pass(CFilterCtrl& ctrl, CFgFont* font, int32_t vx0,
+                                                   int32_t vy0, int32_t vx1, int32_t vy1,
+                                                   int32_t ix0, int32_t iy0, int32_t ix1,
+                                                   int32_t iy1, int32_t zoom, bool blend) {
+  return OverlayPass(*screen_, ctrl, font, vx0, vy0, vx1, vy1, ix0, iy0, ix1, iy1, zoom, blend);
+}
 
 }  // namespace qvtest

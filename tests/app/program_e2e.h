@@ -101,6 +101,16 @@ inline std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
   return rows;
 }
 
+// Rows of whole numbers as one argument for a fixture program: "1,2,3;4,5,6".
+inline std::string Tuples(const std::vector<std::vector<int>>& rows) {
+  std::string out;
+  for (const std::vector<int>& row : rows) {
+    if (!out.empty()) out += ';';
+    for (size_t i = 0; i < row.size(); ++i) out += (i ? "," : "") + std::to_string(row[i]);
+  }
+  return out;
+}
+
 // Packed 0xRRGGBB helpers.
 inline int Red(uint32_t c) { return int(c >> 16 & 0xFF); }
 inline int Green(uint32_t c) { return int(c >> 8 & 0xFF); }
@@ -379,16 +389,7 @@ class ProgramTest : public ::testing::Test {
   }
   // The copy, its standard error into the folder.
   pid_t Start() {
-    const std::string path = dir_ + "/quorvix-mini";
-    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const std::string err = dir_ + "/stderr.txt";
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    pid_ = rc == 0 ? pid : -1;
+    pid_ = qvtest::SpawnProgram(dir_ + "/quorvix-mini", dir_ + "/stderr.txt", environ);
     return pid_;
   }
   std::string Stderr() const { return qvtest::ReadWholeFile(dir_ + "/stderr.txt"); }
@@ -399,10 +400,19 @@ class ProgramTest : public ::testing::Test {
   // Runs a command of the outside tools; true on success (its output goes to the log).
   static bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
   // Runs a Python program (numpy, OpenCV) with the arguments; what it printed, or "" when it
-  // failed.
+  // failed.  The program may call write_avi(path, frames): H x W x 3 BGR arrays into an
+  // uncompressed AVI at 10 frames a second, written by ffmpeg.
   std::string Python(const std::string& program, const std::string& arguments) {
     const std::string path = dir_ + "/fixture.py";
-    qvtest::WriteWholeFile(path, program);
+    static const char kPrelude[] = R"(
+import subprocess
+def write_avi(path, frames):
+    h, w = frames[0].shape[:2]
+    cmd = ['ffmpeg', '-loglevel', 'error', '-y', '-f', 'rawvideo', '-pix_fmt', 'bgr24', '-s', f'{w}x{h}',
+           '-r', '10', '-i', '-', '-c:v', 'rawvideo', '-pix_fmt', 'bgr24', path]
+    subprocess.run(cmd, input=b''.join(f.tobytes() for f in frames), check=True)
+)";
+    qvtest::WriteWholeFile(path, kPrelude + program);
     const std::string out = qvtest::Capture("/usr/bin/python3 '" + path + "' " + arguments + " && echo ok");
     const size_t tail = out.rfind("ok\n");
     return tail != std::string::npos && tail + 3 == out.size() ? out.substr(0, tail) : "";
@@ -490,6 +500,10 @@ class ProgramTest : public ::testing::Test {
     const std::string name = path.substr(path.rfind('/') + 1);
     ASSERT_NE(x_.WaitWindow(BaseTitle() + L"  " + qvtest::Utf8Wide(name), pid_, 60000), 0u)
         << Stderr();
+  }
+  // Config > Background > black: white objects on black.
+  void BlackBackground() {
+    SubMenu(kConfigMenuX, kConfigMenuX + 20, kItemY0 + kItemStep, kBackgroundSubX, kItemY0 + kItemStep);
   }
   // View > Zoom > 100%: image pixel (x, y) at window pixel (x, kViewTop + y).
   void Zoom100() {

@@ -28,9 +28,7 @@ TEST_F(AutoMeasurementEndToEnd, CrossesOnTheIslandsAndOpenCvsAreasAndCentroidsIn
 
   ASSERT_NE(StartAndWaitMain(), 0u) << Stderr();
   ASSERT_NO_FATAL_FAILURE(OpenFile(dir_ + "/shapes.png"));
-  // Config > Background > black: the white shapes are the objects.
-  ASSERT_NO_FATAL_FAILURE(SubMenu(kConfigMenuX, kConfigMenuX + 20, kItemY0 + kItemStep,
-                                  kBackgroundSubX, kItemY0 + kItemStep));
+  ASSERT_NO_FATAL_FAILURE(BlackBackground());  // the white shapes are the objects
   ASSERT_NO_FATAL_FAILURE(Zoom100());
   ASSERT_NO_FATAL_FAILURE(Menu(kMeasureMenuX, kItemY0, kMeasureMenuX + 20));  // 自動計測
   ASSERT_NE(x_.WaitWindow(L"\x81EA\x52D5\x8A08\x6E2C", pid_), 0u) << Stderr();

@@ -21,7 +21,7 @@ using namespace e2e;
 // 10 frames a second; 1400 particles of sigma 1.1 pixels, drawn at their exact sub-pixel
 // places, the field wider than the picture so that particles enter as others leave.
 const char kParticles[] = R"(
-import sys, subprocess, numpy as np
+import sys, numpy as np
 W, H, N = 192, 160, 3
 rng = np.random.default_rng(12)
 n = 1400
@@ -38,10 +38,8 @@ for k in range(N):
         g = np.exp(-((xs[None, :] - x) ** 2 + (ys[:, None] - y) ** 2) / (2 * 1.1 ** 2))
         img[iy - 4:iy + 5, ix - 4:ix + 5] += p * g
     frame = np.clip(img[8:H + 8, 8:W + 8], 0, 255).astype(np.uint8)
-    frames.append(np.repeat(frame[:, :, None], 3, axis=2).tobytes())
-cmd = ['ffmpeg', '-loglevel', 'error', '-y', '-f', 'rawvideo', '-pix_fmt', 'rgb24', '-s', f'{W}x{H}',
-       '-r', '10', '-i', '-', '-c:v', 'rawvideo', '-pix_fmt', 'bgr24', sys.argv[1]]
-subprocess.run(cmd, input=b''.join(frames), check=True)
+    frames.append(np.repeat(frame[:, :, None], 3, axis=2))
+write_avi(sys.argv[1], frames)
 )";
 
 constexpr double kShiftX = 3.0, kShiftY = 1.5;

@@ -29,18 +29,15 @@ constexpr int kScenes = 8;
 // 240 x 80 pixels (above the tool's window, which is centred on the main window), discs of
 // radius 3 at the places argv[2] lists as "x,y,vx,vy;...".
 const char kVideo[] = R"(
-import sys, subprocess, numpy as np, cv2
-W, H, N = 240, 80, 8
+import sys, numpy as np, cv2
 parts = [tuple(int(v) for v in p.split(',')) for p in sys.argv[2].split(';')]
 frames = []
-for k in range(N):
-    img = np.full((H, W, 3), 255, np.uint8)
+for k in range(8):
+    img = np.full((80, 240, 3), 255, np.uint8)
     for x, y, vx, vy in parts:
         cv2.circle(img, (x + vx * k, y + vy * k), 3, (0, 0, 0), -1)
-    frames.append(img.tobytes())
-cmd = ['ffmpeg', '-loglevel', 'error', '-y', '-f', 'rawvideo', '-pix_fmt', 'bgr24', '-s', f'{W}x{H}',
-       '-r', '10', '-i', '-', '-c:v', 'rawvideo', '-pix_fmt', 'bgr24', sys.argv[1]]
-subprocess.run(cmd, input=b''.join(frames), check=True)
+    frames.append(img)
+write_avi(sys.argv[1], frames)
 )";
 
 // The tool's window (390 x 276): EXEC on the "track" page, DATA under the tab.
@@ -54,11 +51,9 @@ class ParticleTrackingEndToEnd : public ProgramTest {
 
 TEST_F(ParticleTrackingEndToEnd, TrailsOnThePictureAndTheTracksInTheCsv) {
 #if QV_HAVE_XTEST
-  std::string list;
-  for (const Particle& p : kParticles)
-    list += (list.empty() ? "" : ";") + std::to_string(p.x) + "," + std::to_string(p.y) + "," +
-            std::to_string(p.vx) + "," + std::to_string(p.vy);
-  ASSERT_EQ(Python(kVideo, "'" + dir_ + "/particles.avi' '" + list + "'"), "");
+  std::vector<std::vector<int>> list;
+  for (const Particle& p : kParticles) list.push_back({p.x, p.y, p.vx, p.vy});
+  ASSERT_EQ(Python(kVideo, "'" + dir_ + "/particles.avi' '" + Tuples(list) + "'"), "");
   ASSERT_NE(StartAndWaitMain(), 0u) << Stderr();
   ASSERT_NO_FATAL_FAILURE(OpenFile(dir_ + "/particles.avi"));
   ASSERT_NO_FATAL_FAILURE(Zoom100());

@@ -31,18 +31,15 @@ constexpr int kHalf = 16;  // the boxes drawn: 32 x 32 around each disk
 // 240 x 80 pixels on dark gray (above the tool's window, which is centred on the main window),
 // disks of radius 6 as argv[2] lists them: "x,y,vx,vy,b,g,r;...".
 const char kVideo[] = R"(
-import sys, subprocess, numpy as np, cv2
-W, H, N = 240, 80, 10
+import sys, numpy as np, cv2
 disks = [tuple(int(v) for v in d.split(',')) for d in sys.argv[2].split(';')]
 frames = []
-for k in range(N):
-    img = np.full((H, W, 3), 50, np.uint8)
+for k in range(10):
+    img = np.full((80, 240, 3), 50, np.uint8)
     for x, y, vx, vy, b, g, r in disks:
         cv2.circle(img, (x + vx * k, y + vy * k), 6, (b, g, r), -1)
-    frames.append(img.tobytes())
-cmd = ['ffmpeg', '-loglevel', 'error', '-y', '-f', 'rawvideo', '-pix_fmt', 'bgr24', '-s', f'{W}x{H}',
-       '-r', '10', '-i', '-', '-c:v', 'rawvideo', '-pix_fmt', 'bgr24', sys.argv[1]]
-subprocess.run(cmd, input=b''.join(frames), check=True)
+    frames.append(img)
+write_avi(sys.argv[1], frames)
 )";
 
 // The tool's window (390 x 292), its tab page from (10, 131): the colour panel's "color set"
@@ -70,14 +67,9 @@ class TrackingEndToEnd : public ProgramTest {
 
 TEST_F(TrackingEndToEnd, BoxesOnThePictureAndEveryDiskInTheCsv) {
 #if QV_HAVE_XTEST
-  std::string list;
-  for (const Disk& d : kDisks)
-    for (int v : {d.x, d.y, d.vx, d.vy, d.b, d.g, d.r})
-      list += std::to_string(v) + ",";
-  for (size_t i = 0, n = 0; i < list.size(); ++i)  // a ';' after every seventh number
-    if (list[i] == ',' && ++n % 7 == 0) list[i] = ';';
-  list.pop_back();
-  ASSERT_EQ(Python(kVideo, "'" + dir_ + "/disks.avi' '" + list + "'"), "");
+  std::vector<std::vector<int>> list;
+  for (const Disk& d : kDisks) list.push_back({d.x, d.y, d.vx, d.vy, d.b, d.g, d.r});
+  ASSERT_EQ(Python(kVideo, "'" + dir_ + "/disks.avi' '" + Tuples(list) + "'"), "");
   ASSERT_NE(StartAndWaitMain(), 0u) << Stderr();
   ASSERT_NO_FATAL_FAILURE(OpenFile(dir_ + "/disks.avi"));
   ASSERT_NO_FATAL_FAILURE(Zoom100());
