@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/app/program_e2e.h"
 #include "tests/measure/shapes_fixture.h"
 
 namespace {
@@ -20,9 +19,9 @@ using namespace e2e;
 constexpr int kEditX = 200, kLengthY = 94, kUnitY = 122;
 constexpr int kSetX = 140, kSetY = 154;
 
-class CalibrationEndToEnd : public ProgramTest {
+class CalibrationEndToEnd : public ShapesTest {
  protected:
-  CalibrationEndToEnd() : ProgramTest("calibration_e2e") {}
+  CalibrationEndToEnd() : ShapesTest("calibration_e2e") {}
   // A click into the dialog's box at y, its text replaced by typed.
   void Retype(uint64_t dialog, int y, const std::string& typed) {
     x_.Click(dialog, kEditX, y);
@@ -34,12 +33,7 @@ class CalibrationEndToEnd : public ProgramTest {
 
 TEST_F(CalibrationEndToEnd, MarksOnThePictureAndTheTablesUnitFollows) {
 #if QV_HAVE_XTEST
-  const std::vector<Island> truth = ParseIslands(Python(kShapesProgram, "'" + dir_ + "/shapes.png'"));
-  ASSERT_EQ(truth.size(), 4u);
-  ASSERT_NE(StartAndWaitMain(), 0u) << Stderr();
-  ASSERT_NO_FATAL_FAILURE(OpenFile(dir_ + "/shapes.png"));
-  ASSERT_NO_FATAL_FAILURE(BlackBackground());  // the white shapes are the objects
-  ASSERT_NO_FATAL_FAILURE(Zoom100());
+  ASSERT_NO_FATAL_FAILURE(OpenShapes());
 
   // Config > Calibration: the dialog takes the clicks on the picture.
   ASSERT_NO_FATAL_FAILURE(Menu(kConfigMenuX, kItemY0 + 6 * kItemStep, kConfigMenuX + 60));
@@ -64,13 +58,10 @@ TEST_F(CalibrationEndToEnd, MarksOnThePictureAndTheTablesUnitFollows) {
   ASSERT_TRUE(x_.WaitGone(title, pid_));
 
   // The auto measurement table in millimetres; its crosses stay on the islands.
-  ASSERT_NO_FATAL_FAILURE(Menu(kMeasureMenuX, kItemY0, kMeasureMenuX + 20));  // 自動計測
-  ASSERT_NE(x_.WaitWindow(L"\x81EA\x52D5\x8A08\x6E2C", pid_), 0u) << Stderr();
-  for (const Island& i : truth)
-    EXPECT_TRUE(WaitCross(int(i.x), kViewTop + int(i.y), 3)) << "no cross at " << i.x << "," << i.y;
+  ASSERT_NO_FATAL_FAILURE(AutoMeasurement());
   const std::string csv = dir_ + "/islands_mm.csv";
-  ASSERT_NO_FATAL_FAILURE(SaveTable(L"\x81EA\x52D5\x8A08\x6E2C", csv));
-  ExpectIslandTable(ReadCsv(csv), truth, 0.5, "\xE5\x8D\x98\xE4\xBD\x8D:mm");  // 単位:mm
+  ASSERT_NO_FATAL_FAILURE(SaveTable(kAutoMeasurementTitle, csv));
+  ExpectIslandTable(ReadCsv(csv), truth_, 0.5, "\xE5\x8D\x98\xE4\xBD\x8D:mm");  // 単位:mm
 
   EXPECT_EQ(Close(), 0) << Stderr();
   // The calibration outlives the program in its settings.

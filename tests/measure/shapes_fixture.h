@@ -1,6 +1,7 @@
 // shapes_fixture.h - the binary picture of the end-to-end measurement tests: four white
 // shapes of uneven outline on black (their centroids fall between pixels), drawn by OpenCV,
-// with OpenCV's own areas and centroids of its 8-connected components as the truth.
+// with OpenCV's own areas and centroids of its 8-connected components as the truth; the
+// program opened on it, and the auto measurement's crosses and table checked against it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/app/program_e2e.h"
 
 namespace e2e {
 
@@ -67,5 +70,33 @@ inline void ExpectIslandTable(const std::vector<std::vector<std::string>>& rows,
     EXPECT_NEAR(area, truth[best].area, 0.0006 / (scale * scale)) << "ID" << c;
   }
 }
+
+// The program on the shapes picture.
+class ShapesTest : public ProgramTest {
+ protected:
+  using ProgramTest::ProgramTest;
+#if QV_HAVE_XTEST
+  // The picture and its truth made; the program started with it open, the background black
+  // (the white shapes are the objects) and the view at 100%.
+  void OpenShapes() {
+    truth_ = ParseIslands(Python(kShapesProgram, "'" + dir_ + "/shapes.png'"));
+    ASSERT_EQ(truth_.size(), 4u);
+    ASSERT_NE(StartAndWaitMain(), 0u) << Stderr();
+    ASSERT_NO_FATAL_FAILURE(OpenFile(dir_ + "/shapes.png"));
+    ASSERT_NO_FATAL_FAILURE(BlackBackground());
+    ASSERT_NO_FATAL_FAILURE(Zoom100());
+  }
+  // Measure > auto measurement: its window, and a cross on each island's centre of gravity
+  // (cut to whole pixels), arms 3 pixels each way.
+  void AutoMeasurement() {
+    ASSERT_NO_FATAL_FAILURE(Menu(kMeasureMenuX, kItemY0, kMeasureMenuX + 20));
+    ASSERT_NE(x_.WaitWindow(kAutoMeasurementTitle, pid_), 0u) << Stderr();
+    for (const Island& i : truth_)
+      EXPECT_TRUE(WaitCross(int(i.x), kViewTop + int(i.y), 3)) << "no cross at " << i.x << "," << i.y;
+  }
+#endif
+  static constexpr const wchar_t* kAutoMeasurementTitle = L"\x81EA\x52D5\x8A08\x6E2C";  // 自動計測
+  std::vector<Island> truth_;
+};
 
 }  // namespace e2e
