@@ -311,9 +311,19 @@ class ProgramTest : public ::testing::Test {
  protected:
   explicit ProgramTest(const char* tag = "program_e2e") : folder_(tag) {}
 
+  // One server for all the tests of a suite: this process's own display connection, opened by
+  // the first test, stays with the server it first reached, and a server per test would cut it.
+  static void SetUpTestSuite() { StartOwnServer(); }
+  static void TearDownTestSuite() {
+    if (server_ > 0) {
+      kill(server_, SIGTERM);
+      qvtest::WaitExit(server_, 5000);
+      server_ = -1;
+      if (!previousDisplay_.empty()) setenv("DISPLAY", previousDisplay_.c_str(), 1);
+    }
+  }
   void SetUp() override {
     ASSERT_TRUE(folder_.ok());
-    StartOwnServer();
 #if !QV_HAVE_XTEST
     GTEST_SKIP() << "built without the XTest extension library";
 #else
@@ -333,20 +343,15 @@ class ProgramTest : public ::testing::Test {
       qvtest::WaitExit(pid_, 5000);
     }
 #if QV_HAVE_XTEST
-    x_.Disconnect();
+    x_.Disconnect();  // before the suite's end takes the server away
 #endif
-    if (server_ > 0) {
-      kill(server_, SIGTERM);
-      qvtest::WaitExit(server_, 5000);
-      if (!previousDisplay_.empty()) setenv("DISPLAY", previousDisplay_.c_str(), 1);
-    }
   }
   // Pointer clicks land on whatever window is on top, so other window tests sharing the
-  // display could cover the program's windows: where Xvfb is installed the test gets a
-  // server of its own.  Its display number is its own choice, away from the low numbers other
-  // servers take, and guarded by the server's lock file (a server started with -displayfd
-  // takes none, so another one may claim its number).
-  void StartOwnServer() {
+  // display could cover the program's windows: where Xvfb is installed the tests get a
+  // server of their own.  Its display number is its own choice, away from the low numbers
+  // other servers take, and guarded by the server's lock file (a server started with
+  // -displayfd takes none, so another one may claim its number).
+  static void StartOwnServer() {
     if (access("/usr/bin/Xvfb", X_OK) != 0) return;
     const int first = 400 + int(getpid() % 400);
     for (int n = first; n < first + 40 && server_ <= 0; ++n) {
@@ -573,10 +578,17 @@ def write_avi(path, frames):
     }, ms);
   }
   // Closes the program the way a window manager asks it to; its exit status.
+  // LeakSanitizer's exit-time tracer can itself crash on a loaded machine after the program
+  // has ended well ("LeakSanitizer has encountered a fatal error"); that is no fault of the
+  // program and counts as 0.  A leak it finds is reported otherwise and still fails.
   int Close() {
     if (PlatTestRequestClose(main_) != 1) return -2;
-    const int status = qvtest::WaitExit(pid_, 30000);
+    int status = qvtest::WaitExit(pid_, 30000);
     if (status >= 0) pid_ = -1;
+    const std::string err = Stderr();
+    if (status == 128 && err.find("LeakSanitizer has encountered a fatal error") != std::string::npos &&
+        err.find("ERROR:") == std::string::npos)
+      status = 0;
     return status;
   }
   static constexpr int kZoomSubX = 250;  // the zoom submenu's items
@@ -588,8 +600,8 @@ def write_avi(path, frames):
   qvtest::TempFolder folder_;
   const std::string& dir_ = folder_.path();
   pid_t pid_ = -1;
-  pid_t server_ = -1;
-  std::string previousDisplay_;
+  static inline pid_t server_ = -1;
+  static inline std::string previousDisplay_;
 };
 
 }  // namespace e2e
