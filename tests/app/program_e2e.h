@@ -548,6 +548,28 @@ def write_avi(path, frames):
       return !p.empty() && pred(p);
     }, ms);
   }
+  // A click at (x, y) of window w until the 9 x 9 pixels around it change (a check box ticked
+  // or unticked, a tab page shown).  The change also tells that the program has taken the
+  // click's release, so no capture of the pointer is left for the next click to run into.
+  // Once more after 20 s without a change: a click can be lost while a window still holds
+  // the pointer.
+  bool ClickToChange(uint64_t w, int x, int y) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      const std::vector<uint32_t> before = x_.Pixels(w, x - 4, y - 4, 9, 9);
+      x_.Click(w, x, y);
+      if (WaitUntil([&] { return x_.Pixels(w, x - 4, y - 4, 9, 9) != before; }, 20000)) return true;
+    }
+    return false;
+  }
+  // A click at (x, y) of window w until a window titled title shows (again after 10 s without
+  // one); the window, or 0.
+  uint64_t ClickForWindow(uint64_t w, int x, int y, const std::wstring& title) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      x_.Click(w, x, y);
+      if (const uint64_t shown = x_.WaitWindow(title, pid_, attempt < 2 ? 10000 : 30000)) return shown;
+    }
+    return 0;
+  }
   // Until the main window shows a cross in the guide colour at (x, y): arms of arm pixels each
   // way, two pixels of them allowed to miss (line ends).
   bool WaitCross(int x, int y, int arm, int ms = 60000) {

@@ -79,9 +79,7 @@ TEST_F(PivEndToEnd, GridAndArrowsOnThePictureAndTheVectorsInTheCsv) {
   // The grid the run will use, before it.
   EXPECT_TRUE(WaitGrid()) << "no planned grid";
   // "fast processing" off (the pixel-exact search), then EXEC.
-  Pause(500);
-  x_.Click(tool, kFastX, kFastY);
-  Pause(500);
+  ASSERT_TRUE(ClickToChange(tool, kFastX, kFastY)) << "fast processing not unticked";
   x_.Click(tool, kButtonX, kButtonY);
 
   // After the run the last scene shows each cell's arrow, green (2 to 4 pixels a frame), from
@@ -104,9 +102,10 @@ TEST_F(PivEndToEnd, GridAndArrowsOnThePictureAndTheVectorsInTheCsv) {
 
   // DATA, and the table saved: per scene and cell the speed (pixels a second at 10 frames a
   // second) and the direction.
-  x_.Click(tool, kButtonX, kButtonY);
+  const std::wstring table = L"\x30D9\x30AF\x30C8\x30EB\x30C7\x30FC\x30BF";  // ベクトルデータ
+  ASSERT_NE(ClickForWindow(tool, kButtonX, kButtonY, table), 0u);
   const std::string csv = dir_ + "/vectors.csv";
-  ASSERT_NO_FATAL_FAILURE(SaveTable(L"\x30D9\x30AF\x30C8\x30EB\x30C7\x30FC\x30BF", csv));  // ベクトルデータ
+  ASSERT_NO_FATAL_FAILURE(SaveTable(table, csv));
   const std::vector<std::vector<std::string>> rows = ReadCsv(csv);
   ASSERT_EQ(rows.size(), 2u + 3u) << qvtest::ReadWholeFile(csv);
   ASSERT_EQ(rows[0].size(), size_t(2 * kNx * kNy + 1)) << qvtest::ReadWholeFile(csv);

@@ -73,9 +73,10 @@ TEST_F(ParticleTrackingEndToEnd, TrailsOnThePictureAndTheTracksInTheCsv) {
   EXPECT_TRUE(x_.Shot(main_, "e2e_particle_tracking.png"));
 
   // DATA, and the track table saved: X and Y columns per track, a row per scene.
-  x_.Click(tool, kDataX, kDataY);
+  const std::wstring table = L"\x8FFD\x8DE1\x30C7\x30FC\x30BF";  // 追跡データ
+  ASSERT_NE(ClickForWindow(tool, kDataX, kDataY, table), 0u);
   const std::string csv = dir_ + "/tracks.csv";
-  ASSERT_NO_FATAL_FAILURE(SaveTable(L"\x8FFD\x8DE1\x30C7\x30FC\x30BF", csv));  // 追跡データ
+  ASSERT_NO_FATAL_FAILURE(SaveTable(table, csv));
   const std::vector<std::vector<std::string>> rows = ReadCsv(csv);
   const size_t tracks = sizeof kParticles / sizeof kParticles[0];
   ASSERT_EQ(rows.size(), size_t(kScenes + 2)) << qvtest::ReadWholeFile(csv);

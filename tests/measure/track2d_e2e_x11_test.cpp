@@ -81,19 +81,20 @@ TEST_F(TrackingEndToEnd, BoxesOnThePictureAndEveryDiskInTheCsv) {
   // Each disk: its box drawn on the picture, then its colour picked into it.
   for (const Disk& d : kDisks) {
     x_.Drag(main_, d.x - kHalf, kViewTop + d.y - kHalf, d.x + kHalf - 1, kViewTop + d.y + kHalf - 1);
-    EXPECT_TRUE(WaitBox(d.x, d.y)) << "no box around " << d.x << "," << d.y;
-    x_.Click(tool, kColorSetX, kPickY);
-    Pause(300);
+    ASSERT_TRUE(WaitBox(d.x, d.y)) << "no box around " << d.x << "," << d.y;
+    ASSERT_TRUE(ClickToChange(tool, kColorSetX, kPickY)) << "color set not ticked";
+    // The pick turns "color set" into "color add".
+    const std::vector<uint32_t> add = x_.Pixels(tool, kColorAddX - 4, kPickY - 4, 9, 9);
     x_.Click(main_, d.x, kViewTop + d.y);
-    Pause(300);
-    x_.Click(tool, kColorAddX, kPickY);  // picking ends, so the next press draws a box
-    Pause(300);
+    ASSERT_TRUE(WaitUntil([&] { return x_.Pixels(tool, kColorAddX - 4, kPickY - 4, 9, 9) != add; }, 30000))
+        << "no colour picked at " << d.x << "," << d.y;
+    // Unticked, picking ends, so the next press draws a box.
+    ASSERT_TRUE(ClickToChange(tool, kColorAddX, kPickY)) << "color add not unticked";
   }
   EXPECT_TRUE(x_.Shot(main_, "e2e_2d_tracking_boxes.png"));
 
   // AUTO TRACK on the "track" page; the run ends on the last scene with a cross on each disk.
-  x_.Click(tool, kTrackTabX, kTrackTabY);
-  Pause(500);
+  ASSERT_TRUE(ClickToChange(tool, kTrackTabX, kTrackTabY)) << "no track page";
   x_.Click(tool, kAutoX, kAutoY);
   const int last = kScenes - 1;
   for (const Disk& d : kDisks) {
@@ -104,10 +105,7 @@ TEST_F(TrackingEndToEnd, BoxesOnThePictureAndEveryDiskInTheCsv) {
 
   // DATA (again while the run may still be ending: the button is off until then).
   const std::wstring table = L"\x8FFD\x8DE1\x30C7\x30FC\x30BF";  // 追跡データ
-  ASSERT_TRUE(WaitUntil([&] {
-    x_.Click(tool, kDataX, kDataY);
-    return x_.WaitWindow(table, pid_, 5000) != 0;
-  }, 60000));
+  ASSERT_NE(ClickForWindow(tool, kDataX, kDataY, table), 0u);
   const std::string csv = dir_ + "/tracks.csv";
   ASSERT_NO_FATAL_FAILURE(SaveTable(table, csv));
   const std::vector<std::vector<std::string>> rows = ReadCsv(csv);
