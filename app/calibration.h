@@ -57,7 +57,8 @@ class CCalibrationUI : public CFgUIDialog {
   // Open while its window exists: presses on the image then go to it.
   int32_t IsOpen() const { return GetWindow() != nullptr; }
 
-  // ---- fields, in the order of the design ------------------------------------------------
+  // ---- fields: the remembered place, the clicked points, the committed calibration (read
+  // and written directly by the settings file and filter lists), then the typed values ----
   int32_t m_placed = 0;
   int32_t m_placeX = 0, m_placeY = 0;
   int32_t m_pointCount = 0;

@@ -161,6 +161,7 @@ void KnowTextureSize() {
 }  // namespace
 
 void SetOverlayMainWindow(CFgScreen* screen) { g_target.mainWindow = screen; }
+CFgScreen* OverlayMainWindow() { return g_target.mainWindow; }
 
 void SetOverlayTexture(CFgTexture* texture, uint32_t padded) {
   g_target.texture = texture;
@@ -178,7 +179,8 @@ double PixelToGlX(int32_t x) {
     double w = double(g_target.cellWidth);
     return (x - w / 2) / (w / 2);
   }
-  if (g_target.mainWindow) {
+  // A main screen whose window is not made yet has no pixels to map onto.
+  if (g_target.mainWindow && g_target.mainWindow->m_clientWidth) {
     double w = double(g_target.mainWindow->m_clientWidth);
     return (x - w / 2) / (w / 2) + 1 / w;  // half a pixel right: onto the pixel's centre
   }
@@ -195,7 +197,7 @@ double PixelToGlY(int32_t y) {
     double h = double(g_target.cellHeight);
     return (h - y - h / 2) / (h / 2);
   }
-  if (g_target.mainWindow) {
+  if (g_target.mainWindow && g_target.mainWindow->m_clientHeight) {
     double h = double(g_target.mainWindow->m_clientHeight);
     // A quarter of a pixel down (0.5 / H): points and lines land on the row they name.
     return (h - y - h / 2) / (h / 2) - 0.5 / h;

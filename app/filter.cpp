@@ -130,8 +130,8 @@ void CImgFilter::SetScale(double scale, int32_t axisY, const wchar_t* unit) {
 int32_t ImageToView(int32_t* x, int32_t* y, int32_t viewX0, int32_t viewY0, int32_t viewX1,
                     int32_t viewY1, int32_t imageX0, int32_t imageY0, int32_t imageX1,
                     int32_t imageY1, int32_t zoom) {
-  // Unsigned wrap-around stands in for the two's-complement arithmetic of the 32-bit design:
-  // hostile rectangles give a wrong point, never undefined behaviour.
+  // Sums and differences wrap around as 32-bit two's-complement numbers do (through
+  // unsigned arithmetic): hostile rectangles give a wrong point, never signed overflow.
   auto sub = [](int32_t a, int32_t b) { return int32_t(uint32_t(a) - uint32_t(b)); };
   auto add = [](int32_t a, int32_t b) { return int32_t(uint32_t(a) + uint32_t(b)); };
   auto toInt = [](double v) {

@@ -94,10 +94,10 @@ class CImgFilter {
   // OnScaleChanged with the same arguments.
   void SetScale(double scale, int32_t axisY, const wchar_t* unit);
 
-  // Base fields, in the order of the design.  The controller writes the copies (source
-  // size to unit) and then calls the matching notification; filters only read them.  The
-  // names keep clear of CFgScreen's and CFgUICtrl's own (m_parent, m_visible, m_enabled),
-  // which a filter with a settings window also inherits.
+  // Base fields.  The controller writes the copies (source size to unit) and then calls
+  // the matching notification; filters only read them.  The names keep clear of
+  // CFgScreen's and CFgUICtrl's own (m_parent, m_visible, m_enabled), which a filter with a
+  // settings window also inherits.
   CFilterCtrl* m_host = nullptr;
   uint32_t m_type = 0;  // 1: a group tag
   CFgScreen* m_dialogParent = nullptr;

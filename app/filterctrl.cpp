@@ -286,7 +286,7 @@ int32_t CFilterCtrl::AddFilter(CImgFilter* filter, uint64_t* index) {
   {
     ChainEdit edit(this);
     if (chain.count == chain.capacity) {
-      // Grows by one place, as the design does; a chain holds a handful of filters.
+      // Grows by one place: a chain holds a handful of filters, added one at a time by hand.
       uint64_t want = chain.capacity + 1;
       if (want > UINT64_MAX / sizeof(CImgFilter*)) return 0;
       CImgFilter** grown = static_cast<CImgFilter**>(

@@ -72,8 +72,8 @@ class CFilterCtrl {
   virtual int32_t GetOutputImage(CImgBuff* out);
   virtual void OpenResultImage(CImgBuff* picture, uint32_t flag);
   virtual void GetEncodeSettings(MediaWriteOptions* out);
-  // Beyond the design's slots: the frame interval in microseconds (0 for stills and
-  // sequences), for tools that need more precision than GetSourceFrameTime gives.
+  // The frame interval in microseconds (0 for stills and sequences): GetSourceFrameTime's
+  // whole milliseconds turn 29.97 frames a second into 33 ms, too coarse for speeds.
   virtual uint64_t GetSourceFrameIntervalUs();
 
   // ---- values told to filters (each filter of the current chain, in order) -------------
@@ -144,7 +144,7 @@ class CFilterCtrl {
   // Test hooks: the next controllers are made as if the system refused their worker thread.
   static void SetRefuseWorkerForTesting(int32_t refuse);
 
-  // ---- fields, in the order of the design ------------------------------------------------
+  // ---- fields: the worker and its request, the chain lock, the values told, the chains ----
   uint32_t m_workerStarted = 0;
   CImgBuff* m_input = nullptr;
   CImgBuff* m_output = nullptr;
@@ -206,8 +206,11 @@ int32_t CopyPictureReusing(CImgBuff* dst, const CImgBuff* src);
 
 // ---- overlay draw target (chainrun.cpp) -------------------------------------------------
 // The converters read these without a lock; the main screen changes them on the UI thread
-// only around its off-screen rendering.
+// only when it is made and destroyed and around its off-screen rendering.
+// The main window: the main screen points it at itself when constructed and clears it when
+// destroyed (without it every mark of every filter lands on the window's centre).
 void SetOverlayMainWindow(CFgScreen* screen);
+CFgScreen* OverlayMainWindow();
 // A texture being rendered into (null resets); forgets the remembered texture size.
 void SetOverlayTexture(CFgTexture* texture, uint32_t padded);
 double PixelToGlX(int32_t x);

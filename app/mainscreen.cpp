@@ -106,6 +106,9 @@ CMainScreen::CMainScreen() {
   m_extensions[6] = JoinWithSpace(openStill, openVideo);
 
   BuildFilterRegistry();  // without it filter lists find no key; nothing else depends on it
+  // The filters' overlays convert view pixels of this window (no off-screen target yet).
+  SetOverlayTexture(nullptr, 0);
+  SetOverlayMainWindow(this);
   m_sidePanel.SetLanguage(L"jp");
   LoadConfig();
 
@@ -123,6 +126,8 @@ CMainScreen::~CMainScreen() {
   SaveConfig();
   // Then the worker: no run may meet a half-destroyed screen.
   m_sidePanel.Shutdown();
+  // No redraw can come now; a newer main screen keeps the mapping it set.
+  if (OverlayMainWindow() == this) SetOverlayMainWindow(nullptr);
   free(m_chooserStart);
   m_chooserStart = nullptr;
   free(m_filePath);

@@ -162,7 +162,9 @@ class CMainScreen : public CFgUIDialog, public CVideoPanelListener, public CPlay
   // The view with its guides and overlays at the picture's own size, as 8-bit R,G,B.
   int32_t RenderViewWithGuides(CImgBuff* out);
 
-  // Members, in the order of the design.
+  // Members.  The side panel comes after the view, the calibration dialog, the menu bar and
+  // the scene bar: it starts the filter worker, whose redraws of the main window draw them
+  // all, so they are built before it and (members go in reverse) destroyed after it.
   CFgUIPicture m_view;
   CCalibrationUI m_calibration;
   CCompositeUI* m_composite = nullptr;  // owned; null without the composite library

@@ -93,7 +93,7 @@ class CSidePanel : public CFgUIObj, public CFilterCtrl {
   int32_t PanelWidth() const { return CFgUIObj::m_width; }
   int32_t PanelHeight() const { return CFgUIObj::m_height; }
 
-  // ---- members, in the order of the design -------------------------------------------------
+  // ---- members: the owner, the controls, the selection and the list's geometry -------------
   CMainScreen* m_mainScreen = nullptr;
   CFgUIButton m_del, m_up, m_down, m_flush;
   CFgUIScrollBar m_rows;  // scrolls the filter rows

@@ -96,6 +96,9 @@ CLfPiv::CLfPiv()
   m_lenBar.SetRange(15, 30, 1, 20);
   m_lenBar.m_callback = OnLenBar;
   m_data.m_callback = OnVectorDataButton;
+  // Without a kind a bar draws only its frame and ignores the mouse.
+  for (CFgUIScrollBar* bar : {&m_method, &m_search, &m_zoom, &m_color, &m_dirBar, &m_lenBar})
+    bar->m_kind = FgBarHorizontal;
   CFgUIObj* users[] = {&m_fast, &m_large, &m_search, &m_exec, &m_grid, &m_cells, &m_zoom, &m_color,
                        &m_eraseDir, &m_dirBar, &m_eraseLen, &m_lenBar, &m_data, &m_method};
   m_fast.m_user = m_large.m_user = m_grid.m_user = m_cells.m_user = m_eraseDir.m_user = m_eraseLen.m_user = this;

@@ -75,7 +75,8 @@ void CLfTrack2d::DrawTarget(int32_t id, int32_t style, const OverlayView& v)
     BoxCorners(t->x, t->y, t->w, t->h, 0, v, &x0, &y0, &x1, &y1);
     wchar_t text[24];
     swprintf(text, 24, L"%ld", long(id) + 1);
-    v.font->DrawText(v.toGlX(x1 + 4), v.toGlY(y0), text);
+    // The font places text at window pixels, not at the converters' GL coordinates.
+    v.font->DrawText(double(x1) + 4, double(y0), text);
   }
 }
 

@@ -14,8 +14,9 @@
 #include <mutex>
 #include <thread>
 
-// Recursive like the locks the rest of the system was designed around: the draw lock and
-// several filter locks are taken again by code that already holds them.
+// Recursive: the draw lock and several filter locks are taken again by code that already
+// holds them (a redraw asked for from inside a drawing section, a filter callback that
+// locks its own filter), and a plain mutex would deadlock there.
 class PlatformLock {
  public:
   PlatformLock() = default;

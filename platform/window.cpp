@@ -436,7 +436,8 @@ int PlatShowWindow(PlatWindow* w, int show) {
   if (!w) return 0;
   LayerState& s = State();
   show = show ? 1 : 0;
-  // Like the system the toolkit was designed on: no show message when nothing changes.
+  // No show message when nothing changes: the handlers lay out and redraw on every one, and
+  // callers show or hide without asking first.
   // The state changes before the message so that a handler showing the window again
   // from inside it does not recurse.
   if (w->shown == show) return 1;

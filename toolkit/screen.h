@@ -105,7 +105,7 @@ class CFgScreen : public CFgInput {
 
   PlatWindow* GetWindow() const { return m_window; }
 
-  // State, in the order the toolkit's design keeps it.
+  // State.
   int32_t m_showGuard = 0;
   int32_t m_closeAllowed = 1;
   uint16_t m_lastKey = 0;

@@ -76,7 +76,7 @@ class CFgTexture {
   // Bytes per texel: 3, or 4 with alpha.
   uint64_t BytesPerTexel() const { return m_alpha ? 4 : 3; }
 
-  // State, in the order the toolkit's design keeps it. Read under the lock.
+  // State, read under the lock.
   int64_t m_alpha = 0;
   uint64_t m_cellWidth = 0, m_cellHeight = 0, m_columns = 0, m_rows = 0;
   uint64_t m_bufferWidth = 0, m_bufferHeight = 0;

@@ -188,7 +188,6 @@ TEST_F(CalibrationTest, OpensWithTheCalibrationInForceAndKeepsItOnSet) {
 TEST_F(CalibrationTest, MarksOverTheViewInTheGuideColour) {
   Open();
   OpenDialog();
-  SetOverlayMainWindow(screen_);
   struct View {
     int32_t zoom;
   } view{4};
@@ -239,7 +238,6 @@ TEST_F(CalibrationTest, MarksOverTheViewInTheGuideColour) {
   const uint8_t* q = screen_->At(120, 122);
   EXPECT_FALSE(q[1] > 200 && q[0] < 60);
   screen_->m_overlayHook = nullptr;
-  SetOverlayMainWindow(nullptr);
 }
 
 TEST_F(CalibrationTest, TextsOfBothLanguagesAndTheSwitchReopens) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/filterctrl.h"
+#include "tests/app/overlay_target.h"
 #include "tests/toolkit/x11_test_util.h"
 
 namespace {
@@ -40,23 +41,13 @@ TEST(OverlayX11, APointLandsOnItsPixel) {
   for (const Case& c : cases) {
     f->imageX = c.ix;
     f->imageY = c.iy;
-    ASSERT_EQ(1, screen.BeginDraw());
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    ctrl.DrawOverlays(&screen, nullptr, 10, 20, 149, 119, 0, 0, 139, 99, c.zoom);
-    glFinish();
-    std::vector<uint8_t> rgb = toolkittest::ReadBack(screen.m_clientWidth, screen.m_clientHeight);
-    screen.EndDraw(1);
+    const std::vector<uint8_t> top =
+        qvtest::OverlayPass(screen, ctrl, nullptr, 10, 20, 149, 119, 0, 0, 139, 99, c.zoom);
+    ASSERT_FALSE(top.empty());
     int lit = 0, at = 0;
     for (uint64_t row = 0; row < screen.m_clientHeight; ++row)
       for (uint64_t col = 0; col < screen.m_clientWidth; ++col) {
-        // Read-back rows start at the bottom.
-        size_t i = size_t(((screen.m_clientHeight - 1 - row) * screen.m_clientWidth + col) * 3);
-        if (rgb[i] > 128) {
+        if (top[size_t((row * screen.m_clientWidth + col) * 3)] > 128) {
           lit++;
           if (int(col) == c.wx && int(row) == c.wy) at = 1;
         }

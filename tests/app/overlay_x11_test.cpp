@@ -12,6 +12,8 @@
 #include "mainscreen_fixture.h"
 #include "media/media.h"
 
+#include <GL/gl.h>
+
 namespace {
 
 using mstest::MainScreenFixture;
@@ -151,6 +153,25 @@ class RectFilter : public apptest::RecordingFilter {
   }
 };
 
+// Draws a horizontal line over image row y from column x0 to x1 (both included) through the
+// converters it is handed, as every measuring filter draws its marks.
+class LineFilter : public CImgFilter {
+ public:
+  void DrawOverlay(PixelToGlFn toGlX, PixelToGlFn toGlY, CFgScreen*, CFgFont*, int32_t vx0,
+                   int32_t vy0, int32_t vx1, int32_t vy1, int32_t ix0, int32_t iy0, int32_t ix1,
+                   int32_t iy1, int32_t zoom) override {
+    int32_t ax = x0, ay = y, bx = x1, by = y;
+    ImageToView(&ax, &ay, vx0, vy0, vx1, vy1, ix0, iy0, ix1, iy1, zoom);
+    ImageToView(&bx, &by, vx0, vy0, vx1, vy1, ix0, iy0, ix1, iy1, zoom);
+    glColor3d(m_guide[0], m_guide[1], m_guide[2]);
+    glBegin(GL_LINES);
+    glVertex2d(toGlX(ax), toGlY(ay));
+    glVertex2d(toGlX(bx + 1), toGlY(by));  // a line leaves out its last pixel
+    glEnd();
+  }
+  int32_t x0 = 0, x1 = 0, y = 0;
+};
+
 class Overlay : public MainScreenFixture {
  protected:
   // An uncompressed AVI of n uniform gray frames (128) of w x h at interval us.
@@ -286,6 +307,51 @@ TEST_F(Overlay, GuidesOnlyInStdWithTheCounterInTheGuideColour) {
   DrawGuides(screen_, nullptr, 10, 20, 200, 300, 3, 4, 50, 60, 2, screen_);
   EXPECT_EQ(Overlays(), (std::vector<std::string>{"overlay(0,0,95,63;0,0,95,63;1)",
                                                   "overlay(10,20,200,300;3,4,50,60;2)"}));
+}
+
+// The main window is the overlay's target from its construction: a filter's line lands on
+// the window pixels of the image pixels it names, and nowhere else.
+TEST_F(Overlay, AFilterLineLandsOnItsImagePixelsInTheMainWindow) {
+  ASSERT_TRUE(Run("convert -size 96x64 xc:black '" + File("black.png") + "'"));
+  Open();
+  screen_->SetGuideColor(7);  // white
+  auto* line = new LineFilter;
+  line->x0 = 20;
+  line->x1 = 59;
+  line->y = 30;
+  ASSERT_EQ(screen_->m_sidePanel.AddFilter(line, nullptr), 1);
+  line->m_filterEnabled = 1;
+  screen_->OpenImage(WFile("black.png").c_str());
+  screen_->m_view.SetZoom(1);
+  screen_->Redraw();
+  int lit = 0;
+  for (int32_t y = 0; y < 64; ++y)
+    for (int32_t x = 0; x < 96; ++x) {
+      const std::vector<int> p = screen_->At(screen_->m_view.m_x + x, screen_->m_view.m_y + y);
+      if (p[0] < 128) continue;
+      ++lit;
+      EXPECT_EQ(y, 30) << x;
+      EXPECT_TRUE(x >= 20 && x <= 59) << x;
+    }
+  EXPECT_EQ(lit, 40);
+  Shot("overlay_filter_line.png");
+}
+
+// Made, the main screen is the target; a second one takes it over, and the first one's end
+// leaves it to the second; the last one's end clears it.
+TEST_F(Overlay, TheMappingFollowsTheMainScreens) {
+  Open();
+  const double w = double(screen_->m_clientWidth);
+  EXPECT_DOUBLE_EQ(PixelToGlX(0), -1 + 1 / w);
+  EXPECT_EQ(OverlayMainWindow(), screen_);
+  auto* second = new CMainScreen;
+  EXPECT_EQ(OverlayMainWindow(), second);
+  delete screen_;
+  screen_ = nullptr;
+  EXPECT_EQ(OverlayMainWindow(), second);
+  delete second;
+  EXPECT_EQ(OverlayMainWindow(), nullptr);
+  EXPECT_EQ(PixelToGlX(0), 0.0);
 }
 
 }  // namespace

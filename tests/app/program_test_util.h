@@ -1,7 +1,9 @@
 // program_test_util.h - what the tests that start a copy of the program share: a command's
-// output, and waiting for a child to end.
+// output, starting the copy, and waiting for a child to end.
 #pragma once
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -20,6 +22,19 @@ inline std::string Capture(const std::string& cmd) {
     pclose(p);
   }
   return out;
+}
+
+// Starts the program at path with the environment env, its standard error into errPath; its
+// process id, or -1.
+inline pid_t SpawnProgram(const std::string& path, const std::string& errPath, char** env) {
+  char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, env);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
 }
 
 // Waits for the child; -1 when it has not ended within ms.

@@ -2,9 +2,7 @@
 // starts on the X server with its title and size, a screenshot goes to test_out/, the
 // window manager's close request ends it with status 0, and it leaves the first-run
 // settings file beside itself.  Without a display it says so on stderr and exits with 1.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,16 +36,7 @@ class ProgramTest : public ::testing::Test {
     ASSERT_EQ(std::system(("cp '" QV_PROGRAM "' '" + dir_ + "/quorvix-mini'").c_str()), 0);
   }
   pid_t Start(char** env) {
-    const std::string path = dir_ + "/quorvix-mini";
-    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const std::string err = dir_ + "/stderr.txt";
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, env);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
+    return qvtest::SpawnProgram(dir_ + "/quorvix-mini", dir_ + "/stderr.txt", env);
   }
   qvtest::TempFolder folder_{"program"};
   const std::string& dir_ = folder_.path();

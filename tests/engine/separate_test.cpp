@@ -50,7 +50,7 @@ void Flood(Grid& g, int x, int y, int conn, Pred pred, Paint paint) {
 
 // ---- the plain rules ---------------------------------------------------------------------
 
-// The seed search step by step as first designed: per level, the background reachable from
+// The seed search step by step, rule by rule: per level, the background reachable from
 // the border (c2) is marked, what is left over are the holes; each hole is filled and then
 // erased from its first pixel together with everything connected to it (c1).  That erase
 // also takes any component of the same level lying inside the hole, though it encloses

@@ -18,6 +18,7 @@
 
 #include "app/filterctrl.h"
 #include "measure/ameasure.h"
+#include "tests/app/overlay_target.h"
 #include "tests/app/testhost.h"
 #include "tests/filters/filter_x11_util.h"
 #include "tests/temp_folder.h"
@@ -270,37 +271,17 @@ TEST(AmeasureStressX11, WorkerRedrawsWhileTheWindowDrawsAndSaves) {
   for (CImgBuff* b : frames) delete b;
 }
 
-// The overlay pass into a window of its own, read back; top row first.
-std::vector<uint8_t> DrawPass(CFgUIDialog& screen, CFilterCtrl& ctrl, int32_t vx1, int32_t vy1,
-                              int32_t ix1, int32_t iy1, int32_t zoom) {
-  std::vector<uint8_t> top;
-  if (!screen.BeginDraw()) return top;
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glClearColor(0, 0, 0, 1);
-  glClear(GL_COLOR_BUFFER_BIT);
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  ctrl.DrawOverlays(&screen, screen.m_font, 10, 20, vx1, vy1, 0, 0, ix1, iy1, zoom);
-  glFinish();
-  const uint64_t w = screen.m_clientWidth, h = screen.m_clientHeight;
-  std::vector<uint8_t> rgb = toolkittest::ReadBack(w, h);
-  screen.EndDraw(1);
-  top.resize(rgb.size());
-  for (uint64_t y = 0; y < h; ++y)
-    std::copy(rgb.begin() + long((h - 1 - y) * w * 3), rgb.begin() + long((h - y) * w * 3),
-              top.begin() + long(y * w * 3));
-  return top;
+// The overlay pass in a real main window with its font, read back; top row first.
+std::vector<uint8_t> DrawPass(qvtest::MainWindowTarget& target, CFilterCtrl& ctrl, int32_t vx1,
+                              int32_t vy1, int32_t ix1, int32_t iy1, int32_t zoom) {
+  return target.Pass(ctrl, target.Screen().m_font, 10, 20, vx1, vy1, 0, 0, ix1, iy1, zoom, true);
 }
 
 TEST(AmeasureOverlayX11, CrossesAndNumbersSitOnTheIslands) {
   REQUIRE_DISPLAY();
-  CFgUIDialog screen;
-  ASSERT_EQ(1, screen.Create(50, 50, 240, 200, L"auto measurement overlay", FgStyleDialog,
-                             nullptr));
-  SetOverlayMainWindow(&screen);
+  qvtest::MainWindowTarget target;
+  ASSERT_TRUE(target.Open(240, 200, L"auto measurement overlay"));
+  CMainScreen& screen = target.Screen();
   CTestHost host;
   host.m_background = 0;
   host.SetLanguage(L"en");
@@ -328,7 +309,7 @@ TEST(AmeasureOverlayX11, CrossesAndNumbersSitOnTheIslands) {
     host.SetScale(c.scale, c.axisY, L"mm");
     host.RequestProcess(0);
     ASSERT_EQ(3u, f->m_recordCount);
-    std::vector<uint8_t> top = DrawPass(screen, host, c.vx1, c.vy1, 59, 49, c.zoom);
+    std::vector<uint8_t> top = DrawPass(target, host, c.vx1, c.vy1, 59, 49, c.zoom);
     ASSERT_FALSE(top.empty());
     const int w = int(screen.m_clientWidth);
     auto lit = [&](int x, int y) {
@@ -356,11 +337,10 @@ TEST(AmeasureOverlayX11, CrossesAndNumbersSitOnTheIslands) {
   }
   // Switched off: the pass draws nothing.
   f->m_filterEnabled = 0;
-  std::vector<uint8_t> none = DrawPass(screen, host, 69, 69, 59, 49, 1);
+  std::vector<uint8_t> none = DrawPass(target, host, 69, 69, 59, 49, 1);
   int litCount = 0;
   for (size_t i = 0; i < none.size(); i += 3) litCount += none[i + 1] > 128;
   EXPECT_EQ(0, litCount);
-  SetOverlayMainWindow(nullptr);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // languages with "CLS" pressed through the X server, clicks on the real main screen's view
 // reaching the filter as image points and giving the result line, and the marks the overlay
 // pass draws for one to four points in the guide colour at zoom 1 and 3; screenshots.
-#include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,6 +12,7 @@
 #include "app/mainscreen.h"
 #include "measure/mmeasure.h"
 #include "tests/app/app_test_util.h"
+#include "tests/app/overlay_target.h"
 #include "tests/app/testhost.h"
 #include "tests/filters/filter_x11_util.h"
 #include "tests/temp_folder.h"
@@ -106,35 +106,17 @@ TEST(MmeasureMainScreenX11, ClicksOnTheViewGiveTheLine) {
   SetConfigFilePathForTesting(nullptr);
 }
 
-// The overlay pass into a window of its own, read back; top row first.
-std::vector<uint8_t> DrawPass(CFgScreen& screen, CFilterCtrl& ctrl, int32_t vx1, int32_t vy1,
-                              int32_t zoom) {
-  std::vector<uint8_t> top;
-  if (!screen.BeginDraw()) return top;
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glClearColor(0, 0, 0, 1);
-  glClear(GL_COLOR_BUFFER_BIT);
-  ctrl.DrawOverlays(&screen, nullptr, 10, 20, vx1, vy1, 0, 0, 59, 39, zoom);
-  glFinish();
-  const uint64_t w = screen.m_clientWidth, h = screen.m_clientHeight;
-  std::vector<uint8_t> rgb = toolkittest::ReadBack(w, h);
-  screen.EndDraw(1);
-  top.resize(rgb.size());
-  for (uint64_t y = 0; y < h; ++y)
-    std::copy(rgb.begin() + long((h - 1 - y) * w * 3), rgb.begin() + long((h - y) * w * 3),
-              top.begin() + long(y * w * 3));
-  return top;
+// The overlay pass in a real main window, read back; top row first.
+std::vector<uint8_t> DrawPass(qvtest::MainWindowTarget& target, CFilterCtrl& ctrl, int32_t vx1,
+                              int32_t vy1, int32_t zoom) {
+  return target.Pass(ctrl, nullptr, 10, 20, vx1, vy1, 0, 0, 59, 39, zoom);
 }
 
 TEST(MmeasureOverlayX11, MarksForOneToFourPoints) {
   REQUIRE_DISPLAY();
-  CFgScreen screen;
-  ASSERT_EQ(1, screen.Create(50, 50, 220, 160, L"manual measurement overlay", FgStyleDialog,
-                             nullptr));
-  SetOverlayMainWindow(&screen);
+  qvtest::MainWindowTarget target;
+  ASSERT_TRUE(target.Open(220, 160, L"manual measurement overlay"));
+  CMainScreen& screen = target.Screen();
   CTestHost host;
   host.SetOverlayColor(0, 0, 1);
   CImgBuff picture;
@@ -154,7 +136,7 @@ TEST(MmeasureOverlayX11, MarksForOneToFourPoints) {
     for (int n = 1; n <= 4; ++n) {
       SCOPED_TRACE("zoom " + std::to_string(zoom) + " points " + std::to_string(n));
       f->OnLButtonDown(px[n - 1], py[n - 1], 0);
-      std::vector<uint8_t> top = DrawPass(screen, host, vx1, vy1, zoom);
+      std::vector<uint8_t> top = DrawPass(target, host, vx1, vy1, zoom);
       ASSERT_FALSE(top.empty());
       const int w = int(screen.m_clientWidth);
       auto lit = [&](int32_t x, int32_t y) {
@@ -196,11 +178,10 @@ TEST(MmeasureOverlayX11, MarksForOneToFourPoints) {
   }
   // "CLS" empties the overlay.
   CLfMmeasure::OnClear(&f->m_clear, f);
-  std::vector<uint8_t> none = DrawPass(screen, host, 69, 59, 1);
+  std::vector<uint8_t> none = DrawPass(target, host, 69, 59, 1);
   int litCount = 0;
   for (size_t i = 0; i < none.size(); i += 3) litCount += none[i + 2] > 128;
   EXPECT_EQ(0, litCount);
-  SetOverlayMainWindow(nullptr);
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 // piv_x11_test.cpp - the PIV tool on a real X server: its window on both pages, EXEC and DATA
 // pressed through the X server (the run, then the VECTOR DATA window), and the overlay pass
 // read back: the planned grid on "measure", speed-coloured arrows on "result"; screenshots.
-#include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 
 #include "app/filterctrl.h"
 #include "measure/piv.h"
+#include "tests/app/overlay_target.h"
 #include "tests/app/testhost.h"
 #include "tests/filters/filter_x11_util.h"
 #include "tests/measure/piv_fixture.h"
@@ -23,28 +25,11 @@ namespace {
 using toolkittest::PumpUntil;
 using ShotPiv = filtertest::ShotWindow<CLfPiv>;
 
-// The overlay pass into a window of its own at zoom 1 from view pixel (10, 20), read back
+// The overlay pass in a real main window at zoom 1 from view pixel (10, 20), read back
 // top row first.
-std::vector<uint8_t> DrawPass(CFgScreen& screen, CFilterCtrl& ctrl, int32_t iw, int32_t ih)
-{
-  std::vector<uint8_t> top;
-  if (!screen.BeginDraw()) return top;
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glClearColor(0, 0, 0, 1);
-  glClear(GL_COLOR_BUFFER_BIT);
-  ctrl.DrawOverlays(&screen, nullptr, 10, 20, 10 + iw - 1, 20 + ih - 1, 0, 0, iw - 1, ih - 1, 1);
-  glFinish();
-  const uint64_t w = screen.m_clientWidth, h = screen.m_clientHeight;
-  std::vector<uint8_t> rgb = toolkittest::ReadBack(w, h);
-  screen.EndDraw(1);
-  top.resize(rgb.size());
-  for (uint64_t y = 0; y < h; ++y)
-    std::copy(rgb.begin() + long((h - 1 - y) * w * 3), rgb.begin() + long((h - y) * w * 3),
-              top.begin() + long(y * w * 3));
-  return top;
+std::vector<uint8_t> DrawPass(qvtest::MainWindowTarget& target, CFilterCtrl& ctrl, int32_t iw,
+                              int32_t ih) {
+  return target.Pass(ctrl, nullptr, 10, 20, 10 + iw - 1, 20 + ih - 1, 0, 0, iw - 1, ih - 1, 1);
 }
 
 class PivX11 : public ::testing::TestWithParam<const wchar_t*> {};
@@ -54,9 +39,9 @@ TEST_P(PivX11, RunFromTheWindowThenArrowsAndTheTable)
   REQUIRE_DISPLAY();
   const wchar_t* language = GetParam();
   const bool ja = IsJapanese(language) != 0;
-  CFgScreen overlay;
-  ASSERT_EQ(1, overlay.Create(40, 40, 200 + 20, 160 + 40, L"piv overlay", FgStyleDialog, nullptr));
-  SetOverlayMainWindow(&overlay);
+  qvtest::MainWindowTarget target;
+  ASSERT_TRUE(target.Open(200 + 20, 160 + 40, L"piv overlay"));
+  CMainScreen& overlay = target.Screen();
   CTestHost host;
   host.SetLanguage(language);
   host.SetOverlayColor(1, 0, 1);
@@ -88,7 +73,7 @@ TEST_P(PivX11, RunFromTheWindowThenArrowsAndTheTable)
     return (p[0] > 128) == (r != 0) && (p[1] > 128) == (g != 0) && (p[2] > 128) == (b != 0);
   };
   {
-    std::vector<uint8_t> top = DrawPass(overlay, host, 200, 160);
+    std::vector<uint8_t> top = DrawPass(target, host, 200, 160);
     ASSERT_FALSE(top.empty());
     EXPECT_TRUE(toolkittest::WritePng(std::string(QV_TEST_OUT_DIR) + "/piv_grid_" + tag + ".png", top, w,
                                       int(overlay.m_clientHeight)));
@@ -110,7 +95,7 @@ TEST_P(PivX11, RunFromTheWindowThenArrowsAndTheTable)
   // frame: base 2 + step 2) from the cell centre to the right.
   ASSERT_EQ(1, host.SeekFrame(1));
   {
-    std::vector<uint8_t> top = DrawPass(overlay, host, 200, 160);
+    std::vector<uint8_t> top = DrawPass(target, host, 200, 160);
     ASSERT_FALSE(top.empty());
     EXPECT_TRUE(toolkittest::WritePng(std::string(QV_TEST_OUT_DIR) + "/piv_arrows_" + tag + ".png", top, w,
                                       int(overlay.m_clientHeight)));
@@ -128,7 +113,7 @@ TEST_P(PivX11, RunFromTheWindowThenArrowsAndTheTable)
   // Scene 0 has no vectors: the grid only.
   ASSERT_EQ(1, host.SeekFrame(0));
   {
-    std::vector<uint8_t> top = DrawPass(overlay, host, 200, 160);
+    std::vector<uint8_t> top = DrawPass(target, host, 200, 160);
     int green = 0;
     for (int y = 0; y < int(overlay.m_clientHeight); ++y)
       for (int x = 0; x < w; ++x) green += is(top, x, y, 0, 1, 0);
@@ -153,10 +138,81 @@ TEST_P(PivX11, RunFromTheWindowThenArrowsAndTheTable)
   // The settings window closing takes the table with it.
   f->ShowDialog(0, nullptr);
   EXPECT_EQ(nullptr, f->m_table.GetWindow());
-  SetOverlayMainWindow(nullptr);
   for (CImgBuff* b : frames) delete b;
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, PivX11, ::testing::Values(L"jp", L"en"));
+
+// Every bar of the window is horizontal: arrows at both ends and a thumb drawn, and a click
+// on an arrow steps it (its label follows), as in the other tool windows.
+TEST(PivBarsX11, ArrowsAndThumbDrawnAndClicksStep)
+{
+  REQUIRE_DISPLAY();
+  CTestHost host;
+  host.SetLanguage(L"en");
+  std::vector<CImgBuff> frames(2);
+  for (int32_t i = 0; i < 2; ++i) PivRandomTexture(&frames[size_t(i)], 200, 160, -2 * i, 0, ImgFormatGray8);
+  ASSERT_EQ(1, host.SetVideo({&frames[0], &frames[1]}, 40000));
+  auto* f = new ShotPiv;
+  ASSERT_EQ(1, host.AddFilter(f, nullptr));
+  f->ShowDialog(1, nullptr);
+  ASSERT_NE(nullptr, f->GetWindow());
+  auto colours = [&](int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+    std::vector<uint32_t> seen;
+    for (int32_t y = y0; y <= y1; ++y)
+      for (int32_t x = x0; x <= x1; ++x) {
+        const uint8_t* p = f->At(x, y);
+        const uint32_t c = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+        if (std::find(seen.begin(), seen.end(), c) == seen.end()) seen.push_back(c);
+      }
+    return seen.size();
+  };
+  struct BarCase {
+    const char* name;
+    int32_t page;
+    CFgUIScrollBar* bar;
+    const wchar_t* text;  // the text that shows the position, read after each click
+  };
+  const BarCase bars[] = {
+      {"search", 0, &f->m_search, f->m_searchLabel.m_text},
+      {"zoom", 1, &f->m_zoom, f->m_zoomLabel.m_text},
+      {"color", 1, &f->m_color, f->m_colorLabel.m_text},
+      {"direction", 1, &f->m_dirBar, f->m_eraseDir.m_text},
+      {"length", 1, &f->m_lenBar, f->m_eraseLen.m_text},
+  };
+  for (const BarCase& c : bars) {
+    SCOPED_TRACE(c.name);
+    if (f->m_tab.m_currentPage != c.page) {  // the page's title clicked through the X server
+      const TabPage& t = f->m_tab.m_pages[c.page];
+      filtertest::SendButton(f, 1, f->m_tab.m_x + (t.x0 + t.x1) / 2, f->m_tab.m_y + (t.y0 + t.y1) / 2);
+      ASSERT_TRUE(PumpUntil([&] { return f->m_tab.m_currentPage == c.page; }, 3000));
+    }
+    CFgUIScrollBar& bar = *c.bar;
+    EXPECT_EQ(FgBarHorizontal, bar.m_kind);
+    const FgScrollGeometry g = bar.Geometry();
+    ASSERT_EQ(1, g.valid);
+    filtertest::SaveShot(f, std::string("piv_bars_") + c.name + ".png");
+    const int32_t y0 = bar.m_y + 2, y1 = bar.m_y + bar.m_height - 3, mid = bar.m_y + bar.m_height / 2;
+    // The arrows: a glyph on a field, so more than one colour in each end cell.
+    EXPECT_GT(colours(int32_t(g.innerStart) + 2, int32_t(g.innerStart) + 13, y0, y1), 1u);
+    EXPECT_GT(colours(int32_t(g.innerEnd) - 13, int32_t(g.innerEnd) - 2, y0, y1), 1u);
+    // The thumb keeps the face colour; the track beside it is painted.
+    const int32_t thumb = int32_t(g.thumbStart + g.thumbLength / 2);
+    const int32_t track = g.thumbStart > g.innerStart + 17 ? int32_t(g.innerStart) + 17 : int32_t(g.innerEnd) - 17;
+    EXPECT_NE(0, std::memcmp(f->At(thumb, mid), f->At(track, mid), 3)) << thumb << " " << track;
+    // The left arrow steps down to the lowest position, the right one up again.
+    for (int i = 0; i < 200 && bar.m_position > bar.m_minimum; ++i)
+      filtertest::SendButton(f, 1, int32_t(g.innerStart) + 8, mid);
+    ASSERT_TRUE(PumpUntil([&] { return bar.m_position == bar.m_minimum; }, 3000));
+    const std::wstring before = c.text;
+    filtertest::SendButton(f, 1, int32_t(g.innerEnd) - 8, mid);
+    ASSERT_TRUE(PumpUntil([&] { return bar.m_position == bar.m_minimum + 1; }, 3000));
+    EXPECT_NE(before, std::wstring(c.text));
+    filtertest::SendButton(f, 1, int32_t(g.innerStart) + 8, mid);
+    ASSERT_TRUE(PumpUntil([&] { return bar.m_position == bar.m_minimum; }, 3000));
+    EXPECT_EQ(before, std::wstring(c.text));
+  }
+  f->ShowDialog(0, nullptr);
+}
 
 }  // namespace

@@ -1,7 +1,6 @@
 // ptv_x11_test.cpp - the particle tracker's overlay on a real X server: crosses and ids at
 // known particles in the guide colour, a trail broken at a gap, nothing for a track absent
 // from the current scene unless "all scene" is on; screenshots to test_out.
-#include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +8,7 @@
 
 #include "app/filterctrl.h"
 #include "measure/ptv.h"
+#include "tests/app/overlay_target.h"
 #include "tests/app/testhost.h"
 #include "tests/filters/filter_x11_util.h"
 #include "tests/toolkit/x11_test_util.h"
@@ -16,36 +16,17 @@
 
 namespace {
 
-std::vector<uint8_t> DrawPass(CFgUIDialog& screen, CFilterCtrl& ctrl)
-{
-  std::vector<uint8_t> top;
-  if (!screen.BeginDraw()) return top;
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glClearColor(0, 0, 0, 1);
-  glClear(GL_COLOR_BUFFER_BIT);
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  ctrl.DrawOverlays(&screen, screen.m_font, 0, 0, 199, 159, 0, 0, 199, 159, 1);
-  glFinish();
-  const uint64_t w = screen.m_clientWidth, h = screen.m_clientHeight;
-  std::vector<uint8_t> rgb = toolkittest::ReadBack(w, h);
-  screen.EndDraw(1);
-  top.resize(rgb.size());
-  for (uint64_t y = 0; y < h; ++y)
-    std::copy(rgb.begin() + long((h - 1 - y) * w * 3), rgb.begin() + long((h - y) * w * 3),
-              top.begin() + long(y * w * 3));
-  return top;
+// The overlay pass in a real main window with its font, read back top row first.
+std::vector<uint8_t> DrawPass(qvtest::MainWindowTarget& target, CFilterCtrl& ctrl) {
+  return target.Pass(ctrl, target.Screen().m_font, 0, 0, 199, 159, 0, 0, 199, 159, 1, true);
 }
 
 TEST(PtvOverlayX11, TracksTrailsAndGaps)
 {
   REQUIRE_DISPLAY();
-  CFgUIDialog screen;
-  ASSERT_EQ(1, screen.Create(50, 50, 220, 180, L"particle tracking overlay", FgStyleDialog, nullptr));
-  SetOverlayMainWindow(&screen);
+  qvtest::MainWindowTarget target;
+  ASSERT_TRUE(target.Open(220, 180, L"particle tracking overlay"));
+  CMainScreen& screen = target.Screen();
   CTestHost host;
   host.SetLanguage(L"en");
   host.SetOverlayColor(0, 1, 0);
@@ -69,7 +50,7 @@ TEST(PtvOverlayX11, TracksTrailsAndGaps)
   p->RebuildIdList();
   ASSERT_EQ(1, host.SeekFrame(7));
   p->m_lineLen.m_position = 10;
-  std::vector<uint8_t> top = DrawPass(screen, host);
+  std::vector<uint8_t> top = DrawPass(target, host);
   ASSERT_FALSE(top.empty());
   const int w = int(screen.m_clientWidth);
   auto lit = [&](int x, int y) {
@@ -96,14 +77,13 @@ TEST(PtvOverlayX11, TracksTrailsAndGaps)
 
   // "all scene": track 2 drawn whole though absent from scene 7; the gap still breaks track 1.
   p->m_lineAll.m_checked = 1;
-  top = DrawPass(screen, host);
+  top = DrawPass(target, host);
   EXPECT_TRUE(toolkittest::WritePng(std::string(QV_TEST_OUT_DIR) + "/ptv_overlay_all.png", top, w,
                                     int(screen.m_clientHeight)));
   EXPECT_TRUE(lit(65, 120) || lit(65, 119));
   EXPECT_TRUE(lit(35, 40) || lit(35, 39));
   EXPECT_FALSE(lit(50, 40) || lit(50, 39));
   EXPECT_TRUE(lit(105, 40) || lit(105, 39));  // to scene 9, beyond the current one
-  SetOverlayMainWindow(nullptr);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // track2d_overlay_x11_test.cpp - the 2D tracking tool under X: the overlay drawn into a window
 // of its own and read back (a box at zoom 2 with its selected outline; a screenshot goes to
 // test_out/), and a run whose manual wait is answered by a real click on SKIP.
-#include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,39 +10,25 @@
 
 #include "measure/track2d.h"
 #include "platform/window.h"
+#include "tests/app/overlay_target.h"
 #include "tests/app/testhost.h"
 #include "tests/toolkit/x11_test_util.h"
 
 namespace {
 
-std::vector<uint8_t> DrawPass(CFgScreen& screen, CFilterCtrl& ctrl, int32_t zoom)
-{
-  std::vector<uint8_t> top;
-  if (!screen.BeginDraw()) return top;
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glClearColor(0, 0, 0, 1);
-  glClear(GL_COLOR_BUFFER_BIT);
-  ctrl.DrawOverlays(&screen, nullptr, 10, 20, 10 + 60 * zoom - 1, 20 + 40 * zoom - 1, 0, 0, 59, 39, zoom);
-  glFinish();
-  const uint64_t w = screen.m_clientWidth, h = screen.m_clientHeight;
-  std::vector<uint8_t> rgb = toolkittest::ReadBack(w, h);
-  screen.EndDraw(1);
-  top.resize(rgb.size());
-  for (uint64_t y = 0; y < h; ++y)
-    std::copy(rgb.begin() + long((h - 1 - y) * w * 3), rgb.begin() + long((h - y) * w * 3),
-              top.begin() + long(y * w * 3));
-  return top;
+// The overlay pass in a real main window with its font, the view at (10, 20), read back top
+// row first.
+std::vector<uint8_t> DrawPass(qvtest::MainWindowTarget& target, CFilterCtrl& ctrl, int32_t zoom) {
+  return target.Pass(ctrl, target.Screen().m_font, 10, 20, 10 + 60 * zoom - 1, 20 + 40 * zoom - 1,
+                     0, 0, 59, 39, zoom, true);
 }
 
 TEST(Track2dOverlayX11, BoxOutlinesAtZoomTwo)
 {
   REQUIRE_DISPLAY();
-  CFgScreen screen;
-  ASSERT_EQ(1, screen.Create(50, 50, 220, 160, L"2D tracking overlay", FgStyleDialog, nullptr));
-  SetOverlayMainWindow(&screen);
+  qvtest::MainWindowTarget target;
+  ASSERT_TRUE(target.Open(220, 160, L"2D tracking overlay"));
+  CMainScreen& screen = target.Screen();
   CTestHost host;
   host.SetOverlayColor(1, 0.5, 0);
   CImgBuff picture;
@@ -61,7 +46,7 @@ TEST(Track2dOverlayX11, BoxOutlinesAtZoomTwo)
   // Not selected: one outline (view origin 10, 20; box pixels 10..14 -> 20..29 at zoom 2).
   f->m_selected = -1;
   f->m_dispId.m_checked = 0;
-  std::vector<uint8_t> px = DrawPass(screen, host, 2);
+  std::vector<uint8_t> px = DrawPass(target, host, 2);
   ASSERT_FALSE(px.empty());
   EXPECT_TRUE(lit(px, 10 + 20, 20 + 20));
   EXPECT_TRUE(lit(px, 10 + 29, 20 + 25));
@@ -73,13 +58,21 @@ TEST(Track2dOverlayX11, BoxOutlinesAtZoomTwo)
   // Selected: a second outline 2 pixels out, and the number with "id" on.
   f->m_selected = 0;
   f->m_dispId.m_checked = 1;
-  px = DrawPass(screen, host, 2);
+  px = DrawPass(target, host, 2);
   EXPECT_TRUE(lit(px, 10 + 18, 20 + 18));
   EXPECT_TRUE(lit(px, 10 + 31, 20 + 31));
   EXPECT_FALSE(lit(px, 10 + 19, 20 + 25));
+  // The number "1" in window pixels, 4 right of the box's right edge from its top edge down;
+  // nothing in the window's corner, where view pixels taken for GL coordinates would put it.
+  int number = 0, corner = 0;
+  for (int y = 20 + 20; y < 20 + 20 + 14; ++y)
+    for (int x = 10 + 29 + 4; x < 10 + 29 + 4 + 10; ++x) number += lit(px, x, y);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) corner += lit(px, x, y);
+  EXPECT_GT(number, 4);
+  EXPECT_EQ(corner, 0);
   toolkittest::WritePng(std::string(QV_TEST_OUT_DIR) + "/track2d_overlay.png", px, int(w),
                         int(screen.m_clientHeight));
-  SetOverlayMainWindow(nullptr);
 }
 
 // A run waits where the red disc is missing; SKIP is clicked with real X input while it waits.

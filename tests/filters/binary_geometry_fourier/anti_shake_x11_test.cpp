@@ -2,7 +2,6 @@
 // languages, "specify a reference point" ticked by a real click, boxes clicked on the picture,
 // SAVE pressed for real writing the numbered files, and the boxes drawn through the overlay
 // pass in the guide colour, at zoom 2 reaching the far side of the last pixel.
-#include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +14,7 @@
 #include "core/imgbuff.h"
 #include "filters/binary_geometry_fourier/anti_shake.h"
 #include "media/imgio/imgio.h"
+#include "tests/app/overlay_target.h"
 #include "tests/app/testhost.h"
 #include "tests/filters/filter_x11_util.h"
 #include "tests/temp_folder.h"
@@ -104,9 +104,8 @@ INSTANTIATE_TEST_SUITE_P(Languages, AntiShakeX11, ::testing::Values(L"en", L"jp"
 // the far side of the box's last pixel.
 TEST(AntiShakeOverlayX11, BoxesInTheGuideColour) {
   REQUIRE_DISPLAY();
-  CFgScreen screen;
-  ASSERT_EQ(1, screen.Create(50, 50, 240, 200, L"anti shake overlay", FgStyleDialog, nullptr));
-  SetOverlayMainWindow(&screen);
+  qvtest::MainWindowTarget target;
+  ASSERT_TRUE(target.Open(240, 200, L"anti shake overlay"));
   CTestHost host;
   CImgBuff still;
   Texture(still, 100, 80, 0, 0);
@@ -119,23 +118,10 @@ TEST(AntiShakeOverlayX11, BoxesInTheGuideColour) {
   f->OnLButtonDown(60, 50, 0);  // 56..63, 46..53
   ASSERT_EQ(1, f->GetBox(1, nullptr, nullptr, nullptr, nullptr));
   host.SetOverlayColor(0, 1, 0);
-  ASSERT_EQ(1, screen.BeginDraw());
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glClearColor(0, 0, 0, 1);
-  glClear(GL_COLOR_BUFFER_BIT);
   // View 0..199 x 0..159 shows image 0..99 x 0..79 at zoom 2.
-  host.DrawOverlays(&screen, nullptr, 0, 0, 199, 159, 0, 0, 99, 79, 2);
-  glFinish();
-  const uint64_t w = screen.m_clientWidth, h = screen.m_clientHeight;
-  std::vector<uint8_t> rgb = toolkittest::ReadBack(w, h);
-  screen.EndDraw(1);
-  std::vector<uint8_t> top(rgb.size());
-  for (uint64_t y = 0; y < h; ++y)
-    std::copy(rgb.begin() + long((h - 1 - y) * w * 3), rgb.begin() + long((h - y) * w * 3),
-              top.begin() + long(y * w * 3));
+  const std::vector<uint8_t> top = target.Pass(host, nullptr, 0, 0, 199, 159, 0, 0, 99, 79, 2);
+  ASSERT_FALSE(top.empty());
+  const uint64_t w = target.Width(), h = target.Height();
   EXPECT_TRUE(toolkittest::WritePng(std::string(QV_TEST_OUT_DIR) + "/anti_shake_overlay.png", top,
                                     int(w), int(h)));
   auto lit = [&](int x, int y) {
@@ -150,7 +136,6 @@ TEST(AntiShakeOverlayX11, BoxesInTheGuideColour) {
   EXPECT_TRUE(lit(127, 100));
   EXPECT_TRUE(lit(120, 107));
   EXPECT_FALSE(lit(40, 40));
-  SetOverlayMainWindow(nullptr);
 }
 
 }  // namespace

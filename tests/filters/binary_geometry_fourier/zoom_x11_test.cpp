@@ -2,7 +2,6 @@
 // labels, places), a drag and a real click on "set" that change the frame as RotateScale
 // does, and the working rectangle's loop drawn through the overlay pass in the guide colour at
 // zoom codes 1, 2, -2 and with one picture column shown.
-#include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include "engine/rotate_scale.h"
 #include "filters/binary_geometry_fourier/zoom.h"
 #include "tests/app/app_test_util.h"
+#include "tests/app/overlay_target.h"
 #include "tests/app/testhost.h"
 #include "tests/filters/filter_x11_util.h"
 #include "tests/toolkit/x11_test_util.h"
@@ -77,9 +77,8 @@ INSTANTIATE_TEST_SUITE_P(Languages, ZoomX11, ::testing::Values(L"en", L"jp"));
 // The loop through the four mapped corners, drawn in the guide colour; the point at corner 1.
 TEST(ZoomOverlayX11, LoopInTheGuideColour) {
   REQUIRE_DISPLAY();
-  CFgScreen screen;
-  ASSERT_EQ(1, screen.Create(50, 50, 240, 200, L"zoom overlay", FgStyleDialog, nullptr));
-  SetOverlayMainWindow(&screen);
+  qvtest::MainWindowTarget target;
+  ASSERT_TRUE(target.Open(240, 200, L"zoom overlay"));
   CFilterCtrl ctrl;
   ctrl.SetImageInfo(100, 80, 1, 1);
   auto* f = new CLfAtrans;
@@ -104,22 +103,10 @@ TEST(ZoomOverlayX11, LoopInTheGuideColour) {
     const CLfAtrans::State s = f->GetState();
     int32_t p[4][2];
     ZoomOverlayPoints(s.corners, 10, 20, c.vx1, c.vy1, c.ix0, 0, c.ix1, 79, c.zoom, p);
-    ASSERT_EQ(1, screen.BeginDraw());
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    ctrl.DrawOverlays(&screen, nullptr, 10, 20, c.vx1, c.vy1, c.ix0, 0, c.ix1, 79, c.zoom);
-    glFinish();
-    const uint64_t w = screen.m_clientWidth, h = screen.m_clientHeight;
-    std::vector<uint8_t> rgb = toolkittest::ReadBack(w, h);
-    screen.EndDraw(1);
-    std::vector<uint8_t> top(rgb.size());
-    for (uint64_t y = 0; y < h; ++y)
-      std::copy(rgb.begin() + long((h - 1 - y) * w * 3), rgb.begin() + long((h - y) * w * 3),
-                top.begin() + long(y * w * 3));
+    const std::vector<uint8_t> top =
+        target.Pass(ctrl, nullptr, 10, 20, c.vx1, c.vy1, c.ix0, 0, c.ix1, 79, c.zoom);
+    ASSERT_FALSE(top.empty());
+    const uint64_t w = target.Width(), h = target.Height();
     std::string path = std::string(QV_TEST_OUT_DIR) + "/zoom_overlay_" + c.name + ".png";
     EXPECT_TRUE(toolkittest::WritePng(path, top, int(w), int(h))) << path;
     int32_t minX = INT32_MAX, maxX = INT32_MIN, minY = INT32_MAX, maxY = INT32_MIN;
@@ -147,7 +134,6 @@ TEST(ZoomOverlayX11, LoopInTheGuideColour) {
     const uint8_t* first = &top[(uint64_t(p[0][1]) * w + uint64_t(p[0][0])) * 3];
     EXPECT_EQ(255, first[1]) << "the point at corner 1";
   }
-  SetOverlayMainWindow(nullptr);
 }
 
 }  // namespace

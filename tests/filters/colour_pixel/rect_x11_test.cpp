@@ -1,6 +1,5 @@
 // rect_x11_test.cpp - on a real X server: the process rectangle's outline, drawn through the
-// overlay pass, lights exactly the window pixels of its corners' loop.
-#include <GL/gl.h>
+// overlay pass in a real main window, lights exactly the window pixels of its corners' loop.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -10,15 +9,15 @@
 
 #include "app/filterctrl.h"
 #include "filters/colour_pixel/rect.h"
+#include "tests/app/overlay_target.h"
 #include "tests/toolkit/x11_test_util.h"
 
 namespace {
 
 TEST(ProcessRectX11, OutlineLandsOnItsPixels) {
   REQUIRE_DISPLAY();
-  CFgScreen screen;
-  ASSERT_EQ(1, screen.Create(50, 50, 200, 160, L"process rect", FgStyleDialog, nullptr));
-  SetOverlayMainWindow(&screen);
+  qvtest::MainWindowTarget target;
+  ASSERT_TRUE(target.Open(200, 160, L"process rect"));
   CFilterCtrl ctrl;
   ctrl.SetImageInfo(100, 80, 1, 1);
   CLfRect* rect = new CLfRect;
@@ -33,23 +32,10 @@ TEST(ProcessRectX11, OutlineLandsOnItsPixels) {
     int32_t vx1, vy1;
   } cases[] = {{1, 109, 99}, {3, 189, 149}, {0, 189, 149}, {-2, 109, 99}};
   for (const Case& c : cases) {
-    ASSERT_EQ(1, screen.BeginDraw());
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    ctrl.DrawOverlays(&screen, nullptr, 10, 20, c.vx1, c.vy1, 0, 0, 99, 79, c.zoom);
-    glFinish();
-    const uint64_t w = screen.m_clientWidth, h = screen.m_clientHeight;
-    std::vector<uint8_t> rgb = toolkittest::ReadBack(w, h);
-    screen.EndDraw(1);
-    // Top row first, for the screenshot and the checks.
-    std::vector<uint8_t> top(rgb.size());
-    for (uint64_t y = 0; y < h; ++y)
-      std::copy(rgb.begin() + long((h - 1 - y) * w * 3), rgb.begin() + long((h - y) * w * 3),
-                top.begin() + long(y * w * 3));
+    const std::vector<uint8_t> top =
+        target.Pass(ctrl, nullptr, 10, 20, c.vx1, c.vy1, 0, 0, 99, 79, c.zoom);
+    ASSERT_FALSE(top.empty());
+    const uint64_t w = target.Width(), h = target.Height();
     std::string path = std::string(QV_TEST_OUT_DIR) + "/process_rect_zoom" +
                        std::to_string(c.zoom) + ".png";
     EXPECT_TRUE(toolkittest::WritePng(path, top, int(w), int(h))) << path;
@@ -68,7 +54,6 @@ TEST(ProcessRectX11, OutlineLandsOnItsPixels) {
     EXPECT_EQ(outline, lit) << "zoom " << c.zoom << " corners " << a << "," << b << " " << cc
                             << "," << d;
   }
-  SetOverlayMainWindow(nullptr);
 }
 
 }  // namespace
