@@ -23,6 +23,7 @@ extern "C" {
 }
 
 #include <climits>
+#include <iterator>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -144,6 +145,43 @@ uint64_t OpenH264References() {
 
 namespace {
 
+// The limits of each level (H.264 Table A-1): macroblocks a second, macroblocks a frame, and
+// the largest bit rate in 1000 bit/s (the factor of the Baseline and Main profiles; 1b is
+// left out, 1.1 covers it).
+struct LevelLimits {
+  int levelIdc;
+  uint64_t macroblocksPerSecond, frameMacroblocks, kiloBitRate;
+};
+constexpr LevelLimits kLevels[] = {
+    {10, 1485, 99, 64},          {11, 3000, 396, 192},        {12, 6000, 396, 384},
+    {13, 11880, 396, 768},       {20, 11880, 396, 2000},      {21, 19800, 792, 4000},
+    {22, 20250, 1620, 4000},     {30, 40500, 1620, 10000},    {31, 108000, 3600, 14000},
+    {32, 216000, 5120, 20000},   {40, 245760, 8192, 20000},   {41, 245760, 8192, 50000},
+    {42, 522240, 8704, 50000},   {50, 589824, 22080, 135000}, {51, 983040, 36864, 240000},
+    {52, 2073600, 36864, 240000},
+};
+
+}  // namespace
+
+int H264LevelFor(int width, int height, double frameRate, uint64_t bitRate, uint64_t* outMaxBitRate) {
+  const uint64_t mbWidth = uint64_t(width > 0 ? width : 0) / 16 + (width % 16 != 0);
+  const uint64_t mbHeight = uint64_t(height > 0 ? height : 0) / 16 + (height % 16 != 0);
+  const uint64_t frame = mbWidth * mbHeight;
+  const double perSecond = double(frame) * (frameRate > 0 ? frameRate : 0);
+  for (const LevelLimits& l : kLevels) {
+    // Neither side of the picture may pass sqrt(8 x frame size) macroblocks.
+    const uint64_t side8 = 8 * l.frameMacroblocks;
+    if (frame > l.frameMacroblocks || mbWidth * mbWidth > side8 || mbHeight * mbHeight > side8) continue;
+    if (perSecond > double(l.macroblocksPerSecond) || bitRate > l.kiloBitRate * 1000) continue;
+    if (outMaxBitRate) *outMaxBitRate = l.kiloBitRate * 1000;
+    return l.levelIdc;
+  }
+  if (outMaxBitRate) *outMaxBitRate = kLevels[std::size(kLevels) - 1].kiloBitRate * 1000;
+  return 52;
+}
+
+namespace {
+
 SEncParamBase BaseParams(const Mp4Writer* w, uint32_t rate) {
   SEncParamBase p;
   memset(&p, 0, sizeof p);
@@ -209,6 +247,16 @@ ISVCEncoder* H264EncoderCreate(Mp4Writer* writer, uint32_t* rate) {
     layer.uiColorPrimaries = CP_BT709;
     layer.uiTransferCharacteristics = TRC_BT709;
     layer.uiColorMatrix = CM_BT709;
+    // The extended parameters come back with a largest bit rate of 288 Mbit/s, and the
+    // library raises the level until that rate fits: every file declared level 5.1, which a
+    // player or hardware decoder that checks the level may refuse for a small picture.
+    // The level that holds this picture, its rate and bit rate instead, with that level's
+    // largest bit rate, so the library keeps it (it raises the level again for a target
+    // rate the level does not hold).
+    uint64_t levelBits = 0;
+    layer.uiLevelIdc = ELevelIdc(H264LevelFor(int(writer->trackWidth), int(writer->trackHeight),
+                                              1000000.0 / writer->frameIntervalUs, *rate, &levelBits));
+    layer.iMaxSpatialBitrate = int(levelBits > uint64_t(INT_MAX) ? uint64_t(INT_MAX) : levelBits);
     enc->SetOption(ENCODER_OPTION_SVC_ENCODE_PARAM_EXT, &ext);
   }
   int format = videoFormatI420;
@@ -487,9 +535,13 @@ const YuvMatrix kYuvBt709Full = {0, 1000, 1575, -187, -468, 1856};
 const YuvMatrix kYuvBt601Full = {0, 1000, 1402, -344, -714, 1772};
 }  // namespace
 
-const YuvMatrix& YuvMatrixFor(int matrixCoefficients, bool fullRange) {
+const YuvMatrix& YuvMatrixFor(int matrixCoefficients, bool fullRange, int width, int height) {
   // 5 and 6 are BT.470 B/G and SMPTE 170M: both the BT.601 matrix.
-  const bool bt601 = matrixCoefficients == 5 || matrixCoefficients == 6;
+  bool bt601 = matrixCoefficients == 5 || matrixCoefficients == 6;
+  // Untagged streams (what x264 and many cameras write by default) were made with the
+  // matrix of their picture size: an SD picture converted with BT.709 reads red (253, 0, 0)
+  // as (255, 24, 0).
+  if (matrixCoefficients == 2 || matrixCoefficients == 3) bt601 = width < 1280 && height <= 576;
   if (fullRange) return bt601 ? kYuvBt601Full : kYuvBt709Full;
   return bt601 ? kYuvBt601 : kYuvBt709;
 }

@@ -30,8 +30,16 @@ void H264CloseLibrary(void* module);
 // The folder of the running program (no trailing slash), empty when it cannot be found.
 const char* ProgramFolder();
 
+// The lowest H.264 level (level_idc: 10 for 1.0 ... 52 for 5.2) whose limits hold a
+// picture of width x height at frameRate pictures a second and bitRate bit/s: frame size
+// and width and height in macroblocks, macroblocks a second, and the bit rate.  52 when
+// even that level is exceeded.  outMaxBitRate, when given, gets the level's largest bit
+// rate in bit/s.
+int H264LevelFor(int width, int height, double frameRate, uint64_t bitRate, uint64_t* outMaxBitRate = nullptr);
+
 // Encoder: created on the writer's first frame with the asked rate; `rate` comes back as
-// the rate the library accepted.
+// the rate the library accepted.  The stream declares the level H264LevelFor gives for the
+// picture, its rate and that bit rate.
 ISVCEncoder* H264EncoderCreate(Mp4Writer* writer, uint32_t* rate);
 void H264EncoderDestroy(ISVCEncoder* encoder);
 // Encodes one I420 frame and appends its NAL units, each behind a 4-byte big-endian length,
@@ -47,10 +55,13 @@ uint64_t H264EncodeFrame(Mp4Writer* writer, ISVCEncoder** encoder, const uint8_t
 struct YuvMatrix {
   int yOffset, yScale, rv, gu, gv, bu;
 };
-// The conversion a stream asks for: BT.709 unless it declares BT.601 (matrix coefficients 5
-// or 6); limited range unless it declares full range.
-const YuvMatrix& YuvMatrixFor(int matrixCoefficients, bool fullRange);
-// The matrix of streams that declare nothing (BT.709, limited range).
+// The conversion for a picture of width x height: BT.601 when the stream declares it
+// (matrix coefficients 5 or 6), BT.709 for any other declared matrix; a stream that declares
+// none (2, or the reserved 3) is taken by its size, as players take it: BT.601 below HD
+// (width under 1280 and height at most 576), BT.709 from HD up.  Limited range unless the
+// stream declares full range.
+const YuvMatrix& YuvMatrixFor(int matrixCoefficients, bool fullRange, int width, int height);
+// BT.709, limited range: what our own files declare.
 extern const YuvMatrix kYuvBt709;
 
 // One decoded picture, owned by the decoder and valid until its next call.

@@ -627,7 +627,7 @@ int RunUntil(Mp4Reader* r, uint32_t f, uint32_t codedSample) {
     // The stream's own colour description first, the sample entry's where it says nothing.
     const int matrix = pic.matrixCoefficients != 2 ? pic.matrixCoefficients : r->entryMatrix;
     const int full = pic.fullRange >= 0 ? pic.fullRange : r->entryFullRange;
-    r->matrix = &YuvMatrixFor(matrix, full == 1);
+    r->matrix = &YuvMatrixFor(matrix, full == 1, pic.width, pic.height);
     r->lastFrame = frame;
     if (frame == f) return 1;
     if (frame > f) return 0;

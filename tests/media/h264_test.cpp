@@ -154,15 +154,22 @@ struct Coefficients {
   const char* name;
   int matrix;
   bool full;
+  int width, height;  // the picture's size, which decides for a stream that declares no matrix
   double yOffset, yScale, rv, gu, gv, bu;
 };
 const Coefficients kMatrices[] = {
-    {"BT.709 limited", 1, false, 16, 1164, 1793, -213, -533, 2112},
-    {"unstated", 2, false, 16, 1164, 1793, -213, -533, 2112},
-    {"BT.601 limited (BT.470 B/G)", 5, false, 16, 1164, 1596, -391, -813, 2018},
-    {"BT.601 limited (SMPTE 170M)", 6, false, 16, 1164, 1596, -391, -813, 2018},
-    {"BT.709 full", 1, true, 0, 1000, 1575, -187, -468, 1856},
-    {"BT.601 full", 6, true, 0, 1000, 1402, -344, -714, 1772},
+    {"BT.709 limited", 1, false, 640, 480, 16, 1164, 1793, -213, -533, 2112},
+    {"BT.601 limited (BT.470 B/G)", 5, false, 1920, 1080, 16, 1164, 1596, -391, -813, 2018},
+    {"BT.601 limited (SMPTE 170M)", 6, false, 64, 48, 16, 1164, 1596, -391, -813, 2018},
+    {"BT.709 full", 1, true, 64, 48, 0, 1000, 1575, -187, -468, 1856},
+    {"BT.601 full", 6, true, 1280, 720, 0, 1000, 1402, -344, -714, 1772},
+    // Undeclared: BT.601 below HD (width under 1280 and height at most 576), else BT.709.
+    {"unstated SD 720 x 576", 2, false, 720, 576, 16, 1164, 1596, -391, -813, 2018},
+    {"unstated 1279 x 576", 2, false, 1279, 576, 16, 1164, 1596, -391, -813, 2018},
+    {"unstated 1280 x 720", 2, false, 1280, 720, 16, 1164, 1793, -213, -533, 2112},
+    {"unstated 1024 x 577", 2, false, 1024, 577, 16, 1164, 1793, -213, -533, 2112},
+    {"unstated full range SD", 2, true, 640, 480, 0, 1000, 1402, -344, -714, 1772},
+    {"reserved 1920 x 1080", 3, false, 1920, 1080, 16, 1164, 1793, -213, -533, 2112},
 };
 
 void ReferencePixel(const Coefficients& m, int y, int u, int v, uint8_t* out) {
@@ -188,13 +195,41 @@ TEST(I420ToRgb, MatchesThePerPixelFormulaOnRandomPictures) {
     for (auto& b : u) b = next();
     for (auto& b : v) b = next();
     std::vector<uint8_t> out(size_t(w) * h * 3), expect(out.size());
-    I420ToRgb(w, h, w, y.data(), u.data(), v.data(), out.data(), ls, cs, w, h, YuvMatrixFor(m.matrix, m.full));
+    I420ToRgb(w, h, w, y.data(), u.data(), v.data(), out.data(), ls, cs, w, h,
+              YuvMatrixFor(m.matrix, m.full, m.width, m.height));
     for (int row = 0; row < h; ++row)
       for (int x = 0; x < w; ++x)
         ReferencePixel(m, y[size_t(row) * ls + x], u[size_t(row / 2) * cs + x / 2], v[size_t(row / 2) * cs + x / 2],
                        &expect[(size_t(row) * w + x) * 3]);
     EXPECT_EQ(out, expect) << m.name << " " << w << "x" << h;
   }
+}
+
+// The lowest level whose limits hold the picture, its rate and the bit rate; each row is held
+// back by one limit of the level below it.
+TEST(H264Level, LowestLevelThatHoldsThePicture) {
+  const struct {
+    const char* name;
+    int w, h;
+    double rate;
+    uint64_t bits;
+    int level;
+  } cases[] = {
+      {"QCIF 15 fps 64 kbit/s", 176, 144, 15, 64000, 10},
+      {"QCIF 15 fps, the bit rate of 1.1", 176, 144, 15, 100000, 11},
+      {"64 x 48 at 25 fps at its raw rate", 64, 48, 25, 921600, 20},
+      {"640 x 480 at 25 fps", 640, 480, 25, 5000000, 30},
+      {"640 x 480 at 25 fps, 12 Mbit/s", 640, 480, 25, 12000000, 31},
+      {"640 x 480 at 50 fps (macroblocks a second)", 640, 480, 50, 5000000, 31},
+      {"1280 x 720 at 30 fps", 1280, 720, 30, 5000000, 31},
+      {"1920 x 1080 at 30 fps", 1920, 1080, 30, 5000000, 40},
+      {"1920 x 1080 at 30 fps, 30 Mbit/s", 1920, 1080, 30, 30000000, 41},
+      {"1920 x 1080 at 60 fps", 1920, 1080, 60, 5000000, 42},
+      {"3840 x 2160 at 30 fps", 3840, 2160, 30, 5000000, 51},
+      {"a long strip (250 macroblocks wide: sqrt(8 x 8192) = 256)", 4000, 16, 1, 1000, 40},
+      {"beyond every level", 8192, 8192, 60, 5000000, 52},
+  };
+  for (const auto& c : cases) EXPECT_EQ(H264LevelFor(c.w, c.h, c.rate, c.bits), c.level) << c.name;
 }
 
 TEST(OpenH264, LoadCountsReferences) {

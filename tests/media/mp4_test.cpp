@@ -69,9 +69,10 @@ double Psnr(const uint8_t* a, const uint8_t* b, size_t n) {
   return 10 * std::log10(255.0 * 255.0 / (se / double(n)));
 }
 
-// ffmpeg's decode of a file as I420, turned into R,G,B with our own conversion, so that
-// only the decoders are compared.
-std::vector<uint8_t> FfmpegFramesRgb(const std::string& path, int w, int h, size_t* outFrames) {
+// ffmpeg's decode of a file as I420, turned into R,G,B with our own conversion by the matrix
+// the file's colours call for, so that only the decoders are compared.
+std::vector<uint8_t> FfmpegFramesRgb(const std::string& path, int w, int h, size_t* outFrames,
+                                     const YuvMatrix& matrix) {
   const std::string yuvPath = path + ".ff.yuv";
   const std::string cmd = "ffmpeg -v error -y -i '" + path + "' -f rawvideo -pix_fmt yuv420p '" + yuvPath + "'";
   if (system(cmd.c_str()) != 0) return {};
@@ -84,7 +85,7 @@ std::vector<uint8_t> FfmpegFramesRgb(const std::string& path, int w, int h, size
     const uint8_t* y = &yuv[f * frameBytes];
     const uint8_t* u = y + size_t(w) * h;
     const uint8_t* v = u + size_t(w) * h / 4;
-    I420ToRgb(w, h, w, y, u, v, &rgb[f * size_t(w) * h * 3], w, w / 2, w, h);
+    I420ToRgb(w, h, w, y, u, v, &rgb[f * size_t(w) * h * 3], w, w / 2, w, h, matrix);
   }
   *outFrames = frames;
   return rgb;
@@ -646,7 +647,7 @@ TEST(Mp4Writer, SmallNoisyPicturesSave) {
     std::vector<uint8_t> ff;
     if (HaveFfmpeg()) {
       size_t ffFrames = 0;
-      ff = FfmpegFramesRgb(path, c.w, c.h, &ffFrames);
+      ff = FfmpegFramesRgb(path, c.w, c.h, &ffFrames, kYuvBt709);
       EXPECT_EQ(ffFrames, size_t(frames)) << name;
       if (ffFrames != size_t(frames)) ff.clear();
     }
@@ -690,7 +691,7 @@ TEST(Mp4Writer, FfprobeAndFfmpegAcceptOurFiles) {
   EXPECT_EQ(keys, "100000001000000010000000");
 
   size_t ffFrames = 0;
-  std::vector<uint8_t> ff = FfmpegFramesRgb(path, w, h, &ffFrames);
+  std::vector<uint8_t> ff = FfmpegFramesRgb(path, w, h, &ffFrames, kYuvBt709);
   ASSERT_EQ(ffFrames, size_t(frames));
   MediaFile* file = OpenMp4(path);
   ASSERT_NE(file, nullptr);
@@ -731,7 +732,7 @@ TEST(Mp4Reader, FilesMadeByFfmpegDecodeLikeFfmpeg) {
                             " '" + path + "'";
     ASSERT_EQ(system(cmd.c_str()), 0) << c.name;
     size_t ffFrames = 0;
-    std::vector<uint8_t> ff = FfmpegFramesRgb(path, w, h, &ffFrames);
+    std::vector<uint8_t> ff = FfmpegFramesRgb(path, w, h, &ffFrames, YuvMatrixFor(2, false, w, h));
     ASSERT_EQ(ffFrames, size_t(c.frames)) << c.name;
     MediaFile* file = OpenMp4(path);
     ASSERT_NE(file, nullptr) << c.name;
@@ -763,7 +764,7 @@ TEST(Mp4Reader, SeekIntoTheMiddleOfALongGop) {
                           "-pix_fmt yuv420p -profile:v high -bf 3 -g 60 -sc_threshold 0 '" + path + "'";
   ASSERT_EQ(system(cmd.c_str()), 0);
   size_t ffFrames = 0;
-  std::vector<uint8_t> ff = FfmpegFramesRgb(path, w, h, &ffFrames);
+  std::vector<uint8_t> ff = FfmpegFramesRgb(path, w, h, &ffFrames, YuvMatrixFor(2, false, w, h));
   ASSERT_EQ(ffFrames, size_t(frames));
   MediaFile* file = OpenMp4(path);
   ASSERT_NE(file, nullptr);
@@ -912,7 +913,8 @@ TEST(Mp4Reader, ColoursFollowTheDeclaredMatrix) {
        "scale=in_color_matrix=bt709:in_range=pc:flags=neighbor,format=rgb24"},
       {"BT.601 full range", "-colorspace bt470bg -color_range pc",
        "scale=in_color_matrix=bt601:in_range=pc:flags=neighbor,format=rgb24"},
-      {"nothing declared", "", "scale=in_color_matrix=bt709:in_range=tv:flags=neighbor,format=rgb24"},
+      // Nothing declared on a picture below HD: the BT.601 it was most likely made with.
+      {"nothing declared", "", "scale=in_color_matrix=bt601:in_range=tv:flags=neighbor,format=rgb24"},
   };
   const int w = 64, h = 48, frames = 6;
   for (const ColourCase& c : cases) {
@@ -922,6 +924,64 @@ TEST(Mp4Reader, ColoursFollowTheDeclaredMatrix) {
     const std::vector<uint8_t> ff = FfmpegRaw(path, "rgb24", c.filters);
     ASSERT_EQ(ff.size(), size_t(w) * h * 3 * frames);
     ExpectFramesWithin(path, ff, w, h, frames, 2);
+    unlink(path.c_str());
+  }
+}
+
+// Untagged files read in the colours they were made from: colour bars drawn by ImageMagick,
+// converted by ffmpeg without any colour tag, with the matrix such files are made with at
+// their size (ffmpeg's default BT.601 for SD; BT.709 asked for at 1280 x 720).  Inside each
+// bar (away from its edges, where chroma is shared with the neighbour) every pixel reads
+// within 3 levels of the colour drawn.
+TEST(Mp4Reader, UntaggedColoursFollowThePictureSize) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  const int kBars = 8;
+  const int bars[kBars][3] = {{253, 0, 0},   {0, 255, 255}, {0, 200, 0},     {30, 30, 220},
+                              {220, 200, 20}, {200, 40, 200}, {128, 128, 128}, {20, 20, 20}};
+  const struct {
+    const char* name;
+    int w, h;
+    const char* convert;  // ffmpeg's conversion into the stream's Y, U, V
+  } cases[] = {
+      {"640 x 480, BT.601", 640, 480, "format=yuv420p"},
+      // ffmpeg's scaler keeps BT.601 for R,G,B input whatever matrix it is asked for: its
+      // colour-space filter moves the picture to the BT.709 matrix (primaries and transfer
+      // kept), and the tags that filter sets are taken off again.
+      {"1280 x 720, BT.709", 1280, 720,
+       "format=yuv420p,colorspace=space=bt709:ispace=bt470bg:primaries=bt709:iprimaries=bt709:"
+       "trc=bt709:itrc=bt709:range=tv:irange=tv,setparams=colorspace=2:color_primaries=2:color_trc=2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int barWidth = c.w / kBars;  // a multiple of 16: no macroblock straddles two bars
+    const std::string png = OutPath("bars.png"), path = OutPath("bars.mp4");
+    std::string draw = "/usr/bin/convert -size " + std::to_string(barWidth) + "x" + std::to_string(c.h);
+    for (const auto& b : bars)
+      draw += " xc:'rgb(" + std::to_string(b[0]) + "," + std::to_string(b[1]) + "," + std::to_string(b[2]) + ")'";
+    ASSERT_EQ(system((draw + " +append +repage '" + png + "'").c_str()), 0);
+    ASSERT_EQ(system(("ffmpeg -v error -y -loop 1 -i '" + png + "' -vf '" + c.convert +
+                      "' -frames:v 3 -c:v libx264 -crf 4 '" + path + "'")
+                         .c_str()),
+              0);
+    // The point of the case: the stream and the file declare no colours at all.
+    ASSERT_EQ(RunCapture("ffprobe -v error -select_streams v:0 -show_entries "
+                         "stream=color_space,color_range,color_primaries -of csv=p=0 '" + path + "'"),
+              "unknown,unknown,unknown\n");
+    MediaFile* file = OpenMp4(path);
+    ASSERT_NE(file, nullptr);
+    std::vector<uint8_t> out(size_t(c.w) * c.h * 3);
+    for (uint64_t n = 0; n < 3; ++n) {
+      ASSERT_EQ(MediaReadFrame(file, 0, n, 0, out.data()), 1);
+      int worst = 0;
+      for (int y = 4; y < c.h - 4; ++y)
+        for (int i = 0; i < kBars; ++i)
+          for (int x = i * barWidth + 4; x < (i + 1) * barWidth - 4; ++x)
+            for (int k = 0; k < 3; ++k)
+              worst = std::max(worst, std::abs(int(out[(size_t(y) * c.w + x) * 3 + k]) - bars[i][k]));
+      EXPECT_LE(worst, 3) << "frame " << n;
+    }
+    MediaClose(file);
+    unlink(png.c_str());
     unlink(path.c_str());
   }
 }
@@ -976,6 +1036,36 @@ TEST(Mp4Writer, OurColoursDecodeAlikeInFfmpeg) {
         EXPECT_LE(MaxDifference(&rgb[size_t(n) * wrote.size()], wrote.data(), wrote.size()), 2) << "frame " << n;
       unlink(path.c_str());
     }
+  }
+}
+
+// The level our files declare fits their picture, so that players and hardware decoders that
+// check it take them: ffprobe reads 3.0 or below for 640 x 480 at 25 fps, and 4.0 at most for
+// 1920 x 1080 at 30 fps at the settings' default 5 Mbit/s; a tiny picture at 5 Mbit/s is
+// held by 3.0, at 500 kbit/s by 1.3; the colour tags stay.
+TEST(Mp4Writer, DeclaredLevelFitsThePicture) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  const struct {
+    int w, h;
+    uint32_t interval, bits;
+    int most;  // level_idc
+  } cases[] = {{640, 480, 40000, 5000000, 30},
+               {1920, 1080, 33333, 5000000, 40},
+               {64, 48, 40000, 5000000, 30},
+               {64, 48, 40000, 500000, 13}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h));
+    const std::string path = OutPath("level.mp4");
+    ASSERT_EQ(WriteMp4(path, c.w, c.h, 3, 3, c.interval, Options(c.bits, 0)), 1);
+    const std::string probe = RunCapture("ffprobe -v error -select_streams v:0 -show_entries "
+                                         "stream=level,color_space -of csv=p=0 '" + path + "'");
+    int level = 0;
+    char space[32] = {};
+    ASSERT_EQ(sscanf(probe.c_str(), "%d,%31[a-z0-9]", &level, space), 2) << probe;
+    EXPECT_GT(level, 0);
+    EXPECT_LE(level, c.most);
+    EXPECT_STREQ(space, "bt709");
+    unlink(path.c_str());
   }
 }
 
