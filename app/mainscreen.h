@@ -24,6 +24,7 @@
 // the bar) scenes step; mode 1 zooms; else nothing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "app/dialogs.h"
@@ -66,7 +67,8 @@ class CMainScreen : public CFgUIDialog, public CVideoPanelListener, public CPlay
   void DrawBackground() override;
 
   // Scene bar and range dialog.
-  void OnSceneChanged(uint64_t position) override;
+  // Loads and shows the scene; 1 when the view was uploaded and the window redrawn.
+  int32_t OnSceneChanged(uint64_t position) override;
   void GetPlaySource(int32_t* hasPicture, int32_t* hasMedia, uint64_t* frameCount,
                      uint64_t* currentScene) override;
   void SetPlayRange(uint64_t start, uint64_t end, uint64_t step) override;
@@ -191,6 +193,9 @@ class CMainScreen : public CFgUIDialog, public CVideoPanelListener, public CPlay
   CImgBuff m_original, m_source, m_display;
   MediaFile* m_media = nullptr;
   uint64_t m_currentScene = 0;
+  // Counts the redraws UploadToView made (on the UI thread or the filter worker): a scene
+  // load that moved it has shown its frame.
+  std::atomic<uint64_t> m_viewShows{0};
   int32_t m_frameSkip = 0;
   uint64_t m_playInterval = 33;
   int32_t m_rangeActive = 0;

@@ -388,6 +388,10 @@ void CMainScreen::LoadCurrentScene(int32_t redraw) {
     m_view.m_texture.Clear();
     m_view.Layout();
     change.Leave();
+    // A failed scene stops the player: one message, not one for every scene after it (a
+    // header that claims more frames than the file holds fails them all).  The video stays
+    // open and the bar usable, so the scenes that do load can still be reached.
+    m_videoPanel.m_step = 0;
     if (redraw) Redraw();
     ShowLoadingFailed(this);
     return;
@@ -435,15 +439,20 @@ void CMainScreen::UploadToView() {
     if (texture->m_store && !texture->m_hasGlName && m_view.m_owner && m_view.m_owner->m_screen)
       texture->AttachToScreen(m_view.m_owner->m_screen);
   }
-  if (ok) Redraw();
+  if (ok) {
+    Redraw();
+    ++m_viewShows;
+  }
 }
 
 // ---------------------------------------------------------------------------------------
 // Range and seeking
 
-void CMainScreen::OnSceneChanged(uint64_t position) {
+int32_t CMainScreen::OnSceneChanged(uint64_t position) {
   m_currentScene = m_rangeActive ? m_rangeFirst + position * m_rangeStep : position;
+  const uint64_t shows = m_viewShows.load();
   LoadCurrentScene(0);
+  return m_viewShows.load() != shows ? 1 : 0;
 }
 
 void CMainScreen::SetPlayRange(uint64_t first, uint64_t last, uint64_t step) {

@@ -176,9 +176,12 @@ void CVideoPanel::RedrawOwner() {
   if (m_owner) m_owner->Redraw();
 }
 
+// The thumb moves before the listener shows the scene, so the window the listener redraws
+// is the one a redraw here would give: one redraw a scene, not two (while playing, the
+// second redraw of the whole window took about as long as the scene itself).
 void CVideoPanel::Changed() {
   UpdateThumb();
-  if (m_listener) m_listener->OnSceneChanged(m_position);
+  if (m_listener && m_listener->OnSceneChanged(m_position)) return;
   RedrawOwner();
 }
 

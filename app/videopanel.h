@@ -26,8 +26,10 @@
 class CVideoPanelListener {
  public:
   virtual ~CVideoPanelListener() = default;
-  // On the UI thread after the position changed; returns when the scene is shown.
-  virtual void OnSceneChanged(uint64_t position) = 0;
+  // On the UI thread after the position (and the thumb) changed; returns when the scene is
+  // shown.  1 when showing it redrew the whole window, bar included, so the bar need not
+  // draw it again; 0 when the window still shows the old state (a scene that failed).
+  virtual int32_t OnSceneChanged(uint64_t position) = 0;
 };
 
 struct VideoPanelHit {
@@ -103,7 +105,7 @@ class CVideoPanel : public CFgUIObj {
 
  private:
   void RedrawOwner();
-  void Changed();  // thumb, listener, redraw
+  void Changed();  // thumb, listener, redraw unless the listener's showing redrew
   // Waits ms in slices, pumping messages; false when the quit message came.
   bool Wait(uint32_t ms);
 };

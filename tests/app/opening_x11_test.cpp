@@ -12,6 +12,7 @@
 #include "app_test_util.h"
 #include "mainscreen_fixture.h"
 #include "media/media.h"
+#include "media/media_file.h"
 #include "toolkit/progress.h"
 
 namespace {
@@ -446,6 +447,76 @@ TEST_F(Opening, TheViewKeepsItsTextureWhileSizeAndFormatStay) {
   EXPECT_EQ(gray[0], gray[1]);
   EXPECT_GT(gray[0], 100);
   EXPECT_EQ(ViewPixel(20, 9), ViewPixel(30, 30));  // beyond the picture: background
+}
+
+// Playing redraws the window once a scene, in either display path (the chain's worker
+// uploads and redraws; "Original" does both on the UI thread): the thumb moves before the
+// scene is shown, so the picture that redraw leaves is the one a second redraw would give.
+TEST_F(Opening, PlayingRedrawsTheWindowOnceAScene) {
+  WriteNumberedAvi(File("n.avi"), 12, 64, 48);
+  Open();
+  for (uint32_t mode : {2u, 0u}) {
+    SCOPED_TRACE(mode);
+    screen_->m_displayMode = mode;
+    screen_->OpenImage(WFile("n.avi").c_str());
+    ASSERT_EQ(screen_->m_videoPanel.m_count, 12u);
+    toolkittest::PumpUntil([] { return false; }, 300);  // the window's own exposures first
+    screen_->m_videoPanel.m_interval = 1;
+    uint64_t before = 0;
+    {
+      std::lock_guard<std::mutex> hold(screen_->lock);
+      before = screen_->redraws;
+    }
+    screen_->m_videoPanel.Play(+1);
+    std::vector<uint8_t> shown;
+    {
+      std::lock_guard<std::mutex> hold(screen_->lock);
+      EXPECT_EQ(screen_->redraws - before, 11u);  // scenes 1 to 11
+      shown = screen_->pixels;
+    }
+    EXPECT_EQ(screen_->m_videoPanel.m_position, 11u);
+    EXPECT_EQ(SourceByte(), 11);
+    screen_->Redraw();
+    std::lock_guard<std::mutex> hold(screen_->lock);
+    EXPECT_TRUE(shown == screen_->pixels) << "the last scene's redraw differs from a fresh one";
+  }
+  EXPECT_TRUE(TakeMessages().empty());
+}
+
+// An AVI whose headers claim far more frames than it holds: playing stops at the first
+// scene that cannot be read, with one message; the video stays open and the scenes that
+// exist can still be stepped to.
+TEST_F(Opening, PlayingStopsAtTheFirstSceneThatFailsToLoad) {
+  WriteNumberedAvi(File("lying.avi"), 4, 64, 48);
+  std::string bytes = qvtest::ReadWholeFile(File("lying.avi"));
+  // Total frames of the main header and of the OpenDML header, and the stream's length.
+  const struct {
+    const char* id;
+    size_t field;
+  } counts[] = {{"avih", 16}, {"dmlh", 0}, {"strh", 32}};
+  for (const auto& c : counts)
+    for (size_t at = bytes.find(c.id); at != std::string::npos && at < 4096; at = bytes.find(c.id, at + 4))
+      bytes.replace(at + 8 + c.field, 4, "\xFF\xFF\xFF\x7F", 4);
+  qvtest::WriteWholeFile(File("lying.avi"), bytes);
+  Open();
+  screen_->OpenImage(WFile("lying.avi").c_str());
+  ASSERT_NE(screen_->m_media, nullptr);
+  ASSERT_GT(screen_->m_media->info.frameCount, 100u);
+  ASSERT_EQ(screen_->m_videoPanel.m_count, 100u);
+  EXPECT_EQ(TakeMessages().size(), 1u);  // the limit message
+  screen_->m_videoPanel.m_interval = 1;
+  screen_->m_videoPanel.Play(+1);
+  const std::vector<mstest::Shown> shown = TakeMessages();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, L"loading failed");
+  EXPECT_EQ(screen_->m_videoPanel.m_step, 0);
+  EXPECT_EQ(screen_->m_videoPanel.m_position, 4u);
+  EXPECT_NE(screen_->m_media, nullptr);
+  EXPECT_EQ(screen_->m_view.m_texture.m_store, nullptr);
+  EXPECT_EQ(screen_->m_videoPanel.StepBack(), 1);
+  EXPECT_TRUE(TakeMessages().empty());
+  EXPECT_EQ(SourceByte(), 3);
+  EXPECT_EQ(ViewPixel(40, 30), (std::vector<int>{3, 3, 3}));
 }
 
 }  // namespace

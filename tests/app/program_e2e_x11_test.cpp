@@ -93,6 +93,63 @@ TEST_F(ProgramEndToEndTest, OpensAPictureAndAVideoStepsPlaysStopsSavesAndCloses)
 #endif
 }
 
+// An AVI whose headers claim 2^31 - 1 frames while it holds 4: play stops at the first scene
+// that cannot be read, with one message; stop and step back still work on the open video,
+// and the close request ends the program.
+TEST_F(ProgramEndToEndTest, PlayStopsAtTheFirstSceneThatFailsWithOneMessage) {
+#if QV_HAVE_XTEST
+  const std::string avi = dir_ + "/lying.avi";
+  ASSERT_TRUE(Run("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=64x48:rate=10 -frames:v 4 "
+                  "-c:v mjpeg -q:v 3 '" + avi + "'"));
+  std::string bytes = ReadWholeFile(avi);
+  // Total frames of the main and the OpenDML header, and the stream's length.
+  const struct {
+    const char* id;
+    size_t field;
+  } counts[] = {{"avih", 16}, {"dmlh", 0}, {"strh", 32}};
+  int patched = 0;
+  for (const auto& c : counts)
+    for (size_t at = bytes.find(c.id); at != std::string::npos && at < 4096; at = bytes.find(c.id, at + 4)) {
+      bytes.replace(at + 8 + c.field, 4, "\xFF\xFF\xFF\x7F", 4);
+      ++patched;
+    }
+  ASSERT_GE(patched, 2);
+  qvtest::WriteWholeFile(avi, bytes);
+
+  ASSERT_NE(StartAndWaitMain(), 0u) << Stderr();
+  Pause(500);
+  // Opening it: more scenes than the program processes, said once.
+  ASSERT_NO_FATAL_FAILURE(Menu(kFileMenuX, kItemY0, 40));
+  ASSERT_NO_FATAL_FAILURE(Choose(L"\x30D5\x30A1\x30A4\x30EB\x3092\x9078\x629E", avi));  // ファイルを選択
+  ASSERT_NO_FATAL_FAILURE(Acknowledge(L"\x5236\x9650\x4E8B\x9805"));                      // 制限事項
+  ASSERT_NE(x_.WaitWindow(BaseTitle() + L"  lying.avi", pid_, 60000), 0u) << Stderr();
+  Pause(700);
+  auto view = [&] { return x_.Pixels(main_, kViewX, kViewY, kViewW, kViewH); };
+  const std::vector<uint32_t> first = view();
+
+  // Play: scenes 1 to 3 show, the fifth fails: one message, and no other comes.
+  x_.Click(main_, kPlayForwardX, kBarY);
+  const std::wstring error = L"\x30A8\x30E9\x30FC";  // エラー
+  ASSERT_NO_FATAL_FAILURE(Acknowledge(error));
+  EXPECT_EQ(x_.WaitWindow(error, pid_, 4000), 0u) << "a second message";
+  EXPECT_TRUE(x_.Shot(main_, "quorvix_mini_e2e_failed_scene.png"));
+
+  // Stop, then step back: the last scene that exists shows, and stays.
+  x_.Click(main_, kStopX, kBarY);
+  x_.Click(main_, kStepBackX, kBarY);
+  std::vector<uint32_t> back;
+  EXPECT_TRUE(WaitUntil([&] {
+    back = view();
+    return back != first && std::count(back.begin(), back.end(), back[0]) < long(back.size());
+  }, 20000)) << "step back after the failed scene shows no picture";
+  Pause(800);
+  EXPECT_EQ(view(), back);
+  EXPECT_EQ(x_.WaitWindow(error, pid_, 500), 0u);
+
+  EXPECT_EQ(Close(), 0) << Stderr();
+#endif
+}
+
 TEST_F(ProgramEndToEndTest, AutoMeasurementShowsALargeAreaWhole) {
 #if QV_HAVE_XTEST
   ASSERT_EQ(std::system(("/usr/bin/convert -size 640x480 xc:black -fill white -draw 'rectangle 20,20 619,459' "

@@ -25,10 +25,12 @@ struct Recorder : CVideoPanelListener {
   std::vector<uint64_t> shown;
   uint32_t work = 0;  // milliseconds each scene takes to show
   std::function<void(uint64_t)> also;
-  void OnSceneChanged(uint64_t position) override {
+  int32_t redrew = 0;  // what the listener answers: it redrew the window itself
+  int32_t OnSceneChanged(uint64_t position) override {
     shown.push_back(position);
     g_now += work;
     if (also) also(position);
+    return redrew;
   }
 };
 
