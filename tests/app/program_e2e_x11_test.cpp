@@ -150,6 +150,48 @@ TEST_F(ProgramEndToEndTest, PlayStopsAtTheFirstSceneThatFailsWithOneMessage) {
 #endif
 }
 
+// An MP4 without colour tags, as ffmpeg writes it from an R,G,B picture of colour bars (the
+// BT.601 matrix of its size): opened and played, the window shows each bar in the colour it
+// was drawn with, within 3 levels, red and cyan included (read as BT.709 they showed as
+// (255, 24, 0) and (0, 230, 255)).
+TEST_F(ProgramEndToEndTest, AnUntaggedMp4PlaysInTheColoursItWasMadeFrom) {
+#if QV_HAVE_XTEST
+  const int bars[][3] = {{253, 0, 0}, {0, 255, 255}, {0, 200, 0}, {30, 30, 220}, {220, 200, 20}, {200, 40, 200}};
+  std::string draw = "/usr/bin/convert -size 112x480";
+  for (const auto& b : bars)
+    draw += " xc:'rgb(" + std::to_string(b[0]) + "," + std::to_string(b[1]) + "," + std::to_string(b[2]) + ")'";
+  ASSERT_TRUE(Run(draw + " +append +repage -crop 640x480+0+0 +repage '" + dir_ + "/bars.png'"));
+  ASSERT_TRUE(Run("ffmpeg -loglevel error -y -loop 1 -framerate 25 -i '" + dir_ + "/bars.png' -frames:v 20 "
+                  "-c:v libx264 -pix_fmt yuv420p -crf 4 '" + dir_ + "/bars.mp4'"));
+  ASSERT_EQ(Capture("ffprobe -v error -select_streams v:0 -show_entries stream=color_space -of csv=p=0 '" + dir_ +
+                    "/bars.mp4'"),
+            "unknown\n");
+
+  ASSERT_NE(StartAndWaitMain(), 0u) << Stderr();
+  Pause(500);
+  ASSERT_NO_FATAL_FAILURE(OpenFile(dir_ + "/bars.mp4"));
+  x_.Click(main_, kPlayForwardX, kBarY);
+  Pause(1500);
+  x_.Click(main_, kStopX, kBarY);
+  Pause(500);
+  EXPECT_TRUE(x_.Shot(main_, "quorvix_mini_e2e_untagged_mp4.png"));
+  // Along a row through the middle of the picture, each bar's colour over a stretch of 20
+  // pixels or more.
+  const std::vector<uint32_t> row = x_.Pixels(main_, 0, 240, 640, 1);
+  ASSERT_EQ(row.size(), 640u);
+  for (const auto& b : bars) {
+    int run = 0, longest = 0;
+    for (uint32_t c : row) {
+      const bool near = std::abs(Red(c) - b[0]) <= 3 && std::abs(Green(c) - b[1]) <= 3 && std::abs(Blue(c) - b[2]) <= 3;
+      run = near ? run + 1 : 0;
+      longest = std::max(longest, run);
+    }
+    EXPECT_GE(longest, 20) << "bar (" << b[0] << ", " << b[1] << ", " << b[2] << ")";
+  }
+  EXPECT_EQ(Close(), 0) << Stderr();
+#endif
+}
+
 TEST_F(ProgramEndToEndTest, AutoMeasurementShowsALargeAreaWhole) {
 #if QV_HAVE_XTEST
   ASSERT_EQ(std::system(("/usr/bin/convert -size 640x480 xc:black -fill white -draw 'rectangle 20,20 619,459' "
