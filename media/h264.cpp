@@ -23,8 +23,8 @@ extern "C" {
 }
 
 #include <climits>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <new>
 #include <string>
@@ -164,8 +164,8 @@ constexpr LevelLimits kLevels[] = {
 }  // namespace
 
 int H264LevelFor(int width, int height, double frameRate, uint64_t bitRate, uint64_t* outMaxBitRate) {
-  const uint64_t mbWidth = uint64_t(width > 0 ? width : 0) / 16 + (width % 16 != 0);
-  const uint64_t mbHeight = uint64_t(height > 0 ? height : 0) / 16 + (height % 16 != 0);
+  const uint64_t mbWidth = (uint64_t(width > 0 ? width : 0) + 15) / 16;
+  const uint64_t mbHeight = (uint64_t(height > 0 ? height : 0) + 15) / 16;
   const uint64_t frame = mbWidth * mbHeight;
   const double perSecond = double(frame) * (frameRate > 0 ? frameRate : 0);
   for (const LevelLimits& l : kLevels) {

@@ -4,6 +4,7 @@
 //
 //   OpenH264Load / OpenH264Release   process-wide reference to the loaded encoder library
 //   H264OpenLibraryAt                one load attempt at one path (all entry points or nothing)
+//   H264LevelFor                     the level a stream declares for its picture, rate and bit rate
 //   H264EncoderCreate / ...Frame     encoder of the MP4 writer
 //   H264Decoder                      decoder of the MP4 reader: samples in, pictures out
 //   YuvMatrix                        the integer Y,U,V to R,G,B coefficients of one colour matrix
