@@ -255,18 +255,20 @@ inline uint32_t SegmentKey(const BandJob& j, uint32_t s) { return uint32_t(uint6
 
 void CountBands(void* ctx, uint64_t first, uint64_t count) {
   const BandJob& j = *static_cast<const BandJob*>(ctx);
+  // Locals: the byte and 16-bit stores below could alias the job as far as the compiler
+  // knows, and it would read the width again for every pixel.
+  const int32_t w = j.w, h = j.h;
   for (uint32_t b = uint32_t(first); b < uint32_t(first + count); ++b) {
-    uint32_t* c = j.counts + uint64_t(b) * kKeys8;
+    uint32_t* __restrict c = j.counts + uint64_t(b) * kKeys8;
     // The table is cleared by the band that fills it: the clearing is spread over the
     // workers, and the table is in this worker's cache for the counting.
     std::memset(c, 0, kKeys8 * sizeof(uint32_t));
-    uint32_t* keys = j.keyRows + uint64_t(b) * KeyRowStride(j.w);
+    uint32_t* __restrict keys = j.keyRows + uint64_t(b) * KeyRowStride(w);
     for (int32_t y = BandRow(j, b); y < BandRow(j, b + 1); ++y) {
-      const uint8_t* row = j.px + int64_t(y) * j.w;
-      uint16_t* tie = j.ties + int64_t(y) * j.w;
-      KeyRowT<uint8_t>(y > 0 ? row - j.w : nullptr, row, y + 1 < j.h ? row + j.w : nullptr, j.w, 8, 9, nullptr,
-                       keys);
-      for (int32_t x = 0; x < j.w; ++x) {
+      const uint8_t* row = j.px + int64_t(y) * w;
+      uint16_t* __restrict tie = j.ties + int64_t(y) * w;
+      KeyRowT<uint8_t>(y > 0 ? row - w : nullptr, row, y + 1 < h ? row + w : nullptr, w, 8, 9, nullptr, keys);
+      for (int32_t x = 0; x < w; ++x) {
         ++c[keys[x]];
         tie[x] = uint16_t(keys[x] & 0x1FF);
       }
@@ -306,19 +308,23 @@ void RankSegments(void* ctx, uint64_t first, uint64_t count) {
 
 void HandOutBands(void* ctx, uint64_t first, uint64_t count) {
   const BandJob& j = *static_cast<const BandJob*>(ctx);
+  const int32_t w = j.w;  // locals, as in CountBands
+  const uint8_t* __restrict levelOfRank = j.levelOfRank;
+  const uint8_t* __restrict top = j.shares->top;
+  const uint32_t* __restrict cut = j.shares->cut;
+  const uint32_t shift = j.shares->shift;
   for (uint32_t b = uint32_t(first); b < uint32_t(first + count); ++b) {
-    uint32_t* next = j.counts + uint64_t(b) * kKeys8;
+    uint32_t* __restrict next = j.counts + uint64_t(b) * kKeys8;
     for (int32_t y = BandRow(j, b); y < BandRow(j, b + 1); ++y) {
-      uint8_t* row = j.px + int64_t(y) * j.w;
-      const uint16_t* tie = j.ties + int64_t(y) * j.w;
-      if (j.levelOfRank) {
-        for (int32_t x = 0; x < j.w; ++x) row[x] = j.levelOfRank[next[(uint32_t(255 - row[x]) << 9) | tie[x]]++];
+      uint8_t* __restrict row = j.px + int64_t(y) * w;
+      const uint16_t* __restrict tie = j.ties + int64_t(y) * w;
+      if (levelOfRank) {
+        for (int32_t x = 0; x < w; ++x) row[x] = levelOfRank[next[(uint32_t(255 - row[x]) << 9) | tie[x]]++];
       } else {
-        const uint32_t shift = j.shares->shift;
-        for (int32_t x = 0; x < j.w; ++x) {
+        for (int32_t x = 0; x < w; ++x) {
           const uint32_t p = next[(uint32_t(255 - row[x]) << 9) | tie[x]]++;
           const uint32_t bucket = p >> shift;
-          row[x] = uint8_t(j.shares->top[bucket] - (p >= j.shares->cut[bucket] ? 1 : 0));
+          row[x] = uint8_t(top[bucket] - (p >= cut[bucket] ? 1 : 0));
         }
       }
     }
@@ -373,6 +379,7 @@ int32_t EqualizeBands8(uint8_t* px, int32_t w, int32_t h) {
   if (!block || !ties) return 0;
   uint8_t levelOfRank[256];
   EqualShares shares;
+  shares.shift = 0;  // read by the hand-out even where the spread table serves
   if (n < 256) HandOut<uint8_t>(levelOfRank, nullptr, n, 8);
   else MakeEqualShares(&shares, n);
   BandJob job{px,
