@@ -43,6 +43,9 @@ void* AllocPixelsUncleared(uint64_t count, uint64_t bytesPerPixel);
 void FreePixels(void* pixels);
 // Total block size stored in the header of a block from AllocPixels.
 uint64_t PixelBlockSize(const void* pixels);
+// Bytes of freed large blocks waiting to be taken again by an allocation of their size; a
+// trimming thread gives each back to the system about a second after it was freed.
+uint64_t CachedPixelBytes();
 
 // Largest pixel block of one picture: offsets inside a picture are formed in 32 bits.
 constexpr uint64_t ImgMaxPixelBytes = 0x7FFFFFFFull;

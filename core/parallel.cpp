@@ -1,11 +1,15 @@
 // parallel.cpp - the worker pool: one thread per logical processor, lent to one ParallelFor
 // job at a time.  A job reaches the workers without the pool lock: the caller writes each
-// worker's piece, raises that worker's ticket, then bumps one job signal word that every idle
-// worker watches.  A worker that has just finished spins on that word for a short while (a
-// chain calls ParallelFor many times per frame, and a wake-up from the kernel costs more than
-// most of those jobs), then sleeps on it; one notification wakes every sleeper.  The caller
-// spins, then sleeps, on the count of unfinished pieces.  The lock only guards start, stop,
-// the busy flag and the worker count.
+// worker's piece and raises that worker's ticket.  A worker that has just finished spins on
+// its own ticket for a short while (a chain calls ParallelFor many times per frame, and a
+// wake-up from the kernel costs more than most of those jobs), then sleeps on a word of its
+// own.  Only the workers of the job that are asleep are woken, one system call each; each
+// such call costs the waker several microseconds (on a virtual machine the interrupt to an
+// idle processor dominates), so the caller does not make them one after the other: it puts
+// the sleepers on a wake list, and every thread already awake for the job - the caller and
+// each worker it has woken, before its own piece - takes the next name off the list, so the
+// number of wakers doubles at each round.  The caller spins, then sleeps, on the count of
+// unfinished pieces.  The lock only guards start, stop, the busy flag and the worker count.
 // Inside: pool state - processor count - plan - workers - start and stop - ParallelFor -
 //         locks, copies and fills - thread start
 #include "core/parallel.h"
@@ -26,6 +30,11 @@ namespace {
 // poll before they sleep.  Long enough to cover the gap between the jobs of one engine
 // operation, short enough that an idle program is asleep at once for a person watching.
 constexpr std::chrono::microseconds kSpinWindow{50};
+// The caller of a job polls longer: it has nothing else to do until the job ends, it offers
+// its processor between rounds, and once asleep it would pay a second wake-up from the
+// kernel on top of the workers' - on a busy machine a job that had to wake its workers
+// often runs past the workers' window.
+constexpr std::chrono::microseconds kCallerSpinWindow{400};
 
 // One cache line each, so that a worker polling its ticket does not fight over the line the
 // caller writes for its neighbour.
@@ -39,6 +48,10 @@ struct alignas(64) PoolWorker {
   // piece of its own (first, count above) rather than a share of the queue.
   std::atomic<uint64_t> ticket{0};
   std::atomic<uint32_t> stop{0};
+  // 1 while the worker is asleep (or about to be) on this word; a waker sets it to 0 and
+  // wakes it.  Set by the worker before its last look at the ticket, read by the caller after
+  // it raised the ticket (both sequentially consistent): one of the two sees the other.
+  std::atomic<uint32_t> sleeping{0};
 };
 
 struct PoolState {
@@ -64,8 +77,12 @@ struct PoolState {
   uint64_t jobNumber = 0;
   ParallelForFn jobFn = nullptr;  // of the queued chunks
   void* jobCtx = nullptr;
-  alignas(64) std::atomic<uint32_t> jobSignal{0};  // bumped once per job and once per stop
-  std::atomic<uint32_t> sleepers{0};                // workers asleep on jobSignal
+  // Sleeping workers of the job still to wake: wakeList[index .. end) is to be woken, the job's
+  // number in the high 32 bits of wakeCursor, end in bits 16 .. 31, index in bits 0 .. 15.  A
+  // name taken for a job that has ended by then only wakes a worker for nothing (it looks at
+  // its ticket and sleeps again); every job's own names are taken before its caller returns.
+  std::atomic<uint32_t>* wakeList = nullptr;
+  alignas(64) std::atomic<uint64_t> wakeCursor{0};
   // Next chunk to claim: the job's number in the high 32 bits, the chunk's index in the low
   // ones, so that a worker late for a job that has ended claims nothing of the next one.
   alignas(64) std::atomic<uint64_t> queueHead{0};
@@ -88,10 +105,12 @@ void FreePoolArrays() {
   delete[] g_pool.workers;
   delete[] g_pool.queue;
   delete[] g_pool.workerPieces;
+  delete[] g_pool.wakeList;
   delete g_pool.allDone;
   g_pool.workers = nullptr;
   g_pool.queue = nullptr;
   g_pool.workerPieces = nullptr;
+  g_pool.wakeList = nullptr;
   g_pool.allDone = nullptr;
   g_pool.workerCount = 0;
   g_pool.capacity = 0;
@@ -108,9 +127,9 @@ inline void CpuRelax() {
 // are processors, and a worker holding a piece may be waiting for the very processor that
 // an idle worker or the caller is polling on.
 template <class Pred>
-bool SpinUntil(Pred pred) {
+bool SpinUntil(Pred pred, std::chrono::microseconds window = kSpinWindow) {
   if (pred()) return true;
-  const auto deadline = std::chrono::steady_clock::now() + kSpinWindow;
+  const auto deadline = std::chrono::steady_clock::now() + window;
   for (;;) {
     // The clock is read once every few rounds: a pause costs far less than a clock read.
     for (int i = 0; i < 16; i++) {
@@ -123,6 +142,27 @@ bool SpinUntil(Pred pred) {
 }
 
 // ---- workers ----
+
+constexpr uint64_t kWakeListMax = 0xFFFF;  // names a cursor can count
+
+void WakeWorker(PoolWorker& w) {
+  w.sleeping.store(0);
+  PlatformWakeWord(&w.sleeping);
+}
+
+// Takes names off the wake list of job `job` and wakes them until none is left.
+void HelpWake(uint32_t job) {
+  uint64_t cur = g_pool.wakeCursor.load(std::memory_order_acquire);
+  for (;;) {
+    if (uint32_t(cur >> 32) != job) return;
+    const uint64_t index = cur & 0xFFFF, end = (cur >> 16) & 0xFFFF;
+    if (index >= end) return;
+    const uint32_t worker = g_pool.wakeList[index].load(std::memory_order_relaxed);
+    if (!g_pool.wakeCursor.compare_exchange_weak(cur, cur + 1, std::memory_order_acq_rel)) continue;
+    WakeWorker(g_pool.workers[worker]);
+    cur = g_pool.wakeCursor.load(std::memory_order_acquire);
+  }
+}
 
 void FinishPiece() {
   if (g_pool.outstanding.fetch_sub(1, std::memory_order_acq_rel) == 1) {
@@ -163,16 +203,14 @@ uint32_t WorkerThreadMain(void* arg) {
     return w->ticket.load(std::memory_order_acquire) != taken || w->stop.load(std::memory_order_acquire) != 0;
   };
   for (;;) {
-    uint32_t signal = g_pool.jobSignal.load();
     if (!hasWork()) {
-      if (SpinUntil([signal] { return g_pool.jobSignal.load(std::memory_order_relaxed) != signal; })) {
-        continue;
+      if (SpinUntil(hasWork)) continue;
+      // Sequentially consistent from here: the caller raises the ticket, then reads sleeping.
+      w->sleeping.store(1);
+      while (w->ticket.load() == taken && w->stop.load() == 0 && w->sleeping.load() == 1) {
+        PlatformWaitWord(&w->sleeping, 1);
       }
-      // Counted as a sleeper before the last look at the signal: a job either sees the
-      // count and notifies, or was published before that look.
-      g_pool.sleepers.fetch_add(1);
-      if (!hasWork()) g_pool.jobSignal.wait(signal);
-      g_pool.sleepers.fetch_sub(1);
+      w->sleeping.store(0);
       continue;
     }
     if (w->stop.load(std::memory_order_acquire)) {
@@ -185,6 +223,8 @@ uint32_t WorkerThreadMain(void* arg) {
       return 0;
     }
     taken = w->ticket.load(std::memory_order_acquire);
+    // Workers still asleep for this job wait for a waker: help before the own piece.
+    HelpWake(uint32_t(taken >> 1));
     if (taken & 1) {
       // A piece of its own: the job waits for this worker, so the fields stay put.
       w->fn(w->ctx, w->first, w->count);
@@ -199,9 +239,10 @@ uint32_t WorkerThreadMain(void* arg) {
 void EndWorkers(uint64_t n) {
   PlatformLock& lock = PoolLock();
   g_pool.stopping = n;
-  for (uint64_t i = 0; i < n; i++) g_pool.workers[i].stop.store(1, std::memory_order_release);
-  g_pool.jobSignal.fetch_add(1);
-  g_pool.jobSignal.notify_all();
+  for (uint64_t i = 0; i < n; i++) {
+    g_pool.workers[i].stop.store(1);
+    if (g_pool.workers[i].sleeping.load() == 1) WakeWorker(g_pool.workers[i]);
+  }
   g_pool.allDone->Wait(lock, [] { return g_pool.stopping == 0; });
 }
 
@@ -322,8 +363,9 @@ int32_t StartWorkerPool() {
   g_pool.workers = new (std::nothrow) PoolWorker[processors];
   g_pool.queue = new (std::nothrow) ParallelPiece[processors * 2];
   g_pool.workerPieces = new (std::nothrow) ParallelPiece[processors * 2];
+  g_pool.wakeList = new (std::nothrow) std::atomic<uint32_t>[processors];
   g_pool.allDone = new (std::nothrow) PlatformCondVar;
-  if (!g_pool.workers || !g_pool.queue || !g_pool.workerPieces || !g_pool.allDone) {
+  if (!g_pool.workers || !g_pool.queue || !g_pool.workerPieces || !g_pool.wakeList || !g_pool.allDone) {
     FreePoolArrays();
     return 0;
   }
@@ -408,7 +450,7 @@ int32_t ParallelFor(ParallelForFn fn, void* ctx, uint64_t n) {
       w.ctx = ctx;
       w.first = g_pool.workerPieces[i].first;
       w.count = g_pool.workerPieces[i].count;
-      w.ticket.store(job * 2 + 1, std::memory_order_release);
+      w.ticket.store(job * 2 + 1);
     }
   } else {
     // The workers' first chunks go in front of the queued ones, in plan order.
@@ -418,14 +460,24 @@ int32_t ParallelFor(ParallelForFn fn, void* ctx, uint64_t n) {
     g_pool.jobCtx = ctx;
     g_pool.queueEnd.store(nw + nq);
     g_pool.outstanding.store(nw + nq, std::memory_order_relaxed);
-    for (uint64_t i = 0; i < nw; i++) g_pool.workers[i].ticket.store(job * 2, std::memory_order_release);
+    for (uint64_t i = 0; i < nw; i++) g_pool.workers[i].ticket.store(job * 2);
   }
-  // One bump for all workers; the sleepers' count decides whether the kernel is needed.
-  g_pool.jobSignal.fetch_add(1);
-  if (g_pool.sleepers.load() != 0) g_pool.jobSignal.notify_all();
+  // Only the job's own workers, and of those only the ones asleep, need the kernel; the
+  // ones still spinning have seen their tickets.  Beyond what a cursor counts the caller
+  // wakes them itself.
+  uint64_t sleepers = 0;
+  for (uint64_t i = 0; i < nw; i++) {
+    if (g_pool.workers[i].sleeping.load() != 1) continue;
+    if (sleepers < kWakeListMax) g_pool.wakeList[sleepers++].store(uint32_t(i), std::memory_order_relaxed);
+    else WakeWorker(g_pool.workers[i]);
+  }
+  if (sleepers > 0) {
+    g_pool.wakeCursor.store((uint64_t(uint32_t(job)) << 32) | (sleepers << 16), std::memory_order_release);
+    HelpWake(uint32_t(job));
+  }
 
   auto done = [] { return g_pool.outstanding.load(std::memory_order_acquire) == 0; };
-  if (!SpinUntil(done)) {
+  if (!SpinUntil(done, kCallerSpinWindow)) {
     for (;;) {
       // The signal is read before the count: a worker that ends the job after that read
       // bumps the signal, so the wait cannot miss it.

@@ -2,11 +2,11 @@
 // brightest down in equal shares.
 // The ranking is a sort on one composite key per pixel: (maximum - value) above (key range
 // top - key), ascending, stable on the row-major index - exactly the order of the records'
-// merge sort.  8-bit planes need 17 key bits: bands of rows count their keys side by side,
-// the counts give every (key, band) its first rank, and each band then hands its pixels the
-// levels of their ranks in one raster pass, a running counter per key - neither the keys
-// nor the order are ever stored whole.  Deeper planes sort in 11-bit radix passes, skipping digits that every pixel
-// shares.
+// merge sort.  8-bit planes need 17 key bits: bands of rows count their keys side by side
+// and keep each pixel's tie part, the counts give every (key, band) its first rank (a prefix
+// cut into key ranges over the workers), and each band then hands its pixels the levels of
+// their ranks in one raster pass, a running counter per key - the order is never stored.
+// Deeper planes sort in 11-bit radix passes, skipping digits that every pixel shares.
 // Inside: tie keys - ranking - level hand-out - planes - merge sort
 #include "engine/equalize.h"
 
@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "engine/pixel.h"
+#include "engine/thread_kept.h"
 
 namespace {
 
@@ -216,76 +217,143 @@ void HandOut(T* px, const uint32_t* order, uint32_t n, int32_t bits) {
 }
 
 // ---- banded ranking of 8-bit planes --------------------------------------------------------
-// No key array: a band makes each row's keys in a row buffer, once to count them and once
-// to hand out the levels.  The second time the rows above have their levels already, so the
-// band keeps its last original row, and the rows next to every band boundary, which the
-// neighbouring band overwrites, are saved before the hand-out starts.
+// One key pass: a band makes each row's keys, counts them in its own table and keeps each
+// pixel's tie part (9 bits, in 16) for the hand-out, where the value part comes from the
+// pixel itself, read just before its level overwrites it.  The tables, the tie plane and
+// the row buffers stay with the calling thread from one call to the next (a 1080p frame
+// would otherwise fault in 8 MB of fresh pages per call).
 
 constexpr uint32_t kKeys8 = 1u << 17;  // 8 value bits above 9 tie-key bits
+// Key ranges the prefix over all bands' tables is cut into, per band.
+constexpr uint32_t kPrefixSegmentsPerBand = 4;
+
+struct CountTablesTag;
+struct TiePlaneTag;
+
+// Level of each rank under equal shares (n >= 256): bucket p >> shift, level top or top - 1.
+struct EqualShares {
+  uint32_t shift;
+  uint8_t top[512];
+  uint32_t cut[512];  // first rank of the bucket with level top - 1; all ones when none
+};
 
 struct BandJob {
   uint8_t* px;
+  const EqualShares* shares;
   const uint8_t* levelOfRank;  // the spread of fewer pixels than levels; null for equal shares
   uint32_t* counts;            // [band][key]: first counts, then each band's next rank per key
-  uint8_t* scratch;            // per band: keys of a row (4 w bytes), two original rows (2 w)
-  const uint8_t* halo;         // per inner boundary: the rows above and below it, as they were
+  uint16_t* ties;              // w x h: each pixel's tie-key part
+  uint32_t* keyRows;           // per band: keys of one row (w words, from a 64-byte line)
+  uint64_t* segmentBase;       // per key range of the prefix: its total, then its first rank
   int32_t w, h;
-  uint32_t bands;
+  uint32_t bands, segments;
 };
 
 inline int32_t BandRow(const BandJob& j, uint32_t b) { return int32_t(uint64_t(j.h) * b / j.bands); }
-// Each band's scratch starts on a cache line (its keys are 4-byte words).
-inline uint64_t BandStride(int32_t w) { return (6 * uint64_t(w) + 63) / 64 * 64; }
-inline uint8_t* BandScratch(const BandJob& j, uint32_t b) { return j.scratch + uint64_t(b) * BandStride(j.w); }
+inline uint64_t KeyRowStride(int32_t w) { return (uint64_t(w) + 15) / 16 * 16; }
+inline uint32_t SegmentKey(const BandJob& j, uint32_t s) { return uint32_t(uint64_t(kKeys8) * s / j.segments); }
 
 void CountBands(void* ctx, uint64_t first, uint64_t count) {
   const BandJob& j = *static_cast<const BandJob*>(ctx);
+  // Locals: the byte and 16-bit stores below could alias the job as far as the compiler
+  // knows, and it would read the width again for every pixel.
+  const int32_t w = j.w, h = j.h;
   for (uint32_t b = uint32_t(first); b < uint32_t(first + count); ++b) {
-    uint32_t* c = j.counts + uint64_t(b) * kKeys8;
-    uint32_t* keys = reinterpret_cast<uint32_t*>(BandScratch(j, b));
+    uint32_t* __restrict c = j.counts + uint64_t(b) * kKeys8;
+    // The table is cleared by the band that fills it: the clearing is spread over the
+    // workers, and the table is in this worker's cache for the counting.
+    std::memset(c, 0, kKeys8 * sizeof(uint32_t));
+    uint32_t* __restrict keys = j.keyRows + uint64_t(b) * KeyRowStride(w);
     for (int32_t y = BandRow(j, b); y < BandRow(j, b + 1); ++y) {
-      const uint8_t* row = j.px + int64_t(y) * j.w;
-      KeyRowT<uint8_t>(y > 0 ? row - j.w : nullptr, row, y + 1 < j.h ? row + j.w : nullptr, j.w, 8, 9, nullptr,
-                       keys);
-      for (int32_t x = 0; x < j.w; ++x) ++c[keys[x]];
+      const uint8_t* row = j.px + int64_t(y) * w;
+      uint16_t* __restrict tie = j.ties + int64_t(y) * w;
+      KeyRowT<uint8_t>(y > 0 ? row - w : nullptr, row, y + 1 < h ? row + w : nullptr, w, 8, 9, nullptr, keys);
+      for (int32_t x = 0; x < w; ++x) {
+        ++c[keys[x]];
+        tie[x] = uint16_t(keys[x] & 0x1FF);
+      }
+    }
+  }
+}
+
+// Ranks in key order, and within a key band by band, as the row-major order has them: the
+// prefix runs over (key, band).  Cut by key ranges: first each range's total, then, from the
+// totals before it, each range's own running ranks.
+void SumSegments(void* ctx, uint64_t first, uint64_t count) {
+  const BandJob& j = *static_cast<const BandJob*>(ctx);
+  for (uint32_t s = uint32_t(first); s < uint32_t(first + count); ++s) {
+    uint64_t total = 0;
+    for (uint32_t b = 0; b < j.bands; ++b) {
+      const uint32_t* c = j.counts + uint64_t(b) * kKeys8;
+      for (uint32_t k = SegmentKey(j, s); k < SegmentKey(j, s + 1); ++k) total += c[k];
+    }
+    j.segmentBase[s] = total;
+  }
+}
+
+void RankSegments(void* ctx, uint64_t first, uint64_t count) {
+  const BandJob& j = *static_cast<const BandJob*>(ctx);
+  for (uint32_t s = uint32_t(first); s < uint32_t(first + count); ++s) {
+    uint32_t run = uint32_t(j.segmentBase[s]);
+    for (uint32_t k = SegmentKey(j, s); k < SegmentKey(j, s + 1); ++k) {
+      for (uint32_t b = 0; b < j.bands; ++b) {
+        uint32_t& c = j.counts[uint64_t(b) * kKeys8 + k];
+        const uint32_t here = c;
+        c = run;
+        run += here;
+      }
     }
   }
 }
 
 void HandOutBands(void* ctx, uint64_t first, uint64_t count) {
   const BandJob& j = *static_cast<const BandJob*>(ctx);
-  const uint64_t n = uint64_t(j.w) * uint64_t(j.h);
-  const double inv = 1.0 / double(n);
+  const int32_t w = j.w;  // locals, as in CountBands
+  const uint8_t* __restrict levelOfRank = j.levelOfRank;
+  const uint8_t* __restrict top = j.shares->top;
+  const uint32_t* __restrict cut = j.shares->cut;
+  const uint32_t shift = j.shares->shift;
   for (uint32_t b = uint32_t(first); b < uint32_t(first + count); ++b) {
-    uint32_t* next = j.counts + uint64_t(b) * kKeys8;
-    uint32_t* keys = reinterpret_cast<uint32_t*>(BandScratch(j, b));
-    uint8_t* before = BandScratch(j, b) + 4 * int64_t(j.w);  // original of the row above
-    uint8_t* here = before + j.w;                             // original of this row
-    const int32_t yb = BandRow(j, b), ye = BandRow(j, b + 1);
-    for (int32_t y = yb; y < ye; ++y) {
-      uint8_t* row = j.px + int64_t(y) * j.w;
-      const uint8_t* up = y == 0 ? nullptr : (y == yb ? j.halo + (int64_t(b) - 1) * 2 * j.w : before);
-      const uint8_t* dn = y + 1 >= j.h ? nullptr : (y + 1 < ye ? row + j.w : j.halo + (int64_t(b) * 2 + 1) * j.w);
-      std::memcpy(here, row, size_t(j.w));
-      KeyRowT<uint8_t>(up, here, dn, j.w, 8, 9, nullptr, keys);
-      if (j.levelOfRank) {
-        for (int32_t x = 0; x < j.w; ++x) row[x] = j.levelOfRank[next[keys[x]]++];
+    uint32_t* __restrict next = j.counts + uint64_t(b) * kKeys8;
+    for (int32_t y = BandRow(j, b); y < BandRow(j, b + 1); ++y) {
+      uint8_t* __restrict row = j.px + int64_t(y) * w;
+      const uint16_t* __restrict tie = j.ties + int64_t(y) * w;
+      if (levelOfRank) {
+        for (int32_t x = 0; x < w; ++x) row[x] = levelOfRank[next[(uint32_t(255 - row[x]) << 9) | tie[x]]++];
       } else {
-        // Equal shares give the first floor(t n / 256) ranks to the top t levels, so rank p
-        // has level 256 - ceil((p + 1) 256 / n).  The quotient comes from a double
-        // reciprocal, off by at most one (the dividend is below 2^41), and is then set exact.
-        for (int32_t x = 0; x < j.w; ++x) {
-          const uint64_t a = (uint64_t(next[keys[x]]++) + 1) * 256 + n - 1;
-          uint64_t q = uint64_t(double(a) * inv);
-          if (q * n > a) --q;
-          else if ((q + 1) * n <= a) ++q;
-          row[x] = uint8_t(256 - q);
+        for (int32_t x = 0; x < w; ++x) {
+          const uint32_t p = next[(uint32_t(255 - row[x]) << 9) | tie[x]]++;
+          const uint32_t bucket = p >> shift;
+          row[x] = uint8_t(top[bucket] - (p >= cut[bucket] ? 1 : 0));
         }
       }
-      uint8_t* t = before;
-      before = here;
-      here = t;
     }
+  }
+}
+
+// Equal shares give the first floor(t n / 256) ranks to the top t levels, so rank p has
+// level 256 - ceil((p + 1) 256 / n).
+inline uint32_t EqualShareLevel(uint64_t p, uint64_t n) { return uint32_t(256 - ((p + 1) * 256 + n - 1) / n); }
+
+// Each level of equal shares spans at least floor(n / 256) ranks, so buckets of ranks no
+// longer than that hold at most one step down: per bucket, the level at its start and the
+// first rank of the next level, found once per call, replace a division per pixel.
+void MakeEqualShares(EqualShares* t, uint32_t n) {
+  uint32_t shift = 0;
+  while ((uint64_t(2) << shift) <= n / 256) ++shift;
+  t->shift = shift;
+  const uint64_t size = uint64_t(1) << shift;
+  for (uint64_t b = 0; b * size < n; ++b) {
+    const uint64_t lo = b * size, hi = (lo + size < n ? lo + size : n);
+    const uint32_t top = EqualShareLevel(lo, n);
+    uint64_t a = lo, z = hi;  // first rank below top in [lo, hi), or hi
+    while (a < z) {
+      const uint64_t m = a + (z - a) / 2;
+      if (EqualShareLevel(m, n) < top) z = m;
+      else a = m + 1;
+    }
+    t->top[b] = uint8_t(top);
+    t->cut[b] = a < hi ? uint32_t(a) : 0xFFFFFFFFu;
   }
 }
 
@@ -300,40 +368,49 @@ int32_t EqualizeBands8(uint8_t* px, int32_t w, int32_t h) {
   if (bands < 1) bands = 1;
   const bool pool = int64_t(w) * h >= ParallelPixelThreshold;
   if (!pool) bands = 1;
-  uint32_t* counts = static_cast<uint32_t*>(std::calloc(size_t(bands) * kKeys8, sizeof(uint32_t)));
-  uint8_t* levelOfRank = n < 256 ? static_cast<uint8_t*>(std::malloc(n)) : nullptr;
-  uint8_t* scratch = static_cast<uint8_t*>(std::malloc(size_t(bands) * BandStride(w) + size_t(bands) * 2 * size_t(w)));
-  if (!counts || (n < 256 && !levelOfRank) || !scratch) {
-    std::free(counts);
-    std::free(levelOfRank);
-    std::free(scratch);
-    return 0;
-  }
-  if (levelOfRank) HandOut<uint8_t>(levelOfRank, nullptr, n, 8);
-  uint8_t* halo = scratch + size_t(bands) * BandStride(w);
-  BandJob job{px, levelOfRank, counts, scratch, halo, w, h, bands};
+  const uint32_t segments = bands * kPrefixSegmentsPerBand;
+  KeptBlock<CountTablesTag> tables;
+  KeptBlock<TiePlaneTag> tiePlane;
+  const size_t countBytes = size_t(bands) * kKeys8 * sizeof(uint32_t);
+  const size_t rowBytes = size_t(bands) * KeyRowStride(w) * sizeof(uint32_t);
+  const size_t segmentBytes = size_t(segments) * sizeof(uint64_t);
+  uint8_t* block = static_cast<uint8_t*>(tables.Take(countBytes + rowBytes + segmentBytes));
+  uint16_t* ties = static_cast<uint16_t*>(tiePlane.Take(size_t(n) * sizeof(uint16_t)));
+  if (!block || !ties) return 0;
+  uint8_t levelOfRank[256];
+  EqualShares shares;
+  shares.shift = 0;  // read by the hand-out even where the spread table serves
+  if (n < 256) HandOut<uint8_t>(levelOfRank, nullptr, n, 8);
+  else MakeEqualShares(&shares, n);
+  BandJob job{px,
+              &shares,
+              n < 256 ? levelOfRank : nullptr,
+              reinterpret_cast<uint32_t*>(block),
+              ties,
+              reinterpret_cast<uint32_t*>(block + countBytes),
+              reinterpret_cast<uint64_t*>(block + countBytes + rowBytes),
+              w,
+              h,
+              bands,
+              segments};
   if (pool) ParallelFor(CountBands, &job, bands);
   else CountBands(&job, 0, bands);
-  // Ranks in key order, and within a key band by band, as the row-major order has them.
-  uint32_t run = 0;
-  for (uint32_t k = 0; k < kKeys8; ++k) {
-    for (uint32_t b = 0; b < bands; ++b) {
-      uint32_t& c = counts[uint64_t(b) * kKeys8 + k];
-      const uint32_t here = c;
-      c = run;
+  if (pool && bands > 1) {
+    ParallelFor(SumSegments, &job, segments);
+    uint64_t run = 0;
+    for (uint32_t s = 0; s < segments; ++s) {
+      const uint64_t here = job.segmentBase[s];
+      job.segmentBase[s] = run;
       run += here;
     }
-  }
-  for (uint32_t b = 1; b < bands; ++b) {
-    const int32_t top = BandRow(job, b);
-    std::memcpy(halo + (int64_t(b) - 1) * 2 * w, px + int64_t(top - 1) * w, size_t(w));
-    std::memcpy(halo + ((int64_t(b) - 1) * 2 + 1) * w, px + int64_t(top) * w, size_t(w));
+    ParallelFor(RankSegments, &job, segments);
+  } else {
+    job.segments = 1;
+    job.segmentBase[0] = 0;
+    RankSegments(&job, 0, 1);
   }
   if (pool) ParallelFor(HandOutBands, &job, bands);
   else HandOutBands(&job, 0, bands);
-  std::free(counts);
-  std::free(levelOfRank);
-  std::free(scratch);
   return 1;
 }
 
@@ -450,7 +527,17 @@ int32_t EqualizeHistogram(CImgBuff* img, const RoiRect* roi) {
   // Positions are 16-bit in the records: wider rectangles would wrap.
   if (RoiWidth(r) > 65536 || RoiHeight(r) > 65536) return 0;
   if (RoiWidth(r) * RoiHeight(r) > 0xFFFFFFFFll) return 0;  // 2^32 pixels: see EqualizeGrayPlane
-  CImgBuff crop;
+  // A gray picture equalised whole needs no copy: the plane's own failures all come before
+  // its first write.
+  if (IsGrayFormat(format) && RoiWidth(r) == img->Width() && RoiHeight(r) == img->Height()) {
+    return EqualizeGrayPlane(img, img->Width(), img->Height());
+  }
+  // The crop and the channel plane are kept with the thread: fresh blocks of a frame's size
+  // cost a page fault per page on every call.
+  KeptPicture<struct EqualizeCropTag> keptCrop;
+  KeptPicture<struct EqualizePlaneTag> keptPlane;
+  if (!keptCrop.Get() || !keptPlane.Get()) return 0;
+  CImgBuff& crop = *keptCrop.Get();
   if (!img->Crop(crop, r.x0, r.y0, r.x1, r.y1)) return 0;
   const int32_t w = crop.Width(), h = crop.Height();
   if (IsGrayFormat(format)) {
@@ -458,8 +545,9 @@ int32_t EqualizeHistogram(CImgBuff* img, const RoiRect* roi) {
     return img->Paste(crop, r.x0, r.y0);
   }
   const int32_t bits = FormatClassBits(format);
-  CImgBuff plane;
-  if (!plane.Allocate(w, h, bits == 8 ? 1 : (bits == 16 ? 2 : 3))) return 0;
+  CImgBuff& plane = *keptPlane.Get();
+  // Every sample of the plane is written by the extraction.
+  if (!plane.record->AllocateUncleared(w, h, bits == 8 ? 1 : (bits == 16 ? 2 : 3))) return 0;
   for (int32_t c = 0; c < 3; ++c) {
     ChannelJob job{crop.record, plane.record, w, c, bits, IsTypedFormat(format)};
     const RoiRect all{0, 0, w - 1, h - 1};

@@ -1,9 +1,13 @@
 // thread.cpp - auto-reset events, sleeps, tick counter, processor count, detached thread
 // start and page-aligned fixed memory blocks on POSIX.
-// Inside: events - time - processors - threads - memory
+// Inside: events - time - processors - threads - words to sleep on - memory
 #include "platform/thread.h"
 
 #include <pthread.h>
+#if defined(__linux__)
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#endif
 #include <sched.h>
 #include <unistd.h>
 
@@ -115,6 +119,25 @@ int32_t PlatformStartThread(PlatformThreadEntry entry, void* arg) {
     return 0;
   }
   return 1;
+}
+
+// ---- words to sleep on ----
+
+void PlatformWaitWord(std::atomic<uint32_t>* word, uint32_t expected) {
+#if defined(__linux__)
+  static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "a futex is a plain 32-bit word");
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
+#else
+  word->wait(expected);
+#endif
+}
+
+void PlatformWakeWord(std::atomic<uint32_t>* word) {
+#if defined(__linux__)
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+#else
+  word->notify_one();
+#endif
 }
 
 // ---- memory ----

@@ -6,6 +6,7 @@
 //   PlatformLockHold  scope guard that takes a PlatformLock and releases it at scope end
 //   PlatformCondVar   condition variable; every wait names the predicate it waits for
 //   PlatformEvent     auto-reset event: one Set releases one Wait, then the event is clear
+//   PlatformWaitWord  sleep on a 32-bit word until another thread wakes it (futex)
 //   PlatformSleep ... sleeps, yield, tick counter, processor count, thread start, memory
 #pragma once
 #include <atomic>
@@ -128,6 +129,13 @@ uint64_t PlatformTickCount64();
 uint64_t PlatformProcessorCount();
 // Tests pretend a machine with n logical processors; 0 goes back to the real count.
 void PlatformSetProcessorCountOverride(uint64_t n);
+
+// Sleeps while *word holds expected, until PlatformWakeWord on it; may return early for no
+// reason, so callers test their condition again.  One system call each way, nothing else:
+// the worker pool's hand-over is built on them.
+void PlatformWaitWord(std::atomic<uint32_t>* word, uint32_t expected);
+// Wakes one thread asleep in PlatformWaitWord on word.
+void PlatformWakeWord(std::atomic<uint32_t>* word);
 
 // Starts a detached thread running entry(arg); 1 on success, 0 when the system refuses.
 // The thread's result is ignored; nothing is kept to join it.

@@ -121,6 +121,21 @@ void BenchCvtColor(benchmark::State& state, int type, int code)
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * kFrameW * kFrameH);
 }
+// The whole 4096 x 4096 picture beside BM_ConvertRgb24ToGray8, into a destination kept from
+// the last iteration.
+void BM_CvConvertRgb24ToGray8(benchmark::State& state)
+{
+    cv::Mat src(kSide, kSide, CV_8UC3), dst;
+    for (size_t i = 0; i < src.total() * src.elemSize(); ++i) src.data[i] = uint8_t(i * 2654435761u >> 13);
+    UseWorkers(state);
+    for (auto _ : state) {
+        cv::cvtColor(src, dst, cv::COLOR_RGB2GRAY);
+        benchmark::DoNotOptimize(dst.data);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kSide * kSide);
+}
+BENCHMARK(BM_CvConvertRgb24ToGray8)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_CvFrameGray8ToRgb24(benchmark::State& state) { BenchCvtColor(state, CV_8UC1, cv::COLOR_GRAY2RGB); }
 void BM_CvFrameRgb24ToGray8(benchmark::State& state) { BenchCvtColor(state, CV_8UC3, cv::COLOR_RGB2GRAY); }
 BENCHMARK(BM_CvFrameGray8ToRgb24)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond)->UseRealTime();

@@ -1,10 +1,13 @@
-// imgbuff_test.cpp - pixel formats, the pixel allocator, and the life of records and handles.
+// imgbuff_test.cpp - pixel formats, the pixel allocator and its cache of large blocks, and the
+// life of records and handles.
 #include "core/imgbuff.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <cstring>
+#include <thread>
 
 #include "core/parallel.h"
 
@@ -25,6 +28,41 @@ uint64_t HeaderOf(const void* pixels) {
 }
 
 }  // namespace
+
+// A freed block of some megabytes waits for an allocation of its size and comes back to it
+// (zeroed again where the allocation asks for zeros); one of another size or a small one
+// does not take it; after about a second the trimming thread gives every waiting block back.
+TEST(ImgBuff, LargeFreedBlocksAreTakenAgainThenGivenBack) {
+  const uint64_t count = uint64_t(3) << 20, bpp = 3;
+  const uint64_t size = (count * bpp + 8 + 4095) / 4096 * 4096;
+  void* a = AllocPixelsUncleared(count, bpp);
+  ASSERT_NE(a, nullptr);
+  std::memset(a, 0x5A, count * bpp);
+  const uint64_t before = CachedPixelBytes();
+  FreePixels(a);
+  EXPECT_EQ(CachedPixelBytes(), before + size);
+
+  void* other = AllocPixelsUncleared(count + 4096, bpp);  // one page more: not the same size
+  ASSERT_NE(other, nullptr);
+  EXPECT_NE(other, a);
+  void* small = AllocPixels(1000, 1);
+  ASSERT_NE(small, nullptr);
+  EXPECT_NE(small, a);
+  FreePixels(small);
+
+  void* again = AllocPixels(count, bpp);
+  EXPECT_EQ(again, a) << "the waiting block of this size";
+  EXPECT_EQ(PixelBlockSize(again), size);
+  EXPECT_TRUE(AllZero(again, count * bpp));
+  FreePixels(again);
+  FreePixels(other);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (CachedPixelBytes() != 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(CachedPixelBytes(), 0u);
+}
 
 TEST(ImgBuff, BytesPerPixelTable) {
   const int32_t expected[ImgFormatCount] = {0, 1, 2, 4, 3, 6, 12, 24, 6, 4};

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -354,6 +355,64 @@ TEST_F(PoolTest, IdleWorkersSleepAfterTheSpinWindow) {
     runnable = CountOtherRunnableThreads();
   }
   EXPECT_EQ(runnable, 0);
+}
+
+// Times each thread of this process other than the caller has gone to sleep, by thread id.
+std::map<long, long> SleepsPerThread() {
+  std::map<long, long> sleeps;
+  const long self = static_cast<long>(syscall(SYS_gettid));
+  DIR* dir = opendir("/proc/self/task");
+  if (!dir) return sleeps;
+  while (dirent* e = readdir(dir)) {
+    if (e->d_name[0] == '.' || std::atol(e->d_name) == self) continue;
+    std::ifstream status(std::string("/proc/self/task/") + e->d_name + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) sleeps[std::atol(e->d_name)] = std::atol(line.c_str() + 24);
+    }
+  }
+  closedir(dir);
+  return sleeps;
+}
+
+// After a pause every worker is asleep; a job of n items fewer than the workers wakes n of
+// them and leaves the others asleep (each woken one goes to sleep once more afterwards).
+TEST_F(PoolTest, JobAfterAPauseWakesOnlyAsManyWorkersAsItems) {
+  ResetPool(8);
+  // The pool's threads are the ones that come with its start (a sanitizer may run threads
+  // of its own, which wake on their own schedule).
+  const std::map<long, long> earlier = SleepsPerThread();
+  ASSERT_EQ(StartWorkerPool(), 1);
+  std::set<long> workers;
+  for (const auto& entry : SleepsPerThread()) {
+    if (!earlier.count(entry.first)) workers.insert(entry.first);
+  }
+  ASSERT_EQ(workers.size(), 8u);
+  for (uint64_t n : {uint64_t(2), uint64_t(5), uint64_t(8)}) {
+    SCOPED_TRACE(testing::Message() << n << " items");
+    // Far beyond the spin window, as in IdleWorkersSleepAfterTheSpinWindow.
+    int runnable = -1;
+    for (int look = 0; look < 20 && runnable != 0; look++) {
+      PlatformSleep(50);
+      runnable = CountOtherRunnableThreads();
+    }
+    ASSERT_EQ(runnable, 0);
+    const std::map<long, long> before = SleepsPerThread();
+    ASSERT_TRUE(RunCountJob(n, 0));
+    runnable = -1;
+    for (int look = 0; look < 20 && runnable != 0; look++) {
+      PlatformSleep(50);
+      runnable = CountOtherRunnableThreads();
+    }
+    ASSERT_EQ(runnable, 0);
+    const std::map<long, long> after = SleepsPerThread();
+    uint64_t woken = 0;
+    for (long tid : workers) {
+      auto a = after.find(tid), b = before.find(tid);
+      if (a != after.end() && b != before.end() && a->second != b->second) woken++;
+    }
+    EXPECT_EQ(woken, n);
+  }
 }
 
 TEST_F(PoolTest, LastStopWaitsForARunningJob) {
