@@ -355,7 +355,11 @@ void MediaRateOfInterval(uint32_t intervalUs, uint32_t* outScale, uint32_t* outR
 // ---------------------------------------------------------------------------------------
 // Paths and extensions (public)
 
-const char* MediaWritePath(const MediaFile* file) { return file ? SafeFileWritePath(&file->save) : nullptr; }
+const char* MediaWritePath(const MediaFile* file) {
+  if (!file) return nullptr;
+  // A record filled by hand around one format's writer (its own tests) names only ansiPath.
+  return file->save.target ? SafeFileWritePath(&file->save) : file->ansiPath;
+}
 
 char* WideToAnsiPath(const wchar_t* path) {
   if (!path) return nullptr;
@@ -530,9 +534,12 @@ int MediaWriteFrame(MediaFile* file, uint64_t plane, uint64_t, const void* buffe
     if (file->format == MediaFormatAvi) ok = AviWriteFrames(file, plane, 1, buffer);
     else if (file->format == MediaFormatMp4) ok = Mp4WriteFrames(file, plane, 1, buffer);
   }
-  // A frame lost part way may have left a torn frame or page in the file: that file must
-  // not replace the old one.
-  if (!ok && file->mode == MediaModeWrite) file->writeFailed = 1;
+  // A still or TIFF page lost part way leaves no picture or a torn page linked into the
+  // file: that file must not replace the old one.  The video writers instead finish a
+  // consistent file with the frames written (a frame refused for want of index room is no
+  // fault of the file), and fail their own close after any failed write to the disk; a
+  // caller that gives up on such a video says so with MediaDiscardOnClose.
+  if (!ok && file->mode == MediaModeWrite && info.kind == MediaKindStill) file->writeFailed = 1;
   return ok;
 }
 

@@ -63,11 +63,12 @@ struct MediaFile {
   // leaves the old file.  Empty when written in place (a device, or a folder where no
   // temporary can be made but the file itself may be written).
   SafeFile save;
-  int writeFailed;  // a frame write failed: the close keeps the old file and reports 0
+  int writeFailed;  // a still frame or page failed, or the caller gave up: the close keeps
+                    // the old file and reports 0
 };
 
 // The path a writer opens for writing (the temporary, or the target when written in place);
-// writers never open ansiPath itself.
+// writers never open ansiPath itself, unless the record was filled without MediaCreate.
 const char* MediaWritePath(const MediaFile* file);
 
 // PNG and JPEG (png.cpp, jpeg.cpp)
