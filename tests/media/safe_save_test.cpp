@@ -277,6 +277,23 @@ TEST(SafeMediaSave, TargetChangesOnlyAtTheClose) {
   EXPECT_TRUE(Temporaries(work.path()).empty());
 }
 
+// A folder the user may not write, a file they may: the save writes the file in place, as
+// before saves went through a temporary.  (Root writes any folder: needs an ordinary user.)
+TEST(SafeMediaSave, ClosedFolderWritableFileIsWrittenInPlace) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may write any folder";
+  qvtest::TempFolder work("safe_closed");
+  ASSERT_TRUE(work.ok());
+  const std::string sub = work.File("closed");
+  ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+  const std::string target = sub + "/clip.avi";
+  qvtest::WriteWholeFile(target, "old");
+  ASSERT_EQ(chmod(sub.c_str(), 0555), 0);
+  EXPECT_EQ(Save(Kind::Avi, target, 2, 1), 1);
+  EXPECT_EQ(qvtest::ReadWholeFile(target).substr(0, 4), "RIFF");
+  EXPECT_EQ(Save(Kind::Tiff, sub + "/new.tif", 1, 1), 0);  // no new file in that folder
+  chmod(sub.c_str(), 0755);
+}
+
 // ---------------------------------------------------------------------------------------
 // Numbered sequences
 
