@@ -6,6 +6,7 @@
 #include "app/config.h"
 #include "app/mainscreen.h"
 #include "core/parallel.h"
+#include "core/safefile.h"
 #include "toolkit/path.h"
 
 namespace {
@@ -21,6 +22,9 @@ void CopyText(wchar_t* dst, uint64_t units, const wchar_t* src) {
 }  // namespace
 
 void CMainScreen::LoadConfig() {
+  // The settings are rewritten at every exit: a run killed during that write left its
+  // temporary beside them, and no later save may happen in that folder to sweep it.
+  SafeFileSweepWide(ConfigFilePath());
   ConfigValues v;
   uint32_t accepted = 0;
   if (!ReadConfigFile(ConfigFilePath(), &v, &accepted)) return;

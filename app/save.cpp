@@ -363,6 +363,8 @@ int32_t CMainScreen::WriteAllScenes(const wchar_t* path, const wchar_t* language
       break;
     }
   }
+  // A failed scene must not cost the old file; an abort keeps what was written.
+  if (result == 0) MediaDiscardOnClose(file);
   if (!MediaClose(file)) result = 0;
   return result;
 }

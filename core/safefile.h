@@ -8,8 +8,17 @@
 //   SafeFileOpen     makes the temporary beside the target and opens it for writing
 //   SafeFileCommit   flush, sync, close, rename over the target
 //   SafeFileAbort    close and remove the temporary; the target is untouched
+//   SafeFileReserve  for writers that open the file by name (the media codecs): the temporary
+//                    is made and closed again, and its name handed to the writer
+//   SafeFileCommitClosed  after such a writer closed its file: sync and rename
+//   SafeFileSweep    removes temporaries left by a process that no longer runs
 //
-// Every save of a settings, list, table or track file goes through here.
+// Every save of a settings, list, table or track file, and every media file written through
+// the media handle, goes through here.
+//
+// Temporaries are named ".qvsave-<pid>-<n>-<attempt>.tmp".  A process killed during a save
+// leaves one behind; each save sweeps its folder of those whose process is gone (the pid in
+// the name), and the program sweeps its settings folder at start.
 #pragma once
 
 #include <cstdio>
@@ -34,3 +43,24 @@ int SafeFileOpenWide(SafeFile* file, const wchar_t* path);
 int SafeFileCommit(SafeFile* file);
 // Closes and removes the temporary; nothing for an empty record.
 void SafeFileAbort(SafeFile* file);
+
+// For a writer that opens its file by name: as SafeFileOpen, but the temporary is closed
+// again at once (stream stays null) and the writer opens SafeFileWritePath (file) itself.
+// When no temporary can be made in the folder but the target exists and may be written (a
+// folder the user may not write, a file they may), or the target is a device, the record
+// names no temporary and the writer writes the target in place, as without this record.
+// sweep 0 skips the sweep of the folder (the second and later files of a numbered sequence,
+// whose folder was swept at the first).
+int SafeFileReserve(SafeFile* file, const char* path, int sweep);
+// The path the writer opens: the temporary, or the target when written in place.
+const char* SafeFileWritePath(const SafeFile* file);
+// After the writer has closed its file: sync the temporary and rename it over the target.
+// 1 when the target now holds the new file (or it was written in place); 0 after removing
+// the temporary, target unchanged.  The record is empty afterwards in both cases.
+int SafeFileCommitClosed(SafeFile* file);
+// Removes, in the folder of `path` (a file path; "." when it names no folder), every regular
+// file named like our temporaries whose pid names no running process.  Never a file of
+// another name, never one of a live process (our own included: another thread may be
+// saving).  A pid that was reused since keeps its temporary until that process ends.
+void SafeFileSweep(const char* path);
+void SafeFileSweepWide(const wchar_t* path);

@@ -367,8 +367,8 @@ int BmpClose(MediaFile* file) {
   file->bmpWrite = nullptr;
   int ok = 0;
   // No accepted frame: leave the disk alone rather than replace a file with a black picture.
-  if (im->frameWritten && file->ansiPath) {
-    FILE* f = std::fopen(file->ansiPath, "wb");
+  if (im->frameWritten && MediaWritePath(file)) {
+    FILE* f = std::fopen(MediaWritePath(file), "wb");
     if (f) {
       ok = BmpWriteFile(im, f);
       if (std::fclose(f) != 0) ok = 0;

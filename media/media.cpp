@@ -1,6 +1,9 @@
 // media.cpp - the media handle: chooses a format by extension, hands every open, frame and
 // close to that format's reader or writer, and runs numbered sequences itself (each frame
-// one file, opened or created through the same operations).
+// one file, opened or created through the same operations).  Every file it writes goes to a
+// temporary beside the target and replaces the target at close only when complete, so a
+// failed, killed or full-disk save never costs the old file; the writers never see the
+// target's name.
 // Inside: frame rates - paths and extensions - still and video dispatch - numbered sequences -
 //         public operations - close
 #include <cstdio>
@@ -70,11 +73,11 @@ int OpenStillImageForRead(MediaFile* file, const wchar_t* path) {
 
 int OpenStillImageForWrite(MediaFile* file) {
   if (file->info.planes != 1 || file->info.frameCount == 0 || file->info.frameIntervalUs != 0) return 0;
-  const char* ansi = file->ansiPath;
+  const char* ansi = MediaWritePath(file);
   switch (file->format) {
     case MediaFormatPng: return PngOpenWrite(file, ansi);
     case MediaFormatJpeg: return JpegOpenWrite(file, ansi);
-    case MediaFormatBmp: return BmpOpenWrite(file);  // the BMP writer opens ansiPath at close
+    case MediaFormatBmp: return BmpOpenWrite(file);  // the BMP writer opens its file at close
     case MediaFormatTiff:
       file->tiffWriter = TiffWriterOpen(ansi);
       return file->tiffWriter != nullptr;
@@ -113,8 +116,8 @@ int OpenVideoForRead(MediaFile* file, const wchar_t* path, MediaProgressFn progr
 }
 
 int OpenVideoForWrite(MediaFile* file) {
-  if (file->format == MediaFormatAvi) return AviOpenWrite(file, file->ansiPath);
-  if (file->format == MediaFormatMp4) return Mp4OpenWrite(file, file->ansiPath);
+  if (file->format == MediaFormatAvi) return AviOpenWrite(file, MediaWritePath(file));
+  if (file->format == MediaFormatMp4) return Mp4OpenWrite(file, MediaWritePath(file));
   return 0;
 }
 
@@ -220,7 +223,18 @@ int SetSequenceNames(MediaFile* file, const NumberedName& n, uint64_t padWidth, 
   return file->seqPattern && file->seqNameBuffer;
 }
 
+// The end of a write handle's save, after its writer closed the file: the temporary
+// replaces the target only when the writer finished it and no frame write failed; otherwise
+// it is removed and the old file stays.
+int FinishSave(MediaFile* file, int closedOk) {
+  if (file->mode != MediaModeWrite) return closedOk;
+  if (closedOk && !file->writeFailed) return SafeFileCommitClosed(&file->save);
+  SafeFileAbort(&file->save);
+  return 0;
+}
+
 void FreeHandle(MediaFile* file) {
+  SafeFileAbort(&file->save);  // a handle freed before its close leaves no temporary
   free(file->seqPattern);
   free(file->seqNameBuffer);
   free(file->widePath);
@@ -240,12 +254,16 @@ int ReadSequenceFrame(MediaFile* file, uint64_t frame, uint8_t* buffer) {
   return ok;
 }
 
+MediaFile* CreateForWrite(const wchar_t* path, const MediaInfo* info, const MediaWriteOptions* options, int sweep);
+
 int WriteSequenceFrame(MediaFile* file, const uint8_t* buffer) {
   const uint64_t number = file->seqFirst + file->seqWriteCounter;
   if (file->seqWriteCounter > file->seqLast - file->seqFirst || !FormatSequenceName(file, number)) return 0;
   MediaInfo one = file->info;
   one.frameCount = 1;
-  MediaFile* out = MediaCreate(file->seqNameBuffer, &one, &file->options);
+  // The folder is swept of stale temporaries at the first file only: one scan per file of a
+  // long sequence would cost the square of its length.
+  MediaFile* out = CreateForWrite(file->seqNameBuffer, &one, &file->options, file->seqWriteCounter == 0);
   if (!out) return 0;
   const int wrote = MediaWriteFrame(out, 0, 0, buffer);
   // The close counts too: some writers put their file on disk only there.
@@ -279,6 +297,37 @@ MediaWriteOptions DefaultOptions() {
   return o;
 }
 
+MediaFile* CreateForWrite(const wchar_t* path, const MediaInfo* info, const MediaWriteOptions* options, int sweep) {
+  if (!path || !*path || !info) return nullptr;
+  const uint64_t length = wcslen(path);
+  if (length < 4) return nullptr;
+  uint64_t format = 0;
+  const uint64_t kind = MediaFormatFromExtension(path, &format, length);
+  if (kind == MediaKindNone) return nullptr;
+  if (info->width == 0 || info->height == 0 || info->bytesPerPixel == 0) return nullptr;
+  if (kind == MediaKindVideo && (info->planes == 0 || info->frameIntervalUs == 0)) return nullptr;
+  MediaFile* file = static_cast<MediaFile*>(calloc(1, sizeof(MediaFile)));
+  if (!file) return nullptr;
+  file->ansiPath = WideToAnsiPath(path);
+  file->widePath = CopyWide(path);
+  file->info = *info;
+  file->info.kind = kind;
+  file->format = format;
+  file->mode = MediaModeWrite;
+  file->options = options ? *options : DefaultOptions();
+  if (file->options.jpegQuality == 0) file->options.jpegQuality = 75;
+  int ok = file->ansiPath && file->widePath;
+  // DICOM has no writer: refused before any temporary is made.
+  if (ok) ok = !(kind == MediaKindStill && format == MediaFormatDicom);
+  if (ok) ok = SafeFileReserve(&file->save, file->ansiPath, sweep);
+  if (ok) ok = kind == MediaKindStill ? OpenStillImageForWrite(file) : OpenVideoForWrite(file);
+  if (!ok) {
+    FreeHandle(file);  // removes the temporary the writer may have opened
+    return nullptr;
+  }
+  return file;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -305,6 +354,12 @@ void MediaRateOfInterval(uint32_t intervalUs, uint32_t* outScale, uint32_t* outR
 
 // ---------------------------------------------------------------------------------------
 // Paths and extensions (public)
+
+const char* MediaWritePath(const MediaFile* file) {
+  if (!file) return nullptr;
+  // A record filled by hand around one format's writer (its own tests) names only ansiPath.
+  return file->save.target ? SafeFileWritePath(&file->save) : file->ansiPath;
+}
 
 char* WideToAnsiPath(const wchar_t* path) {
   if (!path) return nullptr;
@@ -417,31 +472,7 @@ MediaFile* MediaOpenSequence(const wchar_t* firstName, const wchar_t* lastName) 
 }
 
 MediaFile* MediaCreate(const wchar_t* path, const MediaInfo* info, const MediaWriteOptions* options) {
-  if (!path || !*path || !info) return nullptr;
-  const uint64_t length = wcslen(path);
-  if (length < 4) return nullptr;
-  uint64_t format = 0;
-  const uint64_t kind = MediaFormatFromExtension(path, &format, length);
-  if (kind == MediaKindNone) return nullptr;
-  if (info->width == 0 || info->height == 0 || info->bytesPerPixel == 0) return nullptr;
-  if (kind == MediaKindVideo && (info->planes == 0 || info->frameIntervalUs == 0)) return nullptr;
-  MediaFile* file = static_cast<MediaFile*>(calloc(1, sizeof(MediaFile)));
-  if (!file) return nullptr;
-  file->ansiPath = WideToAnsiPath(path);
-  file->widePath = CopyWide(path);
-  file->info = *info;
-  file->info.kind = kind;
-  file->format = format;
-  file->mode = MediaModeWrite;
-  file->options = options ? *options : DefaultOptions();
-  if (file->options.jpegQuality == 0) file->options.jpegQuality = 75;
-  int ok = file->ansiPath && file->widePath;
-  if (ok) ok = kind == MediaKindStill ? OpenStillImageForWrite(file) : OpenVideoForWrite(file);
-  if (!ok) {
-    FreeHandle(file);
-    return nullptr;
-  }
-  return file;
+  return CreateForWrite(path, info, options, 1);
 }
 
 MediaFile* MediaCreateSequence(const wchar_t* name, const MediaInfo* info, const MediaWriteOptions* options) {
@@ -495,11 +526,21 @@ int MediaWriteFrame(MediaFile* file, uint64_t plane, uint64_t, const void* buffe
   const MediaInfo& info = file->info;
   if (plane >= info.planes || info.width == 0 || info.height == 0 || !ValidBytesPerPixel(info.bytesPerPixel))
     return 0;
-  if (info.kind == MediaKindStill) return WriteStillImage(file, plane, 1, buffer);
-  if (info.frameIntervalUs == 0 || file->mode != MediaModeWrite) return 0;
-  if (file->format == MediaFormatAvi) return AviWriteFrames(file, plane, 1, buffer);
-  if (file->format == MediaFormatMp4) return Mp4WriteFrames(file, plane, 1, buffer);
-  return 0;
+  int ok = 0;
+  if (info.kind == MediaKindStill) {
+    ok = WriteStillImage(file, plane, 1, buffer);
+  } else {
+    if (info.frameIntervalUs == 0 || file->mode != MediaModeWrite) return 0;
+    if (file->format == MediaFormatAvi) ok = AviWriteFrames(file, plane, 1, buffer);
+    else if (file->format == MediaFormatMp4) ok = Mp4WriteFrames(file, plane, 1, buffer);
+  }
+  // A still or TIFF page lost part way leaves no picture or a torn page linked into the
+  // file: that file must not replace the old one.  The video writers instead finish a
+  // consistent file with the frames written (a frame refused for want of index room is no
+  // fault of the file), and fail their own close after any failed write to the disk; a
+  // caller that gives up on such a video says so with MediaDiscardOnClose.
+  if (!ok && file->mode == MediaModeWrite && info.kind == MediaKindStill) file->writeFailed = 1;
+  return ok;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -524,6 +565,7 @@ int CloseStillImageCodec(MediaFile* file) {
       default: break;
     }
   }
+  ok = FinishSave(file, ok);
   free(file->widePath);
   free(file->ansiPath);
   free(file->seqPattern);
@@ -551,11 +593,16 @@ int CloseVideoCodec(MediaFile* file) {
   } else if (file->format == MediaFormatMp4) {
     ok = Mp4Close(file);
   }
+  ok = FinishSave(file, ok);
   free(file->widePath);
   free(file->ansiPath);
   file->widePath = nullptr;
   file->ansiPath = nullptr;
   return ok;
+}
+
+void MediaDiscardOnClose(MediaFile* file) {
+  if (file && file->mode == MediaModeWrite) file->writeFailed = 1;
 }
 
 int MediaClose(MediaFile* file) {

@@ -54,5 +54,9 @@ MediaFile* MediaCreateSequence(const wchar_t* name, const MediaInfo* info, const
 int MediaReadFrame(MediaFile* file, uint64_t plane, uint64_t frame, uint64_t ignored, void* buffer);
 int MediaWriteFrame(MediaFile* file, uint64_t plane, uint64_t ignored, const void* buffer);
 int MediaClose(MediaFile* file);
+// For a save that failed outside the handle (a frame that could not be made): the close of
+// this write handle then keeps the old file, removes the temporary and reports 0.
+// Nothing for other handles.
+void MediaDiscardOnClose(MediaFile* file);
 int CloseStillImageCodec(MediaFile* file);
 int CloseVideoCodec(MediaFile* file);

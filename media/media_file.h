@@ -5,6 +5,8 @@
 #include "media/media.h"
 #include <cstdio>
 
+#include "core/safefile.h"
+
 struct DicomImage;
 struct TiffReader;
 struct TiffWriter;
@@ -56,7 +58,18 @@ struct MediaFile {
   MediaWriteOptions options;
   MediaProgressFn progress;   // MP4 indexing only, during MediaOpen
   void* progressContext;
+  // Write mode: the writer writes a temporary beside the target (save.temporary), renamed
+  // over the target at close only when the file is complete; a killed or failed save
+  // leaves the old file.  Empty when written in place (a device, or a folder where no
+  // temporary can be made but the file itself may be written).
+  SafeFile save;
+  int writeFailed;  // a still frame or page failed, or the caller gave up: the close keeps
+                    // the old file and reports 0
 };
+
+// The path a writer opens for writing (the temporary, or the target when written in place);
+// writers never open ansiPath itself, unless the record was filled without MediaCreate.
+const char* MediaWritePath(const MediaFile* file);
 
 // PNG and JPEG (png.cpp, jpeg.cpp)
 int PngOpenRead(MediaFile* file, const char* ansiPath);

@@ -687,6 +687,8 @@ int32_t CLfAntiShake::SaveStabilizedVideo() {
       break;
     }
   }
+  // A failed frame must not cost the old file; a cancel keeps what was written.
+  if (result == 0 && writer->mediaFile) MediaDiscardOnClose(writer->mediaFile);
   // An unfinished file (an MP4 whose index could not be written) is a failed save.
   if (!CloseMovieWriter(writer)) result = 0;
   return result;

@@ -2,8 +2,9 @@
 // quorvix-mini in a temporary folder, only synthetic X input (XTest pointer and keys).
 // File > Open image with a PNG typed into the chooser, then an AVI typed over the name the
 // chooser proposes; the scene bar's step forward / step back / play / stop buttons change
-// the picture as they should; File > Save video writes an AVI that ffprobe reads with every
-// frame; a screenshot of the main window goes to test_out/; the close request ends the
+// the picture as they should; File > Save video over an existing AVI, the overwrite
+// question answered, writes an AVI that ffprobe reads with every frame and leaves no
+// temporary beside it; a screenshot of the main window goes to test_out/; the close request ends the
 // program with status 0 and the settings file remembers the folder used.
 // There is no window manager: the chooser has to take the keyboard itself.
 #include <gtest/gtest.h>
@@ -74,16 +75,32 @@ TEST_F(ProgramEndToEndTest, OpensAPictureAndAVideoStepsPlaysStopsSavesAndCloses)
   // The main window with the video, for a look.
   EXPECT_TRUE(x_.Shot(main_, "quorvix_mini_e2e.png"));
 
-  // Save video as AVI: every scene, read back by ffprobe.
+  // Save video as AVI over an older, smaller one: every scene, read back by ffprobe.
+  ASSERT_TRUE(Run("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=32x24:rate=5 -frames:v 7 "
+                  "-c:v mjpeg -q:v 3 '" + dir_ + "/out.avi'"));
   Menu(kFileMenuX, kSaveVideoY, 40);
   ASSERT_NO_FATAL_FAILURE(Choose(
       L"\x4FDD\x5B58\x3059\x308B\x30D5\x30A1\x30A4\x30EB\x540D\x3092\x9078\x629E",  // 保存するファイル名を選択
       dir_ + "/out.avi"));
+  {  // 確認: "上書き保存しますか？", its "OK" left of the middle (beside "Cancel")
+    const uint64_t box = x_.WaitWindow(L"\x78BA\x8A8D", pid_, 60000);
+    ASSERT_NE(box, 0u) << Stderr();
+    int w = 0, h = 0;
+    ASSERT_TRUE(x_.Size(box, &w, &h));
+    Pause(300);
+    bool gone = false;
+    for (int attempt = 0; attempt < 3 && !gone; ++attempt) {
+      x_.Click(box, w / 2 - 48, h - 20);
+      gone = x_.WaitGone(L"\x78BA\x8A8D", pid_, 8000);
+    }
+    ASSERT_TRUE(gone);
+  }
   ASSERT_NO_FATAL_FAILURE(Acknowledge(L"\x78BA\x8A8D"));  // 確認: "セーブしました"
   const std::string probe =
       Capture("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
               "stream=nb_read_frames,width,height -of csv=p=0 '" + dir_ + "/out.avi'");
   EXPECT_EQ(probe, "64,48,30\n");
+  EXPECT_EQ(Capture("ls -A '" + dir_ + "' | grep -c '^\\.qvsave-' || true"), "0\n");
 
   // Closing writes the settings file beside the program, remembering the folder used.
   EXPECT_EQ(Close(), 0) << Stderr();

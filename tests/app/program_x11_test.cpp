@@ -1,7 +1,8 @@
 // program_x11_test.cpp - the program itself: a copy of quorvix-mini in a temporary folder
 // starts on the X server with its title and size, a screenshot goes to test_out/, the
 // window manager's close request ends it with status 0, and it leaves the first-run
-// settings file beside itself.  Without a display it says so on stderr and exits with 1.
+// settings file beside itself; at start it sweeps that folder of the temporaries a killed
+// run left.  Without a display it says so on stderr and exits with 1.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +45,16 @@ class ProgramTest : public ::testing::Test {
 
 TEST_F(ProgramTest, StartsShowsItsWindowAndClosesWithItsSettingsFile) {
   if (!PlatHasDisplay()) GTEST_SKIP() << "no X display";
+  // Beside the settings: the temporary of a settings write killed in an earlier run (its
+  // process gone), one of a process that still runs (this test), and a file of the user's.
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_GT(gone, 0);
+  waitpid(gone, nullptr, 0);
+  const std::string stale = dir_ + "/.qvsave-" + std::to_string(gone) + "-0-0.tmp";
+  const std::string live = dir_ + "/.qvsave-" + std::to_string(getpid()) + "-0-0.tmp";
+  const std::string users = dir_ + "/.qvsave-notes.tmp";
+  for (const std::string& p : {stale, live, users}) qvtest::WriteWholeFile(p, "x");
   const pid_t pid = Start(environ);
   ASSERT_GT(pid, 0);
   const std::wstring title = L"quorvix mini 1.9.2 - " + std::to_wstring(GetProcessorCount()) + L"core";
@@ -54,6 +65,10 @@ TEST_F(ProgramTest, StartsShowsItsWindowAndClosesWithItsSettingsFile) {
   }
   if (!window) kill(pid, SIGKILL);
   ASSERT_NE(window, 0u) << ReadWholeFile(dir_ + "/stderr.txt");
+  // Swept at start, before any save: the window is up, the exit's settings write not yet.
+  EXPECT_NE(access(stale.c_str(), F_OK), 0);
+  EXPECT_EQ(access(live.c_str(), F_OK), 0);
+  EXPECT_EQ(access(users.c_str(), F_OK), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // its first drawing
   const std::string id = std::to_string(window);
   const std::string info = Capture("xwininfo -id " + id);

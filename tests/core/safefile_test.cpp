@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -149,6 +150,118 @@ TEST_F(SafeFileTest, RefusedPaths) {
   EXPECT_EQ(SafeFileOpenWide(&f, nullptr), 0);
   EXPECT_EQ(SafeFileCommit(&f), 0);
   EXPECT_TRUE(Entries().empty());
+}
+
+// A pid that names no process: a child that has ended and been reaped.
+long DeadPid() {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return long(child);
+}
+
+// A save sweeps its folder of temporaries whose process is gone, and only of those: a name
+// that merely looks alike, a live process's temporary (our own, or init's), a folder or a
+// link of that name all stay.
+TEST_F(SafeFileTest, SaveSweepsTemporariesOfEndedProcessesOnly) {
+  const std::string dead = std::to_string(DeadPid());
+  const std::string self = std::to_string(long(getpid()));
+  struct Case {
+    std::string name;
+    bool removed;
+  };
+  const Case cases[] = {
+      {".qvsave-" + dead + "-0-0.tmp", true},
+      {".qvsave-" + dead + "-17-3.tmp", true},
+      {".qvsave-" + self + "-9999-0.tmp", false},  // this process: another thread may be saving
+      {".qvsave-1-0-0.tmp", false},                // init runs
+      {".qvsave-" + dead + "-0-0.tmp.bak", false},
+      {"qvsave-" + dead + "-0-0.tmp", false},
+      {".qvsave-" + dead + "-0.tmp", false},
+      {".qvsave-" + dead + "-x-0.tmp", false},
+      {".qvsave--0-0.tmp", false},
+      {".qvsave-0-0-0.tmp", false},
+      {".qvsave-99999999999999999999-0-0.tmp", false},
+      {"notes.txt", false},
+  };
+  for (const Case& c : cases) Write(dir_ + "/" + c.name, "left");
+  const std::string folderName = ".qvsave-" + dead + "-1-0.tmp";
+  ASSERT_EQ(mkdir((dir_ + "/" + folderName).c_str(), 0755), 0);
+  const std::string linkName = ".qvsave-" + dead + "-2-0.tmp";
+  ASSERT_EQ(symlink("notes.txt", (dir_ + "/" + linkName).c_str()), 0);
+
+  SafeFile f;
+  ASSERT_EQ(SafeFileOpen(&f, (dir_ + "/settings.cfg").c_str()), 1);
+  fputs("x", f.stream);
+  ASSERT_EQ(SafeFileCommit(&f), 1);
+  for (const Case& c : cases) {
+    struct stat st;
+    EXPECT_EQ(lstat((dir_ + "/" + c.name).c_str(), &st) != 0, c.removed) << c.name;
+  }
+  struct stat st;
+  EXPECT_EQ(lstat((dir_ + "/" + folderName).c_str(), &st), 0);
+  EXPECT_EQ(lstat((dir_ + "/" + linkName).c_str(), &st), 0);
+  EXPECT_EQ(Read(dir_ + "/notes.txt"), "left");
+
+  // The sweep on its own, as the program runs it at start in its settings folder.
+  Write(dir_ + "/.qvsave-" + dead + "-5-0.tmp", "left");
+  SafeFileSweepWide((std::wstring(dir_.begin(), dir_.end()) + L"/settings.cfg").c_str());
+  EXPECT_NE(lstat((dir_ + "/.qvsave-" + dead + "-5-0.tmp").c_str(), &st), 0);
+}
+
+// For writers that open the file by name: the temporary exists, closed, until the commit
+// renames it; an abort removes it; a device is written in place.
+TEST_F(SafeFileTest, ReserveForAWriterThatOpensByName) {
+  const std::string path = dir_ + "/clip.avi";
+  Write(path, "old");
+  SafeFile f;
+  ASSERT_EQ(SafeFileReserve(&f, path.c_str(), 1), 1);
+  ASSERT_NE(f.temporary, nullptr);
+  EXPECT_EQ(f.stream, nullptr);
+  EXPECT_STREQ(SafeFileWritePath(&f), f.temporary);
+  Write(SafeFileWritePath(&f), "new");
+  EXPECT_EQ(Read(path), "old");
+  ASSERT_EQ(SafeFileCommitClosed(&f), 1);
+  EXPECT_EQ(Read(path), "new");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"clip.avi"});
+
+  ASSERT_EQ(SafeFileReserve(&f, path.c_str(), 1), 1);
+  Write(SafeFileWritePath(&f), "half");
+  SafeFileAbort(&f);
+  EXPECT_EQ(Read(path), "new");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"clip.avi"});
+
+  ASSERT_EQ(SafeFileReserve(&f, "/dev/null", 1), 1);
+  EXPECT_EQ(f.temporary, nullptr);
+  EXPECT_STREQ(SafeFileWritePath(&f), "/dev/null");
+  EXPECT_EQ(SafeFileCommitClosed(&f), 1);
+
+  EXPECT_EQ(SafeFileReserve(&f, (dir_ + "/missing/x.avi").c_str(), 1), 0);
+  EXPECT_EQ(SafeFileWritePath(&f), nullptr);
+  EXPECT_EQ(SafeFileCommitClosed(&f), 0);
+}
+
+// Where no temporary can be made in the folder but the file itself may be written, the
+// writer writes it in place; a new file in such a folder cannot be made at all.  (Root
+// writes any folder, so this needs an ordinary user.)
+TEST_F(SafeFileTest, ReserveWritesInPlaceWhereTheFolderIsClosed) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may write any folder";
+  const std::string sub = dir_ + "/closed";
+  ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+  const std::string path = sub + "/clip.avi";
+  Write(path, "old");
+  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+  ASSERT_EQ(chmod(sub.c_str(), 0555), 0);
+  SafeFile f;
+  ASSERT_EQ(SafeFileReserve(&f, path.c_str(), 1), 1);
+  EXPECT_EQ(f.temporary, nullptr);
+  EXPECT_STREQ(SafeFileWritePath(&f), path.c_str());
+  EXPECT_EQ(SafeFileCommitClosed(&f), 1);
+  EXPECT_EQ(SafeFileReserve(&f, (sub + "/new.avi").c_str(), 1), 0);
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  EXPECT_EQ(SafeFileReserve(&f, path.c_str(), 1), 0);
+  chmod(sub.c_str(), 0755);
 }
 
 }  // namespace
