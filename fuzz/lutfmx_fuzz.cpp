@@ -9,6 +9,11 @@
 #include "fuzz/cfg_fuzz.h"
 #include "fuzz/filter_fuzz.h"
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  FuzzWorld();
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   FuzzFilterWorld& world = FuzzWorld();
