@@ -308,17 +308,28 @@ TEST(TrackCtrl, RemovingATargetMovesTheLaterOnesAndTheirColumnsDown)
 TEST(TrackCtrl, AddTrackWithoutMemoryHandsTheTargetBack)
 {
   ScriptedOwner o;
-  ASSERT_NE(o.Add(0, 0, 0), nullptr);
   DotTrack* spare = new DotTrack(1);
-  FailTrackAllocationForTesting(1);  // the target list
+  FailTrackAllocationForTesting(1);  // the target list, made by the first target
   EXPECT_EQ(o.AddTrack(spare), -1);
-  FailTrackAllocationForTesting(2);  // the table's new column
+  EXPECT_EQ(o.trackCount, 0);
+  EXPECT_EQ(o.tracks, nullptr);
+  ASSERT_NE(o.Add(0, 0, 0), nullptr);
+  FailTrackAllocationForTesting(1);  // the table's new column (the list has room)
   EXPECT_EQ(o.AddTrack(spare), -1);
   FailTrackAllocationForTesting(0);
   EXPECT_EQ(o.trackCount, 1);
   EXPECT_EQ(o.table.header.ids, 1u);
   EXPECT_EQ(spare->owner, nullptr);
-  EXPECT_EQ(o.AddTrack(spare), 1);  // still whole: it can be added later
+  // The list grows when it is full: that growth failing hands the target back as well.
+  while (o.trackCount < o.trackCapacity) ASSERT_NE(o.Add(0, 0, 0), nullptr);
+  const int32_t full = o.trackCount;
+  FailTrackAllocationForTesting(1);
+  EXPECT_EQ(o.AddTrack(spare), -1);
+  FailTrackAllocationForTesting(0);
+  EXPECT_EQ(o.trackCount, full);
+  EXPECT_EQ(o.table.header.ids, uint32_t(full));
+  EXPECT_EQ(spare->owner, nullptr);
+  EXPECT_EQ(o.AddTrack(spare), full);  // still whole: it can be added later
 }
 
 // ---- editing ------------------------------------------------------------------------
