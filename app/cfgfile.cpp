@@ -16,7 +16,9 @@
 
 namespace {
 
-constexpr size_t kReadPiece = 4096;     // bytes of one line piece, line feed included
+// Bytes of one line piece, the line feed not counted: one more than the writer's longest
+// line, so a line it wrote arrives whole.
+constexpr size_t kReadPiece = size_t(kCfgLineMax) + 1;
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n'; }
 
@@ -50,16 +52,55 @@ bool ReadPiece(FILE* file, char (&buffer)[kReadPiece + 1])
     return true;
 }
 
-// Appends text to a line being formatted; false when the line would pass kCfgLineMax or
-// the text holds a line break, which the format cannot carry.
-bool Append(wchar_t* line, size_t& len, const wchar_t* text)
+// Bytes of one wide unit in UTF-8, or 0 for a unit that would not read back as itself: a
+// surrogate (joined with its neighbour or turned into U+FFFD by the codec) or a value past
+// U+10FFFF.
+size_t Utf8Bytes(wchar_t unit)
+{
+    auto c = uint32_t(unit);
+    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) return 0;
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
+
+// A line being formatted: its wide text and the UTF-8 bytes it will take.
+struct LineOut {
+    wchar_t text[kCfgLineMax + 1];
+    size_t len = 0;
+    size_t bytes = 0;
+};
+
+// Appends text to a line being formatted; false when the line would pass kCfgLineMax bytes
+// of UTF-8 (the reader takes no longer line whole), or the text holds a line break or a
+// unit that would read back as something else: the line could not be read back equal.
+bool Append(LineOut& line, const wchar_t* text)
 {
     for (; *text; ++text) {
-        if (*text == L'\n' || *text == L'\r' || len >= size_t(kCfgLineMax)) return false;
-        line[len++] = *text;
+        if (*text == L'\n' || *text == L'\r') return false;
+        size_t bytes = Utf8Bytes(*text);
+        if (bytes == 0 || line.bytes + bytes > size_t(kCfgLineMax)) return false;
+        line.text[line.len++] = *text;     // each unit takes a byte at least, so this fits
+        line.bytes += bytes;
     }
-    line[len] = 0;
+    line.text[line.len] = 0;
     return true;
+}
+
+// Cuts a trimmed line read from a file so that it takes at most `limit` bytes of UTF-8,
+// at a character boundary, and trims it again.  Invalid bytes grow into three-byte U+FFFD
+// on decoding, and a piece may fill the whole read buffer: without the cut such an item
+// would be refused when the file is written again, and the setting lost.
+void CutToBytes(wchar_t* line, size_t limit)
+{
+    size_t bytes = 0;
+    for (size_t i = 0; line[i]; ++i) {
+        size_t n = Utf8Bytes(line[i]);
+        bytes += n ? n : 3;     // the codec writes U+FFFD for what it cannot carry
+        if (bytes > limit) {
+            line[i] = 0;
+            TrimCfgLine(line);
+            return;
+        }
+    }
 }
 
 bool WriteLine(FILE* file, const wchar_t* line)
@@ -269,8 +310,14 @@ int CCfgPack::Read(FILE* stream)
         if (!line) continue;
         bool end = false;
         if (TrimCfgLine(line)) {
-            if (wcscmp(line, L"}") == 0) end = true;
-            else ParseItem(line);
+            if (wcscmp(line, L"}") == 0) {
+                end = true;
+            } else {
+                // The writer puts one blank before the key and at most this line's blanks
+                // between key and value: what fits here fits the writer's line again.
+                CutToBytes(line, size_t(kCfgLineMax) - 1);
+                ParseItem(line);
+            }
         }
         free(line);
         if (end) break;
@@ -281,11 +328,8 @@ int CCfgPack::Read(FILE* stream)
 int CCfgPack::Write(FILE* stream) const
 {
     if (!stream || !name[0]) return 0;
-    wchar_t line[kCfgLineMax + 1];
-    size_t len = 0;
-    line[0] = 0;
-    if (!Append(line, len, L"[") || !Append(line, len, name) || !Append(line, len, L"] {") ||
-        !WriteLine(stream, line))
+    LineOut line;
+    if (!Append(line, L"[") || !Append(line, name) || !Append(line, L"] {") || !WriteLine(stream, line.text))
         return 0;
     int result = 1;
     for (const CCfgItem* item = firstItem; item; item = item->next) {
@@ -294,13 +338,13 @@ int CCfgPack::Write(FILE* stream) const
         // back as other lines (a value could even close the pack): that item is left
         // out and the call reports failure, but the rest of the pack is still written,
         // so one bad value cannot cost the user every setting behind it.
-        len = 0;
-        if (!Append(line, len, L" ") || !Append(line, len, item->key) || !Append(line, len, L" ") ||
-            !Append(line, len, item->value)) {
+        line.len = 0;
+        line.bytes = 0;
+        if (!Append(line, L" ") || !Append(line, item->key) || !Append(line, L" ") || !Append(line, item->value)) {
             result = 0;
             continue;
         }
-        if (!WriteLine(stream, line)) return 0;
+        if (!WriteLine(stream, line.text)) return 0;
     }
     return WriteLine(stream, L"}") ? result : 0;
 }

@@ -17,8 +17,9 @@ class CCfgPack;
 
 // Longest pack name, in wide characters.
 constexpr int kCfgNameMax = 32;
-// Longest line, in wide characters: lines are formatted into and read in pieces of this
-// size plus a terminator.
+// Longest line the writer writes, in bytes of UTF-8 (its leading blank included, the line
+// feed not): the reader takes lines in pieces of kCfgLineMax + 1 bytes, so whatever the
+// writer accepts reads back whole.  An item line read from a file is cut to fit it again.
 constexpr int kCfgLineMax = 4095;
 
 // Removes spaces, tabs and line feeds from both ends, in place; false for null or empty
@@ -75,7 +76,8 @@ public:
     int Read(FILE* file);
     // Writes the header, the items and the closing line.  0, writing nothing, for a null
     // file or an unnamed pack; 0 at once when the stream fails; 0 after writing the rest
-    // of the pack when an item cannot be carried by the format (line break, over-long).
+    // of the pack when an item cannot be carried by the format (line break, a line past
+    // kCfgLineMax bytes of UTF-8, a surrogate unit).
     int Write(FILE* file) const;
 
     wchar_t name[kCfgNameMax + 1] = {};

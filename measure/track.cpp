@@ -5,6 +5,7 @@
 //         editing
 #include "measure/track.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -75,9 +76,9 @@ int32_t CTrackCtrl::AddTrack(CTrack* target)
   if (int64_t(target->x) + target->w - 1 < 0 || int64_t(target->y) + target->h - 1 < 0) return -1;
   const int32_t scene = GetCurrentScene();
   if (trackCount == INT32_MAX) return -1;
-  auto grown = static_cast<CTrack**>(TrackRealloc(tracks, (size_t(trackCount) + 1) * sizeof(CTrack*)));
-  if (!grown) return -1;
-  tracks = grown;
+  // Grown by half again rather than by one: a track file may bring a million IDs, and
+  // growing one entry at a time would copy the array a million times.
+  if (trackCount == trackCapacity && !ReserveTracks(std::max<int64_t>(8, int64_t(trackCapacity) * 3 / 2))) return -1;
   tracks[trackCount++] = target;
   target->owner = this;
   // Targets and columns go together, so one column at most is missing; one attempt only.
@@ -90,6 +91,7 @@ int32_t CTrackCtrl::AddTrack(CTrack* target)
     if (trackCount == 0) {
       free(tracks);
       tracks = nullptr;
+      trackCapacity = 0;
     }
     return -1;
   }
@@ -111,6 +113,7 @@ int32_t CTrackCtrl::RemoveTrack(int32_t index)
   if (--trackCount == 0) {
     free(tracks);
     tracks = nullptr;
+    trackCapacity = 0;
   }
   return 1;
 }
@@ -121,6 +124,18 @@ void CTrackCtrl::RemoveAllTracks()
   free(tracks);
   tracks = nullptr;
   trackCount = 0;
+  trackCapacity = 0;
+}
+
+int32_t CTrackCtrl::ReserveTracks(int64_t capacity)
+{
+  if (capacity <= trackCapacity) return 1;
+  if (capacity > INT32_MAX) capacity = INT32_MAX;
+  auto grown = static_cast<CTrack**>(TrackRealloc(tracks, size_t(capacity) * sizeof(CTrack*)));
+  if (!grown) return 0;
+  tracks = grown;
+  trackCapacity = int32_t(capacity);
+  return 1;
 }
 
 void CTrackCtrl::ClearLostFlags()
@@ -355,6 +370,13 @@ int32_t CTrackCtrl::LoadTracks(const char* path)
   table.TakeFrom(loaded);
   const int32_t scene = GetCurrentScene();
   const uint32_t ids = table.header.ids;
+  // The whole target array at once (the header caps IDs at 2^20): a file of IDs without
+  // scenes is 40 bytes, and must not cost more than one allocation per target.
+  if (!ReserveTracks(ids)) {
+    table.Clear();
+    table.error = P2dErrorMemory;
+    return 0;
+  }
   for (uint32_t i = 0; i < ids; ++i) {
     double px = 0.0, py = 0.0;
     GetPosition(int32_t(i), scene, 1, &px, &py);

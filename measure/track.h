@@ -102,6 +102,7 @@ class CTrackCtrl {
   TrackBinarySettings binary;
   CTrack** tracks = nullptr;   // owned
   int32_t trackCount = 0;
+  int32_t trackCapacity = 0;   // entries allocated in tracks
   CP2dData table;
 
   CTrackCtrl() = default;
@@ -169,5 +170,7 @@ class CTrackCtrl {
  private:
   void ClearLostFlags();
   void RemoveAllTracks();
+  // Makes room for at least capacity targets (kept below 2^31); 0 when memory fails.
+  int32_t ReserveTracks(int64_t capacity);
   bool ValidTarget(int32_t target) const { return target >= 0 && target < trackCount; }
 };

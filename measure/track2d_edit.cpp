@@ -348,7 +348,10 @@ int32_t CLfTrack2d::LoadP2dPath(const char* path)
     ok = LoadTracks(path);
     if (ok) {
       ResetIdList();
-      for (int32_t i = 0; i < trackCount; ++i) AppendIdItem(i);
+      // Room for every ID at once: a file may bring a million of them, and the list would
+      // otherwise grow eight items at a time.  Without the room only "ALL" is listed.
+      if (trackCount > 0 && m_idList.Reserve(trackCount))
+        for (int32_t i = 0; i < trackCount; ++i) AppendIdItem(i);
       m_selected = trackCount > 0 ? 0 : -1;
     }
   }

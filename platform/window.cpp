@@ -11,6 +11,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <clocale>
 #include <cstring>
@@ -520,6 +521,13 @@ int PlatIsWindowMapped(PlatWindow* w) { return w ? w->mapped : 0; }
 
 uint64_t PlatTestSwapCount(PlatWindow* w) { return w ? w->swaps.load() : 0; }
 
+namespace {
+// Waits for messages that ended by their time limit (PlatTestWaitTimeouts).
+std::atomic<uint64_t> g_waitTimeouts{0};
+}  // namespace
+
+uint64_t PlatTestWaitTimeouts() { return g_waitTimeouts.load(); }
+
 // ---------------------------------------------------------------------------------------
 // Key codes: the toolkit's key numbers for the keysym on a key's first level.
 namespace {
@@ -776,6 +784,7 @@ void DrainWake(LayerState& s) {
 
 // ---------------------------------------------------------------------------------------
 // Message loop
+
 int PlatPeekMessage(PlatMsg* out) {
   if (!out || !PlatInit()) return 0;
   LayerState& s = State();
@@ -797,7 +806,7 @@ int PlatGetMessage(PlatMsg* out) {
     if (s.dpy) XFlush(s.dpy);
     // The wake-up fd covers posted messages and events read by other threads; the time
     // limit is only a safety net against a wake-up that never comes.
-    poll(fds, nfds_t(n), 5000);
+    if (poll(fds, nfds_t(n), 5000) == 0) g_waitTimeouts.fetch_add(1);
     DrainWake(s);
   }
 }

@@ -156,6 +156,10 @@ void PlatTestSetHeadless(int headless);
 int PlatIsHeadless();
 // Number of buffer swaps of a window so far (tests use it to see whether a swap happened).
 uint64_t PlatTestSwapCount(PlatWindow* window);
+// Number of waits for messages, on any thread, that ended by their time limit rather than by
+// a wake-up: tests read it around a post or an input to see that the wake-up came, whatever
+// the scheduling.
+uint64_t PlatTestWaitTimeouts();
 // Sends an input event to a window through the display server, from a connection of its
 // own, as another program would: kind 0 button press, 1 button release (detail = button
 // 1 to 5, x, y client pixels), 2 key press, 3 key release (detail = the character or

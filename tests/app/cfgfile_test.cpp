@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fuzz/cfg_fuzz.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -163,7 +165,8 @@ TEST(CfgRead, LongLineComesInPieces)
     ASSERT_NE(cfg.firstPack, nullptr);
     const CCfgItem* k = cfg.firstPack->FindItem(L"k");
     ASSERT_NE(k, nullptr);
-    EXPECT_EQ(wcslen(k->value), 4096u - 3u);    // the first piece holds " k " and the start
+    // The first piece holds " k " and the start, cut so that the item fits a written line.
+    EXPECT_EQ(wcslen(k->value), size_t(kCfgLineMax) - 3u);
     ASSERT_NE(cfg.firstPack->FindItem(L"after"), nullptr);
     ExpectConsistent(cfg);
 }
@@ -344,6 +347,10 @@ TEST(CfgWrite, Refusals)
         {"line feed in value", L"a\n}\n[evil] {"},
         {"carriage return in value", L"a\rb"},
         {"line past the limit", std::wstring(kCfgLineMax, L'v')},
+        // Three bytes each: " k " and 1365 of them take 4098 bytes, 1400 take 4203.
+        {"multi-byte line one character past the limit", std::wstring(1365, L'\u65E5')},
+        {"multi-byte line far past the limit", std::wstring(1400, L'\u65E5')},
+        {"lone surrogate", L"a\xD800" L"b"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -381,6 +388,61 @@ TEST(CfgWrite, Refusals)
     EXPECT_EQ(std::wstring(back.firstPack->FindItem(L"k")->value), longest);
 }
 
+// Whatever the writer accepts reads back equal, and whatever the reader makes of a line,
+// long multi-byte text and invalid bytes included, the writer takes again unchanged.
+TEST(CfgWrite, LongMultiByteAndInvalidTextRoundTrips)
+{
+    auto roundTrip = [](const CCfgFile& cfg, int* written) {
+        std::string bytes = WriteBytes(cfg, written);
+        CCfgFile back;
+        ReadBytes(back, bytes);
+        return Describe(back);
+    };
+    // " k " + 1364 x U+65E5 is 4095 bytes: the longest line, written and read back whole;
+    // a four-byte character at the very end of the line as well.
+    const std::wstring longest(1364, L'\u65E5');
+    const std::wstring astral = std::wstring(4092 - 4, L'a') + L"\U0001F600";
+    for (const std::wstring& value : {longest, astral}) {
+        CCfgFile cfg;
+        CCfgPack* p = cfg.AddPack(L"\u8a2d\u5b9a");
+        p->AddItem(L"k", value.c_str());
+        p->AddItem(L"after", L"\u00b5");
+        int written = 0;
+        EXPECT_EQ(roundTrip(cfg, &written), Describe(cfg));
+        EXPECT_EQ(written, 1);
+    }
+
+    // Lines from a file: invalid bytes become U+FFFD (three bytes each), a full piece
+    // fills the read buffer, a cut may fall inside a character or leave blanks at the end.
+    // What is read must be written whole and read back equal.
+    struct Case {
+        const char* name;
+        std::string line;
+        size_t valueUnits;     // what the value keeps
+    } cases[] = {
+        {"invalid bytes grow threefold", " k " + std::string(4092, '\xFF'), 1364},
+        {"a few invalid bytes in ASCII", " k " + std::string(4000, 'a') + std::string(40, '\xC3'), 4000 + 30},
+        {"full piece of multi-byte text", " k " + [] {
+             std::string s;
+             for (int i = 0; i < 1400; ++i) s += "\xE6\x97\xA5";
+             return s;
+         }(), 1364},
+        {"cut leaves trailing blanks", " k " + std::string(4088, 'b') + "    tail", 4088},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CCfgFile first;
+        ReadBytes(first, "[p] {\n" + c.line + "\n}\n");
+        ASSERT_NE(first.firstPack, nullptr);
+        const CCfgItem* k = first.firstPack->FindItem(L"k");
+        ASSERT_NE(k, nullptr);
+        EXPECT_EQ(wcslen(k->value), c.valueUnits);
+        int written = 0;
+        EXPECT_EQ(roundTrip(first, &written), Describe(first));
+        EXPECT_EQ(written, 1);
+    }
+}
+
 TEST(CfgLoad, MissingFileLeavesObjectUnchanged)
 {
     CCfgFile cfg;
@@ -391,7 +453,8 @@ TEST(CfgLoad, MissingFileLeavesObjectUnchanged)
 }
 
 // Random bytes, and every truncation and some corruptions of a real file: the reader
-// must never crash or overrun (the sanitizers watch), and what it keeps must be sane.
+// must never crash or overrun (the sanitizers watch), what it keeps must be sane, and the
+// writer must give it back as it was read.
 TEST(CfgRead, FuzzRandomAndTruncated)
 {
     std::mt19937 rng(20240611);
@@ -405,6 +468,9 @@ TEST(CfgRead, FuzzRandomAndTruncated)
 
     const char alphabet[] = "[]{} \t\r\n,ab\xC2\xB5\xE6\x96\x87\xFF";
     auto check = [](const std::string& bytes) {
+        // The fuzz target's body: what was read is written and read back equal (it aborts
+        // on a broken promise).
+        FuzzCfgRoundTrip(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
         CCfgFile cfg;
         ReadBytes(cfg, bytes);
         ExpectConsistent(cfg);

@@ -347,10 +347,11 @@ TEST_F(PoolTest, IdleWorkersSleepAfterTheSpinWindow) {
   ResetPool(8);
   ASSERT_EQ(StartWorkerPool(), 1);
   for (int j = 0; j < 100; j++) ASSERT_TRUE(RunCountJob(64, 0));
-  // Far beyond the spin window; a loaded machine may still keep a thread on its way to
-  // sleep runnable for a moment, so look a few times.
+  // A worker that never went to sleep would stay runnable for good; one on its way to sleep
+  // may stay runnable for as long as a loaded machine keeps it waiting for a processor.  So
+  // look until none is, with a limit far beyond any such wait, not for a fixed while.
   int runnable = -1;
-  for (int look = 0; look < 20 && runnable != 0; look++) {
+  for (int look = 0; look < 1200 && runnable != 0; look++) {
     PlatformSleep(50);
     runnable = CountOtherRunnableThreads();
   }

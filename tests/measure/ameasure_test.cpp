@@ -415,17 +415,21 @@ TEST(AutoMeasure, FramesProcessedWhileTheTableIsSaved) {
   ASSERT_EQ(1, host.SetVideo(pointers, 40000));
   auto* f = new CLfAmeasure;
   ASSERT_EQ(1, host.AddFilter(f, nullptr));
-  // The frames change on the worker while this thread saves and redraws.
-  std::atomic<int> runs{0};
-  std::atomic<bool> stop{false};
+  // The frames change on the worker while this thread saves and redraws.  What must hold
+  // whatever the scheduling: every seek is taken, every save holds the whole table of one
+  // frame (1 to 12 islands, every line as long as the first), and after the last seek the
+  // table is that frame's.
+  constexpr int kSeeks = 240;
+  ASSERT_EQ(1, host.SeekFrame(0));  // a measured frame before the first save
+  std::atomic<int> refusedSeeks{0};
+  std::atomic<bool> done{false};
   std::thread feeder([&] {
-    for (uint64_t i = 0; !stop.load(); i += 5) {
-      host.SeekFrame(i % frames.size());
-      runs++;
-    }
+    for (int k = 0; k < kSeeks; ++k)
+      if (host.SeekFrame(uint64_t(k) * 5 % frames.size()) != 1) refusedSeeks++;
+    done.store(true);
   });
   const std::string path = folder.File("stress.csv");
-  for (int i = 0; i < 60; ++i) {
+  auto saveAndCheck = [&](int i) {
     dialogs.m_paths.push_back(Wide(path));
     CLfAmeasure::OnMenu(&f->m_menuBar, f, 0, CLfAmeasure::kSaveCsv);
     f->CFgUICtrl::Redraw();
@@ -440,13 +444,19 @@ TEST(AutoMeasure, FramesProcessedWhileTheTableIsSaved) {
         lines++;
       }
     }
-    if (!csv.empty()) {
-      EXPECT_EQ(25u, lines);
-    }
-  }
-  stop.store(true);
+    EXPECT_EQ(25u, lines) << "save " << i;
+    EXPECT_GE(fields, 2u) << "save " << i;
+    EXPECT_LE(fields, 13u) << "save " << i;
+    return fields;
+  };
+  // At least 60 saves, and saves for as long as the feeder runs.
+  for (int i = 0; i < 60 || !done.load(); ++i) saveAndCheck(i);
   feeder.join();
-  EXPECT_GT(runs.load(), 10);
+  EXPECT_EQ(0, refusedSeeks.load());
+  // The last frame asked for is the one measured: 12 islands, 12 columns after the names.
+  ASSERT_EQ(1, host.SeekFrame(11));
+  EXPECT_EQ(12u, f->m_recordCount);
+  EXPECT_EQ(13u, saveAndCheck(-1));
   for (const CScriptedDialogs::Shown& s : dialogs.m_shown) EXPECT_EQ(L"saved", s.text);
 }
 

@@ -235,18 +235,20 @@ TEST(AmeasureStressX11, WorkerRedrawsWhileTheWindowDrawsAndSaves) {
   auto* f = new ShotAmeasure;
   ASSERT_EQ(1, host.AddFilter(f, nullptr));
   ASSERT_NE(nullptr, f->GetWindow());
-  std::atomic<bool> stop{false};
-  std::atomic<int> runs{0};
+  // What holds whatever the scheduling: every seek is taken, every save is the whole table of
+  // one frame (1 to 9 islands, every line as long as the first), and after the last seek the
+  // table is that frame's.
+  constexpr int kSeeks = 120;
+  ASSERT_EQ(1, host.SeekFrame(0));  // every scene has islands: the table is never empty
+  std::atomic<int> refusedSeeks{0};
+  std::atomic<bool> done{false};
   std::thread feeder([&] {
-    for (uint64_t i = 0; !stop.load(); i += 4) {
-      host.SeekFrame(i % frames.size());
-      runs++;
-    }
+    for (int k = 0; k < kSeeks; ++k)
+      if (host.SeekFrame(uint64_t(k) * 4 % frames.size()) != 1) refusedSeeks++;
+    done.store(true);
   });
-  // Every scene has islands: from the first frame on the table is never empty.
-  ASSERT_TRUE(PumpUntil([&] { return runs.load() > 0; }, 10000));
   const std::string path = folder.File("stress.csv");
-  for (int i = 0; i < 40; ++i) {
+  auto saveAndCheck = [&](int i) {
     dialogs.m_paths.push_back(qvtest::Utf8Wide(path));
     CLfAmeasure::OnMenu(&f->m_menuBar, f, 0, CLfAmeasure::kSaveCsv);
     f->CFgUICtrl::Redraw();
@@ -263,10 +265,17 @@ TEST(AmeasureStressX11, WorkerRedrawsWhileTheWindowDrawsAndSaves) {
       }
     }
     EXPECT_EQ(25u, lines) << i;
-  }
-  stop.store(true);
+    EXPECT_GE(fields, 2u) << i;
+    EXPECT_LE(fields, 10u) << i;
+    return fields;
+  };
+  // At least 40 saves, and saves for as long as the feeder runs.
+  for (int i = 0; i < 40 || !done.load(); ++i) saveAndCheck(i);
   feeder.join();
-  EXPECT_GT(runs.load(), 5);
+  EXPECT_EQ(0, refusedSeeks.load());
+  // The last frame asked for is the one measured: 9 islands, 9 columns after the names.
+  ASSERT_EQ(1, host.SeekFrame(8));
+  EXPECT_EQ(10u, saveAndCheck(-1));
   filtertest::SaveShot(f, "auto_measurement_stress.png");
   for (CImgBuff* b : frames) delete b;
 }

@@ -308,17 +308,28 @@ TEST(TrackCtrl, RemovingATargetMovesTheLaterOnesAndTheirColumnsDown)
 TEST(TrackCtrl, AddTrackWithoutMemoryHandsTheTargetBack)
 {
   ScriptedOwner o;
-  ASSERT_NE(o.Add(0, 0, 0), nullptr);
   DotTrack* spare = new DotTrack(1);
-  FailTrackAllocationForTesting(1);  // the target list
+  FailTrackAllocationForTesting(1);  // the target list, made by the first target
   EXPECT_EQ(o.AddTrack(spare), -1);
-  FailTrackAllocationForTesting(2);  // the table's new column
+  EXPECT_EQ(o.trackCount, 0);
+  EXPECT_EQ(o.tracks, nullptr);
+  ASSERT_NE(o.Add(0, 0, 0), nullptr);
+  FailTrackAllocationForTesting(1);  // the table's new column (the list has room)
   EXPECT_EQ(o.AddTrack(spare), -1);
   FailTrackAllocationForTesting(0);
   EXPECT_EQ(o.trackCount, 1);
   EXPECT_EQ(o.table.header.ids, 1u);
   EXPECT_EQ(spare->owner, nullptr);
-  EXPECT_EQ(o.AddTrack(spare), 1);  // still whole: it can be added later
+  // The list grows when it is full: that growth failing hands the target back as well.
+  while (o.trackCount < o.trackCapacity) ASSERT_NE(o.Add(0, 0, 0), nullptr);
+  const int32_t full = o.trackCount;
+  FailTrackAllocationForTesting(1);
+  EXPECT_EQ(o.AddTrack(spare), -1);
+  FailTrackAllocationForTesting(0);
+  EXPECT_EQ(o.trackCount, full);
+  EXPECT_EQ(o.table.header.ids, uint32_t(full));
+  EXPECT_EQ(spare->owner, nullptr);
+  EXPECT_EQ(o.AddTrack(spare), full);  // still whole: it can be added later
 }
 
 // ---- editing ------------------------------------------------------------------------
@@ -609,6 +620,41 @@ TEST(TrackCtrl, LoadTracksMakesPlainBoxesAtTheLoadedPoints)
   EXPECT_EQ(o.tracks[2]->x, -5);
 }
 
+// The header's cap with no scene: 40 bytes of file, 2^20 IDs.  Every ID becomes a target
+// (the array grows once, not once per ID), and the table gets the row of the current scene.
+TEST(TrackCtrl, LoadTracksTakesTheLargestIdCountWithoutScenes)
+{
+  const std::string path = std::string(QV_TEST_OUT_DIR) + "/track_many_ids.p2d";
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  P2dHeader h = {{'P', '2', 'D', 0}, P2dByteOrderNative, 1, 1u << 20, 0};
+  P2dCalibration c = {1.0, 1, {}};
+  ASSERT_EQ(WriteP2dHeader(f, &h), 1);
+  ASSERT_EQ(WriteP2dCalibration(f, &c), 1);
+  ASSERT_EQ(ftell(f), 40);
+  fclose(f);
+
+  ScriptedOwner o;
+  ASSERT_NE(o.Add(3, 0, 0), nullptr);  // replaced by the load
+  ASSERT_EQ(o.LoadTracks(path.c_str()), 1);
+  ASSERT_EQ(o.trackCount, 1 << 20);
+  EXPECT_EQ(o.table.header.ids, 1u << 20);
+  EXPECT_EQ(o.table.header.scenes, 1u);
+  for (int32_t i : {0, 1, 12345, (1 << 20) - 1}) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(o.tracks[i]->x, -5);
+    EXPECT_EQ(o.tracks[i]->y, -5);
+    EXPECT_EQ(o.tracks[i]->owner, &o);
+    EXPECT_EQ(o.Point(i, 0).x, -1.0);
+  }
+  // The list still works as a list after the load: one more, one less.
+  ASSERT_NE(o.Add(4, 0, 0), nullptr);
+  EXPECT_EQ(o.trackCount, (1 << 20) + 1);
+  EXPECT_EQ(o.RemoveTrack(0), 1);
+  EXPECT_EQ(o.trackCount, 1 << 20);
+  EXPECT_EQ(o.table.header.ids, 1u << 20);
+}
+
 TEST(TrackCtrl, AFailedLoadKeepsTheTargetsAndTheirTable)
 {
   ScriptedOwner o;
@@ -631,9 +677,10 @@ TEST(TrackCtrl, AFailedLoadKeepsTheTargetsAndTheirTable)
 
   // A target that cannot be added after the load: everything goes, the table is empty.
   const std::string path = SaveTable("track_load_fail.p2d", 3, 1, {});
-  FailTrackAllocationForTesting(3);  // the loaded table, target 0, then target 1 fails
+  FailTrackAllocationForTesting(2);  // the loaded table, then the target array fails
   EXPECT_EQ(o.LoadTracks(path.c_str()), 0);
   FailTrackAllocationForTesting(0);
+  EXPECT_EQ(o.table.error, 2u);
   EXPECT_EQ(o.trackCount, 0);
   EXPECT_EQ(o.tracks, nullptr);
   EXPECT_EQ(o.table.header.ids, 0u);

@@ -82,8 +82,13 @@ TEST(PlatformThread, TickCounterAndSleep) {
   PlatformSleep(30);
   uint64_t t1 = PlatformTickCount64();
   EXPECT_GE(t1 - t0, 29u);  // the counter truncates to whole milliseconds
-  uint32_t low = PlatformTickCount();
-  EXPECT_LE(static_cast<uint32_t>(PlatformTickCount64()) - low, 1u) << "the 32-bit form is the low part";
+  // The 32-bit form is the low part: it lies between two 64-bit reads taken around it,
+  // however long this thread is held between them.
+  const uint64_t before = PlatformTickCount64();
+  const uint32_t low = PlatformTickCount();
+  const uint64_t after = PlatformTickCount64();
+  EXPECT_LE(low - static_cast<uint32_t>(before), static_cast<uint32_t>(after - before))
+      << "the 32-bit form is the low part";
   PlatformSleep(0);
   PlatformYield();
 }

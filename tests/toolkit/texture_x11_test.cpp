@@ -382,7 +382,9 @@ TEST(TextureX11Test, ReleasedOnOneThreadWhileAnotherDraws) {
         }
       }
     });
-    for (int i = 0; i < 30; ++i) {
+    // At least 30 rounds, and on until the drawer has drawn (bounded, should drawing fail):
+    // the releases are meant to meet its drawing, however late it got to run.
+    for (int i = 0; i < 30 || (draws.load() == 0 && i < 100000); ++i) {
       t.ReleaseGL();
       pic.SetRGB8(i % 64, 0, uint8_t(i), 0, 0);
       UploadImageToTexture(&t, &pic, 1);

@@ -289,6 +289,9 @@ TEST(BayerConvert, GainsTypedWhileFramesRun) {
   for (int i = 0; i < 60; ++i) Type(&f->m_gainEdit[0], i % 2 ? L"2" : L"8");
   stop = 1;
   frames.join();
+  // One frame waited for with the hook on, so that at least one is seen, however the
+  // frames thread was scheduled.
+  host.Reprocess(0);
   host.WaitIdle();
   host.m_onProcessedHook = nullptr;
   EXPECT_GT(shown.load(), 0u);
