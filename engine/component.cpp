@@ -5,6 +5,7 @@
 // reference path go through the accessors one pixel at a time.
 // Inside: shared component math - typed kernels - accessor path - bands - entry
 #include "engine/component.h"
+#include "engine/simd.h"
 
 #include <cmath>
 #include <cstring>
@@ -14,11 +15,7 @@
 
 // The R,G,B 8 kernels vectorise; wider vectors where the processor has them, chosen once at
 // load time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QV_COMPONENT_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QV_COMPONENT_CLONES
-#endif
+#define QV_COMPONENT_CLONES QV_AVX2_CLONES
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 #define QV_COMPONENT_SSSE3 1

@@ -14,15 +14,12 @@
 #include <utility>
 
 #include "engine/fft.h"
+#include "engine/simd.h"
 
 // The butterflies are compute bound: wider vectors where the processor has them, chosen once
 // at load time.  AVX2 without FMA, so no product and sum are fused and every result stays
 // that of the plain algorithm.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QV_FFT_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QV_FFT_CLONES
-#endif
+#define QV_FFT_CLONES QV_AVX2_CLONES
 
 namespace {
 

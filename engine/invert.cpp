@@ -3,16 +3,13 @@
 // NOT of every byte of the row span; formats 7 to 9 go through the accessors of their slot.
 // Inside: row kernels - accessor path - bands - entry
 #include "engine/invert.h"
+#include "engine/simd.h"
 
 #include <cstring>
 
 // The byte loop is memory bound: wider vectors where the processor has them, chosen once at
 // load time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QV_INVERT_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QV_INVERT_CLONES
-#endif
+#define QV_INVERT_CLONES QV_AVX2_CLONES
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include <new>
 
 #include "engine/matchsad.h"
+#include "engine/simd.h"
 #include "engine/matchsearch.h"
 
 namespace {
@@ -96,7 +97,7 @@ class PairTable {
 
 // ---- block sums and bounds -------------------------------------------------------------------
 
-#define QV_MATCHSTRETCH_CLONES __attribute__((target_clones("avx2", "default")))
+#define QV_MATCHSTRETCH_CLONES QV_AVX2_CLONES
 
 // sums[y x stride + x]: the sum of the step x step pixels (all channels) of src from pixel
 // (x, y), for x <= w - step and y <= h - step.  One row of column sums moves down the block

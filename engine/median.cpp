@@ -28,6 +28,7 @@
 
 #include "core/parallel.h"
 #include "engine/convolve.h"
+#include "engine/simd.h"
 #include "engine/neighbourhood.h"
 
 namespace {
@@ -97,11 +98,7 @@ const MedianNet& NetFor(int32_t size) {
 constexpr int32_t Lanes = 64;
 
 // clang does not clone templates, and other processors have no such targets.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QV_MEDIAN_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QV_MEDIAN_CLONES
-#endif
+#define QV_MEDIAN_CLONES QV_AVX2_CLONES
 
 template <class T>
 QV_MEDIAN_CLONES void RunNet(const MedianNet& net, T* v /* [n][Lanes] */) {

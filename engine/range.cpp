@@ -4,6 +4,7 @@
 // Inside: hue interval and 16-bit HSV - row kernels - row workers - bands - entries - table -
 //         hue pick
 #include "engine/range.h"
+#include "engine/simd.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -12,11 +13,7 @@
 
 // The block kernels for R,G,B 8 pictures vectorise; wider vectors where the processor has
 // them, chosen once at load time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QV_RANGE_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QV_RANGE_CLONES
-#endif
+#define QV_RANGE_CLONES QV_AVX2_CLONES
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 #define QV_RANGE_SSSE3 1

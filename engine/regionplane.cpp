@@ -4,6 +4,7 @@
 // them back would, so a plane scores what a stretched copy of the picture would score.
 // Inside: conversion - stretch - kernels - score
 #include "engine/regionplane.h"
+#include "engine/simd.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -355,7 +356,7 @@ void RegionExtremesRow(const ComparePlane& img, int32_t px0, int32_t py, int32_t
 
 namespace {
 
-#define QV_REGIONPLANE_CLONES __attribute__((target_clones("avx2", "default")))
+#define QV_REGIONPLANE_CLONES QV_AVX2_CLONES
 
 // Extremes of every window of k consecutive lines (rows of len bytes, stride apart) in blocks
 // of k: a window starting at line r spans the rest of r's block (suffix) and the start of the

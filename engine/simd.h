@@ -4,6 +4,7 @@
 //   QV_KERNEL_BODY   marks a kernel's body: inlined into each build, so each is vectorised
 //                    for its own instruction set
 //   RunKernel<K>     calls K::Run through the AVX2 build when EngineAvx2(), else the baseline
+//   QV_AVX2_CLONES   a whole function built for AVX2 and the baseline, chosen at load time
 //   CpuHasAvx2       1 when the processor has AVX2
 //   EngineAvx2       1 when the AVX2 builds run: the processor has AVX2 and tests allow it
 //   SetEngineAvx2    tests: 0 runs the baseline builds, which are what a processor without
@@ -20,6 +21,14 @@
 #else
 #define QV_AVX2_BUILD
 #define QV_HAVE_AVX2_BUILD 0
+#endif
+// target_clones makes an ifunc resolver that the loader runs while it relocates the program;
+// under ThreadSanitizer that resolver is instrumented and crashes before main, so those builds
+// get the baseline form only.
+#if QV_HAVE_AVX2_BUILD && !defined(__SANITIZE_THREAD__)
+#define QV_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QV_AVX2_CLONES
 #endif
 #define QV_KERNEL_BODY inline __attribute__((always_inline))
 

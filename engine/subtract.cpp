@@ -6,6 +6,7 @@
 // Formats 7 to 9 go through the accessors, which remain the reference.
 // Inside: slot reads - subtraction - L*a*b* rows - extraction passes - entries
 #include "engine/subtract.h"
+#include "engine/simd.h"
 
 #include <cmath>
 #include <cstring>
@@ -16,11 +17,7 @@
 #include "engine/scratch.h"
 #include "engine/slotaccess.h"
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QV_SUBTRACT_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QV_SUBTRACT_CLONES
-#endif
+#define QV_SUBTRACT_CLONES QV_AVX2_CLONES
 
 namespace {
 

@@ -300,12 +300,14 @@ TEST(FilterCtrlRequests, AnEditWaitsForTheRunInProgress) {
   auto check = [&](const char* name, const std::function<void()>& edit) {
     host.SelectChain(0);
     HoldRun(host, latch, &out, &in, 0);
-    std::thread opener = OpenLater(latch);
+    // Counted while the run is held at the gate: once the opener runs, a slow machine may
+    // finish the run before this thread gets to count.
     int before;
     {
       std::lock_guard<std::mutex> hold(latch->m);
       before = latch->finished;
     }
+    std::thread opener = OpenLater(latch);
     edit();
     {
       std::lock_guard<std::mutex> hold(latch->m);
