@@ -514,8 +514,9 @@ def write_avi(path, frames):
   void Zoom100() {
     SubMenu(kViewMenuX, kViewMenuX + 20, kItemY0 + 3 * kItemStep, kZoomSubX, kItemY0 + 6 * kItemStep);
   }
-  // Answers the one-button message box captioned caption (its OK below the text, centred).
-  void Acknowledge(const std::wstring& caption) {
+  // Answers the message box captioned caption by the button below its text at dx from the
+  // middle: a one-button box's OK is centred, a question's OK sits left of it (dx -48).
+  void Acknowledge(const std::wstring& caption, int dx = 0) {
     const uint64_t box = x_.WaitWindow(caption, pid_, 60000);
     ASSERT_NE(box, 0u) << Stderr();
     int w = 0, h = 0;
@@ -523,7 +524,7 @@ def write_avi(path, frames):
     Pause(300);
     bool gone = false;
     for (int attempt = 0; attempt < 3 && !gone; ++attempt) {
-      x_.Click(box, w / 2, h - 20);
+      x_.Click(box, w / 2 + dx, h - 20);
       gone = x_.WaitGone(caption, pid_, 8000);
     }
     ASSERT_TRUE(gone);

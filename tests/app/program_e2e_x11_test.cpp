@@ -82,19 +82,8 @@ TEST_F(ProgramEndToEndTest, OpensAPictureAndAVideoStepsPlaysStopsSavesAndCloses)
   ASSERT_NO_FATAL_FAILURE(Choose(
       L"\x4FDD\x5B58\x3059\x308B\x30D5\x30A1\x30A4\x30EB\x540D\x3092\x9078\x629E",  // 保存するファイル名を選択
       dir_ + "/out.avi"));
-  {  // 確認: "上書き保存しますか？", its "OK" left of the middle (beside "Cancel")
-    const uint64_t box = x_.WaitWindow(L"\x78BA\x8A8D", pid_, 60000);
-    ASSERT_NE(box, 0u) << Stderr();
-    int w = 0, h = 0;
-    ASSERT_TRUE(x_.Size(box, &w, &h));
-    Pause(300);
-    bool gone = false;
-    for (int attempt = 0; attempt < 3 && !gone; ++attempt) {
-      x_.Click(box, w / 2 - 48, h - 20);
-      gone = x_.WaitGone(L"\x78BA\x8A8D", pid_, 8000);
-    }
-    ASSERT_TRUE(gone);
-  }
+  // 確認: "上書き保存しますか？", its "OK" left of the middle (beside "Cancel")
+  ASSERT_NO_FATAL_FAILURE(Acknowledge(L"\x78BA\x8A8D", -48));
   ASSERT_NO_FATAL_FAILURE(Acknowledge(L"\x78BA\x8A8D"));  // 確認: "セーブしました"
   const std::string probe =
       Capture("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
