@@ -460,18 +460,27 @@ TEST_F(Opening, PlayingRedrawsTheWindowOnceAScene) {
     screen_->m_displayMode = mode;
     screen_->OpenImage(WFile("n.avi").c_str());
     ASSERT_EQ(screen_->m_videoPanel.m_count, 12u);
-    toolkittest::PumpUntil([] { return false; }, 300);  // the window's own exposures first
-    screen_->m_videoPanel.m_interval = 1;
-    uint64_t before = 0;
-    {
+    // The opening's own redraws first: the chain's run, then the window's exposures, until
+    // no redraw has come for a while.
+    screen_->m_sidePanel.WaitIdle();
+    auto redraws = [this] {
       std::lock_guard<std::mutex> hold(screen_->lock);
-      before = screen_->redraws;
+      return screen_->redraws;
+    };
+    for (uint64_t seen = ~uint64_t(0); seen != redraws();) {
+      seen = redraws();
+      toolkittest::PumpUntil([] { return false; }, 300);
     }
+    screen_->m_videoPanel.m_interval = 1;
+    const uint64_t before = redraws();
     screen_->m_videoPanel.Play(+1);
     std::vector<uint8_t> shown;
     {
       std::lock_guard<std::mutex> hold(screen_->lock);
-      EXPECT_EQ(screen_->redraws - before, 11u);  // scenes 1 to 11
+      // Scenes 1 to 11 once each (a second redraw a scene would give 22); the X server may
+      // still ask for one exposure of its own at any moment on a loaded machine.
+      EXPECT_GE(screen_->redraws - before, 11u);
+      EXPECT_LE(screen_->redraws - before, 12u);
       shown = screen_->pixels;
     }
     EXPECT_EQ(screen_->m_videoPanel.m_position, 11u);
